@@ -1,0 +1,15 @@
+#include "host/VELCleaner.h"
+
+#include "velp2p/VELApplication.h"
+#include "velp2p/VELCommand.h"
+
+void VELCleaner::DeleteOnTransactionEnd(VELCommand* command) {
+  if (command == nullptr) {
+    return;
+  }
+  VELApplication* application = VELApplication::MainApplication();
+  if (application != nullptr && application->DeferToTurnEnd([command]() { delete command; })) {
+    return;
+  }
+  delete command;
+}

@@ -1,0 +1,15 @@
+// Deletes commands once the event loop has finished the turn in which they stopped being needed.
+#ifndef VELP2P_HOST_VELCLEANER_H
+#define VELP2P_HOST_VELCLEANER_H
+
+class VELCommand;
+
+class VELCleaner {
+ public:
+  // Takes ownership of the command. It is deleted at the end of the main application's current turn,
+  // so a callback that ends its own registration may go on using the command until it returns; when no
+  // turn is in progress (or no application exists) it is deleted at once.
+  static void DeleteOnTransactionEnd(VELCommand* command);
+};
+
+#endif

@@ -1,0 +1,359 @@
+#include "host/VELSocketConnector.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "host/VELSockets.h"
+#include "velp2p/VELApplication.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Bytes read from one connection per turn, so that a fast sender of a large block shares the loop.
+constexpr size_t kReadBudgetPerTurn = 1 << 20;
+// Growth step of a block's buffer; it never grows beyond what has arrived by more than this or its size.
+constexpr size_t kGrowthBytes = 64 << 10;
+// Connections accepted per turn of the loop.
+constexpr int kAcceptsPerTurn = 16;
+// Pause before accepting again once the process ran out of descriptors.
+constexpr int kDescriptorShortageMs = 100;
+
+}  // namespace
+
+struct VELSocketConnector::Incoming {
+  int descriptor;
+  std::vector<char> block;  // starts as the four length bytes, grows as the rest arrives
+  size_t received = 0;      // bytes of block filled
+  uint32_t declared = 0;    // total length from the prefix; 0 until the prefix is complete
+  int timerId = 0;
+  Clock::time_point accepted;
+  Clock::time_point lastActivity;
+};
+
+VELSocketConnector::VELSocketConnector(unsigned short port, int a, int /*b*/)
+    : _port(port),
+      _backlog(std::max(a, 128)),
+      _listenDescriptor(-1),
+      _readyRead(-1),
+      _readyWrite(-1),
+      _application(nullptr),
+      _acceptPaused(false),
+      _resumeTimerId(0),
+      _idleTimeout(kIdleTimeoutMs),
+      _lifetime(kLifetimeMs),
+      _discarded(0) {}
+
+VELSocketConnector::~VELSocketConnector() {
+  // An application destroyed before us took our callbacks with it; only the live one is told.
+  bool registered = _application != nullptr && _application == VELApplication::MainApplication();
+  if (registered && _listenDescriptor >= 0) {
+    _application->RemoveWatch(_listenDescriptor);
+    _application->CancelTimer(_resumeTimerId);
+  }
+  for (auto& incoming : _inProgress) {
+    if (registered) {
+      _application->RemoveWatch(incoming->descriptor);
+      _application->CancelTimer(incoming->timerId);
+    }
+    close(incoming->descriptor);
+  }
+  for (int descriptor : {_listenDescriptor, _readyRead, _readyWrite}) {
+    if (descriptor >= 0) {
+      close(descriptor);
+    }
+  }
+}
+
+void VELSocketConnector::SetTimeouts(int idleMs, int lifetimeMs) {
+  _idleTimeout = std::chrono::milliseconds(idleMs);
+  _lifetime = std::chrono::milliseconds(lifetimeMs);
+}
+
+int VELSocketConnector::Declare(const char* address) {
+  if (_listenDescriptor >= 0) {
+    return EISCONN;
+  }
+  sockaddr_in local;
+  std::memset(&local, 0, sizeof(local));
+  local.sin_family = AF_INET;
+  local.sin_port = htons(_port);
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (address != nullptr && inet_pton(AF_INET, address, &local.sin_addr) != 1) {
+    return EINVAL;
+  }
+  int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (descriptor < 0) {
+    return errno;
+  }
+  int ends[2] = {-1, -1};
+  auto fail = [&]() {
+    int error = errno != 0 ? errno : EIO;
+    close(descriptor);
+    for (int end : ends) {
+      if (end >= 0) {
+        close(end);
+      }
+    }
+    return error;
+  };
+  // The receiving side closes first and so holds TIME_WAIT; without this a restarted peer could not
+  // listen on its port again for a while.
+  int on = 1;
+  if (setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
+      bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 ||
+      listen(descriptor, _backlog) != 0) {
+    return fail();
+  }
+  socklen_t length = sizeof(local);
+  if (getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0 || pipe(ends) != 0) {
+    return fail();
+  }
+  for (int end : ends) {
+    if (fcntl(end, F_SETFD, FD_CLOEXEC) != 0 || fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK) != 0) {
+      return fail();
+    }
+  }
+  VELApplication* application = VELApplication::MainApplication();
+  if (application != nullptr && application->AddWatch(descriptor, true, false, [this](int, bool, bool, bool) {
+        OnListenReady();
+      }) != 0) {
+    errno = EBUSY;
+    return fail();
+  }
+  _listenDescriptor = descriptor;
+  _readyRead = ends[0];
+  _readyWrite = ends[1];
+  _application = application;
+  _port = ntohs(local.sin_port);
+  return 0;
+}
+
+void VELSocketConnector::OnListenReady() {
+  for (int i = 0; i < kAcceptsPerTurn && !_acceptPaused; ++i) {
+    int descriptor = accept4(_listenDescriptor, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (descriptor < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The waiting connection stays in the backlog and would make every turn ready; try again later.
+        _resumeTimerId = _application->AddTimer(kDescriptorShortageMs, [this]() {
+          _resumeTimerId = 0;
+          UpdateAcceptWatch();
+        });
+        UpdateAcceptWatch();
+      }
+      return;
+    }
+    if (static_cast<int>(_inProgress.size()) >= kMaxInProgress) {
+      // The oldest is the likeliest to be stalled; a flood of silent clients then cannot lock out peers.
+      Drop(_inProgress.front().get());
+    }
+    auto incoming = std::make_unique<Incoming>();
+    Incoming* raw = incoming.get();
+    raw->descriptor = descriptor;
+    raw->block.resize(4);
+    raw->accepted = raw->lastActivity = Clock::now();
+    if (_application->AddWatch(descriptor, true, false,
+                               [this, raw](int, bool, bool, bool) { OnIncomingReady(raw); }) != 0) {
+      close(descriptor);
+      continue;
+    }
+    raw->timerId = _application->AddTimer(static_cast<int>(_idleTimeout.count()),
+                                          [this, raw]() { OnIncomingTimer(raw); });
+    _inProgress.push_back(std::move(incoming));
+    // The block is often there already (a peer writes as soon as it is connected): no need to wait a turn.
+    OnIncomingReady(raw);
+  }
+}
+
+VELSocketConnector::Progress VELSocketConnector::ReadSome(Incoming& incoming) {
+  size_t budget = kReadBudgetPerTurn;
+  while (budget > 0) {
+    size_t wanted;
+    if (incoming.declared == 0) {
+      wanted = 4 - incoming.received;
+    } else {
+      if (incoming.received == incoming.block.size()) {
+        size_t grown = std::max(incoming.block.size() * 2, incoming.block.size() + kGrowthBytes);
+        incoming.block.resize(std::min<size_t>(grown, incoming.declared));
+      }
+      wanted = std::min(incoming.block.size() - incoming.received, budget);
+    }
+    // Never more than the block still needs: bytes past it belong to nobody and are not consumed.
+    ssize_t count = recv(incoming.descriptor, incoming.block.data() + incoming.received, wanted, 0);
+    if (count < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return (errno == EAGAIN || errno == EWOULDBLOCK) ? Progress::kMore : Progress::kFailed;
+    }
+    if (count == 0) {
+      return Progress::kFailed;  // closed before the block was whole
+    }
+    incoming.received += static_cast<size_t>(count);
+    incoming.lastActivity = Clock::now();
+    budget -= std::min(budget, static_cast<size_t>(count));
+    if (incoming.declared == 0 && incoming.received == 4) {
+      uint32_t prefix;
+      std::memcpy(&prefix, incoming.block.data(), sizeof(prefix));
+      prefix = ntohl(prefix);
+      if (prefix < 4 || prefix > static_cast<uint32_t>(VELSockets::kMaxBlockBytes)) {
+        return Progress::kFailed;
+      }
+      incoming.declared = prefix;
+    }
+    if (incoming.declared != 0 && incoming.received == incoming.declared) {
+      return Progress::kComplete;
+    }
+  }
+  return Progress::kMore;
+}
+
+void VELSocketConnector::OnIncomingReady(Incoming* incoming) {
+  switch (ReadSome(*incoming)) {
+    case Progress::kMore:
+      break;
+    case Progress::kComplete:
+      Complete(incoming);
+      break;
+    case Progress::kFailed:
+      Drop(incoming);
+      break;
+  }
+}
+
+void VELSocketConnector::OnIncomingTimer(Incoming* incoming) {
+  Clock::time_point now = Clock::now();
+  auto idle = now - incoming->lastActivity;
+  if (idle >= _idleTimeout || now - incoming->accepted >= _lifetime) {
+    Drop(incoming);
+    return;
+  }
+  auto wait = std::chrono::ceil<std::chrono::milliseconds>(_idleTimeout - idle);
+  incoming->timerId = _application->AddTimer(static_cast<int>(wait.count()),
+                                             [this, incoming]() { OnIncomingTimer(incoming); });
+}
+
+void VELSocketConnector::Complete(Incoming* incoming) {
+  std::vector<char> block = std::move(incoming->block);
+  Forget(incoming);
+  PushReady(std::move(block));
+}
+
+void VELSocketConnector::Drop(Incoming* incoming) {
+  ++_discarded;
+  Forget(incoming);
+}
+
+void VELSocketConnector::Forget(Incoming* incoming) {
+  // Unregistered before closing, so that a descriptor number reused later in this turn is not mistaken
+  // for this one; the loop skips both callbacks for the rest of the turn.
+  _application->RemoveWatch(incoming->descriptor);
+  _application->CancelTimer(incoming->timerId);
+  close(incoming->descriptor);
+  auto found =
+      std::find_if(_inProgress.begin(), _inProgress.end(),
+                   [incoming](const std::unique_ptr<Incoming>& entry) { return entry.get() == incoming; });
+  if (found != _inProgress.end()) {
+    _inProgress.erase(found);
+  }
+}
+
+void VELSocketConnector::PushReady(std::vector<char>&& block) {
+  _ready.push_back(std::move(block));
+  if (_ready.size() == 1) {
+    ssize_t ignored = write(_readyWrite, "r", 1);
+    (void)ignored;
+  }
+  UpdateAcceptWatch();
+}
+
+void VELSocketConnector::UpdateAcceptWatch() {
+  if (_application == nullptr) {
+    return;
+  }
+  bool accept = static_cast<int>(_ready.size()) < kMaxReady && _resumeTimerId == 0;
+  if (accept == !_acceptPaused) {
+    return;
+  }
+  _acceptPaused = !accept;
+  _application->ModifyWatch(_listenDescriptor, accept, false);
+}
+
+int VELSocketConnector::Accept(VELSockets** socket) {
+  if (socket == nullptr) {
+    return EINVAL;
+  }
+  *socket = nullptr;
+  if (_listenDescriptor < 0) {
+    return ENOTCONN;
+  }
+  std::vector<char> block;
+  if (_application == nullptr) {
+    int result = AcceptSynchronously(&block);
+    if (result != 0) {
+      return result;
+    }
+  } else {
+    if (_ready.empty()) {
+      return EAGAIN;
+    }
+    block = std::move(_ready.front());
+    _ready.pop_front();
+    if (_ready.empty()) {
+      char drain[16];
+      while (read(_readyRead, drain, sizeof(drain)) > 0) {
+      }
+    }
+    UpdateAcceptWatch();
+  }
+  auto accepted = std::make_unique<VELSockets>();
+  accepted->SetReceivedBlock(std::move(block));
+  *socket = accepted.release();
+  return 0;
+}
+
+int VELSocketConnector::AcceptSynchronously(std::vector<char>* block) {
+  int descriptor = accept4(_listenDescriptor, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (descriptor < 0) {
+    return errno;
+  }
+  Incoming incoming;
+  incoming.descriptor = descriptor;
+  incoming.block.resize(4);
+  Clock::time_point deadline = Clock::now() + _idleTimeout;
+  int result = ETIMEDOUT;
+  for (;;) {
+    Progress progress = ReadSome(incoming);
+    if (progress == Progress::kComplete) {
+      *block = std::move(incoming.block);
+      result = 0;
+      break;
+    }
+    if (progress == Progress::kFailed) {
+      result = EPROTO;
+      break;
+    }
+    auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (remaining <= 0) {
+      break;
+    }
+    pollfd entry{descriptor, POLLIN, 0};
+    if (poll(&entry, 1, static_cast<int>(remaining)) < 0 && errno != EINTR) {
+      result = errno;
+      break;
+    }
+  }
+  close(descriptor);
+  if (result != 0) {
+    ++_discarded;
+  }
+  return result;
+}

@@ -1,0 +1,90 @@
+// The listening side of the TCP messages: accepts connections and collects one block from each.
+#ifndef VELP2P_HOST_VELSOCKETCONNECTOR_H
+#define VELP2P_HOST_VELSOCKETCONNECTOR_H
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+class VELApplication;
+class VELSockets;
+
+// With a main application at Declare, the connector registers its listening socket and every accepted
+// connection with the loop and reads them without blocking, so one slow or silent client holds up
+// nothing. A connection carries one block, framed by its four-byte big-endian total length
+// (VELSockets::kMaxBlockBytes at most); the connector closes it as soon as the block is whole, which puts
+// TIME_WAIT on this side. Complete blocks wait in a queue, and GetHandler() is readable while the queue is
+// not empty.
+//
+// Bounds: kMaxInProgress connections being read (a new one beyond it drops the oldest); a connection that
+// makes no progress for the idle timeout (2 s), or is not complete within the lifetime (10 s), is dropped;
+// a declared length below 4 or above the maximum drops the connection before anything is allocated for
+// it, and a block's buffer grows only as its bytes arrive; at most kMaxReady blocks wait for Accept, after
+// which no further connection is accepted until Accept makes room.
+//
+// Without a main application at Declare, GetHandler() never becomes readable and Accept() accepts and
+// reads one waiting connection synchronously, bounded by the idle timeout.
+class VELSocketConnector {
+ public:
+  static constexpr int kMaxInProgress = 64;
+  static constexpr int kMaxReady = 64;
+  static constexpr int kIdleTimeoutMs = 2000;
+  static constexpr int kLifetimeMs = 10000;
+
+  // a is a backlog hint (the backlog is at least 128, so that peers connecting while the loop is busy
+  // are not refused); b is not used.
+  VELSocketConnector(unsigned short port, int a, int b);
+  ~VELSocketConnector();
+
+  VELSocketConnector(const VELSocketConnector&) = delete;
+  VELSocketConnector& operator=(const VELSocketConnector&) = delete;
+
+  // Listens on the address (null: every address) and the port given to the constructor (0: any free
+  // port). 0 on success, otherwise the errno value of the failing call.
+  [[nodiscard]] int Declare(const char* address);
+  unsigned short GetPort() const { return _port; }
+  // Readable while a complete block waits; not the listening socket.
+  int GetHandler() const { return _readyRead; }
+  // 0 and a socket holding the oldest complete block (the caller owns it); EAGAIN when none is ready.
+  [[nodiscard]] int Accept(VELSockets** socket);
+
+  // For tests: shorter timeouts than the defaults.
+  void SetTimeouts(int idleMs, int lifetimeMs);
+  int GetConnectionsInProgress() const { return static_cast<int>(_inProgress.size()); }
+  int GetBlocksReady() const { return static_cast<int>(_ready.size()); }
+  // Connections dropped: malformed length, early close, read error, timeout or eviction.
+  int GetDiscardedCount() const { return _discarded; }
+
+ private:
+  struct Incoming;
+  enum class Progress { kMore, kComplete, kFailed };
+
+  Progress ReadSome(Incoming& incoming);
+  void OnListenReady();
+  void OnIncomingReady(Incoming* incoming);
+  void OnIncomingTimer(Incoming* incoming);
+  void Complete(Incoming* incoming);
+  void Drop(Incoming* incoming);
+  void Forget(Incoming* incoming);
+  void PushReady(std::vector<char>&& block);
+  void UpdateAcceptWatch();
+  int AcceptSynchronously(std::vector<char>* block);
+
+  unsigned short _port;  // asked for, then the one listened on
+  int _backlog;
+  int _listenDescriptor;         // -1 until Declare succeeds
+  int _readyRead;                // read end of the self-pipe signalling _ready
+  int _readyWrite;               // write end of that pipe
+  VELApplication* _application;  // where the watches are; null when none at Declare
+  bool _acceptPaused;            // listening watch off while _ready is full
+  int _resumeTimerId;            // pending retry after the process ran out of descriptors
+  std::deque<std::unique_ptr<Incoming>> _inProgress;  // oldest first
+  std::deque<std::vector<char>> _ready;               // complete blocks, oldest first
+  std::chrono::milliseconds _idleTimeout;
+  std::chrono::milliseconds _lifetime;
+  int _discarded;
+};
+
+#endif
