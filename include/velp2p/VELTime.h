@@ -1,0 +1,15 @@
+// Wall-clock time as the library needs it.
+#ifndef VELP2P_VELTIME_H
+#define VELP2P_VELTIME_H
+
+#include <ctime>
+
+#include "velp2p/VELExport.h"
+
+class VELP2P_API VELTime {
+ public:
+  // Seconds since 1970-01-01 00:00:00 UTC.
+  static time_t Gettime_t();
+};
+
+#endif
