@@ -1,0 +1,34 @@
+// One known peer: its name, the group it was heard in, and the endpoint records it announced.
+#ifndef VELP2P_VELP2PPEERINFO_H
+#define VELP2P_VELP2PPEERINFO_H
+
+#include <memory>
+#include <vector>
+
+#include "velp2p/VELP2PTypes.h"
+#include "velp2p/VELResult.h"
+#include "velp2p/VELUnicodeString.h"
+
+class VELP2P_API VELP2PPeerInfo {
+ public:
+  VELP2PPeerInfo(const VELUnicodeString& name, int count, const VELUnicodeString& group);
+  ~VELP2PPeerInfo();
+  VELP2PPeerInfo(const VELP2PPeerInfo&) = delete;
+  VELP2PPeerInfo& operator=(const VELP2PPeerInfo&) = delete;
+
+  // Parses count self-sized endpoint records from the length bytes of buffer and appends them. A record
+  // that runs past length, or that is too short to hold the 8-byte fields, fails the parse.
+  VELResult Initialize(const char* buffer, int length);
+  // The endpoint records, or null while none was parsed.
+  VELListPtrVELP2PEndPointInfo* GetEndPointsInfoList() { return _endpoints.get(); }
+
+  VELUnicodeString name;   // also the key under which the record is stored
+  VELUnicodeString group;  // the group in which the peer was heard
+  int count;               // number of endpoint records announced
+
+ private:
+  std::unique_ptr<VELListPtrVELP2PEndPointInfo> _endpoints;  // points into _blocks
+  std::vector<std::unique_ptr<uint8_t[]>> _blocks;           // owned copies of the records
+};
+
+#endif

@@ -1,0 +1,218 @@
+#include "core/VELP2PConfig.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/VELNetResolve.h"
+#include "host/VELTraceMacros.h"
+#include "velp2p/VELSystem.h"
+
+namespace {
+
+// Cuts text to at most maxBytes without splitting a UTF-8 sequence.
+std::string CutToBytes(const std::string& text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  size_t end = maxBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+void LowerIfCapitalised(std::string& text) {
+  if (text.empty() || !std::isupper(static_cast<unsigned char>(text[0]))) return;
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+std::string LoginName() {
+  char login[50] = {0};
+  (void)VELGetLoginName(login, sizeof(login));
+  login[sizeof(login) - 1] = '\0';
+  return std::string(login);
+}
+
+std::string SystemHostName() {
+  VELSystemInfo info;
+  std::memset(&info, 0, sizeof(info));
+  if (VEL_FAILED(VELGetSystemInfo(&info))) return std::string();
+  info.hostName[sizeof(info.hostName) - 1] = '\0';
+  return std::string(info.hostName);
+}
+
+std::string Dotted(const VELIPv4& address) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
+  return std::string(text);
+}
+
+bool FitsName(const std::string& candidate) {
+  return static_cast<int>(candidate.size()) <= kVELP2PMaxPeerNameBytes;
+}
+
+}  // namespace
+
+VELUnicodeString VELP2PComposePeerName(const char* loginText, const char* hostText, long processId) {
+  std::string login = loginText ? loginText : "";
+  std::string host = hostText ? hostText : "";
+  LowerIfCapitalised(login);
+  LowerIfCapitalised(host);
+  std::string candidate = login + "_ON_" + host + "#" + std::to_string(processId);
+  if (FitsName(candidate)) return VELUnicodeString(candidate);
+  candidate = login + "_ON_" + host;
+  if (FitsName(candidate)) return VELUnicodeString(candidate);
+  if (login.size() > 14) {
+    login = CutToBytes(login, 13);
+    candidate = login + "_ON_" + host;
+    if (FitsName(candidate)) return VELUnicodeString(candidate);
+  }
+  if (host.size() > 14) host = CutToBytes(host, 13);
+  // A login of up to 14 bytes with a host of up to 14 bytes always fits; a longer login was cut above.
+  candidate = CutToBytes(login + "_ON_" + host, kVELP2PMaxPeerNameBytes);
+  return VELUnicodeString(candidate);
+}
+
+VELResult VELP2PBuildPeerName(VELUnicodeString& name) {
+  name = VELP2PComposePeerName(LoginName().c_str(), SystemHostName().c_str(), static_cast<long>(getpid()));
+  return VEL_S_OK;
+}
+
+VELUnicodeString VELP2PComposeCollaborationName(const char* loginText, const char* loginVariable) {
+  if (loginVariable) {
+    static const char kSuffix[] = "_KVZ";
+    std::string value = CutToBytes(loginVariable, kVELP2PMaxPeerNameBytes - (sizeof(kSuffix) - 1));
+    return VELUnicodeString(value + kSuffix);
+  }
+  std::string login = loginText ? loginText : "";
+  LowerIfCapitalised(login);
+  return VELUnicodeString(CutToBytes(login, kVELP2PMaxPeerNameBytes));
+}
+
+VELResult VELP2PGetNetworkInterfaces(VELListValVELUnicodeString& list) {
+  std::string host = VELGetHostName();
+  if (host.empty()) host = "localhost";
+  std::vector<VELIPv4> addresses;
+  if (VEL_FAILED(VELResolveIPv4(host, addresses))) return VEL_E_FAIL;
+  for (const VELIPv4& address : addresses) list.Append(VELUnicodeString(Dotted(address)));
+  return VEL_S_OK;
+}
+
+VELResult VELP2PBuildLocalAdrs(char* address) {
+  if (!address) return VEL_E_FAIL;
+  std::vector<VELIPv4> addresses;
+  if (VEL_FAILED(VELResolveIPv4(SystemHostName(), addresses)) || addresses.empty()) return VEL_E_FAIL;
+  std::string text = Dotted(addresses.front());
+  std::memcpy(address, text.c_str(), text.size() + 1);
+  return VEL_S_OK;
+}
+
+VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames, VELListValVELUnicodeString& addresses,
+                                   VELRawCollint& ports) {
+  const char* path = VELGetEnv("VELP2PConfig");
+  if (!path) return VEL_E_FAIL;
+  if (VELFileAccess(path, 4) != 0) {
+    VELP2P_TRACEF("VELP2PReadEndPointConfig - Cannot access <%s>\n", path);
+    return VEL_E_FAIL;
+  }
+  std::vector<wchar_t> widePath(std::strlen(path) + 1, L'\0');
+  std::mbstowcs(widePath.data(), path, widePath.size() - 1);
+  int file = -1;
+  VELResult opened = VELFOpen(widePath.data(), "r", file);
+  if (VEL_FAILED(opened)) {
+    VELP2P_TRACEF("VELP2PReadEndPointConfig - Cannot open <%s>\n", path);
+    return opened;
+  }
+  char line[256];
+  std::memset(line, 0, sizeof(line));
+  VELResult read = VELFGets(line, sizeof(line), file);
+  if (VEL_FAILED(read)) {
+    // An empty file is no configuration: the defaults apply.
+    VELFClose(file);
+    return VEL_E_FAIL;
+  }
+  while (VEL_SUCCEEDED(read)) {
+    // An unterminated last line reaches the end of the file and is not used.
+    if (VELFEof(file) == 0) break;
+    bool overlong = std::strchr(line, '\n') == nullptr;
+    if (overlong) {
+      // The rest of a line longer than the buffer would otherwise be read as a line of its own.
+      VELP2P_TRACEF(" Cannot parse <%s>\n", line);
+      char rest[256];
+      bool ended = false;
+      while (!ended && VEL_SUCCEEDED(VELFGets(rest, sizeof(rest), file))) ended = std::strchr(rest, '\n') != nullptr;
+      if (!ended) break;
+    } else {
+      char className[100] = {0};
+      char address[20] = {0};
+      int port = 0;
+      if (std::sscanf(line, "%99[^|]|%19[^|]|%d", className, address, &port) == 3) {
+        classNames.Append(VELUnicodeString(className));
+        addresses.Append(std::strcmp(address, " ") == 0 ? VELUnicodeString("") : VELUnicodeString(address));
+        ports.Append(port);
+      } else {
+        VELP2P_TRACEF(" Cannot parse <%s>\n", line);
+      }
+    }
+    std::memset(line, 0, sizeof(line));
+    read = VELFGets(line, sizeof(line), file);
+  }
+  VELFClose(file);
+  return VEL_S_OK;
+}
+
+namespace {
+
+// Hosts longer than 49 bytes are cut to fit the callers' 50-byte buffers.
+void CopyHost(char* destination, const std::string& text) {
+  std::string host = CutToBytes(text, 49);
+  std::memcpy(destination, host.c_str(), host.size() + 1);
+}
+
+void ReadPort(const std::string& text, int& port) {
+  int value = 0;
+  if (std::sscanf(text.c_str(), "%d", &value) == 1) port = value;
+}
+
+void ReadHostAndPort(const std::string& part, char* host, int& port) {
+  size_t colon = part.find(':');
+  if (colon == std::string::npos) {
+    ReadPort(part, port);
+    return;
+  }
+  CopyHost(host, part.substr(0, colon));
+  ReadPort(part.substr(colon + 1), port);
+}
+
+}  // namespace
+
+VELResult VELP2PReadConfig(char* host1, int& port1, char* host2, int& port2) {
+  if (!host1 || !host2) return VEL_E_FAIL;
+  const char* value = VELGetEnv("VELP2PPorts");
+  if (!value) return VEL_S_OK;
+  std::string text(value);
+  size_t slash = text.find('/');
+  if (slash == std::string::npos) {
+    ReadHostAndPort(text, host1, port1);
+    return VEL_S_OK;
+  }
+  ReadHostAndPort(text.substr(0, slash), host1, port1);
+  std::string second = text.substr(slash + 1);
+  size_t colon = second.find(':');
+  if (colon != std::string::npos) {
+    CopyHost(host2, second.substr(0, colon));
+    ReadPort(second.substr(colon + 1), port2);
+  }
+  return VEL_S_OK;
+}
+
+VELResult VELP2PSplitGroup(const VELUnicodeString& path, VELUnicodeString& parent, VELUnicodeString& last) {
+  const std::string& text = path.Str();
+  size_t separator = text.rfind('/');
+  if (separator == std::string::npos) return VEL_E_FAIL;
+  parent = VELUnicodeString(text.substr(0, separator));
+  last = VELUnicodeString(text.substr(separator + 1));
+  return VEL_S_OK;
+}

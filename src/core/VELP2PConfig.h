@@ -1,0 +1,33 @@
+// Free functions that learn about the machine and the user's settings: the standard peer name, the host's
+// IPv4 addresses, the endpoint configuration file, the port settings and the group path split.
+#ifndef VELP2P_CORE_VELP2PCONFIG_H
+#define VELP2P_CORE_VELP2PCONFIG_H
+
+#include "velp2p/VELListValVELUnicodeString.h"
+#include "velp2p/VELRawCollint.h"
+#include "velp2p/VELResult.h"
+#include "velp2p/VELUnicodeString.h"
+
+// The longest peer name the wire header carries (its field is 32 bytes with a terminator).
+constexpr int kVELP2PMaxPeerNameBytes = 31;
+
+// login "_ON_" host "#" pid, shortened as needed to fit kVELP2PMaxPeerNameBytes; always succeeds.
+VELResult VELP2PBuildPeerName(VELUnicodeString& name);
+// The pure rule behind VELP2PBuildPeerName, for given inputs.
+VELUnicodeString VELP2PComposePeerName(const char* login, const char* host, long processId);
+// The collaboration-mode name: the login (lower-cased when it starts with an upper-case letter), or the
+// value of "VELP2PLogin" followed by "_KVZ"; cut to fit kVELP2PMaxPeerNameBytes.
+VELUnicodeString VELP2PComposeCollaborationName(const char* login, const char* loginVariable);
+// Appends the dotted IPv4 addresses of the host name to list (not cleared first).
+VELResult VELP2PGetNetworkInterfaces(VELListValVELUnicodeString& list);
+// The first dotted IPv4 address of the host name, into address (at least 16 bytes).
+VELResult VELP2PBuildLocalAdrs(char* address);
+// Reads the file named by "VELP2PConfig" into three parallel columns.
+VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames, VELListValVELUnicodeString& addresses,
+                                   VELRawCollint& ports);
+// Reads "VELP2PPorts"; host1 and host2 must hold 50 bytes each.
+VELResult VELP2PReadConfig(char* host1, int& port1, char* host2, int& port2);
+// Splits a group path at its last "/".
+VELResult VELP2PSplitGroup(const VELUnicodeString& path, VELUnicodeString& parent, VELUnicodeString& last);
+
+#endif

@@ -1,0 +1,108 @@
+// The local peer's directories of known peers and its store of their statuses.
+#include "core/VELP2PStatusRecord.h"
+#include "host/VELTraceMacros.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
+#include "velp2p/VELP2PPeer.h"
+
+VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
+  VELP2P_TRACE("VELP2PPeer - NewPeerBirth");
+  // A refused record stays the caller's; an accepted one is the peer's, stored or discarded.
+  if (!_connectedPeers || !info) return VEL_E_FAIL;
+  AddStatusAndDesc(info->name, 0, VELUnicodeString());
+  if (!_connectedPeers->Insert(info->name, info)) {
+    delete info;
+    return VEL_S_OK;
+  }
+  FirePeerBirthNotif(info->name);
+  return VEL_S_OK;
+}
+
+VELResult VELP2PPeer::NewPeerDeath(VELUnicodeString& name) {
+  VELP2P_TRACE("VELP2PPeer - NewPeerDeath");
+  if (!_connectedPeers) return VEL_E_FAIL;
+  // The caller's name may be the record's own: keep a copy that outlives the record.
+  VELUnicodeString peerName(name);
+  if (VELP2PPeerInfo* removed = _connectedPeers->Remove(peerName)) {
+    FirePeerDeathNotif(peerName);
+    delete removed;
+  }
+  if (_statusAndDesc) delete static_cast<VELP2PStatusRecord*>(_statusAndDesc->Remove(peerName));
+  return VEL_S_OK;
+}
+
+VELResult VELP2PPeer::NewPeerDiscovered(VELP2PPeerInfo* info) {
+  VELP2P_TRACE("VELP2PPeer - NewPeerDiscovered");
+  if (_connected == 0 || !_groupPeers || !info) return VEL_E_FAIL;
+  if (!_groupPeers->Insert(info->name, info)) {
+    delete info;
+    return VEL_S_OK;
+  }
+  FirePeerCreateNotif(info->name);
+  return VEL_S_OK;
+}
+
+VELResult VELP2PPeer::NewPeerDestroyed(VELUnicodeString& name) {
+  VELP2P_TRACE("VELP2PPeer - NewPeerDestroyed");
+  if (_connected == 0 || !_groupPeers) return VEL_E_FAIL;
+  VELUnicodeString peerName(name);
+  VELP2PPeerInfo* removed = _groupPeers->Remove(peerName);
+  if (!removed) return VEL_S_OK;
+  FirePeerDestructNotif(peerName);
+  delete removed;
+  return VEL_S_OK;
+}
+
+VELResult VELP2PPeer::NewPeerCrossGroupDiscovered(VELP2PPeerInfo* info, VELUnicodeString& group) {
+  VELP2P_TRACE("VELP2PPeer - NewPeerCrossGroupDiscovered");
+  if (_connected == 0 || !_crossGroupPeers || !info) return VEL_E_FAIL;
+  if (!_crossGroupPeers->Insert(info->name, info)) {
+    delete info;
+    return VEL_S_OK;
+  }
+  FireCrossGroupPeerCreateNotif(info->name, group);
+  return VEL_S_OK;
+}
+
+VELResult VELP2PPeer::NewPeerStatus(VELUnicodeString& name, VELP2PUserStatus status, const VELUnicodeString& desc) {
+  VELP2P_TRACE("VELP2PPeer - NewPeerStatus");
+  if (name == _peerName) {
+    _status = status;
+    _desc = desc;
+  }
+  FirePeerStatusNotif(name, status, desc);
+  return VEL_S_OK;
+}
+
+VELResult VELP2PPeer::AddStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus status,
+                                       const VELUnicodeString& desc) {
+  if (!_statusAndDesc) _statusAndDesc = std::make_unique<VELHashDico>(10);
+  if (auto* record = static_cast<VELP2PStatusRecord*>(_statusAndDesc->Locate(name))) {
+    record->status = status;
+    if (!desc.IsEmpty()) record->desc = desc;
+    return VEL_S_OK;
+  }
+  auto* record = new VELP2PStatusRecord{status, desc};
+  if (!_statusAndDesc->Insert(name, record)) delete record;
+  return VEL_S_OK;
+}
+
+VELResult VELP2PPeer::GetStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus& status,
+                                       VELUnicodeString& desc) {
+  if (!_statusAndDesc) return VEL_E_FAIL;
+  auto* record = static_cast<VELP2PStatusRecord*>(_statusAndDesc->Locate(name));
+  if (!record) return VEL_E_FAIL;
+  status = record->status;
+  desc = record->desc;
+  return VEL_S_OK;
+}
+
+VELResult VELP2PPeer::GetConnectedPeers(VELListValVELUnicodeString& names) {
+  if (!_connectedPeers) return VEL_E_FAIL;
+  int bucket = 1, position = 0;
+  while (VELP2PPeerInfo* info = _connectedPeers->Next(bucket, position)) names.Append(info->name);
+  return VEL_S_OK;
+}
+
+int VELP2PPeer::IsPeerConnected(const VELUnicodeString& name) {
+  return _connectedPeers && _connectedPeers->Locate(name) ? 1 : 0;
+}

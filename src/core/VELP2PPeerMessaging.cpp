@@ -1,0 +1,184 @@
+// The local peer's traffic switch: dispatch of received messages to services, and the send operations.
+#include <cstring>
+#include <vector>
+
+#include "host/VELTraceMacros.h"
+#include "velp2p/VELDiagnostics.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
+#include "velp2p/VELIP2PMessage.h"
+#include "velp2p/VELP2PCoreService.h"
+#include "velp2p/VELP2PEndPoint.h"
+#include "velp2p/VELP2PHeader.h"
+#include "velp2p/VELP2PMessage.h"
+#include "velp2p/VELP2PPeer.h"
+
+namespace {
+
+// The services of a dispatch, each held by one reference for the whole call: a service that disconnects
+// the peer from its handler, or from a notification it fires, must outlive its own call.
+class ServiceSnapshot {
+ public:
+  explicit ServiceSnapshot(VELListPtrVELP2PService* services) {
+    for (int i = 1; services && i <= services->Size(); ++i) {
+      if (VELP2PService* service = (*services)[i]) {
+        service->AddRef();
+        _services.push_back(service);
+      }
+    }
+  }
+  ~ServiceSnapshot() {
+    for (VELP2PService* service : _services) service->Release();
+  }
+  const std::vector<VELP2PService*>& Services() const { return _services; }
+
+ private:
+  std::vector<VELP2PService*> _services;
+};
+
+VELResult RunGroupFilter(VELP2PService* service, VELUnicodeString& group) {
+  if (service->IsAKindOf("VELP2PCoreService")) {
+    if (auto* core = dynamic_cast<VELP2PCoreService*>(service)) return core->internalFilterMessageFromGroup(group);
+  }
+  return service->FilterMessageFromGroup(group);
+}
+
+bool IsUnicastRecord(const VELP2PEndPointInfo* record) {
+  return (record->kind & VELP2P_ENDPOINT_MULTICAST) == 0 && (record->kind & VELP2P_ENDPOINT_UNICAST) != 0;
+}
+
+}  // namespace
+
+VELResult VELP2PPeer::Dispatch(VELP2PHeader& header) {
+  VELP2P_TRACE("VELP2PPeer - Dispatch");
+  if (_connected == 0 || !_services || !header.GetFixedPart() || !header.GetServiceName()) return VEL_E_FAIL;
+  const char* wireName = header.GetServiceName();
+  ServiceSnapshot snapshot(_services.get());
+  VELP2PService* selected = nullptr;
+  for (VELP2PService* service : snapshot.Services()) {
+    const char* name = service->GetServiceName();
+    if (!name || std::strcmp(name, wireName) != 0) continue;
+    if (VEL_SUCCEEDED(RunGroupFilter(service, header.GetMessageGroup()))) {
+      selected = service;
+      break;
+    }
+  }
+  // A filter may have fired a notification whose subscriber disconnected the peer.
+  if (!selected || _connected == 0) return VEL_S_OK;
+  VELP2PMessage message(header);
+  void* object = nullptr;
+  VELResult queried = message.QueryInterface(IID_VELIP2PMessage, &object);
+  if (VEL_FAILED(queried)) return queried;
+  auto* itf = static_cast<VELIP2PMessage*>(object);
+  VELResult handled = selected->HandleMessage(itf);
+  itf->Release();
+  return VEL_SUCCEEDED(handled) ? VEL_S_OK : handled;
+}
+
+VELResult VELP2PPeer::SendToGroup(VELUnicodeString& group, const char* service, char* data, int length) {
+  VELP2P_TRACE("VELP2PPeer - SendToGroup");
+  if (_connected == 0 || !service) return VEL_E_FAIL;
+  if (!_multicastEndPoints) {
+    VELP2P_TRACE("VELP2PPeer - SendToGroup failed _multicastEndPoints NULL");
+    return VEL_E_FAIL;
+  }
+  // Held by the send: the endpoint list may go away if a send disconnects the peer.
+  std::vector<VELP2PEndPoint*> endpoints;
+  for (int i = 1; i <= _multicastEndPoints->Size(); ++i) {
+    if (VELP2PEndPoint* endpoint = (*_multicastEndPoints)[i]) endpoints.push_back(endpoint);
+  }
+  for (VELP2PEndPoint* endpoint : endpoints) endpoint->AddRef();
+  for (VELP2PEndPoint* endpoint : endpoints) {
+    if (VEL_FAILED(endpoint->SendToGroup(group, service, data, length))) {
+      VELP2P_TRACE("mulicastendpoint SendToGroup failed");
+    }
+  }
+  for (VELP2PEndPoint* endpoint : endpoints) endpoint->Release();
+  return VEL_S_OK;
+}
+
+VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
+                                 VELP2PEndPointInfo* remote, VELP2PPeerInfo* peer) {
+  if (!_unicastEndPoints || _unicastEndPoints->Size() == 0) return VEL_E_FAIL;
+  for (int i = 1; _unicastEndPoints && i <= _unicastEndPoints->Size(); ++i) {
+    VELP2PEndPoint* endpoint = (*_unicastEndPoints)[i];
+    if (!endpoint) continue;
+    if (VEL_SUCCEEDED(endpoint->SendToPeer(group, service, data, length, remote, peer))) return VEL_S_OK;
+  }
+  return VEL_E_FAIL;
+}
+
+VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
+                                 VELP2PPeerInfo* peer) {
+  if (_connected == 0 || !peer) return VEL_E_FAIL;
+  VELListPtrVELP2PEndPointInfo* records = peer->GetEndPointsInfoList();
+  if (!records || records->Size() == 0) return VEL_E_FAIL;
+  for (int i = 1; i <= records->Size(); ++i) {
+    VELP2PEndPointInfo* record = (*records)[i];
+    if (!record) return VEL_E_FAIL;
+    if (!IsUnicastRecord(record)) continue;
+    if (VEL_SUCCEEDED(SendToPeer(group, service, data, length, record, peer))) return VEL_S_OK;
+  }
+  return VEL_E_FAIL;
+}
+
+VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
+                                 VELUnicodeString& peerName) {
+  VELP2P_TRACE("VELP2PPeer - SendToPeer");
+  if (_connected == 0 || !_groupPeers) return VEL_E_FAIL;
+  VELP2PPeerInfo* peer = _groupPeers->Locate(peerName);
+  if (!peer) return VEL_E_FAIL;
+  return SendToPeer(group, service, data, length, peer);
+}
+
+VELResult VELP2PPeer::SendToPeerCrossGroup(VELUnicodeString&, const char* service, char* data, int length,
+                                           VELUnicodeString& peerName) {
+  VELP2P_TRACE("VELP2PPeer - SendToPeerCrossGroup");
+  if (_connected == 0 || !_crossGroupPeers) return VEL_E_FAIL;
+  VELP2PPeerInfo* peer = _crossGroupPeers->Locate(peerName);
+  if (!peer) return VEL_E_FAIL;
+  VELUnicodeString peerGroup(peer->group);
+  return SendToPeer(peerGroup, service, data, length, peer);
+}
+
+VELResult VELP2PPeer::ReplyToPeer(VELUnicodeString& group, const char* service, char* data, int length,
+                                  VELIP2PMessage* message) {
+  VELP2P_TRACE("VELP2PPeer - ReplyToPeer");
+  if (_connected == 0 || !message) return VEL_E_FAIL;
+  void* object = nullptr;
+  VELResult queried = message->QueryInterface(IID_VELIUnknown, &object);
+  if (VEL_FAILED(queried)) return queried;
+  auto* base = static_cast<VELBaseUnknown*>(static_cast<VELIUnknown*>(object));
+  auto* p2pMessage = dynamic_cast<VELP2PMessage*>(base);
+  VELP2PEndPointInfo remote;
+  std::memset(&remote, 0, sizeof(remote));
+  remote.length = sizeof(VELP2PEndPointInfo);
+  remote.kind = VELP2P_ENDPOINT_UNICAST;
+  VELUnicodeString sender;
+  VELResult addressRead =
+      p2pMessage ? p2pMessage->GetSendingPeerEPInfo(remote, VELP2P_MESSAGE_UNICAST) : VEL_E_FAIL;
+  VELResult nameRead = p2pMessage ? p2pMessage->GetSendingPeerName(sender) : VEL_E_FAIL;
+  base->Release();
+  if (VEL_FAILED(addressRead) || VEL_FAILED(nameRead) || !_groupPeers) return VEL_E_FAIL;
+  VELP2PPeerInfo* peer = _groupPeers->Locate(sender);
+  if (!peer) return VEL_E_FAIL;
+  return SendToPeer(group, service, data, length, &remote, peer);
+}
+
+VELResult VELP2PPeer::SendP2PMessage(const VELUnicodeString& peerName, unsigned char type,
+                                     const VELUnicodeString& header, char* data, int length) {
+  VELP2P_TRACE("VELP2PPeer - SendP2PMessage");
+  VELDiagnosticPrintf("VELP2PPeer - SendP2PMessage for service <%s>\n", header.CastToCharPtr());
+  if (length <= 0 || !data || !_connectedPeers) return VEL_E_FAIL;
+  VELP2PPeerInfo* peer = _connectedPeers->Locate(peerName);
+  if (!peer) return VEL_E_FAIL;
+  // The header's length travels in bytes of its UTF-8 form, so that any text arrives whole.
+  const int32_t headerBytes = header.GetLengthInByte();
+  if (length > INT32_MAX - 5 - headerBytes) return VEL_E_FAIL;
+  std::vector<char> payload(5 + static_cast<size_t>(headerBytes) + static_cast<size_t>(length));
+  payload[0] = static_cast<char>(type);
+  for (int i = 0; i < 4; ++i) payload[1 + i] = static_cast<char>((static_cast<uint32_t>(headerBytes) >> (8 * i)) & 0xFF);
+  std::memcpy(payload.data() + 5, header.CastToCharPtr(), headerBytes);
+  std::memcpy(payload.data() + 5 + headerBytes, data, length);
+  VELUnicodeString group("/");
+  return SendToPeer(group, "VELP2PChatService", payload.data(), static_cast<int>(payload.size()), peer);
+}

@@ -1,0 +1,42 @@
+// Test access to the local peer's private state: reset between tests, set what a test needs.
+#ifndef VELP2P_TESTS_PEERTESTACCESS_H
+#define VELP2P_TESTS_PEERTESTACCESS_H
+
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
+#include "velp2p/VELP2PPeer.h"
+
+class VELP2PPeerTestAccess {
+ public:
+  // Destroys the local peer (tearing it down first when connected) and clears the process-wide flags, so
+  // that the next GetLocalPeer starts from nothing.
+  static void Reset() {
+    if (VELP2PPeer::_singlePeer) {
+      VELP2PPeer* peer = VELP2PPeer::_singlePeer;
+      if (VELP2PPeer::_connected) peer->Disconnect();
+      peer->Release();
+    }
+    VELP2PPeer::_singlePeer = nullptr;
+    VELP2PPeer::_connected = 0;
+    VELP2PPeer::_rtc = 0;
+    VELP2PPeer::_login_in_progress = 0;
+  }
+  static VELP2PPeer* Existing() { return VELP2PPeer::_singlePeer; }
+  static void SetConnected(int connected) { VELP2PPeer::_connected = connected; }
+  static void SetRtc(int rtc) { VELP2PPeer::_rtc = rtc; }
+  static void SetPeerName(VELP2PPeer* peer, const char* name) { peer->_peerName = name; }
+  static void SetCurrentGroup(VELP2PPeer* peer, const char* group) { peer->_currentGroup = group; }
+  static VELListPtrVELP2PService* Services(VELP2PPeer* peer) { return peer->_services.get(); }
+  static int StatusStoreSize(VELP2PPeer* peer) { return peer->_statusAndDesc ? peer->_statusAndDesc->Size() : -1; }
+  static void FireCurrentGroupNotif(VELP2PPeer* peer) { peer->FireCurrentGroupNotif(); }
+  static void FirePeerCreateNotif(VELP2PPeer* peer, VELUnicodeString& name) { peer->FirePeerCreateNotif(name); }
+  static VELResult SendToRecord(VELP2PPeer* peer, VELUnicodeString& group, const char* service, char* data,
+                                int length, VELP2PEndPointInfo* remote, VELP2PPeerInfo* info) {
+    return peer->SendToPeer(group, service, data, length, remote, info);
+  }
+  static VELP2PEndPoint* RegisterEndPoint(VELP2PPeer* peer, const char* className) {
+    return peer->RegisterEndPoint(className);
+  }
+  static VELResult InternalDestructor(VELP2PPeer* peer) { return peer->internal_destructor(); }
+};
+
+#endif

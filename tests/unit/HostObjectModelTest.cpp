@@ -1,0 +1,193 @@
+// Reference counting, the class registry and the delivery of notifications.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "velp2p/VELClassRegistry.h"
+#include "velp2p/VELP2PNotifications.h"
+
+namespace {
+
+std::vector<std::string>& Calls() {
+  static std::vector<std::string> calls;
+  return calls;
+}
+
+class Listener : public VELBaseUnknown {
+ public:
+  explicit Listener(std::string name, bool* destroyed = nullptr) : _name(std::move(name)), _destroyed(destroyed) {}
+  ~Listener() override {
+    if (_destroyed) *_destroyed = true;
+  }
+  void Heard(const char* event, VELBaseUnknown*, VELNotification*, void*, VELCallback*) {
+    Calls().push_back(_name + ":" + event);
+    if (_onCall) _onCall();
+  }
+  std::function<void()> _onCall;
+
+ private:
+  std::string _name;
+  bool* _destroyed;
+};
+
+class Publisher : public VELBaseUnknown {};
+
+// Dispatches one notification of class N from publisher and releases it.
+template <class N, class... A>
+int Fire(VELBaseUnknown* publisher, A... args) {
+  N* notification = new N(args...);
+  int called = DispatchCallbacks(publisher, notification);
+  notification->Release();
+  return called;
+}
+
+class Notifications : public ::testing::Test {
+ protected:
+  void SetUp() override { Calls().clear(); }
+  void TearDown() override { _publisher->Release(); }
+  Publisher* _publisher = new Publisher();
+  VELUnicodeString _name{"n"};
+};
+
+}  // namespace
+
+TEST(ObjectModel, CountsReferencesAndAnswersQueries) {
+  bool destroyed = false;
+  auto* object = new Listener("x", &destroyed);
+  EXPECT_EQ(object->AddRef(), 2u);
+  EXPECT_EQ(object->Release(), 1u);
+  void* itf = nullptr;
+  EXPECT_EQ(object->QueryInterface(IID_VELIUnknown, &itf), VEL_S_OK);
+  EXPECT_EQ(itf, static_cast<VELIUnknown*>(object));
+  static_cast<VELIUnknown*>(itf)->Release();
+  const VELIID other = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  EXPECT_EQ(object->QueryInterface(other, &itf), VEL_E_NOINTERFACE);
+  EXPECT_EQ(itf, nullptr);
+  EXPECT_FALSE(destroyed);
+  object->Release();
+  EXPECT_TRUE(destroyed);
+}
+
+TEST(ClassRegistry, FollowsRegisteredBasesAndCreatesOnlyRegisteredClasses) {
+  EXPECT_TRUE(VELP2PPeerCreatNotif::MetaObject()->IsAKindOf("VELP2PNotif"));
+  EXPECT_FALSE(VELP2PPeerCreatNotif::MetaObject()->IsAKindOf("VELP2PPeerModifNotif"));
+  EXPECT_TRUE(VELP2PSubGroupModifNotif::MetaObject()->IsAKindOf("VELP2PGroupModifNotif"));
+  EXPECT_STREQ(VELP2PSessionNotif::ClassName(), "VELP2PSessionNotif");
+  EXPECT_EQ(VELP2PSessionNotif::CreateItself(), nullptr);
+  EXPECT_NE(VELP2PSessionNotif::ClassId(), VELP2PNotif::ClassId());
+
+  void* object = reinterpret_cast<void*>(1);
+  EXPECT_EQ(VELCreateClassInstance("VELP2PCoreService", nullptr, 0, IID_VELIUnknown, &object), VEL_E_CLASSNOTREG);
+  EXPECT_EQ(object, nullptr);
+
+  int created = 0;
+  static int* counter = nullptr;
+  counter = &created;
+  VELCreateFunction previous = VELRegisterCreateExtension("TestOnlyClass", [] () -> VELBaseUnknown* {
+    ++*counter;
+    return new Listener("made");
+  });
+  EXPECT_EQ(previous, nullptr);
+  ASSERT_NE(VELFindCreateExtension("TestOnlyClass"), nullptr);
+  EXPECT_STREQ(VELFindCreateExtension("TestOnlyClass")->GetName(), "TestOnlyClass_CreateExt");
+  EXPECT_EQ(VELCreateClassInstance("TestOnlyClass", nullptr, 0, IID_VELIUnknown, &object), VEL_S_OK);
+  ASSERT_NE(object, nullptr);
+  auto* first = static_cast<VELIUnknown*>(object);
+  EXPECT_EQ(VELCreateClassInstance("TestOnlyClass", nullptr, 0, IID_VELIUnknown, &object), VEL_S_OK);
+  EXPECT_NE(object, first);
+  EXPECT_EQ(created, 2);
+  first->Release();
+  static_cast<VELIUnknown*>(object)->Release();
+  VELUnregisterCreateExtension("TestOnlyClass");
+  EXPECT_EQ(VELCreateClassInstance("TestOnlyClass", nullptr, 0, IID_VELIUnknown, &object), VEL_E_CLASSNOTREG);
+}
+
+TEST_F(Notifications, SubscriptionsFollowTheRegisteredClassTree) {
+  Listener all("all"), groups("groups"), modif("modif");
+  AddCallback(&all, _publisher, "VELP2PNotif", &Listener::Heard, nullptr);
+  AddCallback(&groups, _publisher, "VELP2PGroupModifNotif", &Listener::Heard, nullptr);
+  AddCallback(&modif, _publisher, "VELP2PPeerModifNotif", &Listener::Heard, nullptr);
+  VELListValVELUnicodeString subGroups;
+  Fire<VELP2PSubGroupModifNotif>(_publisher, &_name, &subGroups, &_name);
+  Fire<VELP2PPeerCreatNotif>(_publisher, &_name);
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"all:VELP2PSubGroupModifNotif", "groups:VELP2PSubGroupModifNotif",
+                                                "all:VELP2PPeerCreatNotif"}));
+  // Another publisher's notifications reach nobody here.
+  Publisher other;
+  EXPECT_EQ(Fire<VELP2PPeerCreatNotif>(&other, &_name), 0);
+  RemoveSubscriber(&all);
+  RemoveSubscriber(&groups);
+  RemoveSubscriber(&modif);
+}
+
+TEST_F(Notifications, DestroyedSubscriberIsNeverCalledAgain) {
+  bool destroyed = false;
+  auto* listener = new Listener("gone", &destroyed);
+  AddCallback(listener, _publisher, "VELP2PNotif", &Listener::Heard, nullptr);
+  listener->Release();
+  ASSERT_TRUE(destroyed);
+  EXPECT_EQ(Fire<VELP2PInitPeerNotif>(_publisher, &_name), 0);
+  EXPECT_TRUE(Calls().empty());
+}
+
+TEST_F(Notifications, SubscriberReleasedDuringItsCallIsKeptAliveUntilItReturns) {
+  bool destroyed = false;
+  auto* listener = new Listener("self", &destroyed);
+  listener->_onCall = [listener, &destroyed] {
+    listener->Release();
+    EXPECT_FALSE(destroyed);  // still executing
+  };
+  AddCallback(listener, _publisher, "VELP2PNotif", &Listener::Heard, nullptr);
+  Fire<VELP2PInitPeerNotif>(_publisher, &_name);
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(Fire<VELP2PInitPeerNotif>(_publisher, &_name), 0);
+}
+
+TEST_F(Notifications, SubscriptionsChangedDuringADispatch) {
+  Listener first("first"), second("second"), late("late");
+  VELCallback* secondCallback = nullptr;
+  first._onCall = [&] {
+    RemoveCallback(secondCallback);
+    AddCallback(&late, _publisher, "VELP2PNotif", &Listener::Heard, nullptr);
+  };
+  AddCallback(&first, _publisher, "VELP2PNotif", &Listener::Heard, nullptr);
+  secondCallback = AddCallback(&second, _publisher, "VELP2PNotif", &Listener::Heard, nullptr);
+  Fire<VELP2PInitPeerNotif>(_publisher, &_name);
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"first:VELP2PInitPeerNotif"}));
+  first._onCall = nullptr;
+  Calls().clear();
+  Fire<VELP2PInitPeerNotif>(_publisher, &_name);
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"first:VELP2PInitPeerNotif", "late:VELP2PInitPeerNotif"}));
+  RemoveSubscriber(&first);
+  RemoveSubscriber(&late);
+}
+
+TEST_F(Notifications, DestroyedPublisherDropsItsSubscriptions) {
+  Listener listener("l");
+  auto* publisher = new Publisher();
+  AddCallback(&listener, publisher, "VELP2PNotif", &Listener::Heard, nullptr);
+  publisher->Release();
+  // A new object at the same address must not inherit the old subscriptions.
+  auto* again = new Publisher();
+  EXPECT_EQ(Fire<VELP2PInitPeerNotif>(again, &_name), 0);
+  again->Release();
+}
+
+TEST_F(Notifications, CarriedValuesAreCopiedOrPointedAtAsDocumented) {
+  VELUnicodeString desc("busy");
+  auto* status = new VELP2PChangeStatusNotif(&_name, 3, desc);
+  desc = "changed";
+  VELUnicodeString out;
+  EXPECT_EQ(status->getDescription(out), VEL_S_OK);
+  EXPECT_EQ(out.Str(), "busy");
+  EXPECT_EQ(status->getStatus(), 3);
+  EXPECT_EQ(status->getPeerName(), &_name);
+  status->Release();
+  char bytes[3] = {1, 0, 2};
+  auto* message = new VELP2PMessageReceivedNotif(&_name, &_name, 7, bytes, 3);
+  EXPECT_EQ(message->getBuffer(), bytes);
+  EXPECT_EQ(message->getLength(), 3u);
+  EXPECT_EQ(message->getType(), 7);
+  message->Release();
+}

@@ -1,0 +1,341 @@
+// Start-up, tear-down, notifications, directories and groups of the local peer, with socket-free endpoints
+// and recording services registered under the library's class names.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host/VELNetResolve.h"
+#include "support/FakeEndPoints.h"
+#include "support/PeerTestAccess.h"
+#include "support/TraceCapture.h"
+#include "velp2p/VELClassRegistry.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
+#include "velp2p/VELP2PCoreService.h"
+#include "velp2p/VELP2PNotifications.h"
+#include "velp2p/VELP2PPeer.h"
+
+namespace {
+
+// What every recording service saw, as "<service>:<notification class>".
+std::vector<std::string>& Seen() {
+  static std::vector<std::string> seen;
+  return seen;
+}
+int& LiveServices() {
+  static int live = 0;
+  return live;
+}
+
+// A service that subscribes to every notification and never unsubscribes, like the library's services.
+template <int kTag>
+class RecordingService : public VELP2PCoreService {
+ public:
+  RecordingService() { ++LiveServices(); }
+  ~RecordingService() override { --LiveServices(); }
+  static bool& FailInitialize() {
+    static bool fail = false;
+    return fail;
+  }
+  VELResult Initialize() override {
+    if (FailInitialize()) return VEL_E_FAIL;
+    VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+    AddCallback(this, peer->GetP2PPublisher(), "VELP2PNotif", &RecordingService::Seen, nullptr);
+    return VEL_S_OK;
+  }
+  const char* GetServiceName() override { return "Recording"; }
+  VELResult HandleMessage(VELIP2PMessage*) override { return VEL_S_OK; }
+  void Seen(const char* event, VELBaseUnknown*, VELNotification*, void*, VELCallback*) {
+    ::Seen().push_back(std::to_string(kTag) + ":" + event);
+  }
+  static VELBaseUnknown* Create() { return new RecordingService<kTag>(); }
+};
+
+class PeerLifecycle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VELP2PPeerTestAccess::Reset();
+    Seen().clear();
+    FakeInitialized().clear();
+    FakeSent().clear();
+    RecordingService<1>::FailInitialize() = false;
+    RecordingService<2>::FailInitialize() = false;
+    UseInterfaces({});
+  }
+  void TearDown() override {
+    VELP2PPeerTestAccess::Reset();
+    VELSetResolverOverride(nullptr);
+    unsetenv("VELP2PConfig");
+    unsetenv("VELP2PLogin");
+    EXPECT_EQ(LiveServices(), 0);
+  }
+  static void UseInterfaces(std::vector<VELIPv4> addresses) {
+    VELSetResolverOverride([addresses](const std::string&, std::vector<VELIPv4>& out) {
+      out.insert(out.end(), addresses.begin(), addresses.end());
+      return addresses.empty() ? VEL_E_FAIL : VEL_S_OK;
+    });
+  }
+  VELP2PPeer* StartCollaboration() {
+    VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+    EXPECT_EQ(peer->InitP2PForRTC(), VEL_S_OK);
+    return peer;
+  }
+
+  ScopedFakeEndPoints _endpoints;
+  ScopedClass _awareness{"VELP2PAwarenessService", &RecordingService<1>::Create};
+  ScopedClass _status{"VELP2PStatusService", &RecordingService<2>::Create};
+  ScopedClass _chat{"VELP2PChatService", &RecordingService<3>::Create};
+  ScopedClass _session{"VELP2PSessionService", &RecordingService<4>::Create};
+  ScopedClass _group{"VELP2PGroupService", &RecordingService<5>::Create};
+  ScopedClass _peerService{"VELP2PPeerService", &RecordingService<6>::Create};
+  ScopedClass _discovery{"VELP2PDiscoveryService", &RecordingService<7>::Create};
+};
+
+VELP2PPeerInfo* Record(const char* name, const char* group = "/") {
+  return new VELP2PPeerInfo(VELUnicodeString(name), 0, VELUnicodeString(group));
+}
+
+}  // namespace
+
+TEST_F(PeerLifecycle, OnePeerPerProcessNotStartedUntilAsked) {
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  ASSERT_NE(peer, nullptr);
+  EXPECT_EQ(VELP2PPeer::GetLocalPeer(), peer);
+  EXPECT_EQ(peer->Refresh(), VEL_E_FAIL);
+  EXPECT_EQ(peer->ClosePeer(), VEL_E_FAIL);
+  EXPECT_EQ(peer->Disconnect(), VEL_E_FAIL);
+  EXPECT_EQ(peer->GetSubGroups(), nullptr);
+  EXPECT_EQ(peer->GetStatus(), 6);
+  VELIP2PPeer* itf = VELIP2PPeerFactory::GetLocalPeer();
+  ASSERT_NE(itf, nullptr);
+  EXPECT_EQ(itf->GetPeerName(), peer->GetPeerName());
+  itf->Release();
+  // The registry never makes a second peer.
+  void* object = nullptr;
+  EXPECT_LT(VELCreateClassInstance("VELP2PPeer", nullptr, 0, IID_VELIUnknown, &object), 0);
+  EXPECT_EQ(object, nullptr);
+}
+
+TEST_F(PeerLifecycle, DefaultsCreateOneEndPointPairPerInterface) {
+  UseInterfaces({{10, 0, 0, 5}, {10, 0, 0, 6}});
+  VELP2PPeer* peer = StartCollaboration();
+  EXPECT_EQ(FakeInitialized(), (std::vector<std::string>{"multicast 224.0.1.85 0", "unicast 10.0.0.5 0",
+                                                          "multicast 224.0.1.85 0", "unicast 10.0.0.6 0"}));
+  EXPECT_EQ(peer->GetMulticastEndPoints()->Size(), 2);
+  EXPECT_EQ(peer->GetUnicastEndPoints()->Size(), 2);
+}
+
+TEST_F(PeerLifecycle, WithoutAddressesOnePairOnTheWildcard) {
+  StartCollaboration();
+  EXPECT_EQ(FakeInitialized(), (std::vector<std::string>{"multicast 224.0.1.85 0", "unicast  0"}));
+}
+
+TEST_F(PeerLifecycle, StarAfterAnExplicitAddressUsesThatAddressOnly) {
+  UseInterfaces({{10, 0, 0, 5}, {10, 0, 0, 6}});
+  char path[] = "/tmp/velp2p-star-XXXXXX";
+  int fd = mkstemp(path);
+  std::string text = "VELP2PTCPEndPoint|10.9.9.9|0\nVELP2PMultiCastEndPoint|*|4000\nNoSuchClass|*|1\n";
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+  setenv("VELP2PConfig", path, 1);
+  StartCollaboration();
+  std::remove(path);
+  EXPECT_EQ(FakeInitialized(), (std::vector<std::string>{"unicast 10.9.9.9 0", "multicast 10.9.9.9 4000"}));
+}
+
+TEST_F(PeerLifecycle, StartUpStopsAtTheFirstServiceThatFails) {
+  RecordingService<2>::FailInitialize() = true;
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  EXPECT_EQ(peer->InitP2PForRTC(), VEL_E_FAIL);
+  EXPECT_EQ(VELP2PPeer::IsConnected(), 0);
+  EXPECT_TRUE(Seen().empty());
+  ASSERT_NE(VELP2PPeerTestAccess::Services(peer), nullptr);
+  EXPECT_EQ(VELP2PPeerTestAccess::Services(peer)->Size(), 1);  // the awareness service before it stays
+}
+
+TEST_F(PeerLifecycle, StartUpFailsWhenAnEndPointClassIsMissing) {
+  VELCreateFunction saved = VELUnregisterCreateExtension("VELP2PTCPEndPoint");
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  EXPECT_EQ(peer->InitP2P(), VEL_E_FAIL);
+  VELRegisterCreateExtension("VELP2PTCPEndPoint", saved);
+  EXPECT_EQ(VELP2PPeer::IsConnected(), 0);
+  EXPECT_TRUE(Seen().empty());
+}
+
+TEST_F(PeerLifecycle, AnnouncesGroupThenStartAndCloseBeforeTearDown) {
+  VELP2PPeer* peer = StartCollaboration();
+  EXPECT_EQ(Seen(), (std::vector<std::string>{"1:VELP2PCurrentGroupModifNotif", "2:VELP2PCurrentGroupModifNotif",
+                                               "3:VELP2PCurrentGroupModifNotif", "4:VELP2PCurrentGroupModifNotif",
+                                               "1:VELP2PInitPeerNotif", "2:VELP2PInitPeerNotif",
+                                               "3:VELP2PInitPeerNotif", "4:VELP2PInitPeerNotif"}));
+  EXPECT_EQ(peer->GetCurrentGroup()->Str(), "/P2PRoot");
+  EXPECT_EQ(peer->GetSubGroups()->Size(), 0);
+  Seen().clear();
+  EXPECT_EQ(peer->Disconnect(), VEL_S_OK);
+  EXPECT_EQ(Seen(), (std::vector<std::string>{"1:VELP2PClosePeerNotif", "2:VELP2PClosePeerNotif",
+                                               "3:VELP2PClosePeerNotif", "4:VELP2PClosePeerNotif"}));
+  EXPECT_EQ(LiveServices(), 0);
+  EXPECT_EQ(peer->GetSubGroups(), nullptr);
+  EXPECT_EQ(peer->GetUnicastEndPoints(), nullptr);
+  EXPECT_EQ(peer->GetMulticastEndPoints(), nullptr);
+}
+
+TEST_F(PeerLifecycle, RestartAfterDisconnectNeverReachesReleasedServices) {
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  ASSERT_EQ(peer->InitP2P(), VEL_S_OK);
+  const std::string firstName = peer->GetPeerName()->Str();
+  ASSERT_EQ(peer->Disconnect(), VEL_S_OK);
+  EXPECT_EQ(peer->GetPeerName()->Str(), firstName);
+  Seen().clear();
+  ASSERT_EQ(peer->InitP2P(), VEL_S_OK);
+  // Only the three new services hear the new start-up; the released ones are never called.
+  EXPECT_EQ(Seen().size(), 6u);
+  Seen().clear();
+  VELUnicodeString team("Team1");
+  peer->NewGroupFound(team);
+  EXPECT_EQ(Seen(), (std::vector<std::string>{"5:VELP2PSubGroupModifNotif", "6:VELP2PSubGroupModifNotif",
+                                               "7:VELP2PSubGroupModifNotif"}));
+}
+
+TEST_F(PeerLifecycle, CollaborationRefusesASecondStartAndNamesFromTheVariable) {
+  setenv("VELP2PLogin", "reviewer", 1);
+  VELP2PPeer* peer = StartCollaboration();
+  EXPECT_EQ(peer->GetPeerName()->Str(), "reviewer_KVZ");
+  EXPECT_EQ(peer->InitP2PForRTC(), VEL_E_FAIL);
+  EXPECT_EQ(VELP2PPeer::_rtc, 1);
+  EXPECT_EQ(VELP2PPeer::_login_in_progress, 1);
+}
+
+TEST_F(PeerLifecycle, DirectoriesKeepTheFirstRecordAndTrackStatus) {
+  VELP2PPeer* peer = StartCollaboration();
+  Seen().clear();
+  VELP2PPeerInfo* first = Record("bob", "/first");
+  ASSERT_EQ(peer->NewPeerBirth(first), VEL_S_OK);
+  peer->AddStatusAndDesc(VELUnicodeString("bob"), 3, VELUnicodeString("busy"));
+  ASSERT_EQ(peer->NewPeerBirth(Record("bob", "/second")), VEL_S_OK);
+  EXPECT_EQ(Seen().size(), 4u);  // one birth, four services
+  EXPECT_EQ(peer->GetConnectedPeersDirectory()->Locate(VELUnicodeString("bob")), first);
+  VELP2PUserStatus status = -1;
+  VELUnicodeString desc;
+  ASSERT_EQ(peer->GetStatusAndDesc(VELUnicodeString("bob"), status, desc), VEL_S_OK);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(desc.Str(), "busy");
+  EXPECT_EQ(peer->IsPeerConnected(VELUnicodeString("bob")), 1);
+
+  // A death of a peer never born drops its status only.
+  peer->AddStatusAndDesc(VELUnicodeString("ghost"), 2, VELUnicodeString("x"));
+  Seen().clear();
+  VELUnicodeString ghost("ghost");
+  EXPECT_EQ(peer->NewPeerDeath(ghost), VEL_S_OK);
+  EXPECT_TRUE(Seen().empty());
+  EXPECT_EQ(peer->GetStatusAndDesc(ghost, status, desc), VEL_E_FAIL);
+
+  VELListValVELUnicodeString names;
+  names.Append(VELUnicodeString("kept"));
+  EXPECT_EQ(peer->GetConnectedPeers(names), VEL_S_OK);
+  ASSERT_EQ(names.Size(), 2);
+  EXPECT_EQ(names[2].Str(), "bob");
+
+  VELUnicodeString bob("bob");
+  EXPECT_EQ(peer->NewPeerDeath(bob), VEL_S_OK);
+  EXPECT_EQ(peer->IsPeerConnected(bob), 0);
+  EXPECT_EQ(peer->GetStatusAndDesc(bob, status, desc), VEL_E_FAIL);
+}
+
+TEST_F(PeerLifecycle, RefusedRecordsStayTheCallers) {
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeerInfo* info = Record("bob");
+  EXPECT_EQ(peer->NewPeerDiscovered(info), VEL_E_FAIL);
+  EXPECT_EQ(peer->NewPeerBirth(info), VEL_E_FAIL);
+  VELUnicodeString group("/x");
+  EXPECT_EQ(peer->NewPeerCrossGroupDiscovered(info, group), VEL_E_FAIL);
+  delete info;
+}
+
+TEST_F(PeerLifecycle, StatusOfTheLocalNameUpdatesTheLocalUser) {
+  VELP2PPeer* peer = StartCollaboration();
+  VELUnicodeString other("other");
+  peer->NewPeerStatus(other, 4, VELUnicodeString("away"));
+  EXPECT_EQ(peer->GetStatus(), 6);
+  VELUnicodeString self(*peer->GetPeerName());
+  peer->NewPeerStatus(self, 4, VELUnicodeString("away"));
+  EXPECT_EQ(peer->GetStatus(), 4);
+  EXPECT_EQ(peer->GetDesc().Str(), "away");
+  EXPECT_EQ(VELP2PPeerTestAccess::StatusStoreSize(peer), -1);  // the store is not touched
+}
+
+TEST_F(PeerLifecycle, GroupsJoinLeaveAndLearnSubGroupsOnce) {
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  ASSERT_EQ(peer->InitP2P(), VEL_S_OK);
+  ASSERT_EQ(peer->NewPeerDiscovered(Record("carol")), VEL_S_OK);
+  Seen().clear();
+  VELUnicodeString design("Design");
+  EXPECT_EQ(peer->CreateAndOrJoinSubGroup(&design), VEL_S_OK);
+  EXPECT_EQ(peer->GetCurrentGroup()->Str(), "/P2PRoot/Design");
+  EXPECT_EQ(peer->GetGroupPeers()->Size(), 0);
+  EXPECT_EQ(Seen().size(), 3u);
+
+  VELUnicodeString team("Team1");
+  Seen().clear();
+  peer->NewGroupFound(team);
+  peer->NewGroupFound(team);
+  EXPECT_EQ(Seen().size(), 3u);
+  EXPECT_EQ(peer->GetSubGroups()->Size(), 1);
+
+  EXPECT_EQ(peer->LeaveCurrentGroup(), VEL_S_OK);
+  EXPECT_EQ(peer->GetCurrentGroup()->Str(), "/P2PRoot");
+  EXPECT_EQ(peer->GetSubGroups()->Size(), 0);
+  Seen().clear();
+  EXPECT_EQ(peer->LeaveCurrentGroup(), VEL_E_FAIL);
+  EXPECT_EQ(peer->GetCurrentGroup()->Str(), "/P2PRoot");
+  EXPECT_TRUE(Seen().empty());
+
+  VELUnicodeString empty(""), slashed("a/b");
+  EXPECT_EQ(peer->CreateAndOrJoinSubGroup(&empty), VEL_E_FAIL);
+  EXPECT_EQ(peer->CreateAndOrJoinSubGroup(&slashed), VEL_E_FAIL);
+  EXPECT_EQ(peer->CreateAndOrJoinSubGroup(nullptr), VEL_E_FAIL);
+}
+
+TEST_F(PeerLifecycle, GatedNotificationsNeedAConnectedPeer) {
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  std::vector<std::string> heard;
+  VELCallback* callback = AddCallback(nullptr, peer, "VELP2PNotif", [&heard](VELNotification* notification) {
+    heard.push_back(notification->IsA());
+  });
+  VELUnicodeString name("x");
+  VELP2PPeerTestAccess::FirePeerCreateNotif(peer, name);
+  VELP2PPeerTestAccess::FireCurrentGroupNotif(peer);
+  EXPECT_TRUE(heard.empty());
+  // A birth is not gated, even before the start-up, once the directory exists.
+  ASSERT_EQ(peer->InitP2P(), VEL_S_OK);
+  heard.clear();
+  peer->NewPeerBirth(Record("y"));
+  EXPECT_EQ(heard, (std::vector<std::string>{"VELP2PPeerBirthNotif"}));
+  RemoveCallback(callback);
+}
+
+TEST_F(PeerLifecycle, HttpSettingsAreBoundedCopies) {
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  char a[256], b[256];
+  char* pa = a;
+  char* pb = b;
+  int port = 0;
+  ASSERT_EQ(peer->GetHTTPConnexion(pa, pb, port), VEL_S_OK);
+  EXPECT_STREQ(a, "");
+  EXPECT_EQ(port, 80);
+  int data = 0;
+  ASSERT_EQ(peer->SetHTTPConnexion("proxy", "path", 8080, &data), VEL_S_OK);
+  EXPECT_EQ(peer->SetHTTPConnexion(nullptr, "x", 1, nullptr), VEL_E_FAIL);
+  std::string tooLong(256, 'z');
+  EXPECT_EQ(peer->SetHTTPConnexion(tooLong.c_str(), "x", 1, nullptr), VEL_E_FAIL);
+  ASSERT_EQ(peer->GetHTTPConnexion(pa, pb, port), VEL_S_OK);
+  EXPECT_STREQ(a, "proxy");
+  EXPECT_STREQ(b, "path");
+  EXPECT_EQ(port, 8080);
+  void* stored = nullptr;
+  peer->GetHTTPConnexionData(stored);
+  EXPECT_EQ(stored, &data);
+  char* none = nullptr;
+  EXPECT_EQ(peer->GetHTTPConnexion(none, pb, port), VEL_E_FAIL);
+}
