@@ -1,0 +1,80 @@
+// The base of every endpoint: a socket, the record that tells peers how to reach it, the event-loop hook,
+// the receive path that validates, reassembles and parses blocks, and the splitting send path.
+#ifndef VELP2P_VELP2PENDPOINT_H
+#define VELP2P_VELP2PENDPOINT_H
+
+#include <memory>
+#include <string>
+
+#include "velp2p/VELBaseUnknown.h"
+#include "velp2p/VELP2PTypes.h"
+#include "velp2p/VELUnicodeString.h"
+
+class VELCommand;
+class VELP2PHeader;
+struct VELP2PHeaderFixedPart;
+class VELP2PReassembler;
+
+class VELP2P_API VELP2PEndPoint : public VELBaseUnknown {
+  VEL_DECLARE_CLASS(VELP2PEndPoint)
+ public:
+  VELP2PEndPoint();
+
+  // Opens the socket, fills the record and registers with the event loop.
+  virtual VELResult Initialize(const char* address, int port) = 0;
+  virtual int IsUnicast() = 0;
+  virtual int IsMulticast() = 0;
+  virtual VELResult SendToGroup(VELUnicodeString& group, const char* serviceName, char* data, int length) = 0;
+  virtual VELResult SendToPeer(VELUnicodeString& group, const char* serviceName, char* data, int length,
+                               VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo) = 0;
+  // Reads one message from the socket and passes it to the receive path.
+  virtual VELResult ReceiveData() = 0;
+  // Puts one finished wire block on the network (used by SplitAndSend).
+  virtual VELResult SendData(VELUnicodeString& group, const char* serviceName, char* bytes, int byteLength,
+                             VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo) = 0;
+  // Builds one wire block for a payload (used by SplitAndSend).
+  virtual VELResult BuildMessage(VELUnicodeString& group, const char* serviceName, char* data, int length,
+                                 VELP2PHeader& header) = 0;
+
+  // Binds the endpoint to the local peer; every Initialize(address, port) calls it first.
+  VELResult Initialize();
+  VELP2PEndPointInfo* GetEndPointInfo() { return _endPointInfo.get(); }
+
+  // The event loop's callback; loopArgument is not used.
+  static void P2PRcvCB(int descriptor, void* loopArgument, VELP2PEndPoint* endPoint);
+
+  // The receive path for one block of size received bytes, without sockets (tests and fuzzing use it).
+  // message is a new[] allocation; it may be replaced by a reassembled block, and the caller frees whatever
+  // it then holds with delete[]. The caller holds a reference on the endpoint for the call, since a service
+  // may disconnect the peer, which releases its endpoints.
+  VELResult ReceiveBlock(char*& message, int size) { return Dispatch(message, size); }
+
+ protected:
+  ~VELP2PEndPoint() override;
+
+  // Registers the descriptor with the main application's loop (none running: nothing to do, success).
+  VELResult InstallP2PCB(int descriptor);
+  // Ends that registration; the owner command is deleted once the loop's turn is over.
+  VELResult RemoveP2PCB(int descriptor);
+  // The receive path: mode checks, reassembly, header parse against size, echo filter, peer dispatch.
+  VELResult Dispatch(char*& message, int size);
+  // Sends a payload whole through BuildMessage and SendData, or as a fragment group when it is longer
+  // than _splitThreshold.
+  VELResult SplitAndSend(VELUnicodeString& group, const char* serviceName, char* data, int length,
+                         VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo);
+
+  VELP2PPeer* _peer;                                  // the local peer, not owned
+  std::unique_ptr<VELP2PEndPointInfo> _endPointInfo;  // this endpoint's own record
+  std::string _address;                               // the address given to Initialize
+  int _port;
+  int _fragmentSize;                                     // payload bytes per fragment
+  int _splitThreshold;                                   // payloads longer than this are split
+  VELCommand* _command;                                  // owner of the loop registration, null when none
+  std::unique_ptr<VELP2PReassembler> _splittedMessages;  // fragment groups in progress, per sender
+  int _descriptor;                                       // the descriptor registered with the loop, or -1
+
+ private:
+  VELResult MessageGroupTreatment(char*& message, int& size, VELP2PHeaderFixedPart*& fixedPart);
+};
+
+#endif

@@ -1,0 +1,201 @@
+// The endpoint base: the event-loop hook, the receive path and the splitting send path.
+//
+// Design note on lifetime. The loop calls P2PRcvCB with the endpoint as its data, and the endpoint's
+// ReceiveData runs the whole receive path down to a service's handler. That handler may disconnect the local
+// peer, whose tear-down releases every endpoint, this one included, while it is still inside ReceiveData.
+// P2PRcvCB therefore holds a reference of its own for the call: the peer's release only drops the count, and
+// the endpoint is destroyed when P2PRcvCB lets go, after ReceiveData has returned. The destructor ends the
+// loop registration; the registration's owner command may still be in use by the turn that is serving this
+// very descriptor, so it is handed to the cleaner, which deletes it when the turn is over.
+#include "velp2p/VELP2PEndPoint.h"
+
+#include <new>
+
+#include "host/VELCleaner.h"
+#include "host/VELCommandSelector.h"
+#include "host/VELTraceMacros.h"
+#include "velp2p/VELApplication.h"
+#include "velp2p/VELP2PHeader.h"
+#include "velp2p/VELP2PPeer.h"
+#include "velp2p/VELTime.h"
+#include "wire/VELP2PFragmenter.h"
+#include "wire/VELP2PReassembler.h"
+
+VEL_IMPLEMENT_CLASS(VELP2PEndPoint, VELBaseUnknown)
+
+namespace {
+
+const int kFragmentSize = 500;
+const int kSplitThreshold = 1000;
+const char kForceGroup[] = "/Force";
+const int kGroupBits = VELP2P_MESSAGE_GROUP_BEGIN | VELP2P_MESSAGE_GROUP_MIDDLE | VELP2P_MESSAGE_GROUP_END;
+
+// The loop hands its data back as void*; the endpoint's callback takes the endpoint itself.
+void LoopTrampoline(int descriptor, void* loopArgument, void* data) {
+  VELP2PEndPoint::P2PRcvCB(descriptor, loopArgument, static_cast<VELP2PEndPoint*>(data));
+}
+
+}  // namespace
+
+VELP2PEndPoint::VELP2PEndPoint()
+    : _peer(nullptr),
+      _endPointInfo(new VELP2PEndPointInfo()),
+      _port(0),
+      _fragmentSize(kFragmentSize),
+      _splitThreshold(kSplitThreshold),
+      _command(nullptr),
+      _descriptor(-1) {
+  VELP2P_TRACE("VELP2PEndPoint - Constructor");
+}
+
+VELP2PEndPoint::~VELP2PEndPoint() {
+  VELP2P_TRACE("VELP2PEndPoint - Destructor");
+  // The endpoint classes end their registration before closing their socket; this only covers a class
+  // that did not, so that the loop never calls back into a destroyed endpoint.
+  if (_command)
+    RemoveP2PCB(_descriptor);
+  _splittedMessages.reset();
+  _endPointInfo.reset();
+}
+
+VELResult VELP2PEndPoint::Initialize() {
+  _peer = VELP2PPeer::GetLocalPeer();
+  return _peer ? VEL_S_OK : VEL_E_FAIL;
+}
+
+VELResult VELP2PEndPoint::InstallP2PCB(int descriptor) {
+  VELP2P_TRACE("VELP2PEndPoint - InstallSocketCB");
+  VELApplication* application = VELApplication::MainApplication();
+  if (!application)
+    return VEL_S_OK;
+  // One registration per endpoint: a second one would lose the owner command of the first.
+  if (_command)
+    return VEL_E_FAIL;
+  _command = new (std::nothrow) VELCommand(VELCommandSelector::GetCommandSelectorInstance(), "P2PSender");
+  if (!_command)
+    return VEL_E_FAIL;
+  _descriptor = descriptor;
+  (void)application->AddFileDescriptor(descriptor, _command, this, &LoopTrampoline);
+  return VEL_S_OK;
+}
+
+VELResult VELP2PEndPoint::RemoveP2PCB(int descriptor) {
+  VELP2P_TRACE("VELP2PEndPoint - RemoveSocketCB");
+  if (!_command)
+    return VEL_S_OK;
+  if (VELApplication* application = VELApplication::MainApplication()) {
+    (void)application->RemoveFileDescriptor(descriptor, _command);
+  }
+  // Without an application left the cleaner deletes the command at once; it is never leaked.
+  VELCleaner::DeleteOnTransactionEnd(_command);
+  _command = nullptr;
+  _descriptor = -1;
+  return VEL_S_OK;
+}
+
+void VELP2PEndPoint::P2PRcvCB(int /*descriptor*/, void* /*loopArgument*/, VELP2PEndPoint* endPoint) {
+  VELP2P_TRACE("-------P2PRcvCB----------");
+  if (!endPoint)
+    return;
+  endPoint->AddRef();
+  (void)endPoint->ReceiveData();
+  endPoint->Release();
+}
+
+VELResult VELP2PEndPoint::Dispatch(char*& message, int size) {
+  // Only the fixed part's version and mode are read before the header parse checks the rest, and both lie
+  // inside it.
+  if (!message || size < VELP2P_HEADER_FIXED_SIZE)
+    return VEL_E_FAIL;
+  auto* fixedPart = reinterpret_cast<VELP2PHeaderFixedPart*>(message);
+  if (fixedPart->version == 0)
+    return VEL_S_OK;
+  if ((fixedPart->mode & VELP2P_MESSAGE_SINGLE) == 0) {
+    if ((fixedPart->mode & kGroupBits) == 0) {
+      VELP2P_TRACEF("wrong mode : message discarded \n");
+      return VEL_E_FAIL;
+    }
+    VELResult treated = MessageGroupTreatment(message, size, fixedPart);
+    if (VEL_FAILED(treated))
+      return treated;
+    if (!fixedPart)
+      return VEL_S_OK;
+  }
+
+  VELP2PHeader header;
+  if (VEL_FAILED(header.Initialize(fixedPart, size)))
+    return VEL_E_FAIL;
+
+  // No peer is created here: a receive path without a started peer has nobody to hand the message to.
+  VELP2PPeer* peer = VELP2PPeer::IsConnected() ? VELP2PPeer::GetLocalPeer() : nullptr;
+  // In collaboration mode a peer may hear its own point-to-point messages (another process started under
+  // the same name); those are dropped unless they ask to be delivered through the group "/Force".
+  if (peer && VELP2PPeer::_rtc && IsUnicast()) {
+    const VELUnicodeString* localName = peer->GetPeerName();
+    if (localName && *localName == header.GetSendingPeerName() && header.GetMessageGroup() != kForceGroup) {
+      return VEL_S_OK;
+    }
+  }
+  if (!peer)
+    return VEL_E_FAIL;
+  return VEL_FAILED(peer->Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
+}
+
+VELResult VELP2PEndPoint::MessageGroupTreatment(char*& message, int& size,
+                                                VELP2PHeaderFixedPart*& fixedPart) {
+  if (!_splittedMessages) {
+    _splittedMessages.reset(new (std::nothrow) VELP2PReassembler());
+    if (!_splittedMessages)
+      return VEL_E_FAIL;
+  }
+  return _splittedMessages->Treat(message, size, fixedPart);
+}
+
+VELResult VELP2PEndPoint::SplitAndSend(VELUnicodeString& group, const char* serviceName, char* data,
+                                       int length, VELP2PEndPointInfo* endPointInfo,
+                                       VELP2PPeerInfo* peerInfo) {
+  if (length <= _splitThreshold) {
+    VELP2PHeader header;
+    if (VEL_FAILED(BuildMessage(group, serviceName, data, length, header)))
+      return VEL_E_FAIL;
+    char* bytes = nullptr;
+    int byteLength = 0;
+    VELResult result = header.GetBuffer(bytes, byteLength);
+    if (VEL_FAILED(result))
+      return result;
+    return SendData(group, serviceName, bytes, byteLength, endPointInfo, peerInfo);
+  }
+  if (!data)
+    return VEL_E_FAIL;
+  // Every receiver drops a group announcing more than its reassembly limit; sending one would only waste
+  // the network.
+  if (length > VELP2PReassembler::DefaultLimits().maxTotal)
+    return VEL_E_FAIL;
+
+  // The identifier is the sending second, moved on past the previous one when two split messages of this
+  // process leave within the same second: receivers key groups by sender name, so a group still incomplete
+  // at a receiver would otherwise refuse the next one.
+  static uint32_t lastGroupId = 0;
+  uint32_t grpId = static_cast<uint32_t>(VELTime::Gettime_t());
+  const int32_t ahead = static_cast<int32_t>(grpId - lastGroupId);  // serial distance, wraps safely
+  if (lastGroupId != 0 && ahead <= 0)
+    grpId = lastGroupId + 1;
+  lastGroupId = grpId;
+
+  for (const VELP2PFragmentPiece& piece : VELP2PPlanFragments(length, _fragmentSize)) {
+    VELP2PHeader header;
+    if (VEL_FAILED(BuildMessage(group, serviceName, data + piece.offset, piece.length, header)))
+      return VEL_E_FAIL;
+    char* bytes = nullptr;
+    int byteLength = 0;
+    VELResult result = header.GetBuffer(bytes, byteLength);
+    if (VEL_FAILED(result))
+      return result;
+    if (VEL_FAILED(VELP2PMarkFragment(bytes, byteLength, piece.kind, grpId, static_cast<uint32_t>(length)))) {
+      return VEL_E_FAIL;
+    }
+    if (VEL_FAILED(SendData(group, serviceName, bytes, byteLength, endPointInfo, peerInfo)))
+      return VEL_E_FAIL;
+  }
+  return VEL_S_OK;
+}

@@ -1,0 +1,119 @@
+#include "transport/VELP2PMultiCastEndPoint.h"
+
+#include <memory>
+#include <new>
+
+#include "host/VELTraceMacros.h"
+#include "host/VELUDPSocket.h"
+#include "transport/VELP2PEndPointRecord.h"
+#include "velp2p/VELClassRegistry.h"
+#include "velp2p/VELP2PHeader.h"
+
+VEL_IMPLEMENT_CLASS(VELP2PMultiCastEndPoint, VELBaseUnknown)
+VEL_IMPLEMENT_CREATE_EXT(VELP2PMultiCastEndPoint)
+
+VELP2PMultiCastEndPoint::VELP2PMultiCastEndPoint() = default;
+
+VELP2PMultiCastEndPoint::~VELP2PMultiCastEndPoint() {
+  VELP2P_TRACE("VELP2PMultiCastEndPoint - Destructor");
+  if (_udpSocket) {
+    // The registration goes before the socket, so that the descriptor is never watched once closed.
+    RemoveP2PCB(_udpSocket->GetHandler());
+    _udpSocket.reset();
+  }
+}
+
+VELResult VELP2PMultiCastEndPoint::Initialize(const char* address, int port) {
+  VELP2P_TRACE("VELP2PMultiCastEndPoint - initialize");
+  VELResult bound = Initialize();
+  if (VEL_FAILED(bound))
+    return bound;
+  // Checked first so that a second call leaves the record and the settings of the open socket alone.
+  if (_udpSocket)
+    return VEL_E_FAIL;
+  const int usedPort = port != 0 ? port : kDefaultPort;
+  const char* usedAddress = address && *address ? address : kDefaultAddress;
+  VELP2PEndPointInfo record;
+  if (VEL_FAILED(VELP2PMakeReversedRecord(usedAddress, usedPort, VELP2P_ENDPOINT_MULTICAST, record))) {
+    return VEL_E_FAIL;
+  }
+  _address = usedAddress;
+  _port = usedPort;
+  *_endPointInfo = record;
+
+  _udpSocket.reset(new (std::nothrow) VELUDPSocket());
+  if (!_udpSocket)
+    return VEL_E_FAIL;
+  // A socket that could not join stays until the destructor; it was never registered with the loop.
+  if (_udpSocket->Initialize(nullptr, static_cast<unsigned short>(usedPort), usedAddress) != 0)
+    return VEL_E_FAIL;
+  VELResult installed = InstallP2PCB(_udpSocket->GetHandler());
+  return VEL_FAILED(installed) ? installed : VEL_S_OK;
+}
+
+int VELP2PMultiCastEndPoint::IsUnicast() {
+  VELP2P_TRACE("VELP2PMultiCastEndPoint - isUnicast");
+  return 0;
+}
+
+int VELP2PMultiCastEndPoint::IsMulticast() {
+  VELP2P_TRACE("VELP2PMultiCastEndPoint - isMulticast");
+  return -1;
+}
+
+VELResult VELP2PMultiCastEndPoint::SendToGroup(VELUnicodeString& group, const char* serviceName, char* data,
+                                               int length) {
+  VELP2P_TRACE("VELP2PMultiCastEndPoint - SendToGroup");
+  if (!_peer || !_udpSocket)
+    return VEL_E_FAIL;
+  VELP2PHeader header;
+  const VELP2PEndPointInfo& record = *_endPointInfo;
+  VELResult built = header.Initialize(group, serviceName, record.address, record.port, data, length, 1);
+  if (VEL_FAILED(built))
+    return built;
+  char* bytes = nullptr;
+  int byteLength = 0;
+  VELResult taken = header.GetBuffer(bytes, byteLength);
+  if (VEL_FAILED(taken))
+    return taken;
+  if (byteLength > VELP2P_MULTICAST_MAX_BLOCK) {
+    VELP2P_TRACEF("VELP2PMultiCastEndPoint - SendToGroup : block of <%d> bytes exceeds <%d>, not sent\n",
+                  byteLength, VELP2P_MULTICAST_MAX_BLOCK);
+    return VEL_E_FAIL;
+  }
+  return _udpSocket->Send(bytes, byteLength) != 0 ? VEL_E_FAIL : VEL_S_OK;
+}
+
+VELResult VELP2PMultiCastEndPoint::SendToPeer(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
+                                              VELP2PPeerInfo*) {
+  VELP2P_TRACE("VELP2PMultiCastEndPoint - SendToPeer");
+  return VEL_E_FAIL;
+}
+
+VELResult VELP2PMultiCastEndPoint::ReceiveData() {
+  VELP2P_TRACE("VELP2PMultiCastEndPoint - ReceiveData");
+  if (!_udpSocket)
+    return VEL_E_FAIL;
+  char* buffer = new (std::nothrow) char[VELP2P_MULTICAST_MAX_BLOCK]();
+  if (!buffer)
+    return VEL_E_FAIL;
+  int received = 0;
+  // A datagram longer than the buffer is answered with an error and so discarded here, whole.
+  if (_udpSocket->Receive(buffer, VELP2P_MULTICAST_MAX_BLOCK, &received) != 0) {
+    delete[] buffer;
+    return VEL_E_FAIL;
+  }
+  // The header is checked against the bytes that arrived, never against the buffer's size.
+  VELResult result = Dispatch(buffer, received);
+  delete[] buffer;
+  return result;
+}
+
+VELResult VELP2PMultiCastEndPoint::SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
+                                            VELP2PPeerInfo*) {
+  return VEL_S_OK;
+}
+
+VELResult VELP2PMultiCastEndPoint::BuildMessage(VELUnicodeString&, const char*, char*, int, VELP2PHeader&) {
+  return VEL_S_OK;
+}

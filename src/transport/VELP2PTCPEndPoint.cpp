@@ -1,0 +1,159 @@
+#include "transport/VELP2PTCPEndPoint.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "core/VELP2PConfig.h"
+#include "host/VELSocketConnector.h"
+#include "host/VELSockets.h"
+#include "host/VELTraceMacros.h"
+#include "transport/VELP2PEndPointRecord.h"
+#include "velp2p/VELClassRegistry.h"
+#include "velp2p/VELDiagnostics.h"
+#include "velp2p/VELP2PHeader.h"
+
+VEL_IMPLEMENT_CLASS(VELP2PTCPEndPoint, VELBaseUnknown)
+VEL_IMPLEMENT_CREATE_EXT(VELP2PTCPEndPoint)
+
+namespace {
+
+const int kLocalAddressBytes = 20;
+
+}  // namespace
+
+VELP2PTCPEndPoint::VELP2PTCPEndPoint() = default;
+
+VELP2PTCPEndPoint::~VELP2PTCPEndPoint() {
+  VELP2P_TRACE("VELP2PTCPEndPoint - Destructor");
+  if (_connector) {
+    RemoveP2PCB(_connector->GetHandler());
+    _connector.reset();
+  }
+}
+
+VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
+  VELP2P_TRACE("VELP2PTCPEndPoint - initialize");
+  VELResult bound = Initialize();
+  if (VEL_FAILED(bound))
+    return bound;
+  if (_connector)
+    return VEL_E_FAIL;
+  char localAddress[kLocalAddressBytes] = {0};
+  if (!address || !*address) {
+    VELResult built = VELP2PBuildLocalAdrs(localAddress);
+    if (VEL_FAILED(built))
+      return built;
+    address = localAddress;
+  }
+  // Checked before anything is opened: the record must be able to carry both.
+  VELP2PEndPointInfo record;
+  if (VEL_FAILED(VELP2PMakeUnicastRecord(address, port, record)))
+    return VEL_E_FAIL;
+  _address = address;
+  _port = port;
+
+  _connector.reset(new (std::nothrow) VELSocketConnector(static_cast<unsigned short>(_port), 5, 2));
+  if (!_connector)
+    return VEL_E_FAIL;
+  int declared = _connector->Declare(nullptr);
+  if (_port == 0)
+    _port = _connector->GetPort();
+  // The record is filled even when listening failed, as the port that was asked for.
+  (void)VELP2PMakeUnicastRecord(address, _port, *_endPointInfo);
+  if (declared != 0)
+    return VEL_E_FAIL;
+  VELResult installed = InstallP2PCB(_connector->GetHandler());
+  return VEL_FAILED(installed) ? installed : VEL_S_OK;
+}
+
+int VELP2PTCPEndPoint::IsUnicast() {
+  VELP2P_TRACE("VELP2PTCPEndPoint - isUnicast");
+  return -1;
+}
+
+int VELP2PTCPEndPoint::IsMulticast() {
+  VELP2P_TRACE("VELP2PTCPEndPoint - isMulticast");
+  return 0;
+}
+
+VELResult VELP2PTCPEndPoint::SendToGroup(VELUnicodeString&, const char*, char*, int) {
+  VELP2P_TRACE("VELP2PTCPEndPoint - SendToGroup");
+  return VEL_E_FAIL;
+}
+
+VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* serviceName, char* data,
+                                        int length, VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo*) {
+  VELP2P_TRACE("VELP2PTCPEndPoint - SendToPeer");
+  if (!endPointInfo)
+    return VEL_E_FAIL;
+  // The block is built before connecting, so that a message that cannot be built or is too long for any
+  // receiver never opens a connection to the peer.
+  VELP2PHeader header;
+  const VELP2PEndPointInfo& own = *_endPointInfo;
+  VELResult built = header.Initialize(group, serviceName, own.address, own.port, data, length, 0);
+  if (VEL_FAILED(built))
+    return built;
+  char* bytes = nullptr;
+  int byteLength = 0;
+  VELResult taken = header.GetBuffer(bytes, byteLength);
+  if (VEL_FAILED(taken))
+    return taken;
+  if (byteLength > VELSockets::kMaxBlockBytes)
+    return VEL_E_FAIL;
+
+  uint8_t address[4];
+  std::memcpy(address, &endPointInfo->address, 4);
+  const unsigned short port = VELP2PRecordPort(*endPointInfo);
+  VELSockets connection(-1, nullptr);
+  int connected = connection.ConnectTo(endPointInfo->address, port);
+  if (connected != 0) {
+    VELDiagnosticPrintf("ERROR[0x%X] : Opening socket on %d.%d.%d.%d:%d\n", static_cast<unsigned>(connected),
+                        address[0], address[1], address[2], address[3], port);
+    return VEL_E_FAIL;
+  }
+  return connection.Send(bytes, byteLength) != 0 ? VEL_E_FAIL : VEL_S_OK;
+}
+
+VELResult VELP2PTCPEndPoint::ReceiveData() {
+  VELP2P_TRACE("VELP2PTCPEndPoint - ReceiveData");
+  if (!_connector)
+    return VEL_E_FAIL;
+  VELSockets* accepted = nullptr;
+  if (_connector->Accept(&accepted) != 0 || !accepted)
+    return VEL_E_FAIL;
+  std::unique_ptr<VELSockets> connection(accepted);
+
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFirstReadBytes]);
+  if (!buffer)
+    return VEL_E_FAIL;
+  int length = 0;
+  int received = connection->Receive(buffer.get(), kFirstReadBytes, &length);
+  if (received == VELSockets::kCapacityTooSmall) {
+    // The connector never holds more than its maximum, but the length is checked before it sizes a buffer.
+    if (length <= 0 || length > VELSockets::kMaxBlockBytes)
+      return VEL_E_FAIL;
+    buffer.reset(new (std::nothrow) char[length]);
+    if (!buffer)
+      return VEL_E_FAIL;
+    int retried = length;
+    // A failed second read leaves nothing worth dispatching.
+    if (connection->Receive(buffer.get(), retried, &length) != 0)
+      return VEL_E_FAIL;
+  } else if (received != 0) {
+    return VEL_E_FAIL;
+  }
+  char* message = buffer.release();
+  VELResult result = Dispatch(message, length);
+  delete[] message;
+  return result;
+}
+
+VELResult VELP2PTCPEndPoint::SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
+                                      VELP2PPeerInfo*) {
+  return VEL_S_OK;
+}
+
+VELResult VELP2PTCPEndPoint::BuildMessage(VELUnicodeString&, const char*, char*, int, VELP2PHeader&) {
+  return VEL_S_OK;
+}
