@@ -1,0 +1,45 @@
+// The awareness service: announces the local peer alive and dead, learns of every other live peer and keeps
+// two processes from using one name.
+#ifndef VELP2P_VELP2PAWARENESSSERVICE_H
+#define VELP2P_VELP2PAWARENESSSERVICE_H
+
+#include <memory>
+
+#include "velp2p/VELNotification.h"
+#include "velp2p/VELP2PCoreService.h"
+
+// An announcement is kind (1 byte: '0' birth, '1' update, '2' death, '3' name already used), the number N of
+// endpoint records (16 bits, network order), the sender's process id (32 bits, little-endian) and the N
+// 8-byte records, multicast endpoints first. The local one is built once; each send rewrites its kind byte.
+class VELP2P_API VELP2PAwarenessService : public VELP2PCoreService {
+  VEL_DECLARE_CLASS(VELP2PAwarenessService)
+ public:
+  VELP2PAwarenessService();
+
+  // Subscribes to the peer's start and close, and builds the announcement from the endpoints present now.
+  VELResult Initialize() override;
+  const char* GetServiceName() override { return "AwarenessService"; }
+  VELResult HandleMessage(VELIP2PMessage* message) override;
+  // Accepts every group.
+  VELResult internalFilterMessageFromGroup(VELUnicodeString& group) override;
+
+  // Multicasts the birth announcement; called for VELP2PInitPeerNotif.
+  void PeerInitCB(const char* event, VELBaseUnknown* publisher, VELNotification* notification, void* data,
+                  VELCallback* callback);
+  // Multicasts the death announcement; called for VELP2PClosePeerNotif.
+  void PeerDeathCB(const char* event, VELBaseUnknown* publisher, VELNotification* notification, void* data,
+                   VELCallback* callback);
+
+ protected:
+  ~VELP2PAwarenessService() override;
+
+ private:
+  VELResult StreamPeerMessage();
+  // Writes kind into the announcement and multicasts it to "/".
+  void Announce(unsigned char kind);
+
+  std::unique_ptr<char[]> _peerMessage;  // the local announcement; null until built
+  int _peerMessageLength;
+};
+
+#endif

@@ -1,0 +1,26 @@
+// The chat service: turns each application message received into a message-received notification.
+#ifndef VELP2P_VELP2PCHATSERVICE_H
+#define VELP2P_VELP2PCHATSERVICE_H
+
+#include "velp2p/VELP2PCoreService.h"
+
+// An application message is the type (1 byte), the header's length H in bytes (32 bits, little-endian), the H
+// bytes of the header's UTF-8 form and the data bytes, which take the rest of the payload.
+class VELP2P_API VELP2PChatService : public VELP2PCoreService {
+  VEL_DECLARE_CLASS(VELP2PChatService)
+ public:
+  VELP2PChatService();
+
+  VELResult Initialize() override;
+  const char* GetServiceName() override { return "VELP2PChatService"; }
+  // Fires one VELP2PMessageReceivedNotif per well-formed message; refuses, firing nothing, a payload shorter
+  // than its fixed part or whose header length is negative or runs past the payload.
+  VELResult HandleMessage(VELIP2PMessage* message) override;
+  // Accepts every group, without the group rule: an application message never makes a group known.
+  VELResult internalFilterMessageFromGroup(VELUnicodeString& group) override;
+
+ protected:
+  ~VELP2PChatService() override;
+};
+
+#endif
