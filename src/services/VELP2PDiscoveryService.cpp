@@ -1,0 +1,111 @@
+#include "velp2p/VELP2PDiscoveryService.h"
+
+#include "host/VELTraceMacros.h"
+#include "services/VELP2PReceivedMessage.h"
+#include "velp2p/VELClassRegistry.h"
+#include "velp2p/VELP2PPeer.h"
+
+VEL_IMPLEMENT_CLASS(VELP2PDiscoveryService, VELP2PPeerService)
+VEL_IMPLEMENT_CREATE_EXT(VELP2PDiscoveryService)
+
+namespace {
+
+constexpr char kServiceName[] = "DiscoveryService";
+constexpr char kAnswer = '0';
+constexpr char kRequest = '1';
+
+}  // namespace
+
+VELP2PDiscoveryService::VELP2PDiscoveryService() {
+  VELP2P_TRACE("VELP2PDiscoveryService - Constructor");
+}
+
+VELP2PDiscoveryService::~VELP2PDiscoveryService() {
+  VELP2P_TRACE("VELP2PDiscoveryService - Destructor");
+}
+
+VELResult VELP2PDiscoveryService::Initialize() {
+  VELP2P_TRACE("VELP2PDiscoveryService - Initialize");
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELBaseUnknown* publisher = peer ? peer->GetP2PPublisher() : nullptr;
+  if (!publisher)
+    return VEL_E_FAIL;
+  AddCallback(this, publisher, "VELP2PPeerSearchNotif", &VELP2PDiscoveryService::PeerSearchCB, nullptr);
+  // Without a peer message the service still receives; it only cannot send.
+  (void)StreamPeerMessage();
+  return VEL_S_OK;
+}
+
+VELResult VELP2PDiscoveryService::internalFilterMessageFromGroup(VELUnicodeString&) {
+  return VEL_S_OK;
+}
+
+void VELP2PDiscoveryService::PeerSearchCB(const char*, VELBaseUnknown*, VELNotification*, void*,
+                                          VELCallback*) {
+  VELP2P_TRACE("VELP2PDiscoveryService - PeerSearchCB");
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  const VELUnicodeString* current = peer ? peer->GetCurrentGroup() : nullptr;
+  if (!current || current->IsEmpty() || !SetCommand(kRequest))
+    return;
+  VELUnicodeString group(*current);
+  (void)peer->SendToGroup(group, kServiceName, _peerMessage.get(), _peerMessageLength);
+}
+
+VELResult VELP2PDiscoveryService::HandleMessage(VELIP2PMessage* message) {
+  VELP2P_TRACE("VELP2PDiscoveryService - HandleMessage");
+  if (!message)
+    return VEL_E_FAIL;
+  VELUnicodeString group;
+  VELResult result = message->GetMessageGroup(group);
+  if (VEL_FAILED(result))
+    return result;
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  if (!peer)
+    return VEL_E_FAIL;
+  VELP2PReceivedMessage received;
+  result = received.Read(message);
+  if (VEL_FAILED(result))
+    return result;
+  char* payload = received.payload.data();
+  const int length = static_cast<int>(received.payload.size());
+  VELUnicodeString& sender = received.sender;
+
+  // The first record goes to the directory, which may discard it at once as a duplicate; the second
+  // serves as the sender's address for the answer.
+  std::unique_ptr<VELP2PPeerInfo> stored = ParseSender(payload, length, sender, group);
+  if (!stored)
+    return VEL_E_FAIL;
+  std::unique_ptr<VELP2PPeerInfo> address = ParseSender(payload, length, sender, group);
+  if (!address)
+    return VEL_E_FAIL;
+
+  switch (payload[0]) {
+    case kAnswer:
+      if (VEL_SUCCEEDED(peer->NewPeerCrossGroupDiscovered(stored.get(), group)))
+        stored.release();
+      peer->FireSearchResult(sender, group);
+      // The answering peer is also entered among the peers of the current group; answers come point to
+      // point, so this answers nothing.
+      (void)ReceivePeerMessage(payload, length, message);
+      break;
+    case kRequest: {
+      if (VEL_SUCCEEDED(peer->NewPeerCrossGroupDiscovered(stored.get(), group)))
+        stored.release();
+      const VELUnicodeString* localName = peer->GetPeerName();
+      if (!message->IsMulticast() || !localName || sender.Compare(*localName) == 2)
+        break;
+      const VELUnicodeString* current = peer->GetCurrentGroup();
+      if (!current || current->IsEmpty())
+        return VEL_E_FAIL;
+      if (!SetCommand(kAnswer))
+        break;
+      VELUnicodeString answerGroup(*current);
+      (void)peer->SendToPeer(answerGroup, kServiceName, _peerMessage.get(), _peerMessageLength,
+                             address.get());
+      break;
+    }
+    default:
+      break;
+  }
+  return VEL_S_OK;
+}
