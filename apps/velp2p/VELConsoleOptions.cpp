@@ -1,0 +1,111 @@
+#include "VELConsoleOptions.h"
+
+#include <cstring>
+
+namespace {
+
+// Accepts "--name VALUE" and "--name=VALUE"; advances index past what it used.
+bool TakeValue(int argc, char** argv, int& index, const char* name, std::string& value, std::string& error,
+               bool& matched) {
+  const char* argument = argv[index];
+  size_t length = std::strlen(name);
+  matched = false;
+  if (std::strncmp(argument, name, length) != 0)
+    return true;
+  if (argument[length] == '=') {
+    matched = true;
+    value = argument + length + 1;
+  } else if (argument[length] == '\0') {
+    matched = true;
+    if (index + 1 >= argc) {
+      error = std::string(name) + " needs a value";
+      return false;
+    }
+    value = argv[++index];
+  } else {
+    return true;
+  }
+  if (value.empty()) {
+    error = std::string(name) + " needs a non-empty value";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+VELConsoleOptions::ParseResult VELConsoleOptions::Parse(int argc, char** argv, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (std::strcmp(argument, "--standard") == 0) {
+      standard = true;
+      continue;
+    }
+    if (std::strcmp(argument, "--json") == 0) {
+      json = true;
+      continue;
+    }
+    if (std::strcmp(argument, "--trace") == 0) {
+      trace = true;
+      continue;
+    }
+    if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0)
+      return kHelp;
+    bool matched = false;
+    if (!TakeValue(argc, argv, i, "--login", login, error, matched))
+      return kBad;
+    if (matched)
+      continue;
+    if (!TakeValue(argc, argv, i, "--config", config, error, matched))
+      return kBad;
+    if (matched)
+      continue;
+    error = std::string("unknown argument ") + argument;
+    return kBad;
+  }
+  return kRun;
+}
+
+std::string VELConsoleOptions::Usage() {
+  return "usage: velp2p [--standard] [--login NAME] [--config FILE] [--json] [--trace]\n";
+}
+
+std::string VELConsoleOptions::Help() {
+  return Usage() +
+         "\n"
+         "A console for one velp2p peer on the local network. It starts the peer, prints everything the\n"
+         "peer announces, and runs the commands typed on standard input, one per line.\n"
+         "\n"
+         "Options:\n"
+         "  --standard       start with InitP2P (groups, peer directory, cross-group search); the default\n"
+         "                   is InitP2PForRTC (presence, status, messages, sessions)\n"
+         "  --login NAME     the peer's name in the default mode becomes NAME_KVZ (sets VELP2PLogin)\n"
+         "  --config FILE    endpoint configuration file (sets VELP2PConfig)\n"
+         "  --json           scripted mode: one JSON object per line for every result and every event\n"
+         "  --trace          the library's trace and diagnostics, on standard error (sets VELP2PTrace)\n"
+         "  --help           this text\n"
+         "\n"
+         "Environment variables read by the library:\n"
+         "  VELP2PConfig        path of the endpoint configuration file. One endpoint per line:\n"
+         "                        CLASS|ADDRESS|PORT\n"
+         "                      CLASS is VELP2PMultiCastEndPoint or VELP2PTCPEndPoint; ADDRESS a dotted\n"
+         "                      IPv4 address, \"*\" for every interface or a single space for any address;\n"
+         "                      PORT 0 for the default. Every line must end with a line end: an\n"
+         "                      unterminated last line is ignored. Without a file the peer uses multicast\n"
+         "                      224.0.1.85 port 2678 and a TCP port on each interface address.\n"
+         "  VELP2PLogin         the name used in the default mode (followed by _KVZ) instead of the login\n"
+         "  VELP2PPorts         host and port pairs, host1:port1/host2:port2, for components that ask\n"
+         "  VELP2PHTTPEndPoint  when set, selects HTTP endpoints instead of multicast and TCP\n"
+         "  VELP2PTrace         1 writes the module trace to standard error (same as --trace)\n"
+         "\n"
+         "Commands (names are case-insensitive; quote arguments that hold spaces: \"like this\"):\n"
+         "  InitP2P, InitP2PForRTC, Disconnect, Refresh, GetPeerName, GetCurrentGroup, GetSubGroups,\n"
+         "  CreateAndOrJoinSubGroup NAME, LeaveCurrentGroup, ChangeP2PStatus STATUS DESCRIPTION,\n"
+         "  GetStatus, GetDesc, GetStatusAndDesc PEER, GetConnectedPeers, IsPeerConnected PEER,\n"
+         "  SendP2PMessage PEER TYPE HEADER DATA (DATA as text, or hex:0a0b...),\n"
+         "  OpenP2PSession PEER TYPE, CloseP2PSession PEER TYPE, CrossGroupPeerSearch, quit\n"
+         "Short forms: /peers /msg PEER TEXT /status N TEXT /join NAME /leave /group /search\n"
+         "             /open PEER TYPE /close PEER TYPE /me /help /quit\n"
+         "\n"
+         "quit, end of input or Ctrl-C disconnect the peer (the others hear it leave) and exit.\n";
+}
