@@ -15,7 +15,8 @@ std::vector<char> Block(int payloadBytes, int mode) {
   VELP2PHeader header;
   VELUnicodeString group("/P2PRoot/Design");
   std::vector<char> payload(static_cast<size_t>(payloadBytes), 'p');
-  (void)header.Build(group, "StatusService", "alice", 0x0100007f, 0x3412, 0, 0, payload.data(), payloadBytes, mode);
+  (void)header.Build(group, "StatusService", "alice", 0x0100007f, 0x3412, 0, 0, payload.data(), payloadBytes,
+                     mode);
   char* bytes = nullptr;
   int length = 0;
   (void)header.GetBuffer(bytes, length);

@@ -40,11 +40,15 @@ class VELP2P_API VELBaseUnknown : public VELIUnknown {
 
 // Lets a class that implements an interface (itself derived from VELIUnknown) use the counting and the
 // query of its VELBaseUnknown base for both.
-#define VEL_FORWARD_IUNKNOWN(Base)                                                                  \
-  unsigned long AddRef() override { return Base::AddRef(); }                                        \
-  unsigned long Release() override { return Base::Release(); }                                      \
-  VELResult QueryInterface(const VELIID& iid, void** object) override {                             \
-    return Base::QueryInterface(iid, object);                                                       \
+#define VEL_FORWARD_IUNKNOWN(Base)                                      \
+  unsigned long AddRef() override {                                     \
+    return Base::AddRef();                                              \
+  }                                                                     \
+  unsigned long Release() override {                                    \
+    return Base::Release();                                             \
+  }                                                                     \
+  VELResult QueryInterface(const VELIID& iid, void** object) override { \
+    return Base::QueryInterface(iid, object);                           \
   }
 
 #endif

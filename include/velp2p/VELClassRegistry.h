@@ -28,8 +28,10 @@ struct VELP2P_API VELClassRegistrar {
   VELClassRegistrar(const char* className, VELCreateFunction create);
 };
 
-#define VEL_IMPLEMENT_CREATE_EXT(Cls)                                            \
-  static VELBaseUnknown* Cls##_CreateExt() { return new (std::nothrow) Cls(); } \
+#define VEL_IMPLEMENT_CREATE_EXT(Cls)        \
+  static VELBaseUnknown* Cls##_CreateExt() { \
+    return new (std::nothrow) Cls();         \
+  }                                          \
   static VELClassRegistrar Cls##_registrar(#Cls, &Cls##_CreateExt);
 
 #endif

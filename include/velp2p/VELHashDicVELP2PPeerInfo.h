@@ -13,8 +13,12 @@ class VELP2P_API VELHashDicVELP2PPeerInfo {
 
   // Non-zero when stored; 0 when the name is present already (nothing is replaced).
   int Insert(const VELUnicodeString& name, VELP2PPeerInfo* info) { return _dico.Insert(name, info); }
-  VELP2PPeerInfo* Locate(const VELUnicodeString& name) const { return static_cast<VELP2PPeerInfo*>(_dico.Locate(name)); }
-  VELP2PPeerInfo* Remove(const VELUnicodeString& name) { return static_cast<VELP2PPeerInfo*>(_dico.Remove(name)); }
+  VELP2PPeerInfo* Locate(const VELUnicodeString& name) const {
+    return static_cast<VELP2PPeerInfo*>(_dico.Locate(name));
+  }
+  VELP2PPeerInfo* Remove(const VELUnicodeString& name) {
+    return static_cast<VELP2PPeerInfo*>(_dico.Remove(name));
+  }
   // Iteration, started with bucket 1 and position 0; null at the end.
   VELP2PPeerInfo* Next(int& bucket, int& position, VELUnicodeString* name = nullptr) {
     return static_cast<VELP2PPeerInfo*>(_dico.Next(bucket, position, name));

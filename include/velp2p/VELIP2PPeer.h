@@ -23,8 +23,8 @@ class VELP2P_API VELIP2PPeer : public VELIUnknown {
   virtual VELResult InitP2P() = 0;
   virtual VELResult InitP2PForRTC() = 0;
   virtual VELResult ChangeP2PStatus(VELP2PUserStatus status, const VELUnicodeString& description) = 0;
-  virtual VELResult SendP2PMessage(const VELUnicodeString& peer, unsigned char type, const VELUnicodeString& header,
-                                   char* data, int length) = 0;
+  virtual VELResult SendP2PMessage(const VELUnicodeString& peer, unsigned char type,
+                                   const VELUnicodeString& header, char* data, int length) = 0;
   virtual VELResult OpenP2PSession(const VELUnicodeString& peer, int sessionType) = 0;
   virtual VELResult CloseP2PSession(const VELUnicodeString& peer, int sessionType) = 0;
   virtual int IsPeerConnected(const VELUnicodeString& peer) = 0;
@@ -43,8 +43,8 @@ class VELP2P_API VELIP2PPeer : public VELIUnknown {
                                VELUnicodeString& peer) = 0;
   virtual VELResult ReplyToPeer(VELUnicodeString& group, const char* service, char* buffer, int length,
                                 VELIP2PMessage* message) = 0;
-  virtual VELResult SendToPeerCrossGroup(VELUnicodeString& group, const char* service, char* buffer, int length,
-                                         VELUnicodeString& peer) = 0;
+  virtual VELResult SendToPeerCrossGroup(VELUnicodeString& group, const char* service, char* buffer,
+                                         int length, VELUnicodeString& peer) = 0;
   virtual VELResult CrossGroupPeerSearch() = 0;
   virtual VELResult Disconnect() = 0;
 };

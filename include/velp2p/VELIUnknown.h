@@ -13,7 +13,8 @@ class VELP2P_API VELIUnknown {
  public:
   virtual unsigned long AddRef() = 0;
   virtual unsigned long Release() = 0;
-  // On success *object holds the interface with one more reference; on failure it is null and the result negative.
+  // On success *object holds the interface with one more reference; on failure it is null and the result
+  // negative.
   virtual VELResult QueryInterface(const VELIID& iid, void** object) = 0;
 
  protected:

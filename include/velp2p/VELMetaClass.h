@@ -33,36 +33,46 @@ class VELP2P_API VELMetaClass {
 
  private:
   std::string _name;
-  const VELMetaClass* _base;   // registered base, null for VELBaseUnknown
+  const VELMetaClass* _base;  // registered base, null for VELBaseUnknown
   VELClassKind _kind;
   std::string _extendedClass;  // for a creation extension, the class it creates
   std::string _framework;
-  VELIID _classId;             // derived from the name, stable across processes
+  VELIID _classId;  // derived from the name, stable across processes
 };
 
 // Declares the class-registry operations inside a class body; follow it with an access specifier.
-#define VEL_DECLARE_CLASS(Cls)                          \
- public:                                                \
-  static const char* ClassName();                       \
-  static const VELIID& ClassId();                       \
-  static VELMetaClass* MetaObject();                    \
-  static Cls* CreateItself();                           \
-  const char* IsA() const override;                     \
+#define VEL_DECLARE_CLASS(Cls)       \
+ public:                             \
+  static const char* ClassName();    \
+  static const VELIID& ClassId();    \
+  static VELMetaClass* MetaObject(); \
+  static Cls* CreateItself();        \
+  const char* IsA() const override;  \
   VELMetaClass* GetMetaObject() const override;
 
 // Defines them in one source file. RegisteredBase is a class type with MetaObject().
-#define VEL_IMPLEMENT_CLASS_EXT(Cls, RegisteredBase, Marker)                                         \
-  const char* Cls::ClassName() { return #Cls; }                                                      \
-  VELMetaClass* Cls::MetaObject() {                                                                  \
-    /* Never destroyed: notifications may still be dispatched by exit hooks. */                     \
-    static VELMetaClass* meta =                                                                      \
-        new VELMetaClass(#Cls, RegisteredBase::MetaObject(), VELKindImplementation, Marker);         \
-    return meta;                                                                                     \
-  }                                                                                                  \
-  const VELIID& Cls::ClassId() { return MetaObject()->GetClassId(); }                                \
-  Cls* Cls::CreateItself() { return nullptr; }                                                       \
-  const char* Cls::IsA() const { return #Cls; }                                                      \
-  VELMetaClass* Cls::GetMetaObject() const { return MetaObject(); }
+#define VEL_IMPLEMENT_CLASS_EXT(Cls, RegisteredBase, Marker)                                 \
+  const char* Cls::ClassName() {                                                             \
+    return #Cls;                                                                             \
+  }                                                                                          \
+  VELMetaClass* Cls::MetaObject() {                                                          \
+    /* Never destroyed: notifications may still be dispatched by exit hooks. */              \
+    static VELMetaClass* meta =                                                              \
+        new VELMetaClass(#Cls, RegisteredBase::MetaObject(), VELKindImplementation, Marker); \
+    return meta;                                                                             \
+  }                                                                                          \
+  const VELIID& Cls::ClassId() {                                                             \
+    return MetaObject()->GetClassId();                                                       \
+  }                                                                                          \
+  Cls* Cls::CreateItself() {                                                                 \
+    return nullptr;                                                                          \
+  }                                                                                          \
+  const char* Cls::IsA() const {                                                             \
+    return #Cls;                                                                             \
+  }                                                                                          \
+  VELMetaClass* Cls::GetMetaObject() const {                                                 \
+    return MetaObject();                                                                     \
+  }
 
 #define VEL_IMPLEMENT_CLASS(Cls, RegisteredBase) VEL_IMPLEMENT_CLASS_EXT(Cls, RegisteredBase, "VELnull")
 

@@ -34,7 +34,8 @@ VELP2P_API VELCallback* AddCallback(VELBaseUnknown* subscriber, VELBaseUnknown* 
 // The same for any method of a class derived from VELBaseUnknown.
 template <class T>
 VELCallback* AddCallback(T* subscriber, VELBaseUnknown* publisher, const char* notificationClass,
-                         void (T::*method)(const char*, VELBaseUnknown*, VELNotification*, void*, VELCallback*),
+                         void (T::*method)(const char*, VELBaseUnknown*, VELNotification*, void*,
+                                           VELCallback*),
                          void* data) {
   return AddCallback(static_cast<VELBaseUnknown*>(subscriber), publisher, notificationClass,
                      static_cast<VELCallbackMethod>(method), data);

@@ -46,7 +46,8 @@ VELP2P_DECLARE_PLAIN_NOTIF(VELP2PPeerDestructNotif, VELP2PPeerModifNotif)
 class VELP2P_API VELP2PChangeStatusNotif : public VELP2PNotif {
   VEL_DECLARE_CLASS(VELP2PChangeStatusNotif)
  public:
-  VELP2PChangeStatusNotif(const VELUnicodeString* peerName, VELP2PUserStatus status, const VELUnicodeString& desc);
+  VELP2PChangeStatusNotif(const VELUnicodeString* peerName, VELP2PUserStatus status,
+                          const VELUnicodeString& desc);
   VELP2PUserStatus getStatus() const { return _status; }
   // Copies the description into out; always 0.
   VELResult getDescription(VELUnicodeString& out) const;
@@ -80,8 +81,8 @@ class VELP2P_API VELP2PSearchResultNotif : public VELP2PNotif {
 class VELP2P_API VELP2PMessageReceivedNotif : public VELP2PNotif {
   VEL_DECLARE_CLASS(VELP2PMessageReceivedNotif)
  public:
-  VELP2PMessageReceivedNotif(const VELUnicodeString* peerName, const VELUnicodeString* header, unsigned char type,
-                             char* buffer, unsigned int length);
+  VELP2PMessageReceivedNotif(const VELUnicodeString* peerName, const VELUnicodeString* header,
+                             unsigned char type, char* buffer, unsigned int length);
   char* getBuffer() const { return _buffer; }
   unsigned int getLength() const { return _length; }
   unsigned char getType() const { return _type; }
@@ -120,12 +121,13 @@ class VELP2P_API VELP2PGroupModifNotif : public VELP2PNotif {
   VELListValVELUnicodeString* _subGroups;  // not owned
 };
 
-#define VELP2P_DECLARE_GROUP_NOTIF(Cls)                                                                       \
-  class VELP2P_API Cls : public VELP2PGroupModifNotif {                                                       \
-    VEL_DECLARE_CLASS(Cls)                                                                                    \
-   public:                                                                                                    \
-    Cls(const VELUnicodeString* peerName, VELListValVELUnicodeString* subGroups, const VELUnicodeString* group) \
-        : VELP2PGroupModifNotif(peerName, subGroups, group) {}                                                \
+#define VELP2P_DECLARE_GROUP_NOTIF(Cls)                                          \
+  class VELP2P_API Cls : public VELP2PGroupModifNotif {                          \
+    VEL_DECLARE_CLASS(Cls)                                                       \
+   public:                                                                       \
+    Cls(const VELUnicodeString* peerName, VELListValVELUnicodeString* subGroups, \
+        const VELUnicodeString* group)                                           \
+        : VELP2PGroupModifNotif(peerName, subGroups, group) {}                   \
   };
 
 VELP2P_DECLARE_GROUP_NOTIF(VELP2PCurrentGroupModifNotif)

@@ -60,8 +60,10 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VELResult NewPeerDestroyed(VELUnicodeString& name);
   VELResult NewPeerCrossGroupDiscovered(VELP2PPeerInfo* info, VELUnicodeString& group);
   VELResult NewPeerStatus(VELUnicodeString& name, VELP2PUserStatus status, const VELUnicodeString& desc);
-  VELResult AddStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus status, const VELUnicodeString& desc);
-  VELResult GetStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus& status, VELUnicodeString& desc) override;
+  VELResult AddStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus status,
+                             const VELUnicodeString& desc);
+  VELResult GetStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus& status,
+                             VELUnicodeString& desc) override;
   VELResult GetConnectedPeers(VELListValVELUnicodeString& names) override;
   int IsPeerConnected(const VELUnicodeString& name) override;
   // The directories themselves (null before the first start-up and after a tear-down).
@@ -77,17 +79,18 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   // Messaging and dispatch.
   VELResult Dispatch(VELP2PHeader& header);
   VELResult SendToGroup(VELUnicodeString& group, const char* service, char* data, int length) override;
-  VELResult SendToPeer(VELUnicodeString& group, const char* service, char* data, int length, VELP2PPeerInfo* peer);
+  VELResult SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
+                       VELP2PPeerInfo* peer);
   VELResult SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
                        VELUnicodeString& peerName) override;
   VELResult SendToPeerCrossGroup(VELUnicodeString& group, const char* service, char* data, int length,
                                  VELUnicodeString& peerName) override;
   VELResult ReplyToPeer(VELUnicodeString& group, const char* service, char* data, int length,
                         VELIP2PMessage* message) override;
-  VELResult SendP2PMessage(const VELUnicodeString& peerName, unsigned char type, const VELUnicodeString& header,
-                           char* data, int length) override;
-  VELResult NewPeerMessageReceivedNotif(VELUnicodeString& sender, VELUnicodeString& header, unsigned char type,
-                                        char* data, int length);
+  VELResult SendP2PMessage(const VELUnicodeString& peerName, unsigned char type,
+                           const VELUnicodeString& header, char* data, int length) override;
+  VELResult NewPeerMessageReceivedNotif(VELUnicodeString& sender, VELUnicodeString& header,
+                                        unsigned char type, char* data, int length);
 
   // Sessions.
   VELResult OpenP2PSession(const VELUnicodeString& peerName, int sessionType) override;
@@ -134,7 +137,7 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   void FireSubGroupNotif();
   void FireGroupNotif();
 
-  std::unique_ptr<VELListValVELUnicodeString> _subGroups;     // known sub-groups of the current group
+  std::unique_ptr<VELListValVELUnicodeString> _subGroups;  // known sub-groups of the current group
   VELUnicodeString _currentGroup;
   VELUnicodeString _peerName;
   std::unique_ptr<VELListPtrVELP2PEndPoint> _unicastEndPoints;    // one reference per endpoint

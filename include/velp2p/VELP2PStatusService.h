@@ -29,8 +29,8 @@ class VELP2P_API VELP2PStatusService : public VELP2PCoreService {
   ~VELP2PStatusService() override;
 
  private:
-  VELResult UnstreamStatus(unsigned char& kind, VELP2PUserStatus* status, VELUnicodeString& desc, void* payload,
-                           int length);
+  VELResult UnstreamStatus(unsigned char& kind, VELP2PUserStatus* status, VELUnicodeString& desc,
+                           void* payload, int length);
 };
 
 #endif

@@ -17,15 +17,19 @@ namespace {
 
 // Cuts text to at most maxBytes without splitting a UTF-8 sequence.
 std::string CutToBytes(const std::string& text, size_t maxBytes) {
-  if (text.size() <= maxBytes) return text;
+  if (text.size() <= maxBytes)
+    return text;
   size_t end = maxBytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+    --end;
   return text.substr(0, end);
 }
 
 void LowerIfCapitalised(std::string& text) {
-  if (text.empty() || !std::isupper(static_cast<unsigned char>(text[0]))) return;
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (text.empty() || !std::isupper(static_cast<unsigned char>(text[0])))
+    return;
+  for (char& c : text)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
 std::string LoginName() {
@@ -38,7 +42,8 @@ std::string LoginName() {
 std::string SystemHostName() {
   VELSystemInfo info;
   std::memset(&info, 0, sizeof(info));
-  if (VEL_FAILED(VELGetSystemInfo(&info))) return std::string();
+  if (VEL_FAILED(VELGetSystemInfo(&info)))
+    return std::string();
   info.hostName[sizeof(info.hostName) - 1] = '\0';
   return std::string(info.hostName);
 }
@@ -61,15 +66,19 @@ VELUnicodeString VELP2PComposePeerName(const char* loginText, const char* hostTe
   LowerIfCapitalised(login);
   LowerIfCapitalised(host);
   std::string candidate = login + "_ON_" + host + "#" + std::to_string(processId);
-  if (FitsName(candidate)) return VELUnicodeString(candidate);
+  if (FitsName(candidate))
+    return VELUnicodeString(candidate);
   candidate = login + "_ON_" + host;
-  if (FitsName(candidate)) return VELUnicodeString(candidate);
+  if (FitsName(candidate))
+    return VELUnicodeString(candidate);
   if (login.size() > 14) {
     login = CutToBytes(login, 13);
     candidate = login + "_ON_" + host;
-    if (FitsName(candidate)) return VELUnicodeString(candidate);
+    if (FitsName(candidate))
+      return VELUnicodeString(candidate);
   }
-  if (host.size() > 14) host = CutToBytes(host, 13);
+  if (host.size() > 14)
+    host = CutToBytes(host, 13);
   // A login of up to 14 bytes with a host of up to 14 bytes always fits; a longer login was cut above.
   candidate = CutToBytes(login + "_ON_" + host, kVELP2PMaxPeerNameBytes);
   return VELUnicodeString(candidate);
@@ -93,26 +102,32 @@ VELUnicodeString VELP2PComposeCollaborationName(const char* loginText, const cha
 
 VELResult VELP2PGetNetworkInterfaces(VELListValVELUnicodeString& list) {
   std::string host = VELGetHostName();
-  if (host.empty()) host = "localhost";
+  if (host.empty())
+    host = "localhost";
   std::vector<VELIPv4> addresses;
-  if (VEL_FAILED(VELResolveIPv4(host, addresses))) return VEL_E_FAIL;
-  for (const VELIPv4& address : addresses) list.Append(VELUnicodeString(Dotted(address)));
+  if (VEL_FAILED(VELResolveIPv4(host, addresses)))
+    return VEL_E_FAIL;
+  for (const VELIPv4& address : addresses)
+    list.Append(VELUnicodeString(Dotted(address)));
   return VEL_S_OK;
 }
 
 VELResult VELP2PBuildLocalAdrs(char* address) {
-  if (!address) return VEL_E_FAIL;
+  if (!address)
+    return VEL_E_FAIL;
   std::vector<VELIPv4> addresses;
-  if (VEL_FAILED(VELResolveIPv4(SystemHostName(), addresses)) || addresses.empty()) return VEL_E_FAIL;
+  if (VEL_FAILED(VELResolveIPv4(SystemHostName(), addresses)) || addresses.empty())
+    return VEL_E_FAIL;
   std::string text = Dotted(addresses.front());
   std::memcpy(address, text.c_str(), text.size() + 1);
   return VEL_S_OK;
 }
 
-VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames, VELListValVELUnicodeString& addresses,
-                                   VELRawCollint& ports) {
+VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
+                                   VELListValVELUnicodeString& addresses, VELRawCollint& ports) {
   const char* path = VELGetEnv("VELP2PConfig");
-  if (!path) return VEL_E_FAIL;
+  if (!path)
+    return VEL_E_FAIL;
   if (VELFileAccess(path, 4) != 0) {
     VELP2P_TRACEF("VELP2PReadEndPointConfig - Cannot access <%s>\n", path);
     return VEL_E_FAIL;
@@ -135,15 +150,18 @@ VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames, VELLi
   }
   while (VEL_SUCCEEDED(read)) {
     // An unterminated last line reaches the end of the file and is not used.
-    if (VELFEof(file) == 0) break;
+    if (VELFEof(file) == 0)
+      break;
     bool overlong = std::strchr(line, '\n') == nullptr;
     if (overlong) {
       // The rest of a line longer than the buffer would otherwise be read as a line of its own.
       VELP2P_TRACEF(" Cannot parse <%s>\n", line);
       char rest[256];
       bool ended = false;
-      while (!ended && VEL_SUCCEEDED(VELFGets(rest, sizeof(rest), file))) ended = std::strchr(rest, '\n') != nullptr;
-      if (!ended) break;
+      while (!ended && VEL_SUCCEEDED(VELFGets(rest, sizeof(rest), file)))
+        ended = std::strchr(rest, '\n') != nullptr;
+      if (!ended)
+        break;
     } else {
       char className[100] = {0};
       char address[20] = {0};
@@ -173,7 +191,8 @@ void CopyHost(char* destination, const std::string& text) {
 
 void ReadPort(const std::string& text, int& port) {
   int value = 0;
-  if (std::sscanf(text.c_str(), "%d", &value) == 1) port = value;
+  if (std::sscanf(text.c_str(), "%d", &value) == 1)
+    port = value;
 }
 
 void ReadHostAndPort(const std::string& part, char* host, int& port) {
@@ -189,9 +208,11 @@ void ReadHostAndPort(const std::string& part, char* host, int& port) {
 }  // namespace
 
 VELResult VELP2PReadConfig(char* host1, int& port1, char* host2, int& port2) {
-  if (!host1 || !host2) return VEL_E_FAIL;
+  if (!host1 || !host2)
+    return VEL_E_FAIL;
   const char* value = VELGetEnv("VELP2PPorts");
-  if (!value) return VEL_S_OK;
+  if (!value)
+    return VEL_S_OK;
   std::string text(value);
   size_t slash = text.find('/');
   if (slash == std::string::npos) {
@@ -211,7 +232,8 @@ VELResult VELP2PReadConfig(char* host1, int& port1, char* host2, int& port2) {
 VELResult VELP2PSplitGroup(const VELUnicodeString& path, VELUnicodeString& parent, VELUnicodeString& last) {
   const std::string& text = path.Str();
   size_t separator = text.rfind('/');
-  if (separator == std::string::npos) return VEL_E_FAIL;
+  if (separator == std::string::npos)
+    return VEL_E_FAIL;
   parent = VELUnicodeString(text.substr(0, separator));
   last = VELUnicodeString(text.substr(separator + 1));
   return VEL_S_OK;

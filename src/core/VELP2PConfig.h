@@ -23,8 +23,8 @@ VELResult VELP2PGetNetworkInterfaces(VELListValVELUnicodeString& list);
 // The first dotted IPv4 address of the host name, into address (at least 16 bytes).
 VELResult VELP2PBuildLocalAdrs(char* address);
 // Reads the file named by "VELP2PConfig" into three parallel columns.
-VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames, VELListValVELUnicodeString& addresses,
-                                   VELRawCollint& ports);
+VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
+                                   VELListValVELUnicodeString& addresses, VELRawCollint& ports);
 // Reads "VELP2PPorts"; host1 and host2 must hold 50 bytes each.
 VELResult VELP2PReadConfig(char* host1, int& port1, char* host2, int& port2);
 // Splits a group path at its last "/".

@@ -36,7 +36,8 @@ VELP2PCrossGroupPeerCreatNotif::VELP2PCrossGroupPeerCreatNotif(const VELUnicodeS
                                                                const VELUnicodeString* groupName)
     : VELP2PNotif(peerName), _groupName(groupName) {}
 
-VELP2PSearchResultNotif::VELP2PSearchResultNotif(const VELUnicodeString* peerName, const VELUnicodeString* groupName)
+VELP2PSearchResultNotif::VELP2PSearchResultNotif(const VELUnicodeString* peerName,
+                                                 const VELUnicodeString* groupName)
     : VELP2PNotif(peerName), _groupName(groupName) {}
 
 VELP2PMessageReceivedNotif::VELP2PMessageReceivedNotif(const VELUnicodeString* peerName,
@@ -44,9 +45,11 @@ VELP2PMessageReceivedNotif::VELP2PMessageReceivedNotif(const VELUnicodeString* p
                                                        char* buffer, unsigned int length)
     : VELP2PNotif(peerName), _buffer(buffer), _length(length), _type(type), _header(header) {}
 
-VELP2PSessionNotif::VELP2PSessionNotif(const VELUnicodeString* peerName, int sessionType, unsigned char eventType)
+VELP2PSessionNotif::VELP2PSessionNotif(const VELUnicodeString* peerName, int sessionType,
+                                       unsigned char eventType)
     : VELP2PNotif(peerName), _sessionType(sessionType), _eventType(eventType) {}
 
-VELP2PGroupModifNotif::VELP2PGroupModifNotif(const VELUnicodeString* peerName, VELListValVELUnicodeString* subGroups,
+VELP2PGroupModifNotif::VELP2PGroupModifNotif(const VELUnicodeString* peerName,
+                                             VELListValVELUnicodeString* subGroups,
                                              const VELUnicodeString* currentGroup)
     : VELP2PNotif(peerName), _currentGroup(currentGroup), _subGroups(subGroups) {}

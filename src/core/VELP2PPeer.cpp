@@ -38,10 +38,12 @@ const char kDefaultMulticastAddress[] = "224.0.1.85";
 template <class T>
 T* CreateByName(const char* className) {
   void* object = nullptr;
-  if (VEL_FAILED(VELCreateClassInstance(className, nullptr, 0, IID_VELIUnknown, &object)) || !object) return nullptr;
+  if (VEL_FAILED(VELCreateClassInstance(className, nullptr, 0, IID_VELIUnknown, &object)) || !object)
+    return nullptr;
   auto* base = static_cast<VELBaseUnknown*>(static_cast<VELIUnknown*>(object));
   T* typed = dynamic_cast<T*>(base);
-  if (!typed) base->Release();
+  if (!typed)
+    base->Release();
   return typed;
 }
 
@@ -49,9 +51,11 @@ T* CreateByName(const char* className) {
 // destructor calling back into the peer finds the list already gone.
 template <class T>
 void ReleaseAll(std::unique_ptr<VELListPtr<T>> list) {
-  if (!list) return;
+  if (!list)
+    return;
   for (int i = 1; i <= list->Size(); ++i) {
-    if (T* object = (*list)[i]) object->Release();
+    if (T* object = (*list)[i])
+      object->Release();
   }
 }
 
@@ -78,21 +82,25 @@ VELResult VELP2PPeer::QueryInterface(const VELIID& iid, void** object) {
 }
 
 VELP2PPeer* VELP2PPeer::GetLocalPeer() {
-  if (!_singlePeer) _singlePeer = new (std::nothrow) VELP2PPeer();
+  if (!_singlePeer)
+    _singlePeer = new (std::nothrow) VELP2PPeer();
   return _singlePeer;
 }
 
 VELIP2PPeer* VELIP2PPeerFactory::GetLocalPeer() {
   VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  if (!peer) return nullptr;
+  if (!peer)
+    return nullptr;
   void* object = nullptr;
-  if (VEL_FAILED(peer->QueryInterface(IID_VELIP2PPeer, &object))) return nullptr;
+  if (VEL_FAILED(peer->QueryInterface(IID_VELIP2PPeer, &object)))
+    return nullptr;
   return static_cast<VELIP2PPeer*>(object);
 }
 
 int VELP2PPeer::CleanPeer(int) {
   VELP2PPeer* peer = GetLocalPeer();
-  if (!peer) return 0;
+  if (!peer)
+    return 0;
   if (_connected == 1) {
     peer->ClosePeer();
     peer->internal_destructor();
@@ -102,10 +110,13 @@ int VELP2PPeer::CleanPeer(int) {
   return 0;
 }
 
-VELResult VELP2PPeer::InitP2P() { return Initialize(); }
+VELResult VELP2PPeer::InitP2P() {
+  return Initialize();
+}
 
 VELResult VELP2PPeer::InitP2PForRTC() {
-  if (_connected == 1) return VEL_E_FAIL;
+  if (_connected == 1)
+    return VEL_E_FAIL;
   _rtc = 1;
   _login_in_progress = 1;
   return Initialize();
@@ -118,10 +129,14 @@ VELResult VELP2PPeer::Initialize() {
     _registerExitHook = 0;
   }
   _currentGroup = kRootGroup;
-  if (!_subGroups) _subGroups = std::make_unique<VELListValVELUnicodeString>();
-  if (!_groupPeers) _groupPeers = std::make_unique<VELHashDicVELP2PPeerInfo>(10);
-  if (!_crossGroupPeers) _crossGroupPeers = std::make_unique<VELHashDicVELP2PPeerInfo>(10);
-  if (!_connectedPeers) _connectedPeers = std::make_unique<VELHashDicVELP2PPeerInfo>(10);
+  if (!_subGroups)
+    _subGroups = std::make_unique<VELListValVELUnicodeString>();
+  if (!_groupPeers)
+    _groupPeers = std::make_unique<VELHashDicVELP2PPeerInfo>(10);
+  if (!_crossGroupPeers)
+    _crossGroupPeers = std::make_unique<VELHashDicVELP2PPeerInfo>(10);
+  if (!_connectedPeers)
+    _connectedPeers = std::make_unique<VELHashDicVELP2PPeerInfo>(10);
 
   if (_rtc == 1) {
     char login[50] = {0};
@@ -131,9 +146,11 @@ VELResult VELP2PPeer::Initialize() {
   } else if (VEL_FAILED(VELP2PBuildPeerName(_peerName))) {
     return VEL_E_FAIL;
   }
-  if (VEL_FAILED(InitEndPoints())) return VEL_E_FAIL;
+  if (VEL_FAILED(InitEndPoints()))
+    return VEL_E_FAIL;
   VELResult result = InitServices();
-  if (VEL_FAILED(result)) return VEL_E_FAIL;
+  if (VEL_FAILED(result))
+    return VEL_E_FAIL;
   _connected = 1;
   FireCurrentGroupNotif();
   FirePeerInitNotif();
@@ -169,7 +186,8 @@ VELResult VELP2PPeer::InitEndPoints() {
         VELP2P_TRACEF("Creating <%s> on <%s> and port <%d> \n", classNames[i].CastToCharPtr(),
                       interfaces[j].CastToCharPtr(), ports[i]);
         VELP2PEndPoint* endpoint = RegisterEndPoint(classNames[i].CastToCharPtr());
-        if (!endpoint) continue;
+        if (!endpoint)
+          continue;
         VELResult result = endpoint->Initialize(interfaces[j].CastToCharPtr(), ports[i]);
         if (VEL_FAILED(result)) {
           VELP2P_TRACEF("Cannot initialize <%s>\n", classNames[i].CastToCharPtr());
@@ -191,27 +209,35 @@ VELResult VELP2PPeer::InitEndPoints() {
     const char* secondClass = http ? "VELP2PHTTPMultiCastEndPoint" : "VELP2PTCPEndPoint";
     const char* firstAddress = http ? interfaces[j].CastToCharPtr() : kDefaultMulticastAddress;
     VELP2PEndPoint* first = RegisterEndPoint(firstClass);
-    if (!first) return VEL_E_FAIL;
+    if (!first)
+      return VEL_E_FAIL;
     result = first->Initialize(firstAddress, 0);
-    if (VEL_FAILED(result)) return result;
+    if (VEL_FAILED(result))
+      return result;
     VELP2PEndPoint* second = RegisterEndPoint(secondClass);
-    if (!second) return VEL_E_FAIL;
+    if (!second)
+      return VEL_E_FAIL;
     result = second->Initialize(interfaces[j].CastToCharPtr(), 0);
-    if (VEL_FAILED(result)) return result;
+    if (VEL_FAILED(result))
+      return result;
   }
   return result;
 }
 
 VELP2PEndPoint* VELP2PPeer::RegisterEndPoint(const char* className) {
   VELP2P_TRACE("VELP2PPeer - RegisterEndPoint");
-  if (!className) return nullptr;
+  if (!className)
+    return nullptr;
   VELP2PEndPoint* endpoint = CreateByName<VELP2PEndPoint>(className);
-  if (!endpoint) return nullptr;
+  if (!endpoint)
+    return nullptr;
   if (endpoint->IsUnicast()) {
-    if (!_unicastEndPoints) _unicastEndPoints = std::make_unique<VELListPtrVELP2PEndPoint>();
+    if (!_unicastEndPoints)
+      _unicastEndPoints = std::make_unique<VELListPtrVELP2PEndPoint>();
     _unicastEndPoints->Append(endpoint);
   } else if (endpoint->IsMulticast()) {
-    if (!_multicastEndPoints) _multicastEndPoints = std::make_unique<VELListPtrVELP2PEndPoint>();
+    if (!_multicastEndPoints)
+      _multicastEndPoints = std::make_unique<VELListPtrVELP2PEndPoint>();
     _multicastEndPoints->Append(endpoint);
   } else {
     // Listed nowhere, it would never be released: an endpoint of neither kind is refused.
@@ -223,25 +249,29 @@ VELP2PEndPoint* VELP2PPeer::RegisterEndPoint(const char* className) {
 
 VELResult VELP2PPeer::InitServices() {
   VELP2P_TRACE("VELP2PPeer - InitServices");
-  static const char* const kCollaboration[] = {"VELP2PAwarenessService", "VELP2PStatusService", "VELP2PChatService",
-                                               "VELP2PSessionService"};
-  static const char* const kStandard[] = {"VELP2PGroupService", "VELP2PPeerService", "VELP2PDiscoveryService"};
+  static const char* const kCollaboration[] = {"VELP2PAwarenessService", "VELP2PStatusService",
+                                               "VELP2PChatService", "VELP2PSessionService"};
+  static const char* const kStandard[] = {"VELP2PGroupService", "VELP2PPeerService",
+                                          "VELP2PDiscoveryService"};
   const char* const* names = _rtc == 1 ? kCollaboration : kStandard;
   const int count = _rtc == 1 ? 4 : 3;
   VELResult result = VEL_S_OK;
   for (int i = 0; i < count; ++i) {
     result = RegisterService(names[i]);
-    if (VEL_FAILED(result)) return result;
+    if (VEL_FAILED(result))
+      return result;
   }
   return result;
 }
 
 VELResult VELP2PPeer::RegisterService(const char* className) {
   VELP2P_TRACE("VELP2PPeer - RegisterService");
-  if (!className) return VEL_E_FAIL;
+  if (!className)
+    return VEL_E_FAIL;
   void* object = nullptr;
   VELResult created = VELCreateClassInstance(className, nullptr, 0, IID_VELIUnknown, &object);
-  if (VEL_FAILED(created)) return created;
+  if (VEL_FAILED(created))
+    return created;
   auto* base = static_cast<VELBaseUnknown*>(static_cast<VELIUnknown*>(object));
   auto* service = dynamic_cast<VELP2PService*>(base);
   if (!service) {
@@ -253,13 +283,15 @@ VELResult VELP2PPeer::RegisterService(const char* className) {
     service->Release();
     return initialized;
   }
-  if (!_services) _services = std::make_unique<VELListPtrVELP2PService>();
+  if (!_services)
+    _services = std::make_unique<VELListPtrVELP2PService>();
   _services->Append(service);
   return VEL_S_OK;
 }
 
 VELResult VELP2PPeer::Disconnect() {
-  if (_connected == 0) return VEL_E_FAIL;
+  if (_connected == 0)
+    return VEL_E_FAIL;
   ClosePeer();
   internal_destructor();
   _connected = 0;
@@ -267,7 +299,8 @@ VELResult VELP2PPeer::Disconnect() {
 }
 
 VELResult VELP2PPeer::ClosePeer() {
-  if (_connected == 0) return VEL_E_FAIL;
+  if (_connected == 0)
+    return VEL_E_FAIL;
   auto* notification = new (std::nothrow) VELP2PClosePeerNotif(&_peerName);
   if (notification) {
     DispatchCallbacks(this, notification);
@@ -278,44 +311,64 @@ VELResult VELP2PPeer::ClosePeer() {
 
 VELResult VELP2PPeer::internal_destructor() {
   VELP2P_TRACE("VELP2PPeer - Destructor");
-  if (!_singlePeer) return VEL_S_OK;
+  if (!_singlePeer)
+    return VEL_S_OK;
   ReleaseAll(std::move(_unicastEndPoints));
   ReleaseAll(std::move(_multicastEndPoints));
   ReleaseAll(std::move(_services));
   _subGroups.reset();
-  for (std::unique_ptr<VELHashDicVELP2PPeerInfo>* directory : {&_groupPeers, &_crossGroupPeers, &_connectedPeers}) {
+  for (std::unique_ptr<VELHashDicVELP2PPeerInfo>* directory :
+       {&_groupPeers, &_crossGroupPeers, &_connectedPeers}) {
     std::unique_ptr<VELHashDicVELP2PPeerInfo> owned = std::move(*directory);
-    if (owned) owned->ApplyDelete();
+    if (owned)
+      owned->ApplyDelete();
   }
   std::unique_ptr<VELHashDico> statuses = std::move(_statusAndDesc);
   if (statuses) {
     int bucket = 1, position = 0;
-    while (void* record = statuses->Next(bucket, position)) delete static_cast<VELP2PStatusRecord*>(record);
+    while (void* record = statuses->Next(bucket, position))
+      delete static_cast<VELP2PStatusRecord*>(record);
     statuses->RemoveAll();
   }
   return VEL_S_OK;
 }
 
-VELResult VELP2PPeer::Refresh() { return _connected == 1 ? VEL_S_OK : VEL_E_FAIL; }
+VELResult VELP2PPeer::Refresh() {
+  return _connected == 1 ? VEL_S_OK : VEL_E_FAIL;
+}
 
 const VELUnicodeString* VELP2PPeer::GetPeerName() {
   VELP2P_TRACE("VELP2PPeer - GetPeerName");
   return &_peerName;
 }
 
-const VELUnicodeString* VELP2PPeer::GetCurrentGroup() { return &_currentGroup; }
+const VELUnicodeString* VELP2PPeer::GetCurrentGroup() {
+  return &_currentGroup;
+}
 
-const VELListValVELUnicodeString* VELP2PPeer::GetSubGroups() { return _subGroups.get(); }
+const VELListValVELUnicodeString* VELP2PPeer::GetSubGroups() {
+  return _subGroups.get();
+}
 
-VELListPtrVELP2PEndPoint* VELP2PPeer::GetUnicastEndPoints() { return _unicastEndPoints.get(); }
+VELListPtrVELP2PEndPoint* VELP2PPeer::GetUnicastEndPoints() {
+  return _unicastEndPoints.get();
+}
 
-VELListPtrVELP2PEndPoint* VELP2PPeer::GetMulticastEndPoints() { return _multicastEndPoints.get(); }
+VELListPtrVELP2PEndPoint* VELP2PPeer::GetMulticastEndPoints() {
+  return _multicastEndPoints.get();
+}
 
-VELP2PUserStatus VELP2PPeer::GetStatus() { return _status; }
+VELP2PUserStatus VELP2PPeer::GetStatus() {
+  return _status;
+}
 
-VELUnicodeString VELP2PPeer::GetDesc() { return _desc; }
+VELUnicodeString VELP2PPeer::GetDesc() {
+  return _desc;
+}
 
-VELBaseUnknown* VELP2PPeer::GetP2PPublisher() { return this; }
+VELBaseUnknown* VELP2PPeer::GetP2PPublisher() {
+  return this;
+}
 
 VELResult VELP2PPeer::RemoveEndPoint(VELP2PEndPoint* endpoint) {
   VELP2P_TRACE("VELP2PPeer - RemoveEndPoint");
@@ -323,9 +376,11 @@ VELResult VELP2PPeer::RemoveEndPoint(VELP2PEndPoint* endpoint) {
 }
 
 VELResult VELP2PPeer::SetHTTPConnexion(const char* text1, const char* text2, int port, void* data) {
-  if (!text1 || !text2) return VEL_E_FAIL;
+  if (!text1 || !text2)
+    return VEL_E_FAIL;
   // The texts are kept in 256-byte fields; a longer one is refused rather than cut.
-  if (std::strlen(text1) >= sizeof(_httpConnexionText1) || std::strlen(text2) >= sizeof(_httpConnexionText2)) {
+  if (std::strlen(text1) >= sizeof(_httpConnexionText1) ||
+      std::strlen(text2) >= sizeof(_httpConnexionText2)) {
     return VEL_E_FAIL;
   }
   std::strcpy(_httpConnexionText1, text1);
@@ -336,7 +391,8 @@ VELResult VELP2PPeer::SetHTTPConnexion(const char* text1, const char* text2, int
 }
 
 VELResult VELP2PPeer::GetHTTPConnexion(char*& text1, char*& text2, int& port) {
-  if (!text1 || !text2) return VEL_E_FAIL;
+  if (!text1 || !text2)
+    return VEL_E_FAIL;
   std::memcpy(text1, _httpConnexionText1, std::strlen(_httpConnexionText1) + 1);
   std::memcpy(text2, _httpConnexionText2, std::strlen(_httpConnexionText2) + 1);
   port = _httpPort;
@@ -348,6 +404,10 @@ VELResult VELP2PPeer::GetHTTPConnexionData(void*& data) {
   return VEL_S_OK;
 }
 
-void VELP2PPeer::ClearPeerList() { VELP2P_TRACE("VELP2PPeer - ClearPeerList"); }
+void VELP2PPeer::ClearPeerList() {
+  VELP2P_TRACE("VELP2PPeer - ClearPeerList");
+}
 
-void VELP2PPeer::ClearGroupList() { VELP2P_TRACE("VELP2PPeer - ClearGroupList"); }
+void VELP2PPeer::ClearGroupList() {
+  VELP2P_TRACE("VELP2PPeer - ClearGroupList");
+}

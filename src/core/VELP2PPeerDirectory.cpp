@@ -7,7 +7,8 @@
 VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
   VELP2P_TRACE("VELP2PPeer - NewPeerBirth");
   // A refused record stays the caller's; an accepted one is the peer's, stored or discarded.
-  if (!_connectedPeers || !info) return VEL_E_FAIL;
+  if (!_connectedPeers || !info)
+    return VEL_E_FAIL;
   AddStatusAndDesc(info->name, 0, VELUnicodeString());
   if (!_connectedPeers->Insert(info->name, info)) {
     delete info;
@@ -19,20 +20,23 @@ VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
 
 VELResult VELP2PPeer::NewPeerDeath(VELUnicodeString& name) {
   VELP2P_TRACE("VELP2PPeer - NewPeerDeath");
-  if (!_connectedPeers) return VEL_E_FAIL;
+  if (!_connectedPeers)
+    return VEL_E_FAIL;
   // The caller's name may be the record's own: keep a copy that outlives the record.
   VELUnicodeString peerName(name);
   if (VELP2PPeerInfo* removed = _connectedPeers->Remove(peerName)) {
     FirePeerDeathNotif(peerName);
     delete removed;
   }
-  if (_statusAndDesc) delete static_cast<VELP2PStatusRecord*>(_statusAndDesc->Remove(peerName));
+  if (_statusAndDesc)
+    delete static_cast<VELP2PStatusRecord*>(_statusAndDesc->Remove(peerName));
   return VEL_S_OK;
 }
 
 VELResult VELP2PPeer::NewPeerDiscovered(VELP2PPeerInfo* info) {
   VELP2P_TRACE("VELP2PPeer - NewPeerDiscovered");
-  if (_connected == 0 || !_groupPeers || !info) return VEL_E_FAIL;
+  if (_connected == 0 || !_groupPeers || !info)
+    return VEL_E_FAIL;
   if (!_groupPeers->Insert(info->name, info)) {
     delete info;
     return VEL_S_OK;
@@ -43,10 +47,12 @@ VELResult VELP2PPeer::NewPeerDiscovered(VELP2PPeerInfo* info) {
 
 VELResult VELP2PPeer::NewPeerDestroyed(VELUnicodeString& name) {
   VELP2P_TRACE("VELP2PPeer - NewPeerDestroyed");
-  if (_connected == 0 || !_groupPeers) return VEL_E_FAIL;
+  if (_connected == 0 || !_groupPeers)
+    return VEL_E_FAIL;
   VELUnicodeString peerName(name);
   VELP2PPeerInfo* removed = _groupPeers->Remove(peerName);
-  if (!removed) return VEL_S_OK;
+  if (!removed)
+    return VEL_S_OK;
   FirePeerDestructNotif(peerName);
   delete removed;
   return VEL_S_OK;
@@ -54,7 +60,8 @@ VELResult VELP2PPeer::NewPeerDestroyed(VELUnicodeString& name) {
 
 VELResult VELP2PPeer::NewPeerCrossGroupDiscovered(VELP2PPeerInfo* info, VELUnicodeString& group) {
   VELP2P_TRACE("VELP2PPeer - NewPeerCrossGroupDiscovered");
-  if (_connected == 0 || !_crossGroupPeers || !info) return VEL_E_FAIL;
+  if (_connected == 0 || !_crossGroupPeers || !info)
+    return VEL_E_FAIL;
   if (!_crossGroupPeers->Insert(info->name, info)) {
     delete info;
     return VEL_S_OK;
@@ -63,7 +70,8 @@ VELResult VELP2PPeer::NewPeerCrossGroupDiscovered(VELP2PPeerInfo* info, VELUnico
   return VEL_S_OK;
 }
 
-VELResult VELP2PPeer::NewPeerStatus(VELUnicodeString& name, VELP2PUserStatus status, const VELUnicodeString& desc) {
+VELResult VELP2PPeer::NewPeerStatus(VELUnicodeString& name, VELP2PUserStatus status,
+                                    const VELUnicodeString& desc) {
   VELP2P_TRACE("VELP2PPeer - NewPeerStatus");
   if (name == _peerName) {
     _status = status;
@@ -75,31 +83,38 @@ VELResult VELP2PPeer::NewPeerStatus(VELUnicodeString& name, VELP2PUserStatus sta
 
 VELResult VELP2PPeer::AddStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus status,
                                        const VELUnicodeString& desc) {
-  if (!_statusAndDesc) _statusAndDesc = std::make_unique<VELHashDico>(10);
+  if (!_statusAndDesc)
+    _statusAndDesc = std::make_unique<VELHashDico>(10);
   if (auto* record = static_cast<VELP2PStatusRecord*>(_statusAndDesc->Locate(name))) {
     record->status = status;
-    if (!desc.IsEmpty()) record->desc = desc;
+    if (!desc.IsEmpty())
+      record->desc = desc;
     return VEL_S_OK;
   }
   auto* record = new VELP2PStatusRecord{status, desc};
-  if (!_statusAndDesc->Insert(name, record)) delete record;
+  if (!_statusAndDesc->Insert(name, record))
+    delete record;
   return VEL_S_OK;
 }
 
 VELResult VELP2PPeer::GetStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus& status,
                                        VELUnicodeString& desc) {
-  if (!_statusAndDesc) return VEL_E_FAIL;
+  if (!_statusAndDesc)
+    return VEL_E_FAIL;
   auto* record = static_cast<VELP2PStatusRecord*>(_statusAndDesc->Locate(name));
-  if (!record) return VEL_E_FAIL;
+  if (!record)
+    return VEL_E_FAIL;
   status = record->status;
   desc = record->desc;
   return VEL_S_OK;
 }
 
 VELResult VELP2PPeer::GetConnectedPeers(VELListValVELUnicodeString& names) {
-  if (!_connectedPeers) return VEL_E_FAIL;
+  if (!_connectedPeers)
+    return VEL_E_FAIL;
   int bucket = 1, position = 0;
-  while (VELP2PPeerInfo* info = _connectedPeers->Next(bucket, position)) names.Append(info->name);
+  while (VELP2PPeerInfo* info = _connectedPeers->Next(bucket, position))
+    names.Append(info->name);
   return VEL_S_OK;
 }
 

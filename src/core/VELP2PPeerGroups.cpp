@@ -7,14 +7,17 @@
 
 void VELP2PPeer::EmptyGroupState() {
   _subGroups->RemoveAll();
-  if (_groupPeers) _groupPeers->ApplyDelete();
+  if (_groupPeers)
+    _groupPeers->ApplyDelete();
 }
 
 VELResult VELP2PPeer::CreateAndOrJoinSubGroup(const VELUnicodeString* name) {
-  if (_connected == 0 || !_subGroups) return VEL_E_FAIL;
+  if (_connected == 0 || !_subGroups)
+    return VEL_E_FAIL;
   // A group name is a path of non-empty components: an empty name or one holding the separator would
   // make a group that no other peer can name back.
-  if (!name || name->IsEmpty() || name->Str().find('/') != std::string::npos) return VEL_E_FAIL;
+  if (!name || name->IsEmpty() || name->Str().find('/') != std::string::npos)
+    return VEL_E_FAIL;
   VELUnicodeString group(_currentGroup);
   group.Append("/").Append(*name);
   _currentGroup = group;
@@ -25,12 +28,15 @@ VELResult VELP2PPeer::CreateAndOrJoinSubGroup(const VELUnicodeString* name) {
 
 VELResult VELP2PPeer::LeaveCurrentGroup() {
   VELP2P_TRACE("VELP2PPeer - LeaveCurrentGroup");
-  if (_connected == 0 || !_subGroups) return VEL_E_FAIL;
+  if (_connected == 0 || !_subGroups)
+    return VEL_E_FAIL;
   VELUnicodeString parent;
   VELUnicodeString last;
   VELResult split = VELP2PSplitGroup(_currentGroup, parent, last);
-  if (VEL_FAILED(split)) return split;
-  if (parent.IsEmpty()) return VEL_E_FAIL;
+  if (VEL_FAILED(split))
+    return split;
+  if (parent.IsEmpty())
+    return VEL_E_FAIL;
   _currentGroup = parent;
   EmptyGroupState();
   FireCurrentGroupNotif();
@@ -39,8 +45,10 @@ VELResult VELP2PPeer::LeaveCurrentGroup() {
 
 void VELP2PPeer::NewGroupFound(VELUnicodeString& name) {
   VELP2P_TRACE("VELP2PPeer - NewGroupFound");
-  if (_connected == 0 || !_subGroups) return;
-  if (_subGroups->Locate(name) != 0) return;
+  if (_connected == 0 || !_subGroups)
+    return;
+  if (_subGroups->Locate(name) != 0)
+    return;
   _subGroups->Append(name);
   FireSubGroupNotif();
 }

@@ -27,7 +27,8 @@ class ServiceSnapshot {
     }
   }
   ~ServiceSnapshot() {
-    for (VELP2PService* service : _services) service->Release();
+    for (VELP2PService* service : _services)
+      service->Release();
   }
   const std::vector<VELP2PService*>& Services() const { return _services; }
 
@@ -37,7 +38,8 @@ class ServiceSnapshot {
 
 VELResult RunGroupFilter(VELP2PService* service, VELUnicodeString& group) {
   if (service->IsAKindOf("VELP2PCoreService")) {
-    if (auto* core = dynamic_cast<VELP2PCoreService*>(service)) return core->internalFilterMessageFromGroup(group);
+    if (auto* core = dynamic_cast<VELP2PCoreService*>(service))
+      return core->internalFilterMessageFromGroup(group);
   }
   return service->FilterMessageFromGroup(group);
 }
@@ -50,24 +52,28 @@ bool IsUnicastRecord(const VELP2PEndPointInfo* record) {
 
 VELResult VELP2PPeer::Dispatch(VELP2PHeader& header) {
   VELP2P_TRACE("VELP2PPeer - Dispatch");
-  if (_connected == 0 || !_services || !header.GetFixedPart() || !header.GetServiceName()) return VEL_E_FAIL;
+  if (_connected == 0 || !_services || !header.GetFixedPart() || !header.GetServiceName())
+    return VEL_E_FAIL;
   const char* wireName = header.GetServiceName();
   ServiceSnapshot snapshot(_services.get());
   VELP2PService* selected = nullptr;
   for (VELP2PService* service : snapshot.Services()) {
     const char* name = service->GetServiceName();
-    if (!name || std::strcmp(name, wireName) != 0) continue;
+    if (!name || std::strcmp(name, wireName) != 0)
+      continue;
     if (VEL_SUCCEEDED(RunGroupFilter(service, header.GetMessageGroup()))) {
       selected = service;
       break;
     }
   }
   // A filter may have fired a notification whose subscriber disconnected the peer.
-  if (!selected || _connected == 0) return VEL_S_OK;
+  if (!selected || _connected == 0)
+    return VEL_S_OK;
   VELP2PMessage message(header);
   void* object = nullptr;
   VELResult queried = message.QueryInterface(IID_VELIP2PMessage, &object);
-  if (VEL_FAILED(queried)) return queried;
+  if (VEL_FAILED(queried))
+    return queried;
   auto* itf = static_cast<VELIP2PMessage*>(object);
   VELResult handled = selected->HandleMessage(itf);
   itf->Release();
@@ -76,7 +82,8 @@ VELResult VELP2PPeer::Dispatch(VELP2PHeader& header) {
 
 VELResult VELP2PPeer::SendToGroup(VELUnicodeString& group, const char* service, char* data, int length) {
   VELP2P_TRACE("VELP2PPeer - SendToGroup");
-  if (_connected == 0 || !service) return VEL_E_FAIL;
+  if (_connected == 0 || !service)
+    return VEL_E_FAIL;
   if (!_multicastEndPoints) {
     VELP2P_TRACE("VELP2PPeer - SendToGroup failed _multicastEndPoints NULL");
     return VEL_E_FAIL;
@@ -84,39 +91,50 @@ VELResult VELP2PPeer::SendToGroup(VELUnicodeString& group, const char* service, 
   // Held by the send: the endpoint list may go away if a send disconnects the peer.
   std::vector<VELP2PEndPoint*> endpoints;
   for (int i = 1; i <= _multicastEndPoints->Size(); ++i) {
-    if (VELP2PEndPoint* endpoint = (*_multicastEndPoints)[i]) endpoints.push_back(endpoint);
+    if (VELP2PEndPoint* endpoint = (*_multicastEndPoints)[i])
+      endpoints.push_back(endpoint);
   }
-  for (VELP2PEndPoint* endpoint : endpoints) endpoint->AddRef();
+  for (VELP2PEndPoint* endpoint : endpoints)
+    endpoint->AddRef();
   for (VELP2PEndPoint* endpoint : endpoints) {
     if (VEL_FAILED(endpoint->SendToGroup(group, service, data, length))) {
       VELP2P_TRACE("mulicastendpoint SendToGroup failed");
     }
   }
-  for (VELP2PEndPoint* endpoint : endpoints) endpoint->Release();
+  for (VELP2PEndPoint* endpoint : endpoints)
+    endpoint->Release();
   return VEL_S_OK;
 }
 
 VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
                                  VELP2PEndPointInfo* remote, VELP2PPeerInfo* peer) {
-  if (!_unicastEndPoints || _unicastEndPoints->Size() == 0) return VEL_E_FAIL;
+  if (!_unicastEndPoints || _unicastEndPoints->Size() == 0)
+    return VEL_E_FAIL;
   for (int i = 1; _unicastEndPoints && i <= _unicastEndPoints->Size(); ++i) {
     VELP2PEndPoint* endpoint = (*_unicastEndPoints)[i];
-    if (!endpoint) continue;
-    if (VEL_SUCCEEDED(endpoint->SendToPeer(group, service, data, length, remote, peer))) return VEL_S_OK;
+    if (!endpoint)
+      continue;
+    if (VEL_SUCCEEDED(endpoint->SendToPeer(group, service, data, length, remote, peer)))
+      return VEL_S_OK;
   }
   return VEL_E_FAIL;
 }
 
 VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
                                  VELP2PPeerInfo* peer) {
-  if (_connected == 0 || !peer) return VEL_E_FAIL;
+  if (_connected == 0 || !peer)
+    return VEL_E_FAIL;
   VELListPtrVELP2PEndPointInfo* records = peer->GetEndPointsInfoList();
-  if (!records || records->Size() == 0) return VEL_E_FAIL;
+  if (!records || records->Size() == 0)
+    return VEL_E_FAIL;
   for (int i = 1; i <= records->Size(); ++i) {
     VELP2PEndPointInfo* record = (*records)[i];
-    if (!record) return VEL_E_FAIL;
-    if (!IsUnicastRecord(record)) continue;
-    if (VEL_SUCCEEDED(SendToPeer(group, service, data, length, record, peer))) return VEL_S_OK;
+    if (!record)
+      return VEL_E_FAIL;
+    if (!IsUnicastRecord(record))
+      continue;
+    if (VEL_SUCCEEDED(SendToPeer(group, service, data, length, record, peer)))
+      return VEL_S_OK;
   }
   return VEL_E_FAIL;
 }
@@ -124,18 +142,22 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
 VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
                                  VELUnicodeString& peerName) {
   VELP2P_TRACE("VELP2PPeer - SendToPeer");
-  if (_connected == 0 || !_groupPeers) return VEL_E_FAIL;
+  if (_connected == 0 || !_groupPeers)
+    return VEL_E_FAIL;
   VELP2PPeerInfo* peer = _groupPeers->Locate(peerName);
-  if (!peer) return VEL_E_FAIL;
+  if (!peer)
+    return VEL_E_FAIL;
   return SendToPeer(group, service, data, length, peer);
 }
 
 VELResult VELP2PPeer::SendToPeerCrossGroup(VELUnicodeString&, const char* service, char* data, int length,
                                            VELUnicodeString& peerName) {
   VELP2P_TRACE("VELP2PPeer - SendToPeerCrossGroup");
-  if (_connected == 0 || !_crossGroupPeers) return VEL_E_FAIL;
+  if (_connected == 0 || !_crossGroupPeers)
+    return VEL_E_FAIL;
   VELP2PPeerInfo* peer = _crossGroupPeers->Locate(peerName);
-  if (!peer) return VEL_E_FAIL;
+  if (!peer)
+    return VEL_E_FAIL;
   VELUnicodeString peerGroup(peer->group);
   return SendToPeer(peerGroup, service, data, length, peer);
 }
@@ -143,10 +165,12 @@ VELResult VELP2PPeer::SendToPeerCrossGroup(VELUnicodeString&, const char* servic
 VELResult VELP2PPeer::ReplyToPeer(VELUnicodeString& group, const char* service, char* data, int length,
                                   VELIP2PMessage* message) {
   VELP2P_TRACE("VELP2PPeer - ReplyToPeer");
-  if (_connected == 0 || !message) return VEL_E_FAIL;
+  if (_connected == 0 || !message)
+    return VEL_E_FAIL;
   void* object = nullptr;
   VELResult queried = message->QueryInterface(IID_VELIUnknown, &object);
-  if (VEL_FAILED(queried)) return queried;
+  if (VEL_FAILED(queried))
+    return queried;
   auto* base = static_cast<VELBaseUnknown*>(static_cast<VELIUnknown*>(object));
   auto* p2pMessage = dynamic_cast<VELP2PMessage*>(base);
   VELP2PEndPointInfo remote;
@@ -158,9 +182,11 @@ VELResult VELP2PPeer::ReplyToPeer(VELUnicodeString& group, const char* service, 
       p2pMessage ? p2pMessage->GetSendingPeerEPInfo(remote, VELP2P_MESSAGE_UNICAST) : VEL_E_FAIL;
   VELResult nameRead = p2pMessage ? p2pMessage->GetSendingPeerName(sender) : VEL_E_FAIL;
   base->Release();
-  if (VEL_FAILED(addressRead) || VEL_FAILED(nameRead) || !_groupPeers) return VEL_E_FAIL;
+  if (VEL_FAILED(addressRead) || VEL_FAILED(nameRead) || !_groupPeers)
+    return VEL_E_FAIL;
   VELP2PPeerInfo* peer = _groupPeers->Locate(sender);
-  if (!peer) return VEL_E_FAIL;
+  if (!peer)
+    return VEL_E_FAIL;
   return SendToPeer(group, service, data, length, &remote, peer);
 }
 
@@ -168,15 +194,19 @@ VELResult VELP2PPeer::SendP2PMessage(const VELUnicodeString& peerName, unsigned 
                                      const VELUnicodeString& header, char* data, int length) {
   VELP2P_TRACE("VELP2PPeer - SendP2PMessage");
   VELDiagnosticPrintf("VELP2PPeer - SendP2PMessage for service <%s>\n", header.CastToCharPtr());
-  if (length <= 0 || !data || !_connectedPeers) return VEL_E_FAIL;
+  if (length <= 0 || !data || !_connectedPeers)
+    return VEL_E_FAIL;
   VELP2PPeerInfo* peer = _connectedPeers->Locate(peerName);
-  if (!peer) return VEL_E_FAIL;
+  if (!peer)
+    return VEL_E_FAIL;
   // The header's length travels in bytes of its UTF-8 form, so that any text arrives whole.
   const int32_t headerBytes = header.GetLengthInByte();
-  if (length > INT32_MAX - 5 - headerBytes) return VEL_E_FAIL;
+  if (length > INT32_MAX - 5 - headerBytes)
+    return VEL_E_FAIL;
   std::vector<char> payload(5 + static_cast<size_t>(headerBytes) + static_cast<size_t>(length));
   payload[0] = static_cast<char>(type);
-  for (int i = 0; i < 4; ++i) payload[1 + i] = static_cast<char>((static_cast<uint32_t>(headerBytes) >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    payload[1 + i] = static_cast<char>((static_cast<uint32_t>(headerBytes) >> (8 * i)) & 0xFF);
   std::memcpy(payload.data() + 5, header.CastToCharPtr(), headerBytes);
   std::memcpy(payload.data() + 5 + headerBytes, data, length);
   VELUnicodeString group("/");

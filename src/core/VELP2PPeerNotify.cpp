@@ -12,7 +12,8 @@ namespace {
 template <class Notification, class... Args>
 void Fire(VELBaseUnknown* publisher, Args&&... args) {
   auto* notification = new (std::nothrow) Notification(std::forward<Args>(args)...);
-  if (!notification) return;
+  if (!notification)
+    return;
   DispatchCallbacks(publisher, notification);
   notification->Release();
 }
@@ -36,48 +37,56 @@ void VELP2PPeer::FirePeerDeathNotif(VELUnicodeString& name) {
 
 void VELP2PPeer::FirePeerCreateNotif(VELUnicodeString& name) {
   VELP2P_TRACE("VELP2PPeer - FirePeerCreateNotif");
-  if (_connected == 0) return;
+  if (_connected == 0)
+    return;
   Fire<VELP2PPeerCreatNotif>(this, &name);
 }
 
 void VELP2PPeer::FirePeerDestructNotif(VELUnicodeString& name) {
   VELP2P_TRACE("VELP2PPeer - FirePeerDestructNotif");
-  if (_connected == 0) return;
+  if (_connected == 0)
+    return;
   Fire<VELP2PPeerDestructNotif>(this, &name);
 }
 
 void VELP2PPeer::FireCrossGroupPeerCreateNotif(VELUnicodeString& name, VELUnicodeString& group) {
   VELP2P_TRACE("VELP2PPeer - FireCrossGroupPeerCreateNotif");
-  if (_connected == 0) return;
+  if (_connected == 0)
+    return;
   Fire<VELP2PCrossGroupPeerCreatNotif>(this, &name, &group);
 }
 
 void VELP2PPeer::FireSearchResult(VELUnicodeString& peerName, VELUnicodeString& group) {
   VELP2P_TRACE("VELP2PPeer - FireSearchResult");
-  if (_connected == 0) return;
+  if (_connected == 0)
+    return;
   Fire<VELP2PSearchResultNotif>(this, &peerName, &group);
 }
 
-void VELP2PPeer::FirePeerStatusNotif(VELUnicodeString& name, VELP2PUserStatus status, const VELUnicodeString& desc) {
+void VELP2PPeer::FirePeerStatusNotif(VELUnicodeString& name, VELP2PUserStatus status,
+                                     const VELUnicodeString& desc) {
   VELP2P_TRACE("VELP2PPeer - FirePeerStatusNotif");
   Fire<VELP2PChangeStatusNotif>(this, &name, status, desc);
 }
 
 void VELP2PPeer::FireCurrentGroupNotif() {
   VELP2P_TRACE("VELP2PPeer - FireCurrentGroupNotif");
-  if (_connected == 0) return;
+  if (_connected == 0)
+    return;
   Fire<VELP2PCurrentGroupModifNotif>(this, &_peerName, _subGroups.get(), &_currentGroup);
 }
 
 void VELP2PPeer::FireSubGroupNotif() {
   VELP2P_TRACE("VELP2PPeer - FireSubGroupNotif");
-  if (_connected == 0) return;
+  if (_connected == 0)
+    return;
   Fire<VELP2PSubGroupModifNotif>(this, &_peerName, _subGroups.get(), &_currentGroup);
 }
 
 void VELP2PPeer::FireGroupNotif() {
   VELP2P_TRACE("VELP2PPeer - FireGroupNotif");
-  if (_connected == 0) return;
+  if (_connected == 0)
+    return;
   Fire<VELP2PGroupModifNotif>(this, &_peerName, _subGroups.get(), &_currentGroup);
 }
 
@@ -88,7 +97,8 @@ VELResult VELP2PPeer::NewPeerMessageReceivedNotif(VELUnicodeString& sender, VELU
   return VEL_S_OK;
 }
 
-VELResult VELP2PPeer::NewPeerSessionEvent(VELUnicodeString& peerName, int sessionType, unsigned char eventType) {
+VELResult VELP2PPeer::NewPeerSessionEvent(VELUnicodeString& peerName, int sessionType,
+                                          unsigned char eventType) {
   VELP2P_TRACE("VELP2PPeer - NewPeerSessionEvent");
   Fire<VELP2PSessionNotif>(this, &peerName, sessionType, eventType);
   return VEL_S_OK;

@@ -8,8 +8,10 @@
 
 VELResult VELP2PPeer::CrossGroupPeerSearch() {
   VELP2P_TRACE("VELP2PPeer - CrossGroupPeerSearch");
-  if (_connected == 0) return VEL_E_FAIL;
-  if (_crossGroupPeers) _crossGroupPeers->ApplyDelete();
+  if (_connected == 0)
+    return VEL_E_FAIL;
+  if (_crossGroupPeers)
+    _crossGroupPeers->ApplyDelete();
   auto* notification = new (std::nothrow) VELP2PPeerSearchNotif(&_peerName);
   if (notification) {
     DispatchCallbacks(this, notification);

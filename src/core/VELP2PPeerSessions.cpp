@@ -12,16 +12,19 @@ constexpr unsigned char kSessionOpened = '0';
 constexpr unsigned char kSessionClosed = '1';
 
 void PutInt32LE(std::vector<char>& out, size_t offset, int32_t value) {
-  for (int i = 0; i < 4; ++i) out[offset + i] = static_cast<char>((static_cast<uint32_t>(value) >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    out[offset + i] = static_cast<char>((static_cast<uint32_t>(value) >> (8 * i)) & 0xFF);
 }
 
 }  // namespace
 
 VELResult VELP2PPeer::SendSessionMessage(const VELUnicodeString& peerName, int sessionType,
                                          unsigned char eventType) {
-  if (!_connectedPeers) return VEL_E_FAIL;
+  if (!_connectedPeers)
+    return VEL_E_FAIL;
   VELP2PPeerInfo* other = _connectedPeers->Locate(peerName);
-  if (!other) return VEL_E_FAIL;
+  if (!other)
+    return VEL_E_FAIL;
   // The name's length is counted in bytes of its UTF-8 form, so that any name arrives whole.
   const int32_t nameBytes = peerName.GetLengthInByte();
   std::vector<char> message(9 + static_cast<size_t>(nameBytes));
@@ -34,9 +37,11 @@ VELResult VELP2PPeer::SendSessionMessage(const VELUnicodeString& peerName, int s
   VELUnicodeString toOther("/");
   (void)SendToPeer(toOther, "VELP2PSessionService", message.data(), length, other);
   // The lookup comes after the first send: a send may have changed the directory.
-  if (!_connectedPeers) return VEL_E_FAIL;
+  if (!_connectedPeers)
+    return VEL_E_FAIL;
   VELP2PPeerInfo* self = _connectedPeers->Locate(_peerName);
-  if (!self) return VEL_E_FAIL;
+  if (!self)
+    return VEL_E_FAIL;
   // Only "/Force" passes the receive path's filter of messages that carry the local name as sender.
   VELUnicodeString toSelf("/Force");
   return SendToPeer(toSelf, "VELP2PSessionService", message.data(), length, self);

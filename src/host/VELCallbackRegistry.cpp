@@ -11,7 +11,8 @@ VELCallbackRegistry& VELCallbackRegistry::Instance() {
 VELCallback* VELCallbackRegistry::Add(VELBaseUnknown* subscriber, VELBaseUnknown* publisher,
                                       const char* notificationClass, VELCallbackMethod method,
                                       std::function<void(VELNotification*)> function, void* data) {
-  if (!publisher || !notificationClass || (!method && !function) || (method && !subscriber)) return nullptr;
+  if (!publisher || !notificationClass || (!method && !function) || (method && !subscriber))
+    return nullptr;
   auto callback = std::make_unique<VELCallback>();
   callback->subscriber = subscriber;
   callback->publisher = publisher;
@@ -20,7 +21,8 @@ VELCallback* VELCallbackRegistry::Add(VELBaseUnknown* subscriber, VELBaseUnknown
   callback->function = std::move(function);
   callback->data = data;
   callback->removed = false;
-  if (subscriber) subscriber->_inCallbacks = true;
+  if (subscriber)
+    subscriber->_inCallbacks = true;
   publisher->_inCallbacks = true;
   _callbacks.push_back(std::move(callback));
   return _callbacks.back().get();
@@ -32,7 +34,8 @@ void VELCallbackRegistry::MarkRemoved(VELCallback* callback) {
 }
 
 void VELCallbackRegistry::Purge() {
-  if (_dispatchDepth > 0 || !_needsPurge) return;
+  if (_dispatchDepth > 0 || !_needsPurge)
+    return;
   _callbacks.erase(std::remove_if(_callbacks.begin(), _callbacks.end(),
                                   [](const std::unique_ptr<VELCallback>& c) { return c->removed; }),
                    _callbacks.end());
@@ -50,22 +53,26 @@ void VELCallbackRegistry::Remove(VELCallback* callback) {
 }
 
 void VELCallbackRegistry::RemoveSubscriber(VELBaseUnknown* subscriber) {
-  if (!subscriber) return;
+  if (!subscriber)
+    return;
   for (auto& c : _callbacks) {
-    if (c->subscriber == subscriber) MarkRemoved(c.get());
+    if (c->subscriber == subscriber)
+      MarkRemoved(c.get());
   }
   Purge();
 }
 
 void VELCallbackRegistry::ForgetObject(VELBaseUnknown* object) {
   for (auto& c : _callbacks) {
-    if (c->subscriber == object || c->publisher == object) MarkRemoved(c.get());
+    if (c->subscriber == object || c->publisher == object)
+      MarkRemoved(c.get());
   }
   Purge();
 }
 
 int VELCallbackRegistry::Dispatch(VELBaseUnknown* publisher, VELNotification* notification) {
-  if (!publisher || !notification) return 0;
+  if (!publisher || !notification)
+    return 0;
   std::vector<VELCallback*> snapshot;
   for (auto& c : _callbacks) {
     if (!c->removed && c->publisher == publisher && notification->IsAKindOf(c->notificationClass.c_str())) {
@@ -75,16 +82,19 @@ int VELCallbackRegistry::Dispatch(VELBaseUnknown* publisher, VELNotification* no
   int called = 0;
   ++_dispatchDepth;
   for (VELCallback* c : snapshot) {
-    if (c->removed) continue;
+    if (c->removed)
+      continue;
     VELBaseUnknown* subscriber = c->subscriber;
-    if (subscriber) subscriber->AddRef();
+    if (subscriber)
+      subscriber->AddRef();
     if (c->method) {
       (subscriber->*(c->method))(notification->IsA(), publisher, notification, c->data, c);
     } else {
       c->function(notification);
     }
     ++called;
-    if (subscriber) subscriber->Release();
+    if (subscriber)
+      subscriber->Release();
   }
   --_dispatchDepth;
   Purge();
@@ -93,6 +103,7 @@ int VELCallbackRegistry::Dispatch(VELBaseUnknown* publisher, VELNotification* no
 
 int VELCallbackRegistry::Size() const {
   int live = 0;
-  for (auto& c : _callbacks) live += c->removed ? 0 : 1;
+  for (auto& c : _callbacks)
+    live += c->removed ? 0 : 1;
   return live;
 }

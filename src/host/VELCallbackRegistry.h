@@ -19,8 +19,8 @@ class VELCallback {
   VELBaseUnknown* subscriber;  // may be null for function subscriptions
   VELBaseUnknown* publisher;
   std::string notificationClass;
-  VELCallbackMethod method;                            // null for function subscriptions
-  std::function<void(VELNotification*)> function;      // used when method is null
+  VELCallbackMethod method;                        // null for function subscriptions
+  std::function<void(VELNotification*)> function;  // used when method is null
   void* data;
   bool removed;
 };

@@ -21,7 +21,8 @@ std::map<std::string, CreateExtension>& Extensions() {
 }  // namespace
 
 VELCreateFunction VELRegisterCreateExtension(const char* className, VELCreateFunction create) {
-  if (!className || !create) return nullptr;
+  if (!className || !create)
+    return nullptr;
   auto& extensions = Extensions();
   auto found = extensions.find(className);
   if (found != extensions.end()) {
@@ -30,38 +31,46 @@ VELCreateFunction VELRegisterCreateExtension(const char* className, VELCreateFun
     return previous;
   }
   std::string extensionName = std::string(className) + "_CreateExt";
-  CreateExtension extension{create, std::make_unique<VELMetaClass>(extensionName.c_str(), VELBaseUnknown::MetaObject(),
-                                                                  VELKindExtension, className)};
+  CreateExtension extension{
+      create, std::make_unique<VELMetaClass>(extensionName.c_str(), VELBaseUnknown::MetaObject(),
+                                             VELKindExtension, className)};
   extensions.emplace(className, std::move(extension));
   return nullptr;
 }
 
 VELCreateFunction VELUnregisterCreateExtension(const char* className) {
-  if (!className) return nullptr;
+  if (!className)
+    return nullptr;
   auto& extensions = Extensions();
   auto found = extensions.find(className);
-  if (found == extensions.end()) return nullptr;
+  if (found == extensions.end())
+    return nullptr;
   VELCreateFunction previous = found->second.create;
   extensions.erase(found);
   return previous;
 }
 
 const VELMetaClass* VELFindCreateExtension(const char* className) {
-  if (!className) return nullptr;
+  if (!className)
+    return nullptr;
   auto& extensions = Extensions();
   auto found = extensions.find(className);
   return found == extensions.end() ? nullptr : found->second.meta.get();
 }
 
 VELResult VELCreateClassInstance(const char* className, VELIUnknown*, int, const VELIID& iid, void** object) {
-  if (!object) return VEL_E_FAIL;
+  if (!object)
+    return VEL_E_FAIL;
   *object = nullptr;
-  if (!className) return VEL_E_CLASSNOTREG;
+  if (!className)
+    return VEL_E_CLASSNOTREG;
   auto& extensions = Extensions();
   auto found = extensions.find(className);
-  if (found == extensions.end()) return VEL_E_CLASSNOTREG;
+  if (found == extensions.end())
+    return VEL_E_CLASSNOTREG;
   VELBaseUnknown* created = found->second.create();
-  if (!created) return VEL_E_OUTOFMEMORY;
+  if (!created)
+    return VEL_E_OUTOFMEMORY;
   VELResult result = created->QueryInterface(iid, object);
   created->Release();  // the query's reference is the caller's
   return result;

@@ -16,7 +16,8 @@ void VELSetDiagnosticStream(FILE* stream) {
 
 void VELDiagnosticPrintf(const char* format, ...) {
   FILE* stream = g_chosen ? g_stream : stdout;
-  if (!stream || !format) return;
+  if (!stream || !format)
+    return;
   va_list arguments;
   va_start(arguments, format);
   std::vfprintf(stream, format, arguments);

@@ -32,9 +32,11 @@ VELMetaClass::VELMetaClass(const char* name, const VELMetaClass* registeredBase,
       _classId(IdentifierFromName(_name)) {}
 
 bool VELMetaClass::IsAKindOf(const char* name) const {
-  if (!name) return false;
+  if (!name)
+    return false;
   for (const VELMetaClass* meta = this; meta; meta = meta->_base) {
-    if (meta->_name == name) return true;
+    if (meta->_name == name)
+      return true;
   }
   return false;
 }

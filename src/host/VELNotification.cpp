@@ -10,22 +10,27 @@ VELNotification::~VELNotification() = default;
 
 VELCallback* AddCallback(VELBaseUnknown* subscriber, VELBaseUnknown* publisher, const char* notificationClass,
                          VELCallbackMethod method, void* data) {
-  if (!method) return nullptr;
+  if (!method)
+    return nullptr;
   return VELCallbackRegistry::Instance().Add(subscriber, publisher, notificationClass, method, nullptr, data);
 }
 
 VELCallback* AddCallback(VELBaseUnknown* subscriber, VELBaseUnknown* publisher, const char* notificationClass,
                          std::function<void(VELNotification*)> function) {
-  if (!function) return nullptr;
+  if (!function)
+    return nullptr;
   return VELCallbackRegistry::Instance().Add(subscriber, publisher, notificationClass, nullptr,
                                              std::move(function), nullptr);
 }
 
 void RemoveCallback(VELCallback* callback) {
-  if (callback) VELCallbackRegistry::Instance().Remove(callback);
+  if (callback)
+    VELCallbackRegistry::Instance().Remove(callback);
 }
 
-void RemoveSubscriber(VELBaseUnknown* subscriber) { VELCallbackRegistry::Instance().RemoveSubscriber(subscriber); }
+void RemoveSubscriber(VELBaseUnknown* subscriber) {
+  VELCallbackRegistry::Instance().RemoveSubscriber(subscriber);
+}
 
 int DispatchCallbacks(VELBaseUnknown* publisher, VELNotification* notification) {
   return VELCallbackRegistry::Instance().Dispatch(publisher, notification);

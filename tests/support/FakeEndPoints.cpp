@@ -34,7 +34,8 @@ int& FakeUnicastEndPoint::FailingPort() {
 
 VELResult FakeUnicastEndPoint::Initialize(const char* address, int port) {
   VELResult result = VELP2PEndPoint::Initialize();
-  if (VEL_FAILED(result)) return result;
+  if (VEL_FAILED(result))
+    return result;
   _address = address ? address : "";
   _port = port;
   FakeInitialized().push_back("unicast " + _address + " " + std::to_string(port));
@@ -42,10 +43,12 @@ VELResult FakeUnicastEndPoint::Initialize(const char* address, int port) {
   return VEL_S_OK;
 }
 
-VELResult FakeUnicastEndPoint::SendToPeer(VELUnicodeString& group, const char* serviceName, char* data, int length,
-                                          VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo*) {
-  if (!endPointInfo) return VEL_E_FAIL;
-  if (ntohs(endPointInfo->port) == FailingPort()) return VEL_E_FAIL;
+VELResult FakeUnicastEndPoint::SendToPeer(VELUnicodeString& group, const char* serviceName, char* data,
+                                          int length, VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo*) {
+  if (!endPointInfo)
+    return VEL_E_FAIL;
+  if (ntohs(endPointInfo->port) == FailingPort())
+    return VEL_E_FAIL;
   SentMessage sent{false, group.Str(), serviceName ? serviceName : "",
                    std::vector<char>(data, data + (length > 0 ? length : 0)), *endPointInfo};
   FakeSent().push_back(std::move(sent));
@@ -54,8 +57,10 @@ VELResult FakeUnicastEndPoint::SendToPeer(VELUnicodeString& group, const char* s
 
 VELResult FakeMulticastEndPoint::Initialize(const char* address, int port) {
   VELResult result = VELP2PEndPoint::Initialize();
-  if (VEL_FAILED(result)) return result;
-  FakeInitialized().push_back(std::string("multicast ") + (address ? address : "") + " " + std::to_string(port));
+  if (VEL_FAILED(result))
+    return result;
+  FakeInitialized().push_back(std::string("multicast ") + (address ? address : "") + " " +
+                              std::to_string(port));
   _address = address && *address ? address : "224.0.1.85";
   _port = port ? port : 2678;
   in_addr parsed{};
@@ -88,30 +93,40 @@ ScopedClass::~ScopedClass() {
 
 namespace {
 
-VELBaseUnknown* CreateFakeMulticast() { return new FakeMulticastEndPoint(); }
-VELBaseUnknown* CreateFakeUnicast() { return new FakeUnicastEndPoint(); }
+VELBaseUnknown* CreateFakeMulticast() {
+  return new FakeMulticastEndPoint();
+}
+VELBaseUnknown* CreateFakeUnicast() {
+  return new FakeUnicastEndPoint();
+}
 
 }  // namespace
 
 ScopedFakeEndPoints::ScopedFakeEndPoints()
-    : _multicast("VELP2PMultiCastEndPoint", &CreateFakeMulticast), _unicast("VELP2PTCPEndPoint", &CreateFakeUnicast) {}
+    : _multicast("VELP2PMultiCastEndPoint", &CreateFakeMulticast),
+      _unicast("VELP2PTCPEndPoint", &CreateFakeUnicast) {}
 
-VELResult Deliver(const char* group, const char* service, const char* sender, const std::vector<char>& payload,
-                  bool multicast, const VELP2PEndPointInfo& senderUnicast) {
+VELResult Deliver(const char* group, const char* service, const char* sender,
+                  const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast) {
   VELP2PHeader built;
   VELUnicodeString groupText(group);
   static const char kEmpty = 0;
   VELResult result =
-      multicast ? built.Build(groupText, service, sender, 0x55010E0, 0x760A, senderUnicast.address, senderUnicast.port,
-                              payload.empty() ? &kEmpty : payload.data(), static_cast<int>(payload.size()), 1)
-                : built.Build(groupText, service, sender, senderUnicast.address, senderUnicast.port, 0, 0,
-                              payload.empty() ? &kEmpty : payload.data(), static_cast<int>(payload.size()), 0);
-  if (VEL_FAILED(result)) return result;
+      multicast
+          ? built.Build(groupText, service, sender, 0x55010E0, 0x760A, senderUnicast.address,
+                        senderUnicast.port, payload.empty() ? &kEmpty : payload.data(),
+                        static_cast<int>(payload.size()), 1)
+          : built.Build(groupText, service, sender, senderUnicast.address, senderUnicast.port, 0, 0,
+                        payload.empty() ? &kEmpty : payload.data(), static_cast<int>(payload.size()), 0);
+  if (VEL_FAILED(result))
+    return result;
   char* bytes = nullptr;
   int length = 0;
-  if (VEL_FAILED(built.GetBuffer(bytes, length))) return VEL_E_FAIL;
+  if (VEL_FAILED(built.GetBuffer(bytes, length)))
+    return VEL_E_FAIL;
   VELP2PHeader parsed;
-  if (VEL_FAILED(parsed.Initialize(reinterpret_cast<VELP2PHeaderFixedPart*>(bytes), length))) return VEL_E_FAIL;
+  if (VEL_FAILED(parsed.Initialize(reinterpret_cast<VELP2PHeaderFixedPart*>(bytes), length)))
+    return VEL_E_FAIL;
   VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
   return peer ? peer->Dispatch(parsed) : VEL_E_FAIL;
 }

@@ -11,17 +11,18 @@
 #include "velp2p/VELP2PHeader.h"
 
 struct SentMessage {
-  bool toGroup;                // SendToGroup (multicast) or SendToPeer (unicast)
+  bool toGroup;  // SendToGroup (multicast) or SendToPeer (unicast)
   std::string group;
   std::string service;
   std::vector<char> payload;
-  VELP2PEndPointInfo remote;   // the remote record of a SendToPeer
+  VELP2PEndPointInfo remote;  // the remote record of a SendToPeer
 };
 
 // Everything the fake endpoints were asked to send, in order.
 std::vector<SentMessage>& FakeSent();
 
-// Every Initialize of a fake endpoint, in order, as "multicast <address> <port>" or "unicast <address> <port>".
+// Every Initialize of a fake endpoint, in order, as "multicast <address> <port>" or "unicast <address>
+// <port>".
 std::vector<std::string>& FakeInitialized();
 
 // A unicast endpoint: record kind 1 with the dotted address in network order. Sends to a record whose
@@ -36,10 +37,13 @@ class FakeUnicastEndPoint : public VELP2PEndPoint {
   VELResult SendToPeer(VELUnicodeString& group, const char* serviceName, char* data, int length,
                        VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo) override;
   VELResult ReceiveData() override { return VEL_S_OK; }
-  VELResult SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*, VELP2PPeerInfo*) override {
+  VELResult SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
+                     VELP2PPeerInfo*) override {
     return VEL_S_OK;
   }
-  VELResult BuildMessage(VELUnicodeString&, const char*, char*, int, VELP2PHeader&) override { return VEL_S_OK; }
+  VELResult BuildMessage(VELUnicodeString&, const char*, char*, int, VELP2PHeader&) override {
+    return VEL_S_OK;
+  }
 };
 
 // A multicast endpoint: record kind 2 with the address bytes reversed.
@@ -49,14 +53,18 @@ class FakeMulticastEndPoint : public VELP2PEndPoint {
   int IsUnicast() override { return 0; }
   int IsMulticast() override { return -1; }
   VELResult SendToGroup(VELUnicodeString& group, const char* serviceName, char* data, int length) override;
-  VELResult SendToPeer(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*, VELP2PPeerInfo*) override {
+  VELResult SendToPeer(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
+                       VELP2PPeerInfo*) override {
     return VEL_E_FAIL;
   }
   VELResult ReceiveData() override { return VEL_S_OK; }
-  VELResult SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*, VELP2PPeerInfo*) override {
+  VELResult SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
+                     VELP2PPeerInfo*) override {
     return VEL_S_OK;
   }
-  VELResult BuildMessage(VELUnicodeString&, const char*, char*, int, VELP2PHeader&) override { return VEL_S_OK; }
+  VELResult BuildMessage(VELUnicodeString&, const char*, char*, int, VELP2PHeader&) override {
+    return VEL_S_OK;
+  }
 };
 
 // Registers a creation function under a class name for the scope, restoring what was there before.
@@ -83,8 +91,8 @@ class ScopedFakeEndPoints {
 // Builds a block from the given sender fields and payload and hands it to the local peer's Dispatch, as
 // the receive path would. multicast selects the mode; the sender's unicast record goes into
 // senderAddress/senderPort (unicast) or otherAddress/otherPort (multicast). Returns Dispatch's result.
-VELResult Deliver(const char* group, const char* service, const char* sender, const std::vector<char>& payload,
-                  bool multicast, const VELP2PEndPointInfo& senderUnicast);
+VELResult Deliver(const char* group, const char* service, const char* sender,
+                  const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast);
 
 // A unicast record for a dotted address and port.
 VELP2PEndPointInfo UnicastRecord(const char* dotted, int port);

@@ -12,7 +12,8 @@ class VELP2PPeerTestAccess {
   static void Reset() {
     if (VELP2PPeer::_singlePeer) {
       VELP2PPeer* peer = VELP2PPeer::_singlePeer;
-      if (VELP2PPeer::_connected) peer->Disconnect();
+      if (VELP2PPeer::_connected)
+        peer->Disconnect();
       peer->Release();
     }
     VELP2PPeer::_singlePeer = nullptr;
@@ -26,9 +27,13 @@ class VELP2PPeerTestAccess {
   static void SetPeerName(VELP2PPeer* peer, const char* name) { peer->_peerName = name; }
   static void SetCurrentGroup(VELP2PPeer* peer, const char* group) { peer->_currentGroup = group; }
   static VELListPtrVELP2PService* Services(VELP2PPeer* peer) { return peer->_services.get(); }
-  static int StatusStoreSize(VELP2PPeer* peer) { return peer->_statusAndDesc ? peer->_statusAndDesc->Size() : -1; }
+  static int StatusStoreSize(VELP2PPeer* peer) {
+    return peer->_statusAndDesc ? peer->_statusAndDesc->Size() : -1;
+  }
   static void FireCurrentGroupNotif(VELP2PPeer* peer) { peer->FireCurrentGroupNotif(); }
-  static void FirePeerCreateNotif(VELP2PPeer* peer, VELUnicodeString& name) { peer->FirePeerCreateNotif(name); }
+  static void FirePeerCreateNotif(VELP2PPeer* peer, VELUnicodeString& name) {
+    peer->FirePeerCreateNotif(name);
+  }
   static VELResult SendToRecord(VELP2PPeer* peer, VELUnicodeString& group, const char* service, char* data,
                                 int length, VELP2PEndPointInfo* remote, VELP2PPeerInfo* info) {
     return peer->SendToPeer(group, service, data, length, remote, info);

@@ -16,13 +16,16 @@ std::vector<std::string>& Calls() {
 
 class Listener : public VELBaseUnknown {
  public:
-  explicit Listener(std::string name, bool* destroyed = nullptr) : _name(std::move(name)), _destroyed(destroyed) {}
+  explicit Listener(std::string name, bool* destroyed = nullptr)
+      : _name(std::move(name)), _destroyed(destroyed) {}
   ~Listener() override {
-    if (_destroyed) *_destroyed = true;
+    if (_destroyed)
+      *_destroyed = true;
   }
   void Heard(const char* event, VELBaseUnknown*, VELNotification*, void*, VELCallback*) {
     Calls().push_back(_name + ":" + event);
-    if (_onCall) _onCall();
+    if (_onCall)
+      _onCall();
   }
   std::function<void()> _onCall;
 
@@ -78,13 +81,14 @@ TEST(ClassRegistry, FollowsRegisteredBasesAndCreatesOnlyRegisteredClasses) {
   EXPECT_NE(VELP2PSessionNotif::ClassId(), VELP2PNotif::ClassId());
 
   void* object = reinterpret_cast<void*>(1);
-  EXPECT_EQ(VELCreateClassInstance("VELP2PCoreService", nullptr, 0, IID_VELIUnknown, &object), VEL_E_CLASSNOTREG);
+  EXPECT_EQ(VELCreateClassInstance("VELP2PCoreService", nullptr, 0, IID_VELIUnknown, &object),
+            VEL_E_CLASSNOTREG);
   EXPECT_EQ(object, nullptr);
 
   int created = 0;
   static int* counter = nullptr;
   counter = &created;
-  VELCreateFunction previous = VELRegisterCreateExtension("TestOnlyClass", [] () -> VELBaseUnknown* {
+  VELCreateFunction previous = VELRegisterCreateExtension("TestOnlyClass", []() -> VELBaseUnknown* {
     ++*counter;
     return new Listener("made");
   });
@@ -111,8 +115,9 @@ TEST_F(Notifications, SubscriptionsFollowTheRegisteredClassTree) {
   VELListValVELUnicodeString subGroups;
   Fire<VELP2PSubGroupModifNotif>(_publisher, &_name, &subGroups, &_name);
   Fire<VELP2PPeerCreatNotif>(_publisher, &_name);
-  EXPECT_EQ(Calls(), (std::vector<std::string>{"all:VELP2PSubGroupModifNotif", "groups:VELP2PSubGroupModifNotif",
-                                                "all:VELP2PPeerCreatNotif"}));
+  EXPECT_EQ(Calls(),
+            (std::vector<std::string>{"all:VELP2PSubGroupModifNotif", "groups:VELP2PSubGroupModifNotif",
+                                      "all:VELP2PPeerCreatNotif"}));
   // Another publisher's notifications reach nobody here.
   Publisher other;
   EXPECT_EQ(Fire<VELP2PPeerCreatNotif>(&other, &_name), 0);

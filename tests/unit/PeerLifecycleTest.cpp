@@ -39,7 +39,8 @@ class RecordingService : public VELP2PCoreService {
     return fail;
   }
   VELResult Initialize() override {
-    if (FailInitialize()) return VEL_E_FAIL;
+    if (FailInitialize())
+      return VEL_E_FAIL;
     VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
     AddCallback(this, peer->GetP2PPublisher(), "VELP2PNotif", &RecordingService::Seen, nullptr);
     return VEL_S_OK;
@@ -121,7 +122,7 @@ TEST_F(PeerLifecycle, DefaultsCreateOneEndPointPairPerInterface) {
   UseInterfaces({{10, 0, 0, 5}, {10, 0, 0, 6}});
   VELP2PPeer* peer = StartCollaboration();
   EXPECT_EQ(FakeInitialized(), (std::vector<std::string>{"multicast 224.0.1.85 0", "unicast 10.0.0.5 0",
-                                                          "multicast 224.0.1.85 0", "unicast 10.0.0.6 0"}));
+                                                         "multicast 224.0.1.85 0", "unicast 10.0.0.6 0"}));
   EXPECT_EQ(peer->GetMulticastEndPoints()->Size(), 2);
   EXPECT_EQ(peer->GetUnicastEndPoints()->Size(), 2);
 }
@@ -165,16 +166,17 @@ TEST_F(PeerLifecycle, StartUpFailsWhenAnEndPointClassIsMissing) {
 
 TEST_F(PeerLifecycle, AnnouncesGroupThenStartAndCloseBeforeTearDown) {
   VELP2PPeer* peer = StartCollaboration();
-  EXPECT_EQ(Seen(), (std::vector<std::string>{"1:VELP2PCurrentGroupModifNotif", "2:VELP2PCurrentGroupModifNotif",
-                                               "3:VELP2PCurrentGroupModifNotif", "4:VELP2PCurrentGroupModifNotif",
-                                               "1:VELP2PInitPeerNotif", "2:VELP2PInitPeerNotif",
-                                               "3:VELP2PInitPeerNotif", "4:VELP2PInitPeerNotif"}));
+  EXPECT_EQ(Seen(),
+            (std::vector<std::string>{"1:VELP2PCurrentGroupModifNotif", "2:VELP2PCurrentGroupModifNotif",
+                                      "3:VELP2PCurrentGroupModifNotif", "4:VELP2PCurrentGroupModifNotif",
+                                      "1:VELP2PInitPeerNotif", "2:VELP2PInitPeerNotif",
+                                      "3:VELP2PInitPeerNotif", "4:VELP2PInitPeerNotif"}));
   EXPECT_EQ(peer->GetCurrentGroup()->Str(), "/P2PRoot");
   EXPECT_EQ(peer->GetSubGroups()->Size(), 0);
   Seen().clear();
   EXPECT_EQ(peer->Disconnect(), VEL_S_OK);
   EXPECT_EQ(Seen(), (std::vector<std::string>{"1:VELP2PClosePeerNotif", "2:VELP2PClosePeerNotif",
-                                               "3:VELP2PClosePeerNotif", "4:VELP2PClosePeerNotif"}));
+                                              "3:VELP2PClosePeerNotif", "4:VELP2PClosePeerNotif"}));
   EXPECT_EQ(LiveServices(), 0);
   EXPECT_EQ(peer->GetSubGroups(), nullptr);
   EXPECT_EQ(peer->GetUnicastEndPoints(), nullptr);
@@ -195,7 +197,7 @@ TEST_F(PeerLifecycle, RestartAfterDisconnectNeverReachesReleasedServices) {
   VELUnicodeString team("Team1");
   peer->NewGroupFound(team);
   EXPECT_EQ(Seen(), (std::vector<std::string>{"5:VELP2PSubGroupModifNotif", "6:VELP2PSubGroupModifNotif",
-                                               "7:VELP2PSubGroupModifNotif"}));
+                                              "7:VELP2PSubGroupModifNotif"}));
 }
 
 TEST_F(PeerLifecycle, CollaborationRefusesASecondStartAndNamesFromTheVariable) {

@@ -67,15 +67,18 @@ TEST(PeerNaming, DropsProcessIdThenCutsLoginThenHost) {
   EXPECT_EQ(Name(login20.c_str(), "host12345678", 1234), std::string(13, 'l') + "_ON_host12345678");
   // A 14-byte login is not cut; the long host is.
   const std::string host(40, 'h');
-  EXPECT_EQ(Name(std::string(14, 'a').c_str(), host.c_str(), 1), std::string(14, 'a') + "_ON_" + std::string(13, 'h'));
-  EXPECT_EQ(Name(std::string(15, 'a').c_str(), host.c_str(), 1), std::string(13, 'a') + "_ON_" + std::string(13, 'h'));
+  EXPECT_EQ(Name(std::string(14, 'a').c_str(), host.c_str(), 1),
+            std::string(14, 'a') + "_ON_" + std::string(13, 'h'));
+  EXPECT_EQ(Name(std::string(15, 'a').c_str(), host.c_str(), 1),
+            std::string(13, 'a') + "_ON_" + std::string(13, 'h'));
 }
 
 TEST(PeerNaming, NeverExceedsTheWireNameField) {
   const std::string huge(300, 'x');
   for (const std::string& login : {std::string("a"), std::string(14, 'b'), huge}) {
     for (const std::string& host : {std::string("h"), std::string(14, 'c'), huge}) {
-      EXPECT_LE(Name(login.c_str(), host.c_str(), 2147483647).size(), 31u) << login.size() << " " << host.size();
+      EXPECT_LE(Name(login.c_str(), host.c_str(), 2147483647).size(), 31u)
+          << login.size() << " " << host.size();
     }
   }
 }

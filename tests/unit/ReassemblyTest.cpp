@@ -26,10 +26,10 @@ namespace {
 const std::string kEntry = "VELP2PEndPoint - MessageGroupTreatment";
 
 // The fragment blocks a sender puts on the network for payload, in sending order.
-std::vector<std::vector<char>> Split(const BlockSpec& spec, const std::string& payload, uint32_t grpId) {
+std::vector<std::vector<char>> Split(const BlockSpec& layout, const std::string& payload, uint32_t grpId) {
   std::vector<std::vector<char>> blocks;
   for (const VELP2PFragmentPiece& piece : VELP2PPlanFragments(static_cast<int>(payload.size()), 500)) {
-    std::vector<char> block = BuildBlock(spec, payload.substr(piece.offset, piece.length));
+    std::vector<char> block = BuildBlock(layout, payload.substr(piece.offset, piece.length));
     EXPECT_EQ(VEL_S_OK, VELP2PMarkFragment(block.data(), static_cast<int>(block.size()), piece.kind, grpId,
                                            static_cast<uint32_t>(payload.size())));
     blocks.push_back(block);
@@ -87,9 +87,9 @@ std::string PayloadOf(const std::vector<char>& block) {
 }
 
 BlockSpec From(const char* sender) {
-  BlockSpec spec;
-  spec.sender = sender;
-  return spec;
+  BlockSpec layout;
+  layout.sender = sender;
+  return layout;
 }
 
 }  // namespace

@@ -138,11 +138,11 @@ TEST_F(TransportReceive, HandsNothingOverWithoutStartedPeer) {
 
 // A point-to-point message whose sender bears the local peer's name.
 std::vector<char> EchoBlock(const std::string& group) {
-  wiretest::BlockSpec spec;
-  spec.sender = "local";
-  spec.group = group;
-  spec.mode = 0;
-  return wiretest::BuildBlock(spec, "echo");
+  wiretest::BlockSpec layout;
+  layout.sender = "local";
+  layout.group = group;
+  layout.mode = 0;
+  return wiretest::BuildBlock(layout, "echo");
 }
 
 TEST_F(TransportReceive, CollaborationDropsOwnPointToPointEchoUnlessForced) {

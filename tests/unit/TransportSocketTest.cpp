@@ -99,13 +99,13 @@ TEST_F(TransportSockets, MulticastDiscardsCutAndOverlongDatagrams) {
   VELUDPSocket raw;
   ASSERT_EQ(raw.Initialize(nullptr, port, "224.0.1.85"), 0);
 
-  wiretest::BlockSpec spec;
-  std::vector<char> good = wiretest::BuildBlock(spec, "whole");
+  wiretest::BlockSpec layout;
+  std::vector<char> good = wiretest::BuildBlock(layout, "whole");
   // Announces 200 bytes but brings 94.
-  std::vector<char> cut = wiretest::BuildBlock(spec, "cut");
+  std::vector<char> cut = wiretest::BuildBlock(layout, "cut");
   VELP2PStoreU32BE(&cut[0], 200);
   // 1100 bytes: more than the receive buffer holds.
-  std::vector<char> overlong = wiretest::BuildBlock(spec, wiretest::PatternPayload(1100 - 89));
+  std::vector<char> overlong = wiretest::BuildBlock(layout, wiretest::PatternPayload(1100 - 89));
   ASSERT_EQ(overlong.size(), 1100u);
 
   ASSERT_EQ(raw.Send(cut.data(), static_cast<int>(cut.size())), 0);

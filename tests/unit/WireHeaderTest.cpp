@@ -77,9 +77,9 @@ TEST(WireHeader, BuildsTheGoldenMulticastBlock) {
 }
 
 TEST(WireHeader, EmptyGroupGivesHeaderLength88AndParsesBackEmpty) {
-  BlockSpec spec;
-  spec.group = "";
-  std::vector<char> block = BuildBlock(spec, "ab");
+  BlockSpec layout;
+  layout.group = "";
+  std::vector<char> block = BuildBlock(layout, "ab");
   ASSERT_EQ(block.size(), 90u);
   EXPECT_EQ(VELP2PLoadU16BE(block.data() + 4), 88);
   EXPECT_EQ(VELP2PLoadU16BE(block.data() + 10), 0);
@@ -90,30 +90,30 @@ TEST(WireHeader, EmptyGroupGivesHeaderLength88AndParsesBackEmpty) {
 }
 
 TEST(WireHeader, ServiceNameOf31BytesFillsItsFieldAndLongerNamesAreRefused) {
-  BlockSpec spec;
-  spec.service = std::string(31, 's');
-  std::vector<char> block = BuildBlock(spec, "");
+  BlockSpec layout;
+  layout.service = std::string(31, 's');
+  std::vector<char> block = BuildBlock(layout, "");
   ASSERT_FALSE(block.empty());
-  EXPECT_EQ(std::string(block.data() + 12, 31), spec.service);
+  EXPECT_EQ(std::string(block.data() + 12, 31), layout.service);
   EXPECT_EQ(block[43], 0);
 
-  spec.service = std::string(32, 's');
-  EXPECT_TRUE(BuildBlock(spec, "").empty());
-  spec.service = "StatusService";
-  spec.sender = std::string(32, 'p');
-  EXPECT_TRUE(BuildBlock(spec, "").empty());
-  spec.sender = std::string(31, 'p');
-  EXPECT_FALSE(BuildBlock(spec, "").empty());
+  layout.service = std::string(32, 's');
+  EXPECT_TRUE(BuildBlock(layout, "").empty());
+  layout.service = "StatusService";
+  layout.sender = std::string(32, 'p');
+  EXPECT_TRUE(BuildBlock(layout, "").empty());
+  layout.sender = std::string(31, 'p');
+  EXPECT_FALSE(BuildBlock(layout, "").empty());
 }
 
 TEST(WireHeader, RefusesGroupPathBeyondTheSixteenBitHeaderLength) {
-  BlockSpec spec;
-  spec.group = std::string(65535 - 88, 'g');
-  std::vector<char> block = BuildBlock(spec, "p");
+  BlockSpec layout;
+  layout.group = std::string(65535 - 88, 'g');
+  std::vector<char> block = BuildBlock(layout, "p");
   ASSERT_FALSE(block.empty());
   EXPECT_EQ(VELP2PLoadU16BE(block.data() + 4), 65535);
-  spec.group.push_back('g');
-  EXPECT_TRUE(BuildBlock(spec, "p").empty());
+  layout.group.push_back('g');
+  EXPECT_TRUE(BuildBlock(layout, "p").empty());
 }
 
 TEST(WireHeader, RefusesBadBuildArgumentsWithoutChangingAnything) {
@@ -153,10 +153,10 @@ TEST(WireHeader, BuildingOrParsingTwiceFails) {
 }
 
 TEST(WireHeader, ParsesBackWhatWasBuilt) {
-  BlockSpec spec;
-  spec.group = "/P2PRoot/Sales";
+  BlockSpec layout;
+  layout.group = "/P2PRoot/Sales";
   std::string payload = wiretest::PatternPayload(300);
-  Parsed parsed(BuildBlock(spec, payload));
+  Parsed parsed(BuildBlock(layout, payload));
   ASSERT_EQ(parsed.result, VEL_S_OK);
   EXPECT_EQ(parsed.header.GetMessageGroup(), "/P2PRoot/Sales");
   EXPECT_EQ(parsed.header.GetSendingPeerName(), "alice");
@@ -184,9 +184,9 @@ TEST(WireHeader, AcceptsWellFormedEdgeBlocks) {
 }
 
 TEST(WireHeader, CutsTheGroupPathAtAZeroByte) {
-  BlockSpec spec;
-  spec.group = "/abc";
-  std::vector<char> block = BuildBlock(spec, "");
+  BlockSpec layout;
+  layout.group = "/abc";
+  std::vector<char> block = BuildBlock(layout, "");
   block[90] = 0;
   Parsed parsed(block);
   ASSERT_EQ(parsed.result, VEL_S_OK);

@@ -23,20 +23,20 @@ namespace {
 struct Received {
   std::vector<char> bytes;
   VELP2PHeader header;
-  Received(const BlockSpec& spec, const std::string& payload) : bytes(BuildBlock(spec, payload)) {
+  Received(const BlockSpec& layout, const std::string& payload) : bytes(BuildBlock(layout, payload)) {
     EXPECT_EQ(VEL_S_OK, header.Initialize(reinterpret_cast<VELP2PHeaderFixedPart*>(bytes.data()),
                                           static_cast<int>(bytes.size())));
   }
 };
 
 BlockSpec Unicast() {
-  BlockSpec spec;
-  spec.mode = 0;
-  spec.senderAddress = RawAddress(10, 0, 0, 7);
-  spec.senderPort = RawPort(0x9C, 0x40);
-  spec.otherAddress = RawAddress(85, 1, 0, 224);
-  spec.otherPort = RawPort(0x0A, 0x76);
-  return spec;
+  BlockSpec layout;
+  layout.mode = 0;
+  layout.senderAddress = RawAddress(10, 0, 0, 7);
+  layout.senderPort = RawPort(0x9C, 0x40);
+  layout.otherAddress = RawAddress(85, 1, 0, 224);
+  layout.otherPort = RawPort(0x0A, 0x76);
+  return layout;
 }
 
 }  // namespace
@@ -54,10 +54,10 @@ TEST(WireMessage, TellsMulticastFromUnicast) {
 }
 
 TEST(WireMessage, ReadsGroupSenderAndPayloadOfItsHeader) {
-  BlockSpec spec;
-  spec.group = "/P2PRoot/Lab";
-  spec.sender = "carol";
-  Received received(spec, "payload!");
+  BlockSpec layout;
+  layout.group = "/P2PRoot/Lab";
+  layout.sender = "carol";
+  Received received(layout, "payload!");
   VELP2PMessage message(received.header);
   VELUnicodeString group, sender;
   ASSERT_EQ(VEL_S_OK, message.GetMessageGroup(group));
@@ -143,10 +143,10 @@ TEST(WireMessage, SendingEndPointFollowsTheKindMask) {
 }
 
 TEST(WireMessage, MulticastFromPeerWithoutUnicastEndPointGivesZeroEndPoint) {
-  BlockSpec spec;
-  spec.otherAddress = 0;
-  spec.otherPort = 0;
-  Received received(spec, "m");
+  BlockSpec layout;
+  layout.otherAddress = 0;
+  layout.otherPort = 0;
+  Received received(layout, "m");
   VELP2PMessage message(received.header);
   VELP2PEndPointInfo info{8, VELP2P_ENDPOINT_UNICAST, 0xFFFF, 0xFFFFFFFF};
   ASSERT_EQ(VEL_S_OK, message.GetSendingPeerEPInfo(info, VELP2P_MESSAGE_UNICAST));

@@ -47,13 +47,13 @@ struct BlockSpec {
 };
 
 // The bytes of a block built by VELP2PHeader::Build; empty when the build was refused.
-inline std::vector<char> BuildBlock(const BlockSpec& spec, const std::string& payload) {
+inline std::vector<char> BuildBlock(const BlockSpec& layout, const std::string& payload) {
   VELP2PHeader header;
   static const char kEmpty = 0;
-  if (VEL_FAILED(header.Build(VELUnicodeString(spec.group), spec.service.c_str(), spec.sender.c_str(),
-                              spec.senderAddress, spec.senderPort, spec.otherAddress, spec.otherPort,
+  if (VEL_FAILED(header.Build(VELUnicodeString(layout.group), layout.service.c_str(), layout.sender.c_str(),
+                              layout.senderAddress, layout.senderPort, layout.otherAddress, layout.otherPort,
                               payload.empty() ? &kEmpty : payload.data(), static_cast<int>(payload.size()),
-                              spec.mode))) {
+                              layout.mode))) {
     return {};
   }
   char* bytes = nullptr;
