@@ -33,6 +33,9 @@ VELP2P_API VELResult VELFClose(int descriptor);
 // size below 1.
 VELP2P_API VELResult VELGetLoginName(char* buffer, int size);
 
+// The identifier of the running process.
+VELP2P_API long VELGetProcessId();
+
 struct VELSystemInfo {
   char hostName[256];   // zero-terminated; "localhost" when the name cannot be read
   char systemName[64];  // the operating system, such as "Linux"

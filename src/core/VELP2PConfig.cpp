@@ -1,7 +1,5 @@
 #include "core/VELP2PConfig.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -85,7 +83,7 @@ VELUnicodeString VELP2PComposePeerName(const char* loginText, const char* hostTe
 }
 
 VELResult VELP2PBuildPeerName(VELUnicodeString& name) {
-  name = VELP2PComposePeerName(LoginName().c_str(), SystemHostName().c_str(), static_cast<long>(getpid()));
+  name = VELP2PComposePeerName(LoginName().c_str(), SystemHostName().c_str(), VELGetProcessId());
   return VEL_S_OK;
 }
 

@@ -195,6 +195,10 @@ VELResult VELFClose(int descriptor) {
   return closed == 0 ? VEL_S_OK : VEL_E_FAIL;
 }
 
+long VELGetProcessId() {
+  return static_cast<long>(getpid());
+}
+
 VELResult VELGetLoginName(char* buffer, int size) {
   if (!buffer || size < 1)
     return VEL_E_FAIL;

@@ -1,7 +1,5 @@
 #include "velp2p/VELP2PAwarenessService.h"
 
-#include <unistd.h>
-
 #include <cstring>
 #include <new>
 
@@ -15,6 +13,7 @@
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
 #include "velp2p/VELP2PStatusService.h"
+#include "velp2p/VELSystem.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PAwarenessService, VELP2PCoreService)
 VEL_IMPLEMENT_CREATE_EXT(VELP2PAwarenessService)
@@ -29,7 +28,7 @@ constexpr size_t kFixedPart = 7;  // kind, record count, process id
 constexpr size_t kRecordSize = sizeof(VELP2PEndPointInfo);
 
 int32_t LocalProcessId() {
-  return static_cast<int32_t>(getpid());
+  return static_cast<int32_t>(VELGetProcessId());
 }
 
 // The endpoints of a list that publish a record; a missing list has none.
