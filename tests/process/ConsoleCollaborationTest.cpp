@@ -236,39 +236,34 @@ TEST_F(ConsolePair, StatusChangeReachesBothAndTheStore) {
   EXPECT_EQ(alice.Run("GetDesc").Text("description"), "in a meeting");
 }
 
-TEST_F(ConsolePair, TextMessageArrivesWithTypeAndHeader) {
-  ASSERT_EQ(bob.Run("SendP2PMessage alice_KVZ 7 \"caf\xC3\xA9 menu\" \"hello alice\"").Number("result", 1),
-            0);
-  VELConsoleJsonReader message;
-  ASSERT_TRUE(alice.AwaitEvent("VELP2PMessageReceivedNotif", "bob_KVZ", &message)) << alice.Transcript();
-  EXPECT_EQ(message.Number("type"), 7);
-  EXPECT_EQ(message.Text("header"), "caf\xC3\xA9 menu");
-  EXPECT_EQ(message.Number("length"), 11);
-  EXPECT_EQ(message.Text("dataHex"), VELConsoleLine::Hex("hello alice", 11));
-}
-
-TEST_F(ConsolePair, BinaryMessageThroughHexKeepsEveryByte) {
-  std::string bytes = AllBytes();
-  std::string hex = VELConsoleLine::Hex(bytes.data(), bytes.size());
-  ASSERT_EQ(bob.Run("SendP2PMessage alice_KVZ 255 \"\" hex:" + hex).Number("result", 1), 0);
-  VELConsoleJsonReader message;
-  ASSERT_TRUE(alice.AwaitEvent("VELP2PMessageReceivedNotif", "bob_KVZ", &message)) << alice.Transcript();
-  EXPECT_EQ(message.Number("type"), 255);
-  EXPECT_EQ(message.Text("header"), "");
-  EXPECT_EQ(message.Number("length"), 256);
-  EXPECT_EQ(message.Text("dataHex"), hex);
-}
-
-TEST_F(ConsolePair, LongLineCarriesAMessageOfSeveralKilobytes) {
-  std::string data(6000, 'z');
-  for (size_t i = 0; i < data.size(); i += 7)
-    data[i] = 'a' + static_cast<char>(i % 26);
-  std::string hex = VELConsoleLine::Hex(data.data(), data.size());  // a 12 KiB argument
-  ASSERT_EQ(bob.Run("SendP2PMessage alice_KVZ 1 big hex:" + hex).Number("result", 1), 0);
-  VELConsoleJsonReader message;
-  ASSERT_TRUE(alice.AwaitEvent("VELP2PMessageReceivedNotif", "bob_KVZ", &message)) << alice.Transcript();
-  EXPECT_EQ(message.Number("length"), 6000);
-  EXPECT_EQ(message.Text("dataHex"), hex);
+TEST_F(ConsolePair, MessagesArriveByteExactWithTypeAndHeader) {
+  std::string longData(6000, 'z');  // a 12 KiB hex argument on one line
+  for (size_t i = 0; i < longData.size(); i += 7)
+    longData[i] = 'a' + static_cast<char>(i % 26);
+  struct Case {
+    std::string line;
+    int type;
+    std::string header;
+    std::string data;
+  };
+  const std::string bytes = AllBytes();
+  const Case cases[] = {
+      {"SendP2PMessage alice_KVZ 7 \"caf\xC3\xA9 menu\" \"hello alice\"", 7, "caf\xC3\xA9 menu",
+       "hello alice"},
+      {"SendP2PMessage alice_KVZ 255 \"\" hex:" + VELConsoleLine::Hex(bytes.data(), bytes.size()), 255, "",
+       bytes},
+      {"SendP2PMessage alice_KVZ 1 big hex:" + VELConsoleLine::Hex(longData.data(), longData.size()), 1,
+       "big", longData},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(bob.Run(c.line).Number("result", 1), 0);
+    VELConsoleJsonReader message;
+    ASSERT_TRUE(alice.AwaitEvent("VELP2PMessageReceivedNotif", "bob_KVZ", &message)) << alice.Transcript();
+    EXPECT_EQ(message.Number("type"), c.type);
+    EXPECT_EQ(message.Text("header"), c.header);
+    EXPECT_EQ(message.Number("length"), static_cast<int64_t>(c.data.size()));
+    EXPECT_EQ(message.Text("dataHex"), VELConsoleLine::Hex(c.data.data(), c.data.size()));
+  }
 }
 
 TEST_F(ConsolePair, SessionOpenAndCloseNotifyBothSides) {

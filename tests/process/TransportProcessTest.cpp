@@ -1,12 +1,10 @@
-// Two peer processes exchanging real messages through the multicast and TCP endpoints.
-#include <arpa/inet.h>
+// Peer processes exchanging real messages through the multicast and TCP endpoints.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -24,7 +22,7 @@ const int kMessageMs = 3000;
 
 // The value of key=value in a line of the test peer, up to the next space.
 std::string Field(const std::string& line, const std::string& key) {
-  std::string marker = " " + key + "=";
+  const std::string marker = " " + key + "=";
   size_t at = (" " + line).find(marker);
   if (at == std::string::npos)
     return "";
@@ -33,254 +31,182 @@ std::string Field(const std::string& line, const std::string& key) {
   return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-std::string Repeat(const std::string& hexByte, int count) {
-  std::string text;
-  for (int i = 0; i < count; ++i)
-    text += hexByte;
-  return text;
-}
-
-// A configuration file for the test peers, removed with the object.
-class ConfigFile {
- public:
-  explicit ConfigFile(const std::string& contents) {
-    char path[] = "/tmp/velp2p-transport-XXXXXX";
-    int descriptor = mkstemp(path);
-    if (descriptor < 0)
-      return;
-    _path = path;
-    ssize_t written = write(descriptor, contents.data(), contents.size());
-    (void)written;
-    close(descriptor);
+// A file descriptor of the test itself, closed whatever way the test ends.
+struct OwnDescriptor {
+  int value;
+  ~OwnDescriptor() {
+    if (value >= 0)
+      close(value);
   }
-  ~ConfigFile() {
-    if (!_path.empty())
-      unlink(_path.c_str());
-  }
-  const std::string& Path() const { return _path; }
-
- private:
-  std::string _path;
 };
 
-// One test peer process and what its READY line told.
+sockaddr_in Loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// One test peer process and the TCP endpoint its READY line told.
 struct TestPeer {
   VELTestChild child;
   std::string name;
-  std::string tcpAddress;  // a.b.c.d
-  std::string tcpPort;
+  std::string tcp;  // a.b.c.d:port
 
-  bool Start(const ConfigFile& config, bool rtc = false, const std::string& login = "") {
-    std::vector<std::pair<std::string, std::string>> env = {{"VELP2PConfig", config.Path()},
-                                                            {"VELP2PTrace", "0"}};
-    if (!login.empty())
-      env.push_back({"VELP2PLogin", login});
-    std::vector<std::string> arguments;
-    if (rtc)
-      arguments.push_back("--rtc");
-    if (!child.Start(VELTestProgramPath("velp2p-testpeer"), arguments, env))
-      return false;
+  bool Start(const std::string& config) {
     std::string ready;
-    if (!child.WaitForPrefix("READY ", kStartMs, &ready))
+    if (!child.Start(VELTestProgramPath("velp2p-testpeer"), {},
+                     {{"VELP2PConfig", config}, {"VELP2PTrace", "0"}}) ||
+        !child.WaitForPrefix("READY ", kStartMs, &ready)) {
       return false;
+    }
     name = Field(ready, "name");
-    std::string tcp = Field(ready, "tcp");
-    size_t colon = tcp.find(':');
-    if (colon == std::string::npos)
-      return false;
-    tcpAddress = tcp.substr(0, colon);
-    tcpPort = tcp.substr(colon + 1);
-    return true;
+    tcp = Field(ready, "tcp");
+    return !tcp.empty();
+  }
+
+  // A "send" command to the TCP endpoint a.b.c.d:port.
+  bool SendTo(const std::string& endpoint, const std::string& rest) {
+    std::string command = endpoint;
+    command[command.find(':')] = ' ';
+    return child.WriteLine("send " + command + " " + rest);
   }
 
   // The next MSG line from sender, skipping the peer's own multicast, which loops back to it.
-  bool NextMessageFrom(const std::string& sender, std::string* line, int timeoutMs = kMessageMs) {
+  bool NextMessageFrom(const std::string& sender, std::string* line) {
     return child.WaitForLine(
         [&sender](const std::string& text) {
           return text.rfind("MSG ", 0) == 0 && Field(text, "sender") == sender;
         },
-        timeoutMs, line);
+        kMessageMs, line);
   }
 
-  // Quits and returns the exit status; -1 when the process did not end in time.
-  int Quit() {
+  // Quits; true when the process ended in time with status 0.
+  bool Quit() {
     child.WriteLine("quit");
     child.CloseInput();
-    return child.WaitExit(kStartMs);
+    int status = child.WaitExit(kStartMs);
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 };
 
 class TransportProcess : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!VELTestInPrivateNetwork())
-      GTEST_SKIP() << "multi-process tests need a private network namespace";
+    VELP2P_REQUIRE_SANDBOX();
     // Each test has its own multicast port, so that tests running at the same time do not hear each other.
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    _multicastPort = VELTestPort(40 + static_cast<int>(std::hash<std::string>()(test) % 40));
-    _config =
-        std::make_unique<ConfigFile>("VELP2PMultiCastEndPoint|224.0.1.85|" + std::to_string(_multicastPort) +
-                                     "\nVELP2PTCPEndPoint|127.0.0.1|0\n");
-    ASSERT_FALSE(_config->Path().empty());
+    const int port = VELTestPort(40 + static_cast<int>(std::hash<std::string>()(test) % 40));
+    char path[] = "/tmp/velp2p-transport-XXXXXX";
+    OwnDescriptor file{mkstemp(path)};
+    ASSERT_GE(file.value, 0);
+    _config = path;
+    const std::string contents =
+        "VELP2PMultiCastEndPoint|224.0.1.85|" + std::to_string(port) + "\nVELP2PTCPEndPoint|127.0.0.1|0\n";
+    ASSERT_EQ(write(file.value, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
+  }
+  void TearDown() override {
+    if (!_config.empty())
+      unlink(_config.c_str());
   }
 
-  const ConfigFile& Config() const { return *_config; }
-
-  int _multicastPort = 0;
-  std::unique_ptr<ConfigFile> _config;
+  std::string _config;  // the endpoint configuration file of the test peers
 };
 
-// Closes a socket of the test itself, whatever way the test ends.
-struct OwnSocket {
-  int descriptor;
-  explicit OwnSocket(int value) : descriptor(value) {}
-  ~OwnSocket() {
-    if (descriptor >= 0)
-      close(descriptor);
-  }
-};
-
-bool ExitedCleanly(int status) {
-  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-TEST_F(TransportProcess, MulticastBlockReachesOtherPeerWithItsUnicastReplyAddress) {
+TEST_F(TransportProcess, BlocksReachTheOtherPeerWithReplyAddressPastASilentClient) {
   TestPeer a, b;
-  ASSERT_TRUE(a.Start(Config())) << a.child.Transcript();
-  ASSERT_TRUE(b.Start(Config())) << b.child.Transcript();
+  ASSERT_TRUE(a.Start(_config)) << a.child.Transcript();
+  ASSERT_TRUE(b.Start(_config)) << b.child.Transcript();
   ASSERT_NE(a.name, b.name);
 
-  ASSERT_TRUE(a.child.WriteLine("group / TestService 0102ff"));
+  ASSERT_TRUE(a.child.WriteLine("group / TestService hello"));
   std::string line;
   ASSERT_TRUE(b.NextMessageFrom(a.name, &line)) << b.child.Transcript();
   EXPECT_EQ(Field(line, "group"), "/");
-  EXPECT_EQ(Field(line, "payload"), "0102ff");
+  EXPECT_EQ(Field(line, "payload"), "hello");
   EXPECT_EQ(Field(line, "transport"), "mcast");
   // A multicast header advertises the sender's TCP endpoint, which is how the receiver answers it.
-  EXPECT_EQ(Field(line, "reply"), a.tcpAddress + ":" + a.tcpPort);
+  EXPECT_EQ(Field(line, "reply"), a.tcp);
 
-  EXPECT_TRUE(ExitedCleanly(a.Quit()));
-  EXPECT_TRUE(ExitedCleanly(b.Quit()));
-}
-
-TEST_F(TransportProcess, TcpBlockReachesOtherPeerAndIsAnswered) {
-  TestPeer a, b;
-  ASSERT_TRUE(a.Start(Config())) << a.child.Transcript();
-  ASSERT_TRUE(b.Start(Config())) << b.child.Transcript();
-
+  // A client that connects to B and never sends anything.
+  OwnDescriptor silent{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  sockaddr_in target = Loopback(std::atoi(b.tcp.substr(b.tcp.find(':') + 1).c_str()));
+  ASSERT_EQ(connect(silent.value, reinterpret_cast<sockaddr*>(&target), sizeof(target)), 0);
   // 2000 payload bytes: longer than the first read of 720, so the receiver reads it again at full length.
-  const std::string payload = Repeat("a5", 1000) + Repeat("3c", 1000);
-  ASSERT_TRUE(
-      a.child.WriteLine("send " + b.tcpAddress + " " + b.tcpPort + " /P2PRoot/Team TestService " + payload));
+  const std::string payload = std::string(1000, 'x') + std::string(1000, 'y');
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(a.SendTo(b.tcp, "/P2PRoot/Team TestService " + payload));
+  ASSERT_TRUE(b.NextMessageFrom(a.name, &line)) << b.child.Transcript();
+  // Well below the connector's idle timeout (2 s), which a reader stuck on the silent client would wait out.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1000));
+  EXPECT_EQ(Field(line, "group"), "/P2PRoot/Team");
+  EXPECT_EQ(Field(line, "payload"), payload);
+  EXPECT_EQ(Field(line, "transport"), "tcp");
+  EXPECT_EQ(Field(line, "reply"), a.tcp);
   std::string sent;
   ASSERT_TRUE(a.child.WaitForPrefix("SENT send ", kMessageMs, &sent)) << a.child.Transcript();
   EXPECT_NE(sent.find("0x00000000"), std::string::npos) << sent;
 
-  std::string line;
-  ASSERT_TRUE(b.NextMessageFrom(a.name, &line)) << b.child.Transcript();
-  EXPECT_EQ(Field(line, "group"), "/P2PRoot/Team");
-  EXPECT_EQ(Field(line, "payload"), payload);
-  EXPECT_EQ(Field(line, "transport"), "tcp");
-  EXPECT_EQ(Field(line, "reply"), a.tcpAddress + ":" + a.tcpPort);
-
-  ASSERT_TRUE(b.child.WriteLine("reply / TestService 99"));
+  // The reply address reaches the sender.
+  ASSERT_TRUE(b.SendTo(Field(line, "reply"), "/ TestService answer"));
   ASSERT_TRUE(a.NextMessageFrom(b.name, &line)) << a.child.Transcript();
-  EXPECT_EQ(Field(line, "payload"), "99");
-  EXPECT_EQ(Field(line, "transport"), "tcp");
-
-  EXPECT_TRUE(ExitedCleanly(a.Quit()));
-  EXPECT_TRUE(ExitedCleanly(b.Quit()));
-}
-
-TEST_F(TransportProcess, SilentClientDoesNotDelayRealMessage) {
-  TestPeer a, b;
-  ASSERT_TRUE(a.Start(Config())) << a.child.Transcript();
-  ASSERT_TRUE(b.Start(Config())) << b.child.Transcript();
-
-  // A client that connects to B and never sends anything.
-  OwnSocket silent(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  ASSERT_GE(silent.descriptor, 0);
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(static_cast<uint16_t>(std::atoi(b.tcpPort.c_str())));
-  inet_pton(AF_INET, b.tcpAddress.c_str(), &target.sin_addr);
-  ASSERT_EQ(connect(silent.descriptor, reinterpret_cast<sockaddr*>(&target), sizeof(target)), 0);
-
-  auto started = std::chrono::steady_clock::now();
-  ASSERT_TRUE(a.child.WriteLine("send " + b.tcpAddress + " " + b.tcpPort + " / TestService 42"));
-  std::string line;
-  ASSERT_TRUE(b.NextMessageFrom(a.name, &line)) << b.child.Transcript();
-  auto waited =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-  // Well below the connector's idle timeout (2 s), which a reader stuck on the silent client would wait out.
-  EXPECT_LT(waited.count(), 1000);
-  EXPECT_EQ(Field(line, "payload"), "42");
-
-  EXPECT_TRUE(ExitedCleanly(a.Quit()));
-  EXPECT_TRUE(ExitedCleanly(b.Quit()));
+  EXPECT_EQ(Field(line, "payload"), "answer");
+  EXPECT_TRUE(a.Quit());
+  EXPECT_TRUE(b.Quit());
 }
 
 TEST_F(TransportProcess, ConnectToClosedPortFailsFastAndLeavesNoDescriptor) {
   TestPeer a;
-  ASSERT_TRUE(a.Start(Config())) << a.child.Transcript();
+  ASSERT_TRUE(a.Start(_config)) << a.child.Transcript();
 
   // A port that nothing listens on: bound for a moment, then released.
-  auto probe = std::make_unique<OwnSocket>(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  ASSERT_GE(probe->descriptor, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(probe->descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
-  socklen_t length = sizeof(local);
-  ASSERT_EQ(getsockname(probe->descriptor, reinterpret_cast<sockaddr*>(&local), &length), 0);
-  const int closedPort = ntohs(local.sin_port);
-  probe.reset();
+  sockaddr_in local = Loopback(0);
+  {
+    OwnDescriptor probe{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    socklen_t length = sizeof(local);
+    ASSERT_EQ(bind(probe.value, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
+    ASSERT_EQ(getsockname(probe.value, reinterpret_cast<sockaddr*>(&local), &length), 0);
+  }
+  const std::string closed = "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
 
   std::string before, after, error, sent;
   ASSERT_TRUE(a.child.WriteLine("fds"));
   ASSERT_TRUE(a.child.WaitForPrefix("FDS ", kMessageMs, &before));
-  ASSERT_TRUE(a.child.WriteLine("send 127.0.0.1 " + std::to_string(closedPort) + " / TestService 01"));
+  ASSERT_TRUE(a.SendTo(closed, "/ TestService 01"));
   ASSERT_TRUE(a.child.WaitForPrefix("ERROR[", kMessageMs, &error)) << a.child.Transcript();
-  EXPECT_EQ(error, "ERROR[0x6F] : Opening socket on 127.0.0.1:" + std::to_string(closedPort));
+  EXPECT_EQ(error, "ERROR[0x6F] : Opening socket on " + closed);
   ASSERT_TRUE(a.child.WaitForPrefix("SENT send ", kMessageMs, &sent));
   EXPECT_NE(sent.find("0x80004005"), std::string::npos) << sent;
   EXPECT_LT(std::atoi(sent.substr(sent.rfind(' ') + 1).c_str()), 1000) << sent;
   ASSERT_TRUE(a.child.WriteLine("fds"));
   ASSERT_TRUE(a.child.WaitForPrefix("FDS ", kMessageMs, &after));
   EXPECT_EQ(before, after);
-
-  EXPECT_TRUE(ExitedCleanly(a.Quit()));
+  EXPECT_TRUE(a.Quit());
 }
 
+// The endpoint that runs the handler is released by the tear-down while it is still inside its receive.
 TEST_F(TransportProcess, DisconnectFromInsideHandlerEndsCleanlyOnBothTransports) {
   TestPeer a, byTcp, byMulticast;
-  ASSERT_TRUE(a.Start(Config())) << a.child.Transcript();
-  ASSERT_TRUE(byTcp.Start(Config())) << byTcp.child.Transcript();
-
-  // The TCP endpoint is released by the tear-down while it is still inside its ReceiveData.
-  ASSERT_TRUE(byTcp.child.WriteLine("disconnect-on-message"));
-  ASSERT_TRUE(byTcp.child.WaitForPrefix("ARMED", kMessageMs));
-  ASSERT_TRUE(a.child.WriteLine("send " + byTcp.tcpAddress + " " + byTcp.tcpPort + " / TestService 07"));
-  std::string line;
-  ASSERT_TRUE(byTcp.NextMessageFrom(a.name, &line)) << byTcp.child.Transcript();
-  ASSERT_TRUE(byTcp.child.WaitForPrefix("DISCONNECTED ", kMessageMs, &line));
-  EXPECT_EQ(line, "DISCONNECTED 0x00000000");
-  EXPECT_TRUE(ExitedCleanly(byTcp.Quit())) << byTcp.child.Transcript();
-
-  // The same through the multicast endpoint.
-  ASSERT_TRUE(byMulticast.Start(Config())) << byMulticast.child.Transcript();
-  ASSERT_TRUE(byMulticast.child.WriteLine("disconnect-on-message"));
-  ASSERT_TRUE(byMulticast.child.WaitForPrefix("ARMED", kMessageMs));
-  ASSERT_TRUE(a.child.WriteLine("group / TestService 08"));
-  ASSERT_TRUE(byMulticast.NextMessageFrom(a.name, &line)) << byMulticast.child.Transcript();
-  ASSERT_TRUE(byMulticast.child.WaitForPrefix("DISCONNECTED ", kMessageMs, &line));
-  EXPECT_EQ(line, "DISCONNECTED 0x00000000");
+  ASSERT_TRUE(a.Start(_config)) << a.child.Transcript();
+  for (TestPeer* receiver : {&byTcp, &byMulticast}) {
+    ASSERT_TRUE(receiver->Start(_config)) << receiver->child.Transcript();
+    ASSERT_TRUE(receiver->child.WriteLine("disconnect-on-message"));
+    ASSERT_TRUE(receiver->child.WaitForPrefix("ARMED", kMessageMs));
+    ASSERT_TRUE(receiver == &byTcp ? a.SendTo(byTcp.tcp, "/ TestService 07")
+                                   : a.child.WriteLine("group / TestService 08"));
+    std::string line;
+    ASSERT_TRUE(receiver->NextMessageFrom(a.name, &line)) << receiver->child.Transcript();
+    EXPECT_EQ(Field(line, "transport"), receiver == &byTcp ? "tcp" : "mcast");
+    ASSERT_TRUE(receiver->child.WaitForPrefix("DISCONNECTED ", kMessageMs, &line));
+    EXPECT_EQ(line, "DISCONNECTED 0x00000000");
+  }
   // Traffic after the tear-down reaches nobody and harms nothing.
   ASSERT_TRUE(a.child.WriteLine("group / TestService 09"));
   ASSERT_TRUE(a.child.WaitForPrefix("SENT group ", kMessageMs));
-  EXPECT_TRUE(ExitedCleanly(byMulticast.Quit())) << byMulticast.child.Transcript();
-
-  EXPECT_TRUE(ExitedCleanly(a.Quit()));
+  EXPECT_TRUE(byTcp.Quit()) << byTcp.child.Transcript();
+  EXPECT_TRUE(byMulticast.Quit()) << byMulticast.child.Transcript();
+  EXPECT_TRUE(a.Quit());
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // The status service and the local status change: the payload on the wire, its reading back, and what each
 // kind of status message does to the status store, the local status and the notifications.
-#include "unit/CollaborationTestSupport.h"
+#include "unit/ServiceTestSupport.h"
 #include "velp2p/VELP2PHeader.h"
 #include "velp2p/VELP2PStatusService.h"
 
-using collabtest::CollaborationTest;
-using collabtest::StatusPayload;
+using namespace svctest;
 
 namespace {
 
@@ -15,10 +14,7 @@ class StatusService : public CollaborationTest {
   std::vector<char> ChangePayload(int32_t status, const std::string& desc) {
     FakeSent().clear();
     EXPECT_EQ(_peer->ChangeP2PStatus(status, desc), VEL_S_OK);
-    EXPECT_EQ(FakeSent().size(), 1u);
-    if (FakeSent().empty())
-      return {};
-    std::vector<char> payload = FakeSent()[0].payload;
+    std::vector<char> payload = FakeSent().size() == 1 ? FakeSent()[0].payload : std::vector<char>();
     FakeSent().clear();
     return payload;
   }
@@ -27,127 +23,83 @@ class StatusService : public CollaborationTest {
 }  // namespace
 
 TEST_F(StatusService, ChangeIsMulticastAndAppliedLocallyOnlyWhenItComesBack) {
+  // Not connected yet: nothing is sent, and that is no failure.
+  EXPECT_EQ(_peer->ChangeP2PStatus(3, "x"), VEL_S_OK);
+  EXPECT_TRUE(FakeSent().empty());
   Start();
   std::vector<char> payload = ChangePayload(3, "in a meeting");
   // 30 kind change, 03000000 status 3, 0c000000 twelve bytes, then the text.
-  EXPECT_EQ(Hex(payload), "30030000000c000000" + Hex(collabtest::Bytes("in a meeting")));
+  EXPECT_EQ(Hex(payload), "30030000000c000000696e2061206d656574696e67");
   EXPECT_EQ(_peer->GetStatus(), 6);
   EXPECT_EQ(_log->Count("VELP2PChangeStatusNotif"), 0);
 
-  ASSERT_EQ(Deliver("/", "StatusService", "alice", payload, true, UnicastRecord("127.0.0.1", 0)), VEL_S_OK);
+  ASSERT_EQ(FromSelf("StatusService", payload, true, "/"), VEL_S_OK);
   EXPECT_EQ(_peer->GetStatus(), 3);
   EXPECT_EQ(_peer->GetDesc(), "in a meeting");
-  ASSERT_EQ(_log->Count("VELP2PChangeStatusNotif"), 1);
-  const collabtest::Event event = _log->Of("VELP2PChangeStatusNotif")[0];
-  EXPECT_EQ(event.peer, "alice");
-  EXPECT_EQ(event.status, 3);
-  EXPECT_EQ(event.desc, "in a meeting");
+  EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PChangeStatusNotif alice 3 in a meeting"});
   // The local peer's own change is not written into the store.
-  EXPECT_EQ(Status("alice"), -1);
-  EXPECT_FALSE(_printed->Contains("CHANGE For"));
+  EXPECT_EQ(StatusOf("alice"), "none");
+  EXPECT_FALSE(Printed("CHANGE For"));
 }
 
-TEST_F(StatusService, ChangeFromAnotherPeerIsStoredAndNotified) {
+TEST_F(StatusService, DescriptionsSurviveTheRoundTripFromAnotherPeer) {
   Start();
-  ASSERT_EQ(FromPeer("bob", "StatusService", StatusPayload('0', 3, "in a meeting"), true), VEL_S_OK);
-  EXPECT_EQ(Status("bob"), 3);
-  EXPECT_EQ(Desc("bob"), "in a meeting");
-  ASSERT_EQ(_log->Count("VELP2PChangeStatusNotif"), 1);
-  EXPECT_EQ(_log->Of("VELP2PChangeStatusNotif")[0].peer, "bob");
-  EXPECT_EQ(_peer->GetStatus(), 6);
-  EXPECT_TRUE(_printed->Contains("CHANGE For <bob>, status is <3> and desc is <in a meeting>\n"));
-}
-
-TEST_F(StatusService, DescriptionsSurviveTheRoundTrip) {
-  Start();
-  const std::vector<std::string> descriptions = {"", "back at 5", "Ça gère, 東京 ✓"};
-  for (size_t i = 0; i < descriptions.size(); ++i) {
-    const std::string sender = "peer" + std::to_string(i);
-    std::vector<char> payload = ChangePayload(static_cast<int32_t>(i) + 1, descriptions[i]);
-    _log->Clear();
-    ASSERT_EQ(FromPeer(sender.c_str(), "StatusService", payload, true), VEL_S_OK) << i;
-    EXPECT_EQ(Status(sender.c_str()), static_cast<int32_t>(i) + 1);
-    EXPECT_EQ(Desc(sender.c_str()), descriptions[i]);
-    ASSERT_EQ(_log->Count("VELP2PChangeStatusNotif"), 1);
-    EXPECT_EQ(_log->Of("VELP2PChangeStatusNotif")[0].desc, descriptions[i]);
-  }
-}
-
-TEST_F(StatusService, EmptyDescriptionTravelsAsOneZeroByte) {
-  Start();
-  // 30 change, ffffffff status -1, 01000000 one byte, 00.
+  // 30 change, ffffffff status -1, 01000000 one byte, 00: the empty description is one zero byte.
   EXPECT_EQ(Hex(ChangePayload(-1, "")), "30ffffffff0100000000");
-}
-
-TEST_F(StatusService, RefusesADescriptionOfNoByte) {
-  Start();
+  const std::string descriptions[] = {"", "back at 5", "Ça gère, 東京 ✓"};
+  for (int i = 0; i < 3; ++i) {
+    const std::string sender = "peer" + std::to_string(i);
+    _log->Clear();
+    // From a group the local peer is not in, which it does not learn.
+    ASSERT_EQ(FromPeer(sender.c_str(), "StatusService", ChangePayload(i + 1, descriptions[i]), true, "/E/T"),
+              VEL_S_OK);
+    EXPECT_EQ(StatusOf(sender.c_str()), std::to_string(i + 1) + " " + descriptions[i]);
+    EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PChangeStatusNotif " + sender + " " +
+                                                      std::to_string(i + 1) + " " + descriptions[i]});
+  }
+  EXPECT_EQ(_peer->GetStatus(), 6);
+  EXPECT_EQ(_peer->GetSubGroups()->Size(), 0);
+  EXPECT_TRUE(Printed("CHANGE For <peer1>, status is <2> and desc is <back at 5>\n"));
+  // A description of no byte at all is refused.
   EXPECT_EQ(FromPeer("bob", "StatusService", StatusPayload('0', 3, ""), true), VEL_E_FAIL);
-  EXPECT_EQ(Status("bob"), -1);
-  EXPECT_EQ(_log->Count("VELP2PChangeStatusNotif"), 0);
+  EXPECT_EQ(StatusOf("bob"), "none");
 }
 
 TEST_F(StatusService, RefusesEveryTruncatedPayload) {
   Start();
   std::vector<char> full = StatusPayload('1', 3, "abc");
-  for (size_t size = 0; size < full.size(); ++size) {
-    std::vector<char> cut(full.begin(), full.begin() + size);
-    EXPECT_EQ(FromPeer("bob", "StatusService", cut), VEL_E_FAIL) << size;
-  }
-  // A description length beyond the bytes that follow it.
-  std::vector<char> overlong = StatusPayload('1', 3, "abc");
-  overlong[5] = 100;
-  EXPECT_EQ(FromPeer("bob", "StatusService", overlong), VEL_E_FAIL);
-  overlong[5] = 0;
-  overlong[8] = static_cast<char>(0x80);  // negative
-  EXPECT_EQ(FromPeer("bob", "StatusService", overlong), VEL_E_FAIL);
-
-  EXPECT_EQ(Status("bob"), -1);
+  for (const std::vector<char>& cut : Cuts(full))
+    EXPECT_EQ(FromPeer("bob", "StatusService", cut), VEL_E_FAIL) << cut.size();
+  full[5] = 100;  // a description length beyond the bytes that follow it
+  EXPECT_EQ(FromPeer("bob", "StatusService", full), VEL_E_FAIL);
+  full[5] = 0;
+  full[8] = static_cast<char>(0x80);  // negative
+  EXPECT_EQ(FromPeer("bob", "StatusService", full), VEL_E_FAIL);
+  EXPECT_EQ(StatusOf("bob"), "none");
   EXPECT_EQ(_log->Count("VELP2PChangeStatusNotif"), 0);
-  EXPECT_FALSE(_printed->Contains("UPDATE For"));
+  EXPECT_FALSE(Printed("UPDATE For"));
 }
 
-TEST_F(StatusService, BirthKindIsStoredWithoutNotificationAndIgnoredFromTheLocalName) {
+TEST_F(StatusService, BirthIsStoredSilentlyUpdateIsNotifiedOtherKindsAreIgnored) {
   Start();
+  // A birth is stored without notification, but not under the local name.
   ASSERT_EQ(FromPeer("bob", "StatusService", StatusPayload('2', 5, "new")), VEL_S_OK);
-  EXPECT_EQ(Status("bob"), 5);
-  EXPECT_EQ(Desc("bob"), "new");
-  EXPECT_TRUE(_printed->Contains("BIRTH For <bob>, status is <5> and desc is <new>\n"));
-
   ASSERT_EQ(FromPeer("alice", "StatusService", StatusPayload('2', 5, "new")), VEL_S_OK);
-  EXPECT_EQ(Status("alice"), -1);
+  ASSERT_EQ(FromPeer("carol", "StatusService", StatusPayload('9', 5, "x")), VEL_S_OK);
+  EXPECT_EQ(StatusOf("bob"), "5 new");
+  EXPECT_EQ(StatusOf("alice"), "none");
+  EXPECT_EQ(StatusOf("carol"), "none");
   EXPECT_EQ(_peer->GetStatus(), 6);
   EXPECT_EQ(_log->Count("VELP2PChangeStatusNotif"), 0);
-}
+  EXPECT_TRUE(Printed("BIRTH For <bob>, status is <5> and desc is <new>\n"));
 
-TEST_F(StatusService, UpdateIsStoredAndNotifiedEvenUnderTheLocalName) {
-  Start();
-  ASSERT_EQ(FromPeer("alice", "StatusService", StatusPayload('1', 8, "echo"), false, "/Force"), VEL_S_OK);
-  EXPECT_EQ(Status("alice"), 8);
+  // An update is stored and notified even under the local name, whose status it sets.
+  ASSERT_EQ(FromSelf("StatusService", StatusPayload('1', 8, "echo"), false, "/Force"), VEL_S_OK);
+  EXPECT_EQ(StatusOf("alice"), "8 echo");
   EXPECT_EQ(_peer->GetStatus(), 8);
   EXPECT_EQ(_peer->GetDesc(), "echo");
-  EXPECT_EQ(_log->Count("VELP2PChangeStatusNotif"), 1);
-  EXPECT_TRUE(_printed->Contains("UPDATE For <alice>, status is <8> and desc is <echo>\n"));
-}
-
-TEST_F(StatusService, OtherKindsAreReadAndIgnored) {
-  Start();
-  ASSERT_EQ(FromPeer("bob", "StatusService", StatusPayload('9', 5, "x")), VEL_S_OK);
-  EXPECT_EQ(Status("bob"), -1);
-  EXPECT_EQ(_log->Count("VELP2PChangeStatusNotif"), 0);
-}
-
-TEST_F(StatusService, ReceivesFromEveryGroup) {
-  Start();
-  ASSERT_EQ(FromPeer("bob", "StatusService", StatusPayload('0', 1, "x"), true, "/Elsewhere/Team"), VEL_S_OK);
-  EXPECT_EQ(Status("bob"), 1);
-  EXPECT_EQ(_peer->GetSubGroups()->Size(), 0);
-}
-
-TEST_F(StatusService, ChangeWhileNotConnectedSucceedsAndDoesNothing) {
-  EXPECT_EQ(_peer->ChangeP2PStatus(3, "x"), VEL_S_OK);
-  EXPECT_TRUE(FakeSent().empty());
-  EXPECT_EQ(_peer->GetStatus(), 6);
-  EXPECT_EQ(_log->Count("VELP2PChangeStatusNotif"), 0);
+  EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PChangeStatusNotif alice 8 echo"});
+  EXPECT_TRUE(Printed("UPDATE For <alice>, status is <8> and desc is <echo>\n"));
 }
 
 TEST_F(StatusService, ChangeRefusesADescriptionThatCannotFitOneDatagram) {
@@ -156,7 +108,6 @@ TEST_F(StatusService, ChangeRefusesADescriptionThatCannotFitOneDatagram) {
   std::vector<char> largest = ChangePayload(1, std::string(static_cast<size_t>(most), 'd'));
   // The whole block to "/": the fixed header, the one-byte group and the payload.
   EXPECT_EQ(VELP2P_HEADER_FIXED_SIZE + 1 + static_cast<int>(largest.size()), VELP2P_MULTICAST_MAX_BLOCK);
-
   EXPECT_EQ(_peer->ChangeP2PStatus(1, std::string(static_cast<size_t>(most) + 1, 'd')), VEL_E_FAIL);
   // Counted in bytes: fewer characters than the limit, but two bytes each.
   std::string accents;

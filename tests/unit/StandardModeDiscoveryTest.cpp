@@ -1,5 +1,7 @@
 // The discovery service: search requests, answers, the cross-group directory and the search results.
-#include "unit/StandardModeTestSupport.h"
+#include "unit/ServiceTestSupport.h"
+
+using namespace svctest;
 
 namespace {
 
@@ -8,113 +10,80 @@ namespace {
 const VELP2PEndPointInfo kTRecord = UnicastRecord("10.0.0.9", 4000);
 const VELP2PEndPointInfo kTHeader = UnicastRecord("10.0.0.99", 4999);
 
-using Discovery = StandardMode;
+using Discovery = StandardModeTest;
+
+VELResult FromT(char command, bool multicast, const char* sender = "T", const char* group = "/P2PRoot/B") {
+  return Deliver(group, "DiscoveryService", sender, PeerMessage(command, {kTRecord}), multicast, kTHeader);
+}
 
 TEST_F(Discovery, SearchMulticastsARequestToTheCurrentGroup) {
-  VELP2PPeer* peer = Start();
-  Join(peer, "A");
-  ASSERT_EQ(peer->CrossGroupPeerSearch(), VEL_S_OK);
-  ASSERT_EQ(FakeSent().size(), 1u);
-  EXPECT_TRUE(FakeSent()[0].toGroup);
-  EXPECT_EQ(FakeSent()[0].group, "/P2PRoot/A");
-  EXPECT_EQ(FakeSent()[0].service, "DiscoveryService");
-  EXPECT_EQ(Hex(FakeSent()[0].payload),
-            Hex(Bytes({'1', 0x00, 0x02, MULTICAST_RECORD, UNICAST_RECORD, 0, 0, 0, 0})));
+  Start();
+  Join("A");
+  ASSERT_EQ(_peer->CrossGroupPeerSearch(), VEL_S_OK);
+  EXPECT_EQ(SentLines(), std::vector<std::string>{"/P2PRoot/A DiscoveryService " + LocalMessageHex('1')});
 }
 
-TEST_F(Discovery, RequestFromAnyGroupIsRecordedAndAnsweredAtTheAnnouncedEndPoint) {
-  VELP2PPeer* peer = Start();
-  NotificationLog log(peer);
-  // A group below the current one: the group rule would hide it, the discovery service accepts it.
-  EXPECT_EQ(Deliver("/P2PRoot/B", "DiscoveryService", "T", PeerMessage('1', {kTRecord}), true, kTHeader),
-            VEL_S_OK);
-  VELP2PPeerInfo* t = peer->GetCrossGroupPeers()->Locate("T");
-  ASSERT_NE(t, nullptr);
-  EXPECT_EQ(t->group.Str(), "/P2PRoot/B");
-  EXPECT_EQ(log.Lines(), std::vector<std::string>{"VELP2PCrossGroupPeerCreatNotif T /P2PRoot/B"});
-  EXPECT_EQ(peer->GetSubGroups()->Size(), 0);
-  ASSERT_EQ(FakeSent().size(), 1u);
-  const SentMessage& answer = FakeSent()[0];
-  EXPECT_FALSE(answer.toGroup);
-  EXPECT_EQ(answer.group, "/P2PRoot");
-  EXPECT_EQ(answer.service, "DiscoveryService");
-  EXPECT_EQ(answer.remote.address, kTRecord.address);
-  EXPECT_EQ(answer.remote.port, kTRecord.port);
-  EXPECT_EQ(Hex(answer.payload), Hex(Bytes({'0', 0x00, 0x02, MULTICAST_RECORD, UNICAST_RECORD, 0, 0, 0, 0})));
-}
-
-TEST_F(Discovery, RequestPointToPointOrFromItselfIsRecordedButNotAnswered) {
-  VELP2PPeer* peer = Start();
-  EXPECT_EQ(Deliver("/P2PRoot/B", "DiscoveryService", "T", PeerMessage('1', {kTRecord}), false, kTHeader),
-            VEL_S_OK);
-  EXPECT_EQ(Deliver("/P2PRoot", "DiscoveryService", "me", PeerMessage('1', {kTRecord}), true, kTHeader),
-            VEL_S_OK);
-  EXPECT_EQ(Names(peer->GetCrossGroupPeers()), (std::vector<std::string>{"T", "me"}));
+TEST_F(Discovery, RequestIsRecordedFromAnyGroupAndAnsweredOnlyWhenMulticastByAnother) {
+  Start();
+  // Point to point, or from itself: recorded, not answered.
+  EXPECT_EQ(FromT('1', false, "U"), VEL_S_OK);
+  EXPECT_EQ(FromT('1', true, "me", "/P2PRoot"), VEL_S_OK);
   EXPECT_TRUE(FakeSent().empty());
+  _log->Clear();
+  // A group below the current one: the group rule would hide it, the discovery service accepts it.
+  EXPECT_EQ(FromT('1', true), VEL_S_OK);
+  EXPECT_EQ(Names(_peer->GetCrossGroupPeers()), (std::vector<std::string>{"T", "U", "me"}));
+  EXPECT_EQ(_peer->GetCrossGroupPeers()->Locate("T")->group.Str(), "/P2PRoot/B");
+  EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PCrossGroupPeerCreatNotif T /P2PRoot/B"});
+  EXPECT_EQ(_peer->GetSubGroups()->Size(), 0);
+  // The answer goes to the endpoint announced in the payload, not to the one of the headers.
+  EXPECT_EQ(SentLines(), std::vector<std::string>{"/P2PRoot DiscoveryService " + LocalMessageHex('0') +
+                                                  " to " + RecordHex(kTRecord)});
 }
 
 TEST_F(Discovery, AnswerIsStoredReportedAndEnteredAmongTheGroupPeers) {
-  VELP2PPeer* peer = Start();
-  ASSERT_EQ(peer->CrossGroupPeerSearch(), VEL_S_OK);
-  FakeSent().clear();
-  NotificationLog log(peer);
-  EXPECT_EQ(Deliver("/P2PRoot/B", "DiscoveryService", "T", PeerMessage('0', {kTRecord}), false, kTHeader),
-            VEL_S_OK);
-  EXPECT_EQ(log.Lines(),
+  Start();
+  ASSERT_EQ(_peer->CrossGroupPeerSearch(), VEL_S_OK);
+  Forget();
+  EXPECT_EQ(FromT('0', false), VEL_S_OK);
+  EXPECT_EQ(_log->Lines(),
             (std::vector<std::string>{"VELP2PCrossGroupPeerCreatNotif T /P2PRoot/B",
                                       "VELP2PSearchResultNotif T /P2PRoot/B", "VELP2PPeerCreatNotif T"}));
-  EXPECT_EQ(peer->GetCrossGroupPeers()->Locate("T")->group.Str(), "/P2PRoot/B");
-  ASSERT_NE(peer->GetGroupPeers()->Locate("T"), nullptr);
+  EXPECT_EQ(_peer->GetCrossGroupPeers()->Locate("T")->group.Str(), "/P2PRoot/B");
+  ASSERT_NE(_peer->GetGroupPeers()->Locate("T"), nullptr);
   EXPECT_TRUE(FakeSent().empty());
   // The record found lets the application reach T in T's own group, whatever group it names.
-  VELUnicodeString anyGroup("/ignored");
-  VELUnicodeString name("T");
+  VELUnicodeString anyGroup("/ignored"), name("T");
   char data[] = "hi";
-  EXPECT_EQ(peer->SendToPeerCrossGroup(anyGroup, "Test", data, 2, name), VEL_S_OK);
-  ASSERT_EQ(FakeSent().size(), 1u);
-  EXPECT_EQ(FakeSent()[0].group, "/P2PRoot/B");
-  EXPECT_EQ(FakeSent()[0].remote.port, kTRecord.port);
+  EXPECT_EQ(_peer->SendToPeerCrossGroup(anyGroup, "Test", data, 2, name), VEL_S_OK);
+  EXPECT_EQ(SentLines(), std::vector<std::string>{"/P2PRoot/B Test 6869 to " + RecordHex(kTRecord)});
 }
 
-TEST_F(Discovery, PeerAnsweringTwiceIsStoredOnceButReportedTwice) {
-  VELP2PPeer* peer = Start();
-  NotificationLog log(peer);
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(Deliver("/P2PRoot/B", "DiscoveryService", "T", PeerMessage('0', {kTRecord}), false, kTHeader),
-              VEL_S_OK);
-  }
-  EXPECT_EQ(peer->GetCrossGroupPeers()->Size(), 1);
-  EXPECT_EQ(log.Count("VELP2PCrossGroupPeerCreatNotif T /P2PRoot/B"), 1);
-  EXPECT_EQ(log.Count("VELP2PSearchResultNotif T /P2PRoot/B"), 2);
-}
-
-TEST_F(Discovery, SecondSearchForgetsTheFirstResults) {
-  VELP2PPeer* peer = Start();
-  NotificationLog log(peer);
-  for (int search = 0; search < 2; ++search) {
-    ASSERT_EQ(peer->CrossGroupPeerSearch(), VEL_S_OK);
-    EXPECT_EQ(peer->GetCrossGroupPeers()->Size(), 0);
-    EXPECT_EQ(Deliver("/P2PRoot/B", "DiscoveryService", "T", PeerMessage('0', {kTRecord}), false, kTHeader),
-              VEL_S_OK);
-  }
-  EXPECT_EQ(peer->GetCrossGroupPeers()->Size(), 1);
-  EXPECT_EQ(log.Count("VELP2PCrossGroupPeerCreatNotif T /P2PRoot/B"), 2);
-  EXPECT_EQ(FakeSent().size(), 2u);  // the two requests
+TEST_F(Discovery, RepeatedAnswerIsStoredOnceUntilTheNextSearchForgetsIt) {
+  Start();
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(FromT('0', false), VEL_S_OK);
+  EXPECT_EQ(_peer->GetCrossGroupPeers()->Size(), 1);
+  EXPECT_EQ(_log->Count("VELP2PCrossGroupPeerCreatNotif"), 1);
+  EXPECT_EQ(_log->Count("VELP2PSearchResultNotif"), 2);
+  ASSERT_EQ(_peer->CrossGroupPeerSearch(), VEL_S_OK);
+  EXPECT_EQ(_peer->GetCrossGroupPeers()->Size(), 0);
+  EXPECT_EQ(FromT('0', false), VEL_S_OK);
+  EXPECT_EQ(_peer->GetCrossGroupPeers()->Size(), 1);
+  EXPECT_EQ(_log->Count("VELP2PCrossGroupPeerCreatNotif"), 2);
 }
 
 TEST_F(Discovery, BodiesWhoseRecordsDoNotFitAreRefusedAndStoreNothing) {
-  VELP2PPeer* peer = Start();
-  NotificationLog log(peer);
+  Start();
   std::vector<char> twoAnnounced = PeerMessage('1', {kTRecord});
   twoAnnounced[2] = 2;
   std::vector<char> answer = PeerMessage('0', {kTRecord});
   answer[3] = static_cast<char>(0xFF);
-  for (const std::vector<char>& body : {twoAnnounced, answer, Bytes({'1'})}) {
+  for (const std::vector<char>& body : {twoAnnounced, answer, Bytes({'1'})})
     EXPECT_EQ(Deliver("/P2PRoot/B", "DiscoveryService", "T", body, true, kTHeader), VEL_E_FAIL) << Hex(body);
-  }
-  EXPECT_EQ(peer->GetCrossGroupPeers()->Size(), 0);
-  EXPECT_EQ(peer->GetGroupPeers()->Size(), 0);
-  EXPECT_TRUE(log.Lines().empty());
+  EXPECT_EQ(_peer->GetCrossGroupPeers()->Size(), 0);
+  EXPECT_EQ(_peer->GetGroupPeers()->Size(), 0);
+  EXPECT_TRUE(_log->Lines().empty());
   EXPECT_TRUE(FakeSent().empty());
 }
 

@@ -1,3 +1,4 @@
+// The payload streamer: byte layout, round trips, refusal of truncated or lying input, call sequence.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -21,9 +22,15 @@ VELIBBStreamer* NewStreamer() {
   return static_cast<VELIBBStreamer*>(object);
 }
 
-std::vector<uint8_t> Bytes(const void* payload, int length) {
-  const uint8_t* first = static_cast<const uint8_t*>(payload);
-  return std::vector<uint8_t>(first, first + length);
+// Ends the stream and returns a copy of the payload.
+std::vector<uint8_t> Finish(VELIBBStreamer* streamer) {
+  int length = -1;
+  const uint8_t* payload = static_cast<const uint8_t*>(streamer->EndStream(length));
+  std::vector<uint8_t> bytes;
+  if (payload != nullptr && length >= 0)
+    bytes.assign(payload, payload + length);
+  EXPECT_GE(streamer->ReleaseStreamedBuffer(), 0);
+  return bytes;
 }
 
 // A status payload: kind "0", status 3, description "Hello".
@@ -33,78 +40,61 @@ const std::vector<uint8_t> kStatusPayload = {
     0x05, 0x00, 0x00, 0x00,        // StreamFixedByteArray: length 5, little-endian
     'H',  'e',  'l',  'l',  'o'};  // ... and its bytes
 
-TEST(Streamer, SingleStringPayloadIsTheTextAndOneZeroByte) {
+TEST(Streamer, PayloadLayouts) {
   VELIBBStreamer* streamer = NewStreamer();
   ASSERT_NE(streamer, nullptr);
+  // A single string is the text and one zero byte.
   ASSERT_GE(streamer->BeginStream(), 0);
   ASSERT_GE(streamer->StreamString("/P2PRoot/Design"), 0);
-  int length = -1;
-  void* payload = streamer->EndStream(length);
-  ASSERT_NE(payload, nullptr);
-  ASSERT_EQ(length, 16);
-  EXPECT_EQ(std::memcmp(payload, "/P2PRoot/Design", 16), 0);  // the literal's terminator included
-  EXPECT_GE(streamer->ReleaseStreamedBuffer(), 0);
-  streamer->Release();
-}
+  const char* group = "/P2PRoot/Design";
+  EXPECT_EQ(Finish(streamer), std::vector<uint8_t>(group, group + 16));
 
-TEST(Streamer, StatusPayloadLayout) {
-  VELIBBStreamer* streamer = NewStreamer();
   ASSERT_GE(streamer->BeginStream(), 0);
   ASSERT_GE(streamer->StreamByte('0'), 0);
   ASSERT_GE(streamer->StreamInt(3), 0);
   ASSERT_GE(streamer->StreamFixedByteArray("Hello", 5), 0);
-  int length = 0;
-  void* payload = streamer->EndStream(length);
-  ASSERT_NE(payload, nullptr);
-  EXPECT_EQ(Bytes(payload, length), kStatusPayload);
-  EXPECT_GE(streamer->ReleaseStreamedBuffer(), 0);
+  EXPECT_EQ(Finish(streamer), kStatusPayload);
   EXPECT_LT(streamer->ReleaseStreamedBuffer(), 0);  // nothing left to release
   streamer->Release();
 }
 
-TEST(Streamer, ReadsBackWhatWasWritten) {
+TEST(Streamer, ReadsBackWhatWasWrittenFromItsOwnCopy) {
   VELIBBStreamer* streamer = NewStreamer();
   const char description[] = "caf\xC3\xA9 \xF0\x9F\x98\x80";
+  const int size = static_cast<int>(std::strlen(description));
   ASSERT_GE(streamer->BeginStream(), 0);
   ASSERT_GE(streamer->StreamByte(0xFF), 0);
-  ASSERT_GE(streamer->StreamInt(-2), 0);
   ASSERT_GE(streamer->StreamInt(INT32_MIN), 0);
   ASSERT_GE(streamer->StreamString(""), 0);
   ASSERT_GE(streamer->StreamString("/P2PRoot"), 0);
-  ASSERT_GE(streamer->StreamFixedByteArray(description, static_cast<int>(std::strlen(description))), 0);
+  ASSERT_GE(streamer->StreamFixedByteArray(description, size), 0);
   ASSERT_GE(streamer->StreamFixedByteArray(nullptr, 0), 0);
-  int length = 0;
-  void* streamed = streamer->EndStream(length);
-  std::vector<uint8_t> payload = Bytes(streamed, length);
-  ASSERT_GE(streamer->ReleaseStreamedBuffer(), 0);
+  std::vector<uint8_t> payload = Finish(streamer);
 
   ASSERT_GE(streamer->BeginUnstream(payload.data(), static_cast<int>(payload.size())), 0);
-  payload.assign(payload.size(), 0);  // the streamer reads its own copy
+  payload.assign(payload.size(), 0);
   unsigned char byte = 0;
-  int32_t first = 0, second = 0;
+  int32_t number = 0;
   std::string empty = "x", group;
-  int arrayLength = -1;
-  ASSERT_GE(streamer->UnstreamByte(byte), 0);
-  ASSERT_GE(streamer->UnstreamInt(first), 0);
-  ASSERT_GE(streamer->UnstreamInt(second), 0);
-  ASSERT_GE(streamer->UnstreamString(empty), 0);
-  ASSERT_GE(streamer->UnstreamString(group), 0);
-  ASSERT_GE(streamer->UnstreamVariableArrayLength(arrayLength), 0);
-  ASSERT_EQ(arrayLength, static_cast<int>(std::strlen(description)));
-  std::vector<char> text(static_cast<size_t>(arrayLength));
-  ASSERT_GE(streamer->UnstreamFixedByteArray(text.data(), arrayLength), 0);
-  ASSERT_GE(streamer->UnstreamVariableArrayLength(arrayLength), 0);
-  EXPECT_EQ(arrayLength, 0);
+  int first = -1, second = -1;
+  std::vector<char> text(static_cast<size_t>(size));
+  EXPECT_GE(streamer->UnstreamByte(byte), 0);
+  EXPECT_GE(streamer->UnstreamInt(number), 0);
+  EXPECT_GE(streamer->UnstreamString(empty), 0);
+  EXPECT_GE(streamer->UnstreamString(group), 0);
+  ASSERT_GE(streamer->UnstreamVariableArrayLength(first), 0);
+  ASSERT_EQ(first, size);
+  EXPECT_GE(streamer->UnstreamFixedByteArray(text.data(), size), 0);
+  EXPECT_GE(streamer->UnstreamVariableArrayLength(second), 0);
   EXPECT_GE(streamer->UnstreamFixedByteArray(nullptr, 0), 0);
   EXPECT_LT(streamer->UnstreamByte(byte), 0);  // everything has been read
   EXPECT_GE(streamer->EndUnstream(), 0);
-
   EXPECT_EQ(byte, 0xFF);
-  EXPECT_EQ(first, -2);
-  EXPECT_EQ(second, INT32_MIN);
+  EXPECT_EQ(number, INT32_MIN);
   EXPECT_EQ(empty, "");
   EXPECT_EQ(group, "/P2PRoot");
   EXPECT_EQ(std::string(text.begin(), text.end()), description);
+  EXPECT_EQ(second, 0);
   streamer->Release();
 }
 
@@ -115,18 +105,12 @@ int ReadStatus(VELIBBStreamer* streamer, const uint8_t* payload, int length) {
   unsigned char kind = 0;
   int32_t status = 0;
   int size = 0;
-  int failed = 0;
-  if (streamer->UnstreamByte(kind) < 0) {
-    failed = 1;
-  } else if (streamer->UnstreamInt(status) < 0) {
-    failed = 2;
-  } else if (streamer->UnstreamVariableArrayLength(size) < 0) {
-    failed = 3;
-  } else {
-    std::vector<uint8_t> buffer(static_cast<size_t>(size));
-    if (streamer->UnstreamFixedByteArray(buffer.data(), size) < 0)
-      failed = 4;
-  }
+  std::vector<uint8_t> bytes(16);
+  int failed = streamer->UnstreamByte(kind) < 0                           ? 1
+               : streamer->UnstreamInt(status) < 0                        ? 2
+               : streamer->UnstreamVariableArrayLength(size) < 0          ? 3
+               : streamer->UnstreamFixedByteArray(bytes.data(), size) < 0 ? 4
+                                                                          : 0;
   streamer->EndUnstream();
   return failed;
 }
@@ -183,20 +167,14 @@ TEST(StreamerUsage, RefusesOperationsOutOfSequenceAndBadArguments) {
   EXPECT_LT(streamer->StreamString(nullptr), 0);
   EXPECT_LT(streamer->StreamFixedByteArray(nullptr, 3), 0);
   EXPECT_LT(streamer->StreamFixedByteArray("abc", -1), 0);
-  void* payload = streamer->EndStream(length);
-  EXPECT_NE(payload, nullptr);  // an empty payload is still a payload
-  EXPECT_EQ(length, 0);
+  EXPECT_EQ(Finish(streamer), std::vector<uint8_t>{});
   EXPECT_LT(streamer->StreamInt(1), 0);  // after EndStream
-  EXPECT_GE(streamer->ReleaseStreamedBuffer(), 0);
 
   unsigned char byte = 0;
   EXPECT_LT(streamer->UnstreamByte(byte), 0);  // before BeginUnstream
   EXPECT_LT(streamer->EndUnstream(), 0);
   EXPECT_LT(streamer->BeginUnstream(nullptr, 3), 0);
   EXPECT_LT(streamer->BeginUnstream("abc", -1), 0);
-  EXPECT_GE(streamer->BeginUnstream(nullptr, 0), 0);
-  EXPECT_LT(streamer->UnstreamByte(byte), 0);
-  EXPECT_GE(streamer->EndUnstream(), 0);
   streamer->Release();
 }
 
@@ -209,10 +187,6 @@ TEST(StreamerUsage, EachQueryGivesANewStreamerThatOutlivesItsMessage) {
   EXPECT_NE(first, second);
   EXPECT_EQ(message->Release(), 0u);
   VELIBBStreamer* streamer = static_cast<VELIBBStreamer*>(first);
-  void* again = nullptr;
-  ASSERT_GE(streamer->QueryInterface(IID_VELIBBStreamer, &again), 0);
-  EXPECT_EQ(again, first);
-  EXPECT_EQ(streamer->Release(), 1u);
   ASSERT_GE(streamer->BeginStream(), 0);
   EXPECT_GE(streamer->StreamInt(1), 0);
   EXPECT_EQ(streamer->Release(), 0u);

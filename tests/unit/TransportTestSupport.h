@@ -4,15 +4,16 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/FakeEndPoints.h"
 #include "support/PeerTestAccess.h"
 #include "transport/VELP2PEndPointRecord.h"
-#include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELIP2PMessage.h"
 #include "velp2p/VELP2PBaseEndPoint.h"
 #include "velp2p/VELP2PCoreService.h"
@@ -34,12 +35,11 @@ struct Received {
 // One block handed to SendBuffer, with the remote record it was meant for.
 struct SentBlock {
   std::vector<char> bytes;
-  bool hasRecord = false;
   VELP2PEndPointInfo record = {};
   int mode() const { return static_cast<unsigned char>(bytes[7]); }
   int payloadLength() const {
     return static_cast<int>(bytes.size()) -
-           ((static_cast<unsigned char>(bytes[4]) << 8) | (unsigned char)bytes[5]);
+           ((static_cast<unsigned char>(bytes[4]) << 8) | static_cast<unsigned char>(bytes[5]));
   }
 };
 
@@ -70,14 +70,12 @@ class RecordingService : public VELP2PCoreService {
     int length = 0;
     if (VEL_SUCCEEDED(message->GetBufferLenght(length)) && length > 0) {
       received.payload.resize(static_cast<size_t>(length));
-      if (VEL_FAILED(message->GetBuffer(&received.payload[0])))
-        received.payload.clear();
+      EXPECT_EQ(message->GetBuffer(&received.payload[0]), VEL_S_OK);
     }
     received.multicast = message->IsMulticast();
     received.unicast = message->IsUnicast();
-    if (auto* concrete = dynamic_cast<VELP2PMessage*>(message)) {
+    if (auto* concrete = dynamic_cast<VELP2PMessage*>(message))
       (void)concrete->GetSendingPeerEPInfo(received.reply, VELP2P_MESSAGE_UNICAST);
-    }
     TheRecording().messages.push_back(received);
     if (TheRecording().onMessage)
       TheRecording().onMessage();
@@ -97,66 +95,32 @@ class LoopEndPoint : public VELP2PBaseEndPoint {
                        VELP2PEndPointInfo* record, VELP2PPeerInfo*) override {
     SentBlock block;
     block.bytes.assign(bytes, bytes + byteLength);
-    if (record) {
-      block.hasRecord = true;
+    if (record)
       block.record = *record;
-    }
     sent.push_back(block);
     if (failFrom >= 0 && static_cast<int>(sent.size()) > failFrom)
       return VEL_E_FAIL;
-    if (feedBack) {
-      char* copy = new char[byteLength];
-      std::memcpy(copy, bytes, byteLength);
-      received.push_back(ReceiveBlock(copy, byteLength));
-      delete[] copy;
-    }
-    return VEL_S_OK;
+    return feedBack ? Receive(block.bytes) : VEL_S_OK;
   }
 
-  // Receives a copy of bytes, as a socket would hand them over.
-  VELResult Receive(const std::vector<char>& bytes) { return Receive(bytes, static_cast<int>(bytes.size())); }
-  VELResult Receive(const std::vector<char>& bytes, int size) {
-    char* copy = new char[bytes.size() > 0 ? bytes.size() : 1];
-    std::memcpy(copy, bytes.data(), bytes.size());
-    VELResult result = ReceiveBlock(copy, size);
+  // Receives a new[] copy of the first size bytes (all when negative), sized exactly as a socket would
+  // hand them over so that a read past them shows under the sanitizers. The receive path may replace the
+  // copy by a reassembled block; whichever it holds afterwards is the caller's to free.
+  VELResult Receive(const std::vector<char>& bytes, int size = -1) {
+    const size_t count = size < 0 ? bytes.size() : static_cast<size_t>(size);
+    char* copy = new char[count > 0 ? count : 1];
+    std::memcpy(copy, bytes.data(), count);
+    VELResult result = ReceiveBlock(copy, static_cast<int>(count));
     delete[] copy;
     return result;
   }
 
   std::vector<SentBlock> sent;
-  std::vector<VELResult> received;  // the receive path's answer for each block fed back
   bool feedBack = false;
   int failFrom = -1;  // SendBuffer fails from this many blocks on (-1: never)
 
  private:
   bool _unicast;
-};
-
-inline VELBaseUnknown* CreateRecordingService() {
-  return new (std::nothrow) RecordingService();
-}
-inline VELBaseUnknown* CreateUnicastLoop() {
-  return new (std::nothrow) LoopEndPoint(true);
-}
-
-// Makes a class creatable by name for one test and restores the earlier registration afterwards.
-class ScopedClass {
- public:
-  ScopedClass(const char* name, VELCreateFunction create)
-      : _name(name), _previous(VELRegisterCreateExtension(name, create)) {}
-  ~ScopedClass() {
-    if (_previous) {
-      VELRegisterCreateExtension(_name.c_str(), _previous);
-    } else {
-      VELUnregisterCreateExtension(_name.c_str());
-    }
-  }
-  ScopedClass(const ScopedClass&) = delete;
-  ScopedClass& operator=(const ScopedClass&) = delete;
-
- private:
-  std::string _name;
-  VELCreateFunction _previous;
 };
 
 // A local peer named "local", connected, with the recording service registered and no endpoint.
@@ -177,28 +141,19 @@ class StartedPeerTest : public ::testing::Test {
 
   std::vector<Received>& Messages() { return TheRecording().messages; }
 
-  ScopedClass _serviceClass{"TransportRecordingService", &CreateRecordingService};
-  ScopedClass _loopClass{"TransportLoopEndPoint", &CreateUnicastLoop};
+  ScopedClass _serviceClass{"TransportRecordingService",
+                            []() -> VELBaseUnknown* { return new (std::nothrow) RecordingService(); }};
+  ScopedClass _loopClass{"TransportLoopEndPoint",
+                         []() -> VELBaseUnknown* { return new (std::nothrow) LoopEndPoint(true); }};
   VELP2PPeer* _peer = nullptr;
 };
 
 // Holds one reference on an endpoint made for a test.
-template <class T>
-class Held {
- public:
-  explicit Held(T* object) : _object(object) {}
-  ~Held() {
-    if (_object)
-      _object->Release();
-  }
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  T* operator->() const { return _object; }
-  T* get() const { return _object; }
-
- private:
-  T* _object;
+struct Releaser {
+  void operator()(VELBaseUnknown* object) const { object->Release(); }
 };
+template <class T>
+using Held = std::unique_ptr<T, Releaser>;
 
 inline std::vector<uint8_t> RecordBytes(const VELP2PEndPointInfo& record) {
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&record);

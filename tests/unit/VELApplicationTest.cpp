@@ -1,11 +1,9 @@
 // The event loop: serving order, re-entrant registration changes, timers, stopping and deferred deletion.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
-#include <string>
 #include <vector>
 
 #include "host/VELCleaner.h"
@@ -16,33 +14,20 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-// A pipe closed on destruction; its read end is what the loop watches.
+// A pipe whose open ends are closed on destruction; its read end is what the loop watches.
 struct Pipe {
-  int readEnd = -1;
-  int writeEnd = -1;
-  Pipe() {
-    int ends[2];
-    if (pipe(ends) == 0) {
-      readEnd = ends[0];
-      writeEnd = ends[1];
-    }
-  }
+  int ends[2] = {-1, -1};
+  int& readEnd = ends[0];
+  int& writeEnd = ends[1];
+  Pipe() { EXPECT_EQ(pipe(ends), 0); }
   ~Pipe() {
-    CloseWriter();
-    if (readEnd >= 0) {
-      close(readEnd);
-    }
+    for (int end : ends)
+      if (end >= 0)
+        close(end);
   }
-  void CloseWriter() {
-    if (writeEnd >= 0) {
-      close(writeEnd);
-      writeEnd = -1;
-    }
-  }
-  void Put(const std::string& text) {
-    ASSERT_EQ(write(writeEnd, text.data(), text.size()), (ssize_t)text.size());
-  }
+  void Put() { EXPECT_EQ(write(writeEnd, "x", 1), 1); }
 };
 
 // What a descriptor callback sees, and what it should do to the loop while it is being served.
@@ -51,33 +36,26 @@ struct Probe {
   VELCommand* owner = nullptr;
   int calls = 0;
   int lastDescriptor = -1;
-  void* lastLoopArgument = reinterpret_cast<void*>(1);
   std::vector<int> removeOnCall;  // descriptors (with owner) to remove when called
   int addOnCall = -1;             // descriptor to register (with owner, this probe) when called
 };
 
-void ProbeCallback(int descriptor, void* loopArgument, void* data) {
+void ProbeCallback(int descriptor, void*, void* data) {
   Probe* probe = static_cast<Probe*>(data);
   ++probe->calls;
   probe->lastDescriptor = descriptor;
-  probe->lastLoopArgument = loopArgument;
-  for (int removed : probe->removeOnCall) {
+  for (int removed : probe->removeOnCall)
     probe->application->RemoveFileDescriptor(removed, probe->owner);
-  }
   probe->removeOnCall.clear();
-  if (probe->addOnCall >= 0) {
+  if (probe->addOnCall >= 0)
     probe->application->AddFileDescriptor(probe->addOnCall, probe->owner, probe, ProbeCallback);
-    probe->addOnCall = -1;
-  }
+  probe->addOnCall = -1;
 }
 
-class TrackedCommand : public VELCommand {
- public:
-  TrackedCommand(bool* deleted)
+struct TrackedCommand : VELCommand {
+  explicit TrackedCommand(bool* deleted)
       : VELCommand(VELCommandSelector::GetCommandSelectorInstance(), "P2PSender"), _deleted(deleted) {}
   ~TrackedCommand() override { *_deleted = true; }
-
- private:
   bool* _deleted;
 };
 
@@ -99,148 +77,84 @@ TEST(EventLoop, FirstApplicationIsMainUntilDestroyed) {
   EXPECT_EQ(VELApplication::MainApplication(), nullptr);
 }
 
-TEST(EventLoop, ServesReadableDescriptorInTheSameTurnWithItsData) {
+TEST(EventLoop, ServesAReadableDescriptorEvenStandardInputEveryTurnUntilItsOwnerRemovesIt) {
   VELApplication application;
-  VELCommand owner(VELCommandSelector::GetCommandSelectorInstance(), "P2PSender");
-  Pipe input;
+  VELCommand owner(VELCommandSelector::GetCommandSelectorInstance(), "Console");
+  VELCommand stranger(nullptr, "Other");
+  Pipe console;
+  int savedInput = dup(0);
+  ASSERT_EQ(dup2(console.readEnd, 0), 0);
   Probe probe;
-  ASSERT_EQ(application.AddFileDescriptor(input.readEnd, &owner, &probe, ProbeCallback), 0);
+  ASSERT_EQ(application.AddFileDescriptor(0, &owner, &probe, ProbeCallback), 0);
+  EXPECT_NE(application.AddFileDescriptor(0, &owner, &probe, ProbeCallback), 0);
   EXPECT_EQ(application.RunOnce(0), 0);
-  input.Put("x");
+  console.Put();
   EXPECT_EQ(application.RunOnce(1000), 1);
-  EXPECT_EQ(probe.calls, 1);
-  EXPECT_EQ(probe.lastDescriptor, input.readEnd);
-  EXPECT_EQ(probe.lastLoopArgument, nullptr);
+  EXPECT_EQ(probe.lastDescriptor, 0);
   // Still readable (nobody read the byte): served again on every turn, not once.
   EXPECT_EQ(application.RunOnce(0), 1);
-  EXPECT_NE(application.AddFileDescriptor(input.readEnd, &owner, &probe, ProbeCallback), 0);
-}
-
-TEST(EventLoop, RemoveFileDescriptorNeedsTheOwnerThatRegistered) {
-  VELApplication application;
-  VELCommand owner(nullptr, "P2PSender");
-  VELCommand stranger(nullptr, "Other");
-  Pipe input;
-  Probe probe;
-  ASSERT_EQ(application.AddFileDescriptor(input.readEnd, &owner, &probe, ProbeCallback), 0);
-  EXPECT_NE(application.RemoveFileDescriptor(input.readEnd, &stranger), 0);
-  EXPECT_EQ(application.RemoveFileDescriptor(input.readEnd, &owner), 0);
-  input.Put("x");
+  EXPECT_NE(application.RemoveFileDescriptor(0, &stranger), 0);
+  EXPECT_EQ(application.RemoveFileDescriptor(0, &owner), 0);
   EXPECT_EQ(application.RunOnce(0), 0);
-  EXPECT_EQ(probe.calls, 0);
+  EXPECT_EQ(probe.calls, 2);
+  dup2(savedInput, 0);
+  close(savedInput);
 }
 
-TEST(EventLoop, DescriptorsRemovedDuringATurnAreNotCalledInThatTurn) {
+TEST(EventLoop, RegistrationChangesDuringACallbackTakeEffectAtOnceForRemovalsAndNextTurnForAdditions) {
   VELApplication application;
   VELCommand owner(nullptr, "P2PSender");
-  Pipe first;
-  Pipe second;
+  Pipe first, second, added;
   Probe probe;
   probe.application = &application;
   probe.owner = &owner;
   probe.removeOnCall = {first.readEnd, second.readEnd};
+  probe.addOnCall = added.readEnd;
   ASSERT_EQ(application.AddFileDescriptor(first.readEnd, &owner, &probe, ProbeCallback), 0);
   ASSERT_EQ(application.AddFileDescriptor(second.readEnd, &owner, &probe, ProbeCallback), 0);
-  first.Put("x");
-  second.Put("y");
-  // Whichever is served first removes itself and the other, which was ready in the same turn.
+  first.Put();
+  second.Put();
+  added.Put();
+  // Whichever is served first removes itself and the other, which was ready in the same turn, and adds one
+  // that is ready too but not polled in this turn.
   EXPECT_EQ(application.RunOnce(1000), 1);
   EXPECT_EQ(probe.calls, 1);
-  EXPECT_EQ(application.RunOnce(0), 0);
-  EXPECT_EQ(probe.calls, 1);
-}
-
-TEST(EventLoop, DescriptorAddedDuringACallbackIsServedFromTheNextTurn) {
-  VELApplication application;
-  VELCommand owner(nullptr, "P2PSender");
-  Pipe first;
-  Pipe added;
-  Probe probe;
-  probe.application = &application;
-  probe.owner = &owner;
-  probe.addOnCall = added.readEnd;
-  probe.removeOnCall = {first.readEnd};
-  ASSERT_EQ(application.AddFileDescriptor(first.readEnd, &owner, &probe, ProbeCallback), 0);
-  first.Put("x");
-  added.Put("y");
   EXPECT_EQ(application.RunOnce(1000), 1);
-  EXPECT_EQ(probe.lastDescriptor, first.readEnd);
-  EXPECT_EQ(application.RunOnce(1000), 1);
+  EXPECT_EQ(probe.calls, 2);
   EXPECT_EQ(probe.lastDescriptor, added.readEnd);
 }
 
-TEST(EventLoop, WatchReportsWritabilityAndHangUp) {
+TEST(EventLoop, WatchReportsWritabilityHangUpAndDropsAClosedDescriptor) {
   VELApplication application;
   Pipe channel;
-  bool sawWritable = false;
-  ASSERT_EQ(application.AddWatch(channel.writeEnd, false, true,
-                                 [&](int, bool, bool writable, bool) { sawWritable = writable; }),
-            0);
+  bool readable = false, writable = false;
+  int errors = 0;
+  auto record = [&](int, bool r, bool w, bool e) {
+    readable = r;
+    writable = w;
+    errors += e;
+  };
+  ASSERT_EQ(application.AddWatch(channel.writeEnd, false, true, record), 0);
   EXPECT_EQ(application.RunOnce(1000), 1);
-  EXPECT_TRUE(sawWritable);
+  EXPECT_TRUE(writable);
   EXPECT_EQ(application.RemoveWatch(channel.writeEnd), 0);
-  EXPECT_NE(application.RemoveWatch(channel.writeEnd), 0);
 
-  bool sawReadable = false;
-  ASSERT_EQ(application.AddWatch(channel.readEnd, false, false,
-                                 [&](int, bool readable, bool, bool) { sawReadable = readable; }),
-            0);
-  channel.CloseWriter();
+  ASSERT_EQ(application.AddWatch(channel.readEnd, false, false, record), 0);
+  close(channel.writeEnd);
+  channel.writeEnd = -1;
   // Asking for nothing means not polled at all, even across a hang-up.
   EXPECT_EQ(application.RunOnce(0), 0);
   ASSERT_EQ(application.ModifyWatch(channel.readEnd, true, false), 0);
   EXPECT_EQ(application.RunOnce(1000), 1);
-  EXPECT_TRUE(sawReadable);
-}
+  EXPECT_TRUE(readable);
 
-TEST(EventLoop, DescriptorClosedWhileWatchedIsDroppedInsteadOfSpinning) {
-  VELApplication application;
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  int errors = 0;
-  ASSERT_EQ(application.AddWatch(ends[0], true, false, [&](int, bool, bool, bool error) { errors += error; }),
-            0);
-  close(ends[0]);
-  close(ends[1]);
+  // Closed while watched: reported once as an error, then dropped instead of spinning.
+  int before = errors;
+  close(channel.readEnd);
+  channel.readEnd = -1;
   EXPECT_EQ(application.RunOnce(0), 1);
-  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(errors, before + 1);
   EXPECT_EQ(application.RunOnce(0), 0);
-}
-
-TEST(EventLoop, StandardInputIsOneMoreDescriptor) {
-  VELApplication application;
-  VELCommand owner(nullptr, "Console");
-  Pipe console;
-  int savedInput = dup(0);
-  ASSERT_GE(savedInput, 0);
-  ASSERT_EQ(dup2(console.readEnd, 0), 0);
-
-  struct Console {
-    VELApplication* application;
-    VELCommand* owner;
-    std::string text;
-    bool ended = false;
-  } state{&application, &owner, "", false};
-  auto onInput = [](int descriptor, void*, void* data) {
-    Console* console = static_cast<Console*>(data);
-    char buffer[64];
-    ssize_t count = read(descriptor, buffer, sizeof(buffer));
-    if (count <= 0) {
-      console->ended = true;
-      console->application->RemoveFileDescriptor(descriptor, console->owner);
-      return;
-    }
-    console->text.append(buffer, static_cast<size_t>(count));
-  };
-  ASSERT_EQ(application.AddFileDescriptor(0, &owner, &state, onInput), 0);
-  console.Put("status busy\n");
-  EXPECT_TRUE(application.RunUntil([&] { return state.text == "status busy\n"; }, 2000));
-  console.CloseWriter();
-  EXPECT_TRUE(application.RunUntil([&] { return state.ended; }, 2000));
-  EXPECT_EQ(application.RunOnce(0), 0);
-
-  dup2(savedInput, 0);
-  close(savedInput);
 }
 
 TEST(EventLoop, DueTimersRunInDeadlineOrderAndCancelledOnesNever) {
@@ -257,16 +171,14 @@ TEST(EventLoop, DueTimersRunInDeadlineOrderAndCancelledOnesNever) {
     application.AddTimer(0, [&] { fired.push_back(2); });
   });
   second = application.AddTimer(0, [&] { fired.push_back(99); });
-  int cancelled = application.AddTimer(0, [&] { fired.push_back(98); });
-  ASSERT_GT(cancelled, 0);
-  application.CancelTimer(cancelled);
+  ASSERT_GT(second, 0);
   EXPECT_EQ(application.RunOnce(0), 1);
   EXPECT_EQ(fired, (std::vector<int>{1}));
   EXPECT_TRUE(application.RunUntil([&] { return fired.size() >= 4; }, 2000));
   EXPECT_EQ(fired, (std::vector<int>{1, 2, 3, 4}));
 }
 
-TEST(EventLoop, TimerWakesAnIdleWaitOnTime) {
+TEST(EventLoop, WaitsEndAtTheTimerOrRunUntilDeadline) {
   VELApplication application;
   bool fired = false;
   Clock::time_point start = Clock::now();
@@ -274,35 +186,23 @@ TEST(EventLoop, TimerWakesAnIdleWaitOnTime) {
   // One unbounded turn: the wait itself must end at the timer's deadline.
   EXPECT_EQ(application.RunOnce(-1), 1);
   EXPECT_TRUE(fired);
-  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(50));
-}
+  EXPECT_GE(Clock::now() - start, milliseconds(50));
 
-TEST(EventLoop, RunUntilGivesUpAtTheDeadline) {
-  VELApplication application;
-  Clock::time_point start = Clock::now();
+  start = Clock::now();
   EXPECT_FALSE(application.RunUntil([] { return false; }, 100));
-  auto elapsed = Clock::now() - start;
-  EXPECT_GE(elapsed, std::chrono::milliseconds(100));
-  EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+  EXPECT_GE(Clock::now() - start, milliseconds(100));
+  EXPECT_LT(Clock::now() - start, milliseconds(1000));
   EXPECT_TRUE(application.RunUntil([] { return true; }, 0));
 }
 
-TEST(EventLoop, StopFromACallbackEndsRun) {
+TEST(EventLoop, StopFromACallbackOrASignalHandlerEndsRun) {
   VELApplication application;
-  int turns = 0;
-  application.AddTimer(0, [&] {
-    ++turns;
-    application.Stop();
-  });
+  application.AddTimer(0, [&] { application.Stop(); });
   EXPECT_EQ(application.Run(), 0);
-  EXPECT_EQ(turns, 1);
   // A stop that comes before Run makes it return at once.
   application.Stop();
   EXPECT_EQ(application.Run(), 0);
-}
 
-TEST(EventLoop, StopFromASignalHandlerEndsRun) {
-  VELApplication application;
   struct sigaction action = {};
   struct sigaction previous = {};
   action.sa_handler = StopMainApplicationOnSignal;
@@ -335,13 +235,4 @@ TEST(EventLoop, CommandHandedToTheCleanerOutlivesTheTurn) {
   EXPECT_EQ(application.RunOnce(1000), 2);
   EXPECT_TRUE(aliveAfterHandOver);
   EXPECT_TRUE(deleted);
-}
-
-TEST(EventLoop, CommandSelectorIsOneProcessWideCommand) {
-  VELCommand* selector = VELCommandSelector::GetCommandSelectorInstance();
-  ASSERT_NE(selector, nullptr);
-  EXPECT_EQ(selector, VELCommandSelector::GetCommandSelectorInstance());
-  VELCommand child(selector, "P2PSender");
-  EXPECT_STREQ(child.GetName(), "P2PSender");
-  EXPECT_EQ(child.GetParent(), selector);
 }

@@ -1,5 +1,5 @@
-// Helpers shared by the wire and transport tests: trace capture, record values from bytes, and blocks built
-// without a peer.
+// Helpers shared by the wire and transport tests: the golden block, record values from bytes, and blocks
+// built without a peer.
 #ifndef VELP2P_TESTS_UNIT_WIRETESTSUPPORT_H
 #define VELP2P_TESTS_UNIT_WIRETESTSUPPORT_H
 
@@ -13,11 +13,30 @@
 
 namespace wiretest {
 
-// The shared trace capture, with a shorthand for lines expected at least once.
-class TraceCapture : public ::TraceCapture {
- public:
-  bool Has(const std::string& line) const { return Count(line) > 0; }
-};
+// A multicast message from "alice" to the group "/" for "StatusService", carrying 10 payload bytes; alice's
+// multicast endpoint is 224.0.1.85:2678, her TCP endpoint 10.0.0.7:40000.
+const unsigned char kGoldenMulticast[99] = {
+    0x00, 0x00, 0x00, 0x63,  // totalLength 99
+    0x00, 0x59,              // headerLength 89
+    0x01,                    // version
+    0x12,                    // mode: whole message, multicast
+    0x00, 0x58,              // groupOffset 88
+    0x00, 0x01,              // groupLength 1
+    // serviceName "StatusService", zero-padded to 32 bytes
+    'S', 't', 'a', 't', 'u', 's', 'S', 'e', 'r', 'v', 'i', 'c', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0,
+    // senderName "alice", zero-padded to 32 bytes
+    'a', 'l', 'i', 'c', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    85, 1, 0, 224,  // senderAddress: the multicast record's reversed address bytes, unchanged
+    10, 0, 0, 7,    // otherAddress: the TCP record's address bytes, unchanged
+    0x0A, 0x76,     // senderPort 2678
+    0x9C, 0x40,     // otherPort 40000
+    '/',            // group path
+    '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};  // payload
+
+inline std::vector<char> GoldenMulticastBlock() {
+  return std::vector<char>(kGoldenMulticast, kGoldenMulticast + sizeof(kGoldenMulticast));
+}
 
 // Record fields hold bytes as they lie; these turn the bytes into the values that carry them.
 inline uint32_t RawAddress(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
@@ -34,7 +53,7 @@ inline uint16_t RawPort(uint8_t b0, uint8_t b1) {
   return value;
 }
 
-// The fields of a block built without a local peer.
+// The fields of a block built without a local peer; the defaults give the golden block.
 struct BlockSpec {
   std::string group = "/";
   std::string service = "StatusService";

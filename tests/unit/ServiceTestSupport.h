@@ -1,0 +1,288 @@
+// A local peer on socket-free endpoints for the service tests, with what it notified and printed, and the
+// payloads other peers send: "alice" in the collaboration mode, "me" in the standard mode.
+#ifndef VELP2P_TESTS_UNIT_SERVICETESTSUPPORT_H
+#define VELP2P_TESTS_UNIT_SERVICETESTSUPPORT_H
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/VELNetResolve.h"
+#include "host/VELSystemOverrides.h"
+#include "support/FakeEndPoints.h"
+#include "support/PeerTestAccess.h"
+#include "velp2p/VELDiagnostics.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
+#include "velp2p/VELP2PNotifications.h"
+#include "velp2p/VELP2PPeer.h"
+
+// The records of the standard-mode peer's fake endpoints on 10.0.0.5: multicast 224.0.1.85:2678 (address
+// bytes reversed), then unicast with port 0.
+#define MULTICAST_RECORD 0x08, 0x02, 0x0A, 0x76, 0x55, 0x01, 0x00, 0xE0
+#define UNICAST_RECORD 0x08, 0x01, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x05
+
+namespace svctest {
+
+// Every notification the local peer dispatches while it lives, one line each: "<class> <peer>" followed by
+// what the notification carries, " <status> <desc>", " <type> <header> <hex data>", " <session type>
+// <event byte>" or " <group>".
+class NotificationLog {
+ public:
+  explicit NotificationLog(VELP2PPeer* peer)
+      : _callback(
+            AddCallback(nullptr, peer->GetP2PPublisher(), "VELP2PNotif",
+                        [this](VELNotification* notification) { _lines.push_back(Line(notification)); })) {}
+  ~NotificationLog() { RemoveCallback(_callback); }
+
+  const std::vector<std::string>& Lines() const { return _lines; }
+  int Count(const std::string& kind) const {
+    return static_cast<int>(std::count_if(_lines.begin(), _lines.end(), [&kind](const std::string& line) {
+      return line.compare(0, kind.size() + 1, kind + " ") == 0;
+    }));
+  }
+  void Clear() { _lines.clear(); }
+
+ private:
+  static std::string Line(VELNotification* notification) {
+    const VELUnicodeString* peer = static_cast<VELP2PNotif*>(notification)->getPeerName();
+    std::string line = std::string(notification->IsA()) + " " + (peer ? peer->Str() : "");
+    if (auto* status = dynamic_cast<VELP2PChangeStatusNotif*>(notification)) {
+      VELUnicodeString desc;
+      status->getDescription(desc);
+      line += " " + std::to_string(status->getStatus()) + " " + desc.Str();
+    } else if (auto* message = dynamic_cast<VELP2PMessageReceivedNotif*>(notification)) {
+      line += " " + std::to_string(message->getType()) + " " +
+              (message->getHeader() ? message->getHeader()->Str() : "") + " " +
+              Hex(std::vector<char>(message->getBuffer(), message->getBuffer() + message->getLength()));
+    } else if (auto* session = dynamic_cast<VELP2PSessionNotif*>(notification)) {
+      line += " " + std::to_string(session->getSessionType()) + " " + std::to_string(session->getEventType());
+    } else if (auto* cross = dynamic_cast<VELP2PCrossGroupPeerCreatNotif*>(notification)) {
+      line += " " + cross->getGroupName()->Str();
+    } else if (auto* result = dynamic_cast<VELP2PSearchResultNotif*>(notification)) {
+      line += " " + result->getGroupName()->Str();
+    } else if (auto* group = dynamic_cast<VELP2PGroupModifNotif*>(notification)) {
+      line += " " + group->getCurrentGroup()->Str();
+    }
+    return line;
+  }
+
+  VELCallback* _callback;
+  std::vector<std::string> _lines;
+};
+
+inline std::vector<char> Bytes(std::initializer_list<int> values) {
+  return std::vector<char>(values.begin(), values.end());
+}
+inline void PutInt32LE(std::vector<char>& bytes, int32_t value) {
+  for (int i = 0; i < 4; ++i)
+    bytes.push_back(static_cast<char>((static_cast<uint32_t>(value) >> (8 * i)) & 0xFF));
+}
+inline std::string RecordHex(const VELP2PEndPointInfo& record) {
+  const char* raw = reinterpret_cast<const char*>(&record);
+  return Hex(std::vector<char>(raw, raw + sizeof(record)));
+}
+
+// Every proper prefix of bytes, for the tests of truncated payloads.
+inline std::vector<std::vector<char>> Cuts(const std::vector<char>& bytes) {
+  std::vector<std::vector<char>> cuts;
+  for (size_t size = 0; size < bytes.size(); ++size)
+    cuts.emplace_back(bytes.begin(), bytes.begin() + size);
+  return cuts;
+}
+// What the fake endpoints were asked to send, one line each: "<group> <service> <hex payload>", followed
+// for a message to one peer by " to <hex record>".
+inline std::vector<std::string> SentLines() {
+  std::vector<std::string> lines;
+  for (const SentMessage& sent : FakeSent()) {
+    lines.push_back(sent.group + " " + sent.service + " " + Hex(sent.payload) +
+                    (sent.toGroup ? "" : " to " + RecordHex(sent.remote)));
+  }
+  return lines;
+}
+
+// A message carrying endpoint records: kind, record count, the process id (awareness messages only), the
+// records, and four trailing zeros (peer messages only).
+inline std::vector<char> RecordMessage(char kind, const std::vector<VELP2PEndPointInfo>& records,
+                                       bool awareness, int32_t processId = 0) {
+  std::vector<char> bytes{kind, static_cast<char>(records.size() >> 8), static_cast<char>(records.size())};
+  if (awareness)
+    PutInt32LE(bytes, processId);
+  const char* raw = reinterpret_cast<const char*>(records.data());
+  bytes.insert(bytes.end(), raw, raw + records.size() * sizeof(VELP2PEndPointInfo));
+  bytes.insert(bytes.end(), awareness ? 0 : 4, '\0');
+  return bytes;
+}
+inline std::vector<char> Announcement(char kind, int32_t processId,
+                                      const std::vector<VELP2PEndPointInfo>& records) {
+  return RecordMessage(kind, records, true, processId);
+}
+inline std::vector<char> PeerMessage(char command, const std::vector<VELP2PEndPointInfo>& records) {
+  return RecordMessage(command, records, false);
+}
+// A status payload: kind, status, then the description as a streamed array.
+inline std::vector<char> StatusPayload(char kind, int32_t status, const std::string& desc) {
+  std::vector<char> bytes{kind};
+  PutInt32LE(bytes, status);
+  PutInt32LE(bytes, static_cast<int32_t>(desc.size()));
+  bytes.insert(bytes.end(), desc.begin(), desc.end());
+  return bytes;
+}
+// A group name component as a single streamed string: the text and its terminator.
+inline std::vector<char> Component(const std::string& text) {
+  std::vector<char> bytes(text.begin(), text.end());
+  bytes.push_back('\0');
+  return bytes;
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  // Every interface name resolves to address.
+  explicit ServiceTest(VELIPv4 address) : _address(address) {}
+
+  void SetUp() override {
+    VELP2PPeerTestAccess::Reset();
+    FakeSent().clear();
+    unsetenv("VELP2PLogin");
+    unsetenv("VELP2PConfig");
+    VELSystemSetOverrides("alice", "pc1");
+    const VELIPv4 address = _address;
+    VELSetResolverOverride([address](const std::string&, std::vector<VELIPv4>& out) {
+      out.push_back(address);
+      return VEL_S_OK;
+    });
+    _printed = std::tmpfile();
+    ASSERT_NE(_printed, nullptr);
+    VELSetDiagnosticStream(_printed);
+    _peer = VELP2PPeer::GetLocalPeer();
+    _log = std::make_unique<NotificationLog>(_peer);
+  }
+  void TearDown() override {
+    _log.reset();
+    VELP2PPeerTestAccess::Reset();
+    VELSetDiagnosticStream(stdout);
+    if (_printed)
+      std::fclose(_printed);
+    VELSetResolverOverride(nullptr);
+    VELSystemSetOverrides(nullptr, nullptr);
+    FakeSent().clear();
+    unsetenv("VELP2PConfig");
+    if (!_config.empty())
+      std::remove(_config.c_str());
+  }
+
+  // The endpoints of the start-up to come are those of this configuration text instead of the defaults.
+  void UseConfig(const std::string& text) {
+    char path[] = "/tmp/velp2p-svc-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    _config = path;
+    setenv("VELP2PConfig", path, 1);
+  }
+  // Whether the library printed text on its diagnostic stream.
+  bool Printed(const std::string& text) {
+    std::string printed(static_cast<size_t>(std::ftell(_printed)), '\0');
+    std::rewind(_printed);
+    printed.resize(std::fread(&printed[0], 1, printed.size(), _printed));
+    std::fseek(_printed, 0, SEEK_END);
+    return printed.find(text) != std::string::npos;
+  }
+  void Forget() {
+    FakeSent().clear();
+    _log->Clear();
+  }
+
+  VELIPv4 _address;
+  ScopedFakeEndPoints _endpoints;
+  VELP2PPeer* _peer = nullptr;
+  std::unique_ptr<NotificationLog> _log;
+  FILE* _printed = nullptr;  // the library's diagnostic stream
+  std::string _config;       // the configuration file written by UseConfig, removed at the end
+};
+
+// "alice" in the collaboration mode on 127.0.0.1: a fake multicast endpoint (224.0.1.85:2678) and a fake
+// TCP endpoint (127.0.0.1, port 0). Other peers are simulated with Deliver.
+class CollaborationTest : public ServiceTest {
+ protected:
+  CollaborationTest() : ServiceTest({127, 0, 0, 1}) {}
+
+  // Starts the peer; its birth announcement is the only thing sent, and is kept aside.
+  void Start() {
+    ASSERT_EQ(_peer->InitP2PForRTC(), VEL_S_OK);
+    ASSERT_EQ(FakeSent().size(), 1u);
+    _birth = FakeSent()[0].payload;
+    Forget();
+  }
+  // A message from another peer reachable at 127.0.0.2:4000.
+  static VELResult FromPeer(const char* sender, const char* service, const std::vector<char>& payload,
+                            bool multicast = false, const char* group = "/") {
+    return Deliver(group, service, sender, payload, multicast, UnicastRecord("127.0.0.2", 4000));
+  }
+  // A message from the local peer to itself.
+  static VELResult FromSelf(const char* service, const std::vector<char>& payload, bool multicast,
+                            const char* group) {
+    return Deliver(group, service, "alice", payload, multicast, UnicastRecord("127.0.0.1", 0));
+  }
+  // The local birth heard back by multicast: the local peer enters its own directory.
+  void HearOwnBirth() { ASSERT_EQ(FromSelf("AwarenessService", _birth, true, "/"), VEL_S_OK); }
+  // Makes name a connected peer at 127.0.0.2:4000, as its answer to our birth would.
+  void Connect(const char* name) {
+    ASSERT_EQ(FromPeer(name, "AwarenessService", Announcement('1', 4242, {UnicastRecord("127.0.0.2", 4000)})),
+              VEL_S_OK);
+  }
+  // "<status> <description>" from the status store, or "none".
+  std::string StatusOf(const char* name) {
+    VELP2PUserStatus status = -1;
+    VELUnicodeString desc;
+    if (VEL_FAILED(_peer->GetStatusAndDesc(name, status, desc)))
+      return "none";
+    return std::to_string(status) + " " + desc.Str();
+  }
+
+  std::vector<char> _birth;  // the local birth announcement as it was multicast
+};
+
+// "me" in the standard mode on 10.0.0.5, with the records MULTICAST_RECORD and UNICAST_RECORD.
+class StandardModeTest : public ServiceTest {
+ protected:
+  StandardModeTest() : ServiceTest({10, 0, 0, 5}) {}
+
+  // Starts the peer, optionally on the endpoints of a configuration text, and forgets the start-up.
+  void Start(const std::string& config = "") {
+    if (!config.empty())
+      UseConfig(config);
+    ASSERT_EQ(_peer->InitP2P(), VEL_S_OK);
+    VELP2PPeerTestAccess::SetPeerName(_peer, "me");
+    Forget();
+  }
+  // The local peer's 23-byte peer message: command, N = 2, its two records, four trailing zeros.
+  static std::string LocalMessageHex(char command) {
+    return Hex(Bytes({command, 0x00, 0x02, MULTICAST_RECORD, UNICAST_RECORD, 0, 0, 0, 0}));
+  }
+  // Enters a sub-group and forgets what that sent and notified.
+  void Join(const char* name) {
+    VELUnicodeString text(name);
+    ASSERT_EQ(_peer->CreateAndOrJoinSubGroup(&text), VEL_S_OK);
+    Forget();
+  }
+  // The names in a directory, sorted.
+  static std::vector<std::string> Names(VELHashDicVELP2PPeerInfo* directory) {
+    std::vector<std::string> names;
+    int bucket = 1, position = 0;
+    while (VELP2PPeerInfo* info = directory->Next(bucket, position))
+      names.push_back(info->name.Str());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+}  // namespace svctest
+
+#endif
