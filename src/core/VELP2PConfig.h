@@ -11,6 +11,11 @@
 // The longest peer name the wire header carries (its field is 32 bytes with a terminator).
 constexpr int kVELP2PMaxPeerNameBytes = 31;
 
+// Bounds on what other peers can make the local peer remember: entries per directory and in the status
+// store, and known sub-groups. A forged stream of announcements fills them and no further.
+constexpr int kVELP2PMaxKnownPeers = 4096;
+constexpr int kVELP2PMaxSubGroups = 1024;
+
 // login "_ON_" host "#" pid, shortened as needed to fit kVELP2PMaxPeerNameBytes; always succeeds.
 VELResult VELP2PBuildPeerName(VELUnicodeString& name);
 // The pure rule behind VELP2PBuildPeerName, for given inputs.

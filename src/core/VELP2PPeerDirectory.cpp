@@ -1,13 +1,27 @@
 // The local peer's directories of known peers and its store of their statuses.
+#include "core/VELP2PConfig.h"
 #include "core/VELP2PStatusRecord.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PPeer.h"
 
+namespace {
+
+// A directory has room for info when it holds the name already (the record is then discarded) or is not
+// full.
+bool HasRoom(VELHashDicVELP2PPeerInfo& directory, const VELP2PPeerInfo& info) {
+  if (directory.Size() < kVELP2PMaxKnownPeers || directory.Locate(info.name))
+    return true;
+  VELP2P_TRACE("VELP2PPeer - directory full, peer not recorded");
+  return false;
+}
+
+}  // namespace
+
 VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
   VELP2P_TRACE("VELP2PPeer - NewPeerBirth");
   // A refused record stays the caller's; an accepted one is the peer's, stored or discarded.
-  if (!_connectedPeers || !info)
+  if (!_connectedPeers || !info || !HasRoom(*_connectedPeers, *info))
     return VEL_E_FAIL;
   AddStatusAndDesc(info->name, 0, VELUnicodeString());
   if (!_connectedPeers->Insert(info->name, info)) {
@@ -35,7 +49,7 @@ VELResult VELP2PPeer::NewPeerDeath(VELUnicodeString& name) {
 
 VELResult VELP2PPeer::NewPeerDiscovered(VELP2PPeerInfo* info) {
   VELP2P_TRACE("VELP2PPeer - NewPeerDiscovered");
-  if (_connected == 0 || !_groupPeers || !info)
+  if (_connected == 0 || !_groupPeers || !info || !HasRoom(*_groupPeers, *info))
     return VEL_E_FAIL;
   if (!_groupPeers->Insert(info->name, info)) {
     delete info;
@@ -60,7 +74,7 @@ VELResult VELP2PPeer::NewPeerDestroyed(VELUnicodeString& name) {
 
 VELResult VELP2PPeer::NewPeerCrossGroupDiscovered(VELP2PPeerInfo* info, VELUnicodeString& group) {
   VELP2P_TRACE("VELP2PPeer - NewPeerCrossGroupDiscovered");
-  if (_connected == 0 || !_crossGroupPeers || !info)
+  if (_connected == 0 || !_crossGroupPeers || !info || !HasRoom(*_crossGroupPeers, *info))
     return VEL_E_FAIL;
   if (!_crossGroupPeers->Insert(info->name, info)) {
     delete info;
@@ -91,6 +105,8 @@ VELResult VELP2PPeer::AddStatusAndDesc(const VELUnicodeString& name, VELP2PUserS
       record->desc = desc;
     return VEL_S_OK;
   }
+  if (_statusAndDesc->Size() >= kVELP2PMaxKnownPeers)
+    return VEL_S_OK;
   auto* record = new VELP2PStatusRecord{status, desc};
   if (!_statusAndDesc->Insert(name, record))
     delete record;

@@ -47,7 +47,7 @@ void VELP2PPeer::NewGroupFound(VELUnicodeString& name) {
   VELP2P_TRACE("VELP2PPeer - NewGroupFound");
   if (_connected == 0 || !_subGroups)
     return;
-  if (_subGroups->Locate(name) != 0)
+  if (_subGroups->Locate(name) != 0 || _subGroups->Size() >= kVELP2PMaxSubGroups)
     return;
   _subGroups->Append(name);
   FireSubGroupNotif();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/VELP2PConfig.h"
 #include "host/VELNetResolve.h"
 #include "support/FakeEndPoints.h"
 #include "support/PeerTestAccess.h"
@@ -340,4 +341,23 @@ TEST_F(PeerLifecycle, HttpSettingsAreBoundedCopies) {
   EXPECT_EQ(stored, &data);
   char* none = nullptr;
   EXPECT_EQ(peer->GetHTTPConnexion(none, pb, port), VEL_E_FAIL);
+}
+
+TEST_F(PeerLifecycle, ForgedAnnouncementsFillTheDirectoriesAndNoFurther) {
+  VELP2PPeer* peer = StartCollaboration();
+  for (int i = 0; i < kVELP2PMaxKnownPeers + 10; ++i) {
+    VELP2PPeerInfo* info = Record(("p" + std::to_string(i)).c_str());
+    if (VEL_FAILED(peer->NewPeerBirth(info)))
+      delete info;  // refused records stay the caller's
+    peer->AddStatusAndDesc(VELUnicodeString("s" + std::to_string(i)), 1, VELUnicodeString());
+  }
+  EXPECT_EQ(peer->GetConnectedPeersDirectory()->Size(), kVELP2PMaxKnownPeers);
+  EXPECT_EQ(VELP2PPeerTestAccess::StatusStoreSize(peer), kVELP2PMaxKnownPeers);
+  // A peer already known is still updated when the directory is full.
+  EXPECT_EQ(peer->NewPeerBirth(Record("p0")), VEL_S_OK);
+  for (int i = 0; i < kVELP2PMaxSubGroups + 10; ++i) {
+    VELUnicodeString name("g" + std::to_string(i));
+    peer->NewGroupFound(name);
+  }
+  EXPECT_EQ(peer->GetSubGroups()->Size(), kVELP2PMaxSubGroups);
 }
