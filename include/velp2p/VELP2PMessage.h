@@ -7,6 +7,7 @@
 #include "velp2p/VELP2PTypes.h"
 
 class VELP2PHeader;
+class VELIBBStreamer;
 
 // The message reads a header it does not own: one made by the dispatch lives on the dispatcher's stack next
 // to its header, and is valid only during that dispatch. A message without a header (the default constructor,
@@ -16,6 +17,9 @@ class VELP2P_API VELP2PMessage : public VELBBMessage, public VELIP2PMessage {
   VEL_DECLARE_CLASS(VELP2PMessage)
  public:
   VELP2PMessage();
+  // A new streamer with one reference, obtained through a message that is released at once; null when
+  // none can be had.
+  static VELIBBStreamer* NewStreamer();
   explicit VELP2PMessage(VELP2PHeader& header);
   VELP2PMessage(const VELP2PMessage& other);
   VELP2PMessage& operator=(const VELP2PMessage& other);

@@ -56,20 +56,6 @@ bool CopyRecords(VELListPtrVELP2PEndPoint* endpoints, char* buffer, size_t end, 
   return true;
 }
 
-// A fresh streamer, as the status change obtains one: the message that hands it out goes at once.
-VELIBBStreamer* NewStreamer() {
-  auto* message = new (std::nothrow) VELP2PMessage();
-  if (!message)
-    return nullptr;
-  void* object = nullptr;
-  VELIBBStreamer* streamer = nullptr;
-  if (VEL_SUCCEEDED(message->QueryInterface(IID_VELIBBStreamer, &object))) {
-    streamer = static_cast<VELIBBStreamer*>(object);
-  }
-  message->Release();
-  return streamer;
-}
-
 // The peer record an announcement describes: the sender, heard in group, with the records after the fixed
 // part. Null when the records do not fit the payload.
 std::unique_ptr<VELP2PPeerInfo> ParseRecord(const VELP2PReceivedMessage& received, uint16_t count) {
@@ -213,7 +199,7 @@ VELResult VELP2PAwarenessService::HandleMessage(VELIP2PMessage* message) {
       (void)peer->SendToPeer(group, GetServiceName(), _peerMessage.get(), _peerMessageLength, info.get());
 
       // Then the local status, so that the newcomer knows it without waiting for a change.
-      VELIBBStreamer* streamer = NewStreamer();
+      VELIBBStreamer* streamer = VELP2PMessage::NewStreamer();
       if (!streamer)
         return VEL_S_OK;
       void* payload = nullptr;

@@ -10,14 +10,7 @@ VELResult VELP2PPeer::ChangeP2PStatus(VELP2PUserStatus status, const VELUnicodeS
   // A description that cannot fit one datagram would reach no peer, the local one included.
   if (desc.GetLengthInByte() > VELP2PStatusService::MaxDescriptionBytes())
     return VEL_E_FAIL;
-  VELIBBStreamer* streamer = nullptr;
-  if (auto* message = new (std::nothrow) VELP2PMessage()) {
-    void* object = nullptr;
-    if (VEL_SUCCEEDED(message->QueryInterface(IID_VELIBBStreamer, &object))) {
-      streamer = static_cast<VELIBBStreamer*>(object);
-    }
-    message->Release();
-  }
+  VELIBBStreamer* streamer = VELP2PMessage::NewStreamer();
   if (!streamer) {
     VELP2P_TRACE("VELP2PPeer - ChangeP2PStatus getting streamer");
     return VEL_E_FAIL;

@@ -23,14 +23,7 @@ bool BeginsWithGroup(const std::string& text, const std::string& prefix) {
 
 VELP2PService::VELP2PService() : _streamer(nullptr) {
   VELP2P_TRACE("VELP2PService - Constructor");
-  auto* message = new (std::nothrow) VELP2PMessage();
-  if (!message)
-    return;
-  void* object = nullptr;
-  if (VEL_SUCCEEDED(message->QueryInterface(IID_VELIBBStreamer, &object))) {
-    _streamer = static_cast<VELIBBStreamer*>(object);
-  }
-  message->Release();
+  _streamer = VELP2PMessage::NewStreamer();
 }
 
 VELP2PService::~VELP2PService() {

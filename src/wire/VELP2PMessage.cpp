@@ -1,5 +1,7 @@
 #include "velp2p/VELP2PMessage.h"
 
+#include "velp2p/VELIBBStreamer.h"
+
 #include <cstring>
 #include <new>
 
@@ -18,6 +20,18 @@ VELP2PMessage::VELP2PMessage() : _header(nullptr) {
 }
 
 VELP2PMessage::VELP2PMessage(VELP2PHeader& header) : _header(&header) {}
+
+VELIBBStreamer* VELP2PMessage::NewStreamer() {
+  auto* message = new (std::nothrow) VELP2PMessage();
+  if (!message)
+    return nullptr;
+  void* object = nullptr;
+  VELIBBStreamer* streamer = nullptr;
+  if (VEL_SUCCEEDED(message->QueryInterface(IID_VELIBBStreamer, &object)))
+    streamer = static_cast<VELIBBStreamer*>(object);
+  message->Release();
+  return streamer;
+}
 
 VELP2PMessage::VELP2PMessage(const VELP2PMessage& other)
     : VELBBMessage(other), VELIP2PMessage(), _header(other._header) {}
