@@ -78,22 +78,16 @@ BENCHMARK(StatusRoundTrip);
 // A message of range(0) bytes cut into 500-byte fragments and put back together.
 void Reassemble(benchmark::State& state) {
   const int length = static_cast<int>(state.range(0));
-  std::vector<std::vector<char>> fragments;
+  std::vector<VELP2PBlock> fragments;
   for (const VELP2PFragmentPiece& piece : VELP2PPlanFragments(length, 500)) {
     std::vector<char> block = Block(piece.length, 1);
     (void)VELP2PMarkFragment(block.data(), static_cast<int>(block.size()), piece.kind, 7, length);
-    fragments.push_back(std::move(block));
+    fragments.push_back(VELP2PBlock::Copy(block.data(), static_cast<int>(block.size())));
   }
   VELP2PReassembler reassembler;
   for (auto _ : state) {
-    for (const std::vector<char>& fragment : fragments) {
-      int size = static_cast<int>(fragment.size());
-      char* message = new char[size];
-      std::copy(fragment.begin(), fragment.end(), message);
-      VELP2PHeaderFixedPart* fixedPart = reinterpret_cast<VELP2PHeaderFixedPart*>(message);
-      (void)reassembler.Treat(message, size, fixedPart);
-      delete[] message;
-    }
+    for (const VELP2PBlock& fragment : fragments)
+      benchmark::DoNotOptimize(reassembler.Take(fragment));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * length);
 }

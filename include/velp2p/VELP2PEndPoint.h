@@ -7,13 +7,14 @@
 #include <string>
 
 #include "velp2p/VELBaseUnknown.h"
+#include "velp2p/VELP2PDrops.h"
 #include "velp2p/VELP2PTypes.h"
 #include "velp2p/VELUnicodeString.h"
 
 class VELCommand;
 class VELP2PHeader;
-struct VELP2PHeaderFixedPart;
 class VELP2PReassembler;
+class VELP2PReceiver;
 
 class VELP2P_API VELP2PEndPoint : public VELBaseUnknown {
   VEL_DECLARE_CLASS(VELP2PEndPoint)
@@ -36,18 +37,24 @@ class VELP2P_API VELP2PEndPoint : public VELBaseUnknown {
   virtual VELResult BuildMessage(VELUnicodeString& group, const char* serviceName, char* data, int length,
                                  VELP2PHeader& header) = 0;
 
-  // Binds the endpoint to the local peer; every Initialize(address, port) calls it first.
+  // Kept for the endpoint classes that call it first in Initialize(address, port); binds nothing.
   VELResult Initialize();
   VELP2PEndPointInfo* GetEndPointInfo() { return _endPointInfo.get(); }
+  // Where received messages go and whose identity built blocks carry; the peer sets it at registration.
+  void SetReceiver(VELP2PReceiver* receiver) { _receiver = receiver; }
+  // What this endpoint dropped, by reason, since it was made.
+  const VELP2PDropCounters& GetDrops() const { return _drops; }
 
   // The event loop's callback; loopArgument is not used.
   static void P2PRcvCB(int descriptor, void* loopArgument, VELP2PEndPoint* endPoint);
 
-  // The receive path for one block of size received bytes, without sockets (tests and fuzzing use it).
-  // message is a new[] allocation; it may be replaced by a reassembled block, and the caller frees whatever
-  // it then holds with delete[]. The caller holds a reference on the endpoint for the call, since a service
-  // may disconnect the peer, which releases its endpoints.
-  VELResult ReceiveBlock(char*& message, int size) { return Dispatch(message, size); }
+  // The receive path for the size bytes one read brought (from: the sender's record when the medium
+  // tells it, else null): mode checks, reassembly, header parse against size, hand-over to the receiver.
+  // The bytes stay the caller's. The caller holds a reference on the endpoint for the call, since a
+  // service may disconnect the peer, which releases its endpoints.
+  VELResult Receive(const char* bytes, int size, const VELP2PEndPointInfo* from);
+  // The same, for endpoint classes written against the earlier form; message is left as it was.
+  VELResult ReceiveBlock(char*& message, int size) { return Receive(message, size, nullptr); }
 
  protected:
   ~VELP2PEndPoint() override;
@@ -56,14 +63,18 @@ class VELP2P_API VELP2PEndPoint : public VELBaseUnknown {
   VELResult InstallP2PCB(int descriptor);
   // Ends that registration; the owner command is deleted once the loop's turn is over.
   VELResult RemoveP2PCB(int descriptor);
-  // The receive path: mode checks, reassembly, header parse against size, echo filter, peer dispatch.
-  VELResult Dispatch(char*& message, int size);
+  // Builds one block in mode 0 (unicast) or 1 (multicast) from this endpoint's record and the receiver's
+  // identity; fails without a receiver.
+  VELResult BuildBlock(VELUnicodeString& group, const char* serviceName, const char* data, int length,
+                       int mode, VELP2PHeader& header);
+  // Counts a drop; always VEL_E_FAIL, for the receive path to return.
+  VELResult Dropped(VELP2PDrop reason);
   // Sends a payload whole through BuildMessage and SendData, or as a fragment group when it is longer
   // than _splitThreshold.
   VELResult SplitAndSend(VELUnicodeString& group, const char* serviceName, char* data, int length,
                          VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo);
 
-  VELP2PPeer* _peer;                                  // the local peer, not owned
+  VELP2PReceiver* _receiver;                          // the registering peer's side, not owned
   std::unique_ptr<VELP2PEndPointInfo> _endPointInfo;  // this endpoint's own record
   std::string _address;                               // the address given to Initialize
   int _port;
@@ -72,9 +83,7 @@ class VELP2P_API VELP2PEndPoint : public VELBaseUnknown {
   VELCommand* _command;                                  // owner of the loop registration, null when none
   std::unique_ptr<VELP2PReassembler> _splittedMessages;  // fragment groups in progress, per sender
   int _descriptor;                                       // the descriptor registered with the loop, or -1
-
- private:
-  VELResult MessageGroupTreatment(char*& message, int& size, VELP2PHeaderFixedPart*& fixedPart);
+  VELP2PDropCounters _drops;
 };
 
 #endif

@@ -45,7 +45,8 @@ class VELP2P_API VELP2PHeader {
   VELP2PHeader& operator=(const VELP2PHeader&) = delete;
 
   // Builds a message from the local peer: its name travels as the sender, and its first endpoint of the other
-  // kind (unicast for mode 1, multicast for mode 0) as otherAddress/otherPort. mode is 0 (unicast) or 1
+  // kind (unicast for mode 1, multicast for mode 0) as otherAddress/otherPort. Defined with the peer, which
+  // knows both; Build is the block layout itself. mode is 0 (unicast) or 1
   // (multicast). senderAddress and senderPort are the sending endpoint's record values, stored unchanged.
   [[nodiscard]] VELResult Initialize(VELUnicodeString& group, const char* serviceName,
                                      unsigned int senderAddress, unsigned short senderPort, char* data,

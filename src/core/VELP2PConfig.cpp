@@ -46,12 +46,6 @@ std::string SystemHostName() {
   return std::string(info.hostName);
 }
 
-std::string Dotted(const VELIPv4& address) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
-  return std::string(text);
-}
-
 bool FitsName(const std::string& candidate) {
   return static_cast<int>(candidate.size()) <= kVELP2PMaxPeerNameBytes;
 }
@@ -106,17 +100,16 @@ VELResult VELP2PGetNetworkInterfaces(VELListValVELUnicodeString& list) {
   if (VEL_FAILED(VELResolveIPv4(host, addresses)))
     return VEL_E_FAIL;
   for (const VELIPv4& address : addresses)
-    list.Append(VELUnicodeString(Dotted(address)));
+    list.Append(VELUnicodeString(VELDottedIPv4(address)));
   return VEL_S_OK;
 }
 
 VELResult VELP2PBuildLocalAdrs(char* address) {
   if (!address)
     return VEL_E_FAIL;
-  std::vector<VELIPv4> addresses;
-  if (VEL_FAILED(VELResolveIPv4(SystemHostName(), addresses)) || addresses.empty())
+  std::string text;
+  if (VEL_FAILED(VELLocalIPv4(text)))
     return VEL_E_FAIL;
-  std::string text = Dotted(addresses.front());
   std::memcpy(address, text.c_str(), text.size() + 1);
   return VEL_S_OK;
 }

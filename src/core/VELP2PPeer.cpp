@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/VELP2PConfig.h"
+#include "core/VELP2PPeerReceiver.h"
 #include "core/VELP2PStatusRecord.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
@@ -231,6 +232,7 @@ VELP2PEndPoint* VELP2PPeer::RegisterEndPoint(const char* className) {
   VELP2PEndPoint* endpoint = CreateByName<VELP2PEndPoint>(className);
   if (!endpoint)
     return nullptr;
+  endpoint->SetReceiver(&VELP2PPeerReceiver::Instance());
   if (endpoint->IsUnicast()) {
     if (!_unicastEndPoints)
       _unicastEndPoints = std::make_unique<VELListPtrVELP2PEndPoint>();

@@ -4,7 +4,10 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+
+#include "velp2p/VELSystem.h"
 
 namespace {
 
@@ -51,4 +54,23 @@ VELResult VELResolveIPv4(const std::string& name, std::vector<VELIPv4>& addresse
 
 void VELSetResolverOverride(std::function<VELResult(const std::string&, std::vector<VELIPv4>&)> resolver) {
   Override() = std::move(resolver);
+}
+
+std::string VELDottedIPv4(const VELIPv4& address) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
+  return std::string(text);
+}
+
+VELResult VELLocalIPv4(std::string& dotted) {
+  VELSystemInfo info;
+  std::memset(&info, 0, sizeof(info));
+  if (VEL_FAILED(VELGetSystemInfo(&info)))
+    return VEL_E_FAIL;
+  info.hostName[sizeof(info.hostName) - 1] = '\0';
+  std::vector<VELIPv4> addresses;
+  if (VEL_FAILED(VELResolveIPv4(info.hostName, addresses)) || addresses.empty())
+    return VEL_E_FAIL;
+  dotted = VELDottedIPv4(addresses.front());
+  return VEL_S_OK;
 }

@@ -19,6 +19,12 @@ std::string VELGetHostName();
 // least one 4-byte address.
 VELResult VELResolveIPv4(const std::string& name, std::vector<VELIPv4>& addresses);
 
+// "a.b.c.d" for an address.
+std::string VELDottedIPv4(const VELIPv4& address);
+
+// The first IPv4 address of the system's host name, dotted. VEL_E_FAIL when it does not resolve.
+VELResult VELLocalIPv4(std::string& dotted);
+
 // Tests replace the resolver (null restores the system's). The function answers like VELResolveIPv4.
 void VELSetResolverOverride(std::function<VELResult(const std::string&, std::vector<VELIPv4>&)> resolver);
 

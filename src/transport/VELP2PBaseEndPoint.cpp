@@ -51,6 +51,5 @@ VELResult VELP2PBaseEndPoint::BuildMessage(VELUnicodeString& group, const char* 
   } else {
     return VEL_E_FAIL;
   }
-  const VELP2PEndPointInfo& record = *_endPointInfo;
-  return header.Initialize(group, serviceName, record.address, record.port, data, length, mode);
+  return BuildBlock(group, serviceName, data, length, mode, header);
 }

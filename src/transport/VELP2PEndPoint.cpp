@@ -14,10 +14,11 @@
 #include "host/VELCleaner.h"
 #include "host/VELCommandSelector.h"
 #include "host/VELTraceMacros.h"
+#include "transport/VELP2PReceiver.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELP2PHeader.h"
-#include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELTime.h"
+#include "wire/VELP2PBlock.h"
 #include "wire/VELP2PFragmenter.h"
 #include "wire/VELP2PReassembler.h"
 
@@ -27,7 +28,6 @@ namespace {
 
 const int kFragmentSize = 500;
 const int kSplitThreshold = 1000;
-const char kForceGroup[] = "/Force";
 const int kGroupBits = VELP2P_MESSAGE_GROUP_BEGIN | VELP2P_MESSAGE_GROUP_MIDDLE | VELP2P_MESSAGE_GROUP_END;
 
 // The loop hands its data back as void*; the endpoint's callback takes the endpoint itself.
@@ -38,7 +38,7 @@ void LoopTrampoline(int descriptor, void* loopArgument, void* data) {
 }  // namespace
 
 VELP2PEndPoint::VELP2PEndPoint()
-    : _peer(nullptr),
+    : _receiver(nullptr),
       _endPointInfo(new VELP2PEndPointInfo()),
       _port(0),
       _fragmentSize(kFragmentSize),
@@ -59,8 +59,7 @@ VELP2PEndPoint::~VELP2PEndPoint() {
 }
 
 VELResult VELP2PEndPoint::Initialize() {
-  _peer = VELP2PPeer::GetLocalPeer();
-  return _peer ? VEL_S_OK : VEL_E_FAIL;
+  return VEL_S_OK;
 }
 
 VELResult VELP2PEndPoint::InstallP2PCB(int descriptor) {
@@ -102,53 +101,54 @@ void VELP2PEndPoint::P2PRcvCB(int /*descriptor*/, void* /*loopArgument*/, VELP2P
   endPoint->Release();
 }
 
-VELResult VELP2PEndPoint::Dispatch(char*& message, int size) {
+VELResult VELP2PEndPoint::Dropped(VELP2PDrop reason) {
+  _drops.Add(reason);
+  return VEL_E_FAIL;
+}
+
+VELResult VELP2PEndPoint::Receive(const char* bytes, int size, const VELP2PEndPointInfo* /*from*/) {
   // Only the fixed part's version and mode are read before the header parse checks the rest, and both lie
   // inside it.
-  if (!message || size < VELP2P_HEADER_FIXED_SIZE)
-    return VEL_E_FAIL;
-  auto* fixedPart = reinterpret_cast<VELP2PHeaderFixedPart*>(message);
+  if (!bytes || size < VELP2P_HEADER_FIXED_SIZE)
+    return Dropped(VELP2PDrop::Malformed);
+  const auto* fixedPart = reinterpret_cast<const VELP2PHeaderFixedPart*>(bytes);
   if (fixedPart->version == 0)
     return VEL_S_OK;
+  VELP2PBlock block = VELP2PBlock::Copy(bytes, size);
+  if (!block)
+    return Dropped(VELP2PDrop::NoMemory);
   if ((fixedPart->mode & VELP2P_MESSAGE_SINGLE) == 0) {
-    if ((fixedPart->mode & kGroupBits) == 0) {
-      VELP2P_TRACEF("wrong mode : message discarded \n");
-      return VEL_E_FAIL;
+    if ((fixedPart->mode & kGroupBits) == 0)
+      return Dropped(VELP2PDrop::BadMode);
+    if (!_splittedMessages) {
+      _splittedMessages.reset(new (std::nothrow) VELP2PReassembler());
+      if (!_splittedMessages)
+        return Dropped(VELP2PDrop::NoMemory);
     }
-    VELResult treated = MessageGroupTreatment(message, size, fixedPart);
-    if (VEL_FAILED(treated))
-      return treated;
-    if (!fixedPart)
+    VELP2PReassembler::Outcome outcome = _splittedMessages->Take(block);
+    if (outcome.dropped)
+      return Dropped(outcome.reason);
+    if (!outcome.completed)
       return VEL_S_OK;
+    block = std::move(outcome.completed);
   }
 
   VELP2PHeader header;
-  if (VEL_FAILED(header.Initialize(fixedPart, size)))
-    return VEL_E_FAIL;
-
-  // No peer is created here: a receive path without a started peer has nobody to hand the message to.
-  VELP2PPeer* peer = VELP2PPeer::IsConnected() ? VELP2PPeer::GetLocalPeer() : nullptr;
-  // In collaboration mode a peer may hear its own point-to-point messages (another process started under
-  // the same name); those are dropped unless they ask to be delivered through the group "/Force".
-  if (peer && VELP2PPeer::_rtc && IsUnicast()) {
-    const VELUnicodeString* localName = peer->GetPeerName();
-    if (localName && *localName == header.GetSendingPeerName() && header.GetMessageGroup() != kForceGroup) {
-      return VEL_S_OK;
-    }
-  }
-  if (!peer)
-    return VEL_E_FAIL;
-  return VEL_FAILED(peer->Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
+  if (VEL_FAILED(header.Initialize(reinterpret_cast<VELP2PHeaderFixedPart*>(block.bytes.get()), block.size)))
+    return Dropped(VELP2PDrop::Malformed);
+  if (!_receiver)
+    return Dropped(VELP2PDrop::NoReceiver);
+  return VEL_FAILED(_receiver->Receive(header, IsUnicast() != 0)) ? VEL_E_FAIL : VEL_S_OK;
 }
 
-VELResult VELP2PEndPoint::MessageGroupTreatment(char*& message, int& size,
-                                                VELP2PHeaderFixedPart*& fixedPart) {
-  if (!_splittedMessages) {
-    _splittedMessages.reset(new (std::nothrow) VELP2PReassembler());
-    if (!_splittedMessages)
-      return VEL_E_FAIL;
-  }
-  return _splittedMessages->Treat(message, size, fixedPart);
+VELResult VELP2PEndPoint::BuildBlock(VELUnicodeString& group, const char* serviceName, const char* data,
+                                     int length, int mode, VELP2PHeader& header) {
+  VELP2PSenderIdentity identity;
+  if (!_receiver || VEL_FAILED(_receiver->GetSenderIdentity(mode, identity)))
+    return VEL_E_FAIL;
+  const VELP2PEndPointInfo& record = *_endPointInfo;
+  return header.Build(group, serviceName, identity.name.c_str(), record.address, record.port,
+                      identity.otherAddress, identity.otherPort, data, length, mode);
 }
 
 VELResult VELP2PEndPoint::SplitAndSend(VELUnicodeString& group, const char* serviceName, char* data,

@@ -64,11 +64,10 @@ int VELP2PMultiCastEndPoint::IsMulticast() {
 VELResult VELP2PMultiCastEndPoint::SendToGroup(VELUnicodeString& group, const char* serviceName, char* data,
                                                int length) {
   VELP2P_TRACE("VELP2PMultiCastEndPoint - SendToGroup");
-  if (!_peer || !_udpSocket)
+  if (!_udpSocket)
     return VEL_E_FAIL;
   VELP2PHeader header;
-  const VELP2PEndPointInfo& record = *_endPointInfo;
-  VELResult built = header.Initialize(group, serviceName, record.address, record.port, data, length, 1);
+  VELResult built = BuildBlock(group, serviceName, data, length, 1, header);
   if (VEL_FAILED(built))
     return built;
   char* bytes = nullptr;
@@ -94,19 +93,15 @@ VELResult VELP2PMultiCastEndPoint::ReceiveData() {
   VELP2P_TRACE("VELP2PMultiCastEndPoint - ReceiveData");
   if (!_udpSocket)
     return VEL_E_FAIL;
-  char* buffer = new (std::nothrow) char[VELP2P_MULTICAST_MAX_BLOCK]();
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[VELP2P_MULTICAST_MAX_BLOCK]());
   if (!buffer)
-    return VEL_E_FAIL;
+    return Dropped(VELP2PDrop::NoMemory);
   int received = 0;
   // A datagram longer than the buffer is answered with an error and so discarded here, whole.
-  if (_udpSocket->Receive(buffer, VELP2P_MULTICAST_MAX_BLOCK, &received) != 0) {
-    delete[] buffer;
-    return VEL_E_FAIL;
-  }
+  if (_udpSocket->Receive(buffer.get(), VELP2P_MULTICAST_MAX_BLOCK, &received) != 0)
+    return Dropped(VELP2PDrop::ReadFailed);
   // The header is checked against the bytes that arrived, never against the buffer's size.
-  VELResult result = Dispatch(buffer, received);
-  delete[] buffer;
-  return result;
+  return Receive(buffer.get(), received, nullptr);
 }
 
 VELResult VELP2PMultiCastEndPoint::SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,

@@ -3,8 +3,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
-#include "core/VELP2PConfig.h"
+#include "host/VELNetResolve.h"
 #include "host/VELSocketConnector.h"
 #include "host/VELSockets.h"
 #include "host/VELTraceMacros.h"
@@ -15,12 +16,6 @@
 
 VEL_IMPLEMENT_CLASS(VELP2PTCPEndPoint, VELBaseUnknown)
 VEL_IMPLEMENT_CREATE_EXT(VELP2PTCPEndPoint)
-
-namespace {
-
-const int kLocalAddressBytes = 20;
-
-}  // namespace
 
 VELP2PTCPEndPoint::VELP2PTCPEndPoint() = default;
 
@@ -39,12 +34,12 @@ VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
     return bound;
   if (_connector)
     return VEL_E_FAIL;
-  char localAddress[kLocalAddressBytes] = {0};
+  std::string localAddress;
   if (!address || !*address) {
-    VELResult built = VELP2PBuildLocalAdrs(localAddress);
-    if (VEL_FAILED(built))
-      return built;
-    address = localAddress;
+    VELResult found = VELLocalIPv4(localAddress);
+    if (VEL_FAILED(found))
+      return found;
+    address = localAddress.c_str();
   }
   // Checked before anything is opened: the record must be able to carry both.
   VELP2PEndPointInfo record;
@@ -90,8 +85,7 @@ VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* ser
   // The block is built before connecting, so that a message that cannot be built or is too long for any
   // receiver never opens a connection to the peer.
   VELP2PHeader header;
-  const VELP2PEndPointInfo& own = *_endPointInfo;
-  VELResult built = header.Initialize(group, serviceName, own.address, own.port, data, length, 0);
+  VELResult built = BuildBlock(group, serviceName, data, length, 0, header);
   if (VEL_FAILED(built))
     return built;
   char* bytes = nullptr;
@@ -126,27 +120,24 @@ VELResult VELP2PTCPEndPoint::ReceiveData() {
 
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFirstReadBytes]);
   if (!buffer)
-    return VEL_E_FAIL;
+    return Dropped(VELP2PDrop::NoMemory);
   int length = 0;
   int received = connection->Receive(buffer.get(), kFirstReadBytes, &length);
   if (received == VELSockets::kCapacityTooSmall) {
     // The connector never holds more than its maximum, but the length is checked before it sizes a buffer.
     if (length <= 0 || length > VELSockets::kMaxBlockBytes)
-      return VEL_E_FAIL;
+      return Dropped(VELP2PDrop::TooLong);
     buffer.reset(new (std::nothrow) char[length]);
     if (!buffer)
-      return VEL_E_FAIL;
+      return Dropped(VELP2PDrop::NoMemory);
     int retried = length;
     // A failed second read leaves nothing worth dispatching.
     if (connection->Receive(buffer.get(), retried, &length) != 0)
-      return VEL_E_FAIL;
+      return Dropped(VELP2PDrop::ReadFailed);
   } else if (received != 0) {
-    return VEL_E_FAIL;
+    return Dropped(VELP2PDrop::ReadFailed);
   }
-  char* message = buffer.release();
-  VELResult result = Dispatch(message, length);
-  delete[] message;
-  return result;
+  return Receive(buffer.get(), length, nullptr);
 }
 
 VELResult VELP2PTCPEndPoint::SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,

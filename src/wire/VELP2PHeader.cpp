@@ -6,8 +6,6 @@
 #include <new>
 
 #include "host/VELTraceMacros.h"
-#include "velp2p/VELP2PEndPoint.h"
-#include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PTypes.h"
 #include "wire/VELByteOrder.h"
 #include "wire/VELP2PHeaderFields.h"
@@ -31,40 +29,6 @@ VELP2PHeader::VELP2PHeader()
 
 VELP2PHeader::~VELP2PHeader() {
   VELP2P_TRACE("VELP2PHeader - Destructor");
-}
-
-VELResult VELP2PHeader::Initialize(VELUnicodeString& group, const char* serviceName,
-                                   unsigned int senderAddress, unsigned short senderPort, char* data,
-                                   int length, int mode) {
-  if (_fixedPart || _buffer || !serviceName || !data)
-    return VEL_E_FAIL;
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  if (!peer)
-    return VEL_E_FAIL;
-  const VELUnicodeString* peerName = peer->GetPeerName();
-  if (!peerName)
-    return VEL_E_FAIL;
-  // A name with a zero byte inside would travel cut short; refuse it like a name that is too long.
-  if (peerName->GetLengthInByte() > VELP2P_HEADER_MAX_NAME ||
-      std::strlen(peerName->CastToCharPtr()) != static_cast<size_t>(peerName->GetLengthInByte())) {
-    return VEL_E_FAIL;
-  }
-
-  // A multicast message tells its receivers where the sender can be answered point to point, and a unicast
-  // one where it listens to the group.
-  unsigned int otherAddress = 0;
-  unsigned short otherPort = 0;
-  VELListPtrVELP2PEndPoint* others = mode == 1 ? peer->GetUnicastEndPoints() : peer->GetMulticastEndPoints();
-  if (others && others->Size() >= 1) {
-    VELP2PEndPoint* other = (*others)[1];
-    const VELP2PEndPointInfo* info = other ? other->GetEndPointInfo() : nullptr;
-    if (info) {
-      otherAddress = info->address;
-      otherPort = info->port;
-    }
-  }
-  return Build(group, serviceName, peerName->CastToCharPtr(), senderAddress, senderPort, otherAddress,
-               otherPort, data, length, mode);
 }
 
 VELResult VELP2PHeader::Build(const VELUnicodeString& group, const char* serviceName, const char* senderName,

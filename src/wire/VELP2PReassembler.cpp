@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "host/VELTraceMacros.h"
 #include "velp2p/VELP2PHeader.h"
 #include "velp2p/VELP2PTypes.h"
 #include "wire/VELByteOrder.h"
@@ -50,63 +49,52 @@ bool VELP2PReassembler::HasGroup(const std::string& sender, uint32_t msgGrpId) c
   return senderAt != _senders.end() && senderAt->second->splittedMsgList.count(msgGrpId) != 0;
 }
 
-VELResult VELP2PReassembler::Treat(char*& message, int& size, VELP2PHeaderFixedPart*& fixedPart) {
-  VELP2P_TRACE("VELP2PEndPoint - MessageGroupTreatment");
-  if (!message || !fixedPart || size < 0)
-    return VEL_E_FAIL;
-  // Every length the steps below use comes from here, checked against what was received.
-  VELP2PHeaderFields fields;
-  if (!VELP2PHeaderFields::Read(reinterpret_cast<const uint8_t*>(message), static_cast<size_t>(size),
-                                fields)) {
-    VELP2P_TRACEF("VELP2PEndPoint - MessageGroupTreatment : malformed fragment, message discarded \n");
-    return VEL_E_FAIL;
-  }
-  std::string sender = fields.SenderName();
-  if (fields.mode & VELP2P_MESSAGE_GROUP_BEGIN) {
-    VELResult result = TreatFirst(message, fields, sender);
-    if (VEL_SUCCEEDED(result))
-      fixedPart = nullptr;
-    return result;
-  }
-  if (fields.mode & VELP2P_MESSAGE_GROUP_MIDDLE) {
-    return TreatFollowing(message, size, fields, sender, VELP2P_MESSAGE_GROUP_MIDDLE, fixedPart);
-  }
-  if (fields.mode & VELP2P_MESSAGE_GROUP_END) {
-    return TreatFollowing(message, size, fields, sender, VELP2P_MESSAGE_GROUP_END, fixedPart);
-  }
-  return VEL_E_FAIL;
+VELP2PReassembler::Outcome VELP2PReassembler::Drop(VELP2PDrop reason) {
+  _drops.Add(reason);
+  Outcome outcome;
+  outcome.dropped = true;
+  outcome.reason = reason;
+  return outcome;
 }
 
-VELResult VELP2PReassembler::TreatFirst(const char* message, const VELP2PHeaderFields& fields,
-                                        const std::string& sender) {
+VELP2PReassembler::Outcome VELP2PReassembler::Take(const VELP2PBlock& fragment) {
+  // Every length the steps below use comes from here, checked against what was received.
+  VELP2PHeaderFields fields;
+  if (!fragment || !VELP2PHeaderFields::Read(reinterpret_cast<const uint8_t*>(fragment.bytes.get()),
+                                             static_cast<size_t>(fragment.size), fields)) {
+    return Drop(VELP2PDrop::Malformed);
+  }
+  std::string sender = fields.SenderName();
+  if (fields.mode & VELP2P_MESSAGE_GROUP_BEGIN)
+    return TakeFirst(fragment.bytes.get(), fields, sender);
+  if (fields.mode & VELP2P_MESSAGE_GROUP_MIDDLE)
+    return TakeFollowing(fragment.bytes.get(), fields, sender, false);
+  if (fields.mode & VELP2P_MESSAGE_GROUP_END)
+    return TakeFollowing(fragment.bytes.get(), fields, sender, true);
+  return Drop(VELP2PDrop::BadMode);
+}
+
+VELP2PReassembler::Outcome VELP2PReassembler::TakeFirst(const char* message, const VELP2PHeaderFields& fields,
+                                                        const std::string& sender) {
   // The total travels as a signed number; a negative one is refused like zero.
   int32_t total = static_cast<int32_t>(FieldU32(message, offsetof(VELP2PHeaderFixedPart, senderPort)));
   int64_t capacity = static_cast<int64_t>(total) + fields.headerLength;
-  if (total < 1 || total > _limits.maxTotal || static_cast<uint64_t>(capacity) > _limits.maxBytes) {
-    VELP2P_TRACEF("VELP2PEndPoint - MessageGroupTreatment : wrong total size <%d> \n", total);
-    return VEL_E_FAIL;
-  }
-  if (static_cast<int64_t>(fields.totalLength) > capacity) {
-    VELP2P_TRACEF("announced message size <%d> exceeded in VELP2P_MESSAGE_GROUP_BEGIN\n",
-                  static_cast<int>(capacity));
-    return VEL_E_FAIL;
-  }
+  if (total < 1 || total > _limits.maxTotal || static_cast<uint64_t>(capacity) > _limits.maxBytes)
+    return Drop(VELP2PDrop::BadTotal);
+  if (static_cast<int64_t>(fields.totalLength) > capacity)
+    return Drop(VELP2PDrop::Overflow);
   uint32_t msgGrpId = FieldU32(message, offsetof(VELP2PHeaderFixedPart, otherAddress));
   // A second group under an identifier already in progress is refused; the first one keeps its pieces.
-  if (HasGroup(sender, msgGrpId)) {
-    VELP2P_TRACEF("Cannot Insert Message in hash table, message discarded \n");
-    return VEL_E_FAIL;
-  }
+  if (HasGroup(sender, msgGrpId))
+    return Drop(VELP2PDrop::DuplicateGroup);
 
   // Room is made before allocating, so that the buffers held never exceed the limits, even for a moment.
   MakeRoom(sender, static_cast<int>(capacity));
   std::unique_ptr<VELP2PBufferHolder> holder(new (std::nothrow) VELP2PBufferHolder());
   if (holder)
     holder->buffer.reset(new (std::nothrow) char[capacity]());
-  if (!holder || !holder->buffer) {
-    VELP2P_TRACEF("Problem allocating buffer holder \n");
-    return VEL_E_FAIL;
-  }
+  if (!holder || !holder->buffer)
+    return Drop(VELP2PDrop::NoMemory);
   holder->msgGrpId = msgGrpId;
   std::memcpy(&holder->senderAddress, message + offsetof(VELP2PHeaderFixedPart, senderAddress), 4);
   holder->capacity = static_cast<int>(capacity);
@@ -122,76 +110,52 @@ VELResult VELP2PReassembler::TreatFirst(const char* message, const VELP2PHeaderF
   senderHolder->splittedMsgList[msgGrpId] = std::move(holder);
   _groupCount += 1;
   _heldBytes += static_cast<size_t>(capacity);
-  return VEL_S_OK;
+  return Outcome();
 }
 
-VELResult VELP2PReassembler::TreatFollowing(char*& message, int& size, const VELP2PHeaderFields& fields,
-                                            const std::string& sender, int kind,
-                                            VELP2PHeaderFixedPart*& fixedPart) {
-  const bool last = kind == VELP2P_MESSAGE_GROUP_END;
+VELP2PReassembler::Outcome VELP2PReassembler::TakeFollowing(const char* message,
+                                                            const VELP2PHeaderFields& fields,
+                                                            const std::string& sender, bool last) {
   auto senderAt = _senders.find(sender);
-  if (senderAt == _senders.end()) {
-    VELP2P_TRACEF("No Sender Holder for this peer_id <%s>, message discarded \n", sender.c_str());
-    return VEL_E_FAIL;
-  }
+  if (senderAt == _senders.end())
+    return Drop(VELP2PDrop::NoGroup);
   // The last fragment moves the identifier to bytes 76 to 79 so that bytes 80 to 83 can carry otherAddress.
   uint32_t msgGrpId = FieldU32(message, last ? offsetof(VELP2PHeaderFixedPart, senderAddress)
                                              : offsetof(VELP2PHeaderFixedPart, otherAddress));
   auto& groups = senderAt->second->splittedMsgList;
   auto groupAt = groups.find(msgGrpId);
-  if (groupAt == groups.end() || !groupAt->second->buffer) {
-    if (last) {
-      VELP2P_TRACEF("Cannot retrieve buff_hold for this grpId \n");
-    } else {
-      VELP2P_TRACEF("Cannot retrieve buff_hold for this MsgGrpId, message discarded \n");
-    }
-    return VEL_E_FAIL;
-  }
+  if (groupAt == groups.end() || !groupAt->second->buffer)
+    return Drop(VELP2PDrop::NoGroup);
   VELP2PBufferHolder& holder = *groupAt->second;
-  if ((fields.mode & kTransportBits) != holder.kind || holder.serviceName != fields.serviceName) {
-    VELP2P_TRACEF(
-        "VELP2PEndPoint - MessageGroupTreatment : fragment does not match group <%u>, message discarded \n",
-        msgGrpId);
-    return VEL_E_FAIL;
-  }
+  if ((fields.mode & kTransportBits) != holder.kind || holder.serviceName != fields.serviceName)
+    return Drop(VELP2PDrop::Mismatch);
 
   int piece = static_cast<int>(fields.totalLength - fields.headerLength);
   if (piece > holder.capacity - holder.filled) {
-    if (last) {
-      VELP2P_TRACEF("announced message size <%d> exceeded in VELP2P_MESSAGE_GROUP_END\n", holder.capacity);
-    } else {
-      VELP2P_TRACEF("announced message size <%d> exceeded in VELP2P_MESSAGE_GROUP_MIDDLE\n", holder.capacity);
-    }
     RemoveGroup(senderAt, msgGrpId);
-    return VEL_E_FAIL;
+    return Drop(VELP2PDrop::Overflow);
   }
   std::memcpy(holder.buffer.get() + holder.filled, message + fields.headerLength, piece);
   holder.filled += piece;
-  if (!last) {
-    fixedPart = nullptr;
-    return VEL_S_OK;
-  }
+  if (!last)
+    return Outcome();
   if (holder.filled != holder.capacity) {
-    VELP2P_TRACEF("wrong final size in VELP2P_MESSAGE_GROUP_END: is <%d> and should be <%d>\n", holder.filled,
-                  holder.capacity);
     RemoveGroup(senderAt, msgGrpId);
-    return VEL_E_FAIL;
+    return Drop(VELP2PDrop::Incomplete);
   }
 
   // The reassembled block reads as a whole message from its sender: the first fragment's sending address,
   // and from the last fragment, which is built like a whole message there, otherAddress and both ports.
-  char* block = holder.buffer.release();
-  int capacity = holder.capacity;
-  VELP2PStoreU32BE(block + offsetof(VELP2PHeaderFixedPart, totalLength), static_cast<uint32_t>(capacity));
+  Outcome outcome;
+  outcome.completed = VELP2PBlock(std::move(holder.buffer), holder.capacity);
+  char* block = outcome.completed.bytes.get();
+  VELP2PStoreU32BE(block + offsetof(VELP2PHeaderFixedPart, totalLength),
+                   static_cast<uint32_t>(holder.capacity));
   std::memcpy(block + offsetof(VELP2PHeaderFixedPart, senderAddress), &holder.senderAddress, 4);
   std::memcpy(block + offsetof(VELP2PHeaderFixedPart, otherAddress),
               message + offsetof(VELP2PHeaderFixedPart, otherAddress), 8);
   RemoveGroup(senderAt, msgGrpId);
-  delete[] message;
-  message = block;
-  size = capacity;
-  fixedPart = reinterpret_cast<VELP2PHeaderFixedPart*>(block);
-  return VEL_S_OK;
+  return outcome;
 }
 
 void VELP2PReassembler::MakeRoom(const std::string& sender, int capacity) {
@@ -223,8 +187,7 @@ bool VELP2PReassembler::DropOldest(const std::string* sender) {
   }
   if (oldestSender == _senders.end())
     return false;
-  VELP2P_TRACEF("VELP2PEndPoint - MessageGroupTreatment : group <%u> of <%s> dropped to make room \n",
-                oldestId, oldestSender->first.c_str());
+  _drops.Add(VELP2PDrop::Evicted);
   RemoveGroup(oldestSender, oldestId);
   return true;
 }

@@ -1,9 +1,7 @@
 // Collects the fragments of split messages per sender and hands on each message once its last piece arrives.
 //
-// Ownership: the caller passes every received block as a new[] allocation that it frees after the call. A
-// fragment that is stored is copied into its group's buffer, so the block stays the caller's. When the last
-// fragment completes a group, Treat deletes the received block itself and hands back the group's buffer (also
-// new[]) in its place, which the caller then frees like any received block.
+// Ownership: a fragment is only read; what is stored is copied into its group's buffer. When the last
+// fragment completes a group, the group's buffer is handed over as a new block.
 //
 // Invariants, checked before any byte is copied:
 // - every fragment is a well-formed header for the bytes received (see VELP2PHeaderFields);
@@ -15,7 +13,7 @@
 // a
 //   new group is made by dropping the oldest group, of the same sender when its own limit is reached.
 // A failure inside a group drops that group; a fragment that finds no group, or contradicts its group, is
-// dropped alone. Other groups are never touched except by the limits above.
+// dropped alone. Other groups are never touched except by the limits above. Every drop is counted by reason.
 #ifndef VELP2P_WIRE_VELP2PREASSEMBLER_H
 #define VELP2P_WIRE_VELP2PREASSEMBLER_H
 
@@ -25,10 +23,10 @@
 #include <memory>
 #include <string>
 
-#include "velp2p/VELResult.h"
+#include "velp2p/VELP2PDrops.h"
+#include "wire/VELP2PBlock.h"
 #include "wire/VELP2PSenderHolder.h"
 
-struct VELP2PHeaderFixedPart;
 struct VELP2PHeaderFields;
 
 class VELP2PReassembler {
@@ -49,23 +47,28 @@ class VELP2PReassembler {
   VELP2PReassembler(const VELP2PReassembler&) = delete;
   VELP2PReassembler& operator=(const VELP2PReassembler&) = delete;
 
-  // Takes one received fragment: message (new[]) of size bytes, fixedPart its start. On success with
-  // fixedPart null the fragment was stored; with fixedPart set, message, size and fixedPart designate the
-  // reassembled block (the received one has been deleted). VEL_E_FAIL when the fragment was refused.
-  [[nodiscard]] VELResult Treat(char*& message, int& size, VELP2PHeaderFixedPart*& fixedPart);
+  struct Outcome {
+    VELP2PBlock completed;  // the reassembled block, when the fragment completed its group
+    bool dropped = false;   // the fragment was refused, for reason
+    VELP2PDrop reason = VELP2PDrop::Malformed;
+  };
+  // Takes one received fragment: stored, completing its group, or dropped.
+  Outcome Take(const VELP2PBlock& fragment);
 
   int GetGroupCount() const { return _groupCount; }
   size_t GetHeldBytes() const { return _heldBytes; }
   int GetSenderCount() const { return static_cast<int>(_senders.size()); }
   bool HasGroup(const std::string& sender, uint32_t msgGrpId) const;
   const Limits& GetLimits() const { return _limits; }
+  const VELP2PDropCounters& GetDrops() const { return _drops; }
 
  private:
   typedef std::map<std::string, std::unique_ptr<VELP2PSenderHolder>> SenderMap;
 
-  VELResult TreatFirst(const char* message, const VELP2PHeaderFields& fields, const std::string& sender);
-  VELResult TreatFollowing(char*& message, int& size, const VELP2PHeaderFields& fields,
-                           const std::string& sender, int kind, VELP2PHeaderFixedPart*& fixedPart);
+  Outcome Drop(VELP2PDrop reason);
+  Outcome TakeFirst(const char* message, const VELP2PHeaderFields& fields, const std::string& sender);
+  Outcome TakeFollowing(const char* message, const VELP2PHeaderFields& fields, const std::string& sender,
+                        bool last);
   // Drops groups until a new group of capacity bytes from sender fits every limit.
   void MakeRoom(const std::string& sender, int capacity);
   // Drops the oldest group of sender, or of every sender when sender is null; false when there is none.
@@ -78,6 +81,7 @@ class VELP2PReassembler {
   int _groupCount;        // groups over all senders
   size_t _heldBytes;      // sum of the capacities of those groups
   uint64_t _nextArrival;  // stamps each new group, to find the oldest
+  VELP2PDropCounters _drops;
 };
 
 #endif

@@ -3,12 +3,21 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
-#include "velp2p/VELP2PPeer.h"
+#include "core/VELP2PPeerReceiver.h"
+#include "support/Blocks.h"
+#include "transport/VELP2PEndPointRecord.h"
 
 std::vector<SentMessage>& FakeSent() {
   static std::vector<SentMessage> sent;
   return sent;
+}
+
+std::vector<std::string>& FakeInitialized() {
+  static std::vector<std::string> initialized;
+  return initialized;
 }
 
 VELP2PEndPointInfo UnicastRecord(const char* dotted, int port) {
@@ -22,62 +31,65 @@ VELP2PEndPointInfo UnicastRecord(const char* dotted, int port) {
   return record;
 }
 
-std::vector<std::string>& FakeInitialized() {
-  static std::vector<std::string> initialized;
-  return initialized;
+FakeEndPoint::FakeEndPoint(bool unicast) : _unicast(unicast) {
+  SetReceiver(&VELP2PPeerReceiver::Instance());
 }
 
-int& FakeUnicastEndPoint::FailingPort() {
+int& FakeEndPoint::FailingPort() {
   static int port = -1;
   return port;
 }
 
-VELResult FakeUnicastEndPoint::Initialize(const char* address, int port) {
-  VELResult result = VELP2PEndPoint::Initialize();
-  if (VEL_FAILED(result))
-    return result;
-  _address = address ? address : "";
-  _port = port;
-  FakeInitialized().push_back("unicast " + _address + " " + std::to_string(port));
-  *_endPointInfo = UnicastRecord(address, port);
-  return VEL_S_OK;
-}
-
-VELResult FakeUnicastEndPoint::SendToPeer(VELUnicodeString& group, const char* serviceName, char* data,
-                                          int length, VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo*) {
-  if (!endPointInfo)
-    return VEL_E_FAIL;
-  if (ntohs(endPointInfo->port) == FailingPort())
-    return VEL_E_FAIL;
-  SentMessage sent{false, group.Str(), serviceName ? serviceName : "",
-                   std::vector<char>(data, data + (length > 0 ? length : 0)), *endPointInfo};
-  FakeSent().push_back(std::move(sent));
-  return VEL_S_OK;
-}
-
-VELResult FakeMulticastEndPoint::Initialize(const char* address, int port) {
-  VELResult result = VELP2PEndPoint::Initialize();
-  if (VEL_FAILED(result))
-    return result;
-  FakeInitialized().push_back(std::string("multicast ") + (address ? address : "") + " " +
-                              std::to_string(port));
-  _address = address && *address ? address : "224.0.1.85";
+VELResult FakeEndPoint::Initialize(const char* address, int port) {
+  std::string given = address ? address : "";
+  FakeInitialized().push_back((_unicast ? "unicast " : "multicast ") + given + " " + std::to_string(port));
+  if (_unicast) {
+    _address = given;
+    _port = port;
+    *_endPointInfo = UnicastRecord(address, port);
+    return VEL_S_OK;
+  }
+  _address = given.empty() ? "224.0.1.85" : given;
   _port = port ? port : 2678;
-  in_addr parsed{};
-  inet_pton(AF_INET, _address.c_str(), &parsed);
-  _endPointInfo->length = sizeof(VELP2PEndPointInfo);
-  _endPointInfo->kind = VELP2P_ENDPOINT_MULTICAST;
-  _endPointInfo->port = htons(static_cast<uint16_t>(_port));
-  _endPointInfo->address = htonl(parsed.s_addr);
+  (void)VELP2PMakeReversedRecord(_address.c_str(), _port, VELP2P_ENDPOINT_MULTICAST, *_endPointInfo);
   return VEL_S_OK;
 }
 
-VELResult FakeMulticastEndPoint::SendToGroup(VELUnicodeString& group, const char* serviceName, char* data,
-                                             int length) {
-  SentMessage sent{true, group.Str(), serviceName ? serviceName : "",
-                   std::vector<char>(data, data + (length > 0 ? length : 0)), VELP2PEndPointInfo{}};
-  FakeSent().push_back(std::move(sent));
+VELResult FakeEndPoint::SendToGroup(VELUnicodeString& group, const char* serviceName, char* data,
+                                    int length) {
+  if (wire)
+    return VELP2PBaseEndPoint::SendToGroup(group, serviceName, data, length);
+  if (_unicast)
+    return VEL_E_FAIL;
+  FakeSent().push_back({true, group.Str(), serviceName ? serviceName : "",
+                        std::vector<char>(data, data + (length > 0 ? length : 0)), VELP2PEndPointInfo{}});
   return VEL_S_OK;
+}
+
+VELResult FakeEndPoint::SendToPeer(VELUnicodeString& group, const char* serviceName, char* data, int length,
+                                   VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo) {
+  if (wire)
+    return VELP2PBaseEndPoint::SendToPeer(group, serviceName, data, length, endPointInfo, peerInfo);
+  if (!_unicast || !endPointInfo || VELP2PRecordPort(*endPointInfo) == FailingPort())
+    return VEL_E_FAIL;
+  FakeSent().push_back({false, group.Str(), serviceName ? serviceName : "",
+                        std::vector<char>(data, data + (length > 0 ? length : 0)), *endPointInfo});
+  return VEL_S_OK;
+}
+
+VELResult FakeEndPoint::SendBuffer(VELUnicodeString&, const char*, char* bytes, int byteLength,
+                                   VELP2PEndPointInfo* record, VELP2PPeerInfo*) {
+  blocks.push_back({std::vector<char>(bytes, bytes + byteLength), record ? *record : VELP2PEndPointInfo{}});
+  if (failFrom >= 0 && static_cast<int>(blocks.size()) > failFrom)
+    return VEL_E_FAIL;
+  return feedBack ? ReceiveBytes(blocks.back().bytes) : VEL_S_OK;
+}
+
+VELResult FakeEndPoint::ReceiveBytes(const std::vector<char>& bytes, int size) {
+  const size_t count = size < 0 ? bytes.size() : static_cast<size_t>(size);
+  std::unique_ptr<char[]> copy(new char[count > 0 ? count : 1]);
+  std::memcpy(copy.get(), bytes.data(), count);
+  return Receive(copy.get(), static_cast<int>(count), nullptr);
 }
 
 ScopedClass::ScopedClass(const char* className, VELCreateFunction create)
@@ -91,44 +103,35 @@ ScopedClass::~ScopedClass() {
   }
 }
 
-namespace {
-
-VELBaseUnknown* CreateFakeMulticast() {
-  return new FakeMulticastEndPoint();
-}
-VELBaseUnknown* CreateFakeUnicast() {
-  return new FakeUnicastEndPoint();
-}
-
-}  // namespace
-
 ScopedFakeEndPoints::ScopedFakeEndPoints()
-    : _multicast("VELP2PMultiCastEndPoint", &CreateFakeMulticast),
-      _unicast("VELP2PTCPEndPoint", &CreateFakeUnicast) {}
+    : _multicast("VELP2PMultiCastEndPoint", []() -> VELBaseUnknown* { return new FakeMulticastEndPoint(); }),
+      _unicast("VELP2PTCPEndPoint", []() -> VELBaseUnknown* { return new FakeUnicastEndPoint(); }) {}
 
 VELResult Deliver(const char* group, const char* service, const char* sender,
                   const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast) {
-  VELP2PHeader built;
-  VELUnicodeString groupText(group);
-  static const char kEmpty = 0;
-  VELResult result =
-      multicast
-          ? built.Build(groupText, service, sender, 0x55010E0, 0x760A, senderUnicast.address,
-                        senderUnicast.port, payload.empty() ? &kEmpty : payload.data(),
-                        static_cast<int>(payload.size()), 1)
-          : built.Build(groupText, service, sender, senderUnicast.address, senderUnicast.port, 0, 0,
-                        payload.empty() ? &kEmpty : payload.data(), static_cast<int>(payload.size()), 0);
-  if (VEL_FAILED(result))
-    return result;
-  char* bytes = nullptr;
-  int length = 0;
-  if (VEL_FAILED(built.GetBuffer(bytes, length)))
+  BlockSpec spec;
+  spec.group = group;
+  spec.service = service;
+  spec.sender = sender;
+  spec.mode = multicast ? 1 : 0;
+  if (multicast) {
+    spec.senderAddress = 0x55010E0;
+    spec.senderPort = 0x760A;
+    spec.otherAddress = senderUnicast.address;
+    spec.otherPort = senderUnicast.port;
+  } else {
+    spec.senderAddress = senderUnicast.address;
+    spec.senderPort = senderUnicast.port;
+    spec.otherAddress = 0;
+    spec.otherPort = 0;
+  }
+  std::vector<char> block = BuildBlock(spec, std::string(payload.begin(), payload.end()));
+  if (block.empty())
     return VEL_E_FAIL;
-  VELP2PHeader parsed;
-  if (VEL_FAILED(parsed.Initialize(reinterpret_cast<VELP2PHeaderFixedPart*>(bytes), length)))
-    return VEL_E_FAIL;
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  return peer ? peer->Dispatch(parsed) : VEL_E_FAIL;
+  FakeEndPoint* endpoint = new FakeEndPoint(!multicast);
+  VELResult result = endpoint->ReceiveBytes(block);
+  endpoint->Release();
+  return result;
 }
 
 std::string Hex(const std::vector<char>& bytes) {

@@ -1,5 +1,6 @@
-// Socket-free endpoints and helpers for driving a started peer in unit tests: the endpoints record what
-// the peer sends, and Deliver hands the peer a block as if an endpoint had received it.
+// The one socket-free transport of the tests: an endpoint that records what the peer sends, either as
+// payloads (what services asked for) or, in wire mode, as the blocks the splitting send path builds, which
+// it can carry back to itself. Deliver hands the local peer a block through an endpoint's receive path.
 #ifndef VELP2P_TESTS_FAKEENDPOINTS_H
 #define VELP2P_TESTS_FAKEENDPOINTS_H
 
@@ -7,8 +8,7 @@
 #include <vector>
 
 #include "velp2p/VELClassRegistry.h"
-#include "velp2p/VELP2PEndPoint.h"
-#include "velp2p/VELP2PHeader.h"
+#include "velp2p/VELP2PBaseEndPoint.h"
 
 struct SentMessage {
   bool toGroup;  // SendToGroup (multicast) or SendToPeer (unicast)
@@ -18,53 +18,55 @@ struct SentMessage {
   VELP2PEndPointInfo remote;  // the remote record of a SendToPeer
 };
 
-// Everything the fake endpoints were asked to send, in order.
+// One block handed to the medium in wire mode, with the remote record it was meant for.
+struct SentBlock {
+  std::vector<char> bytes;
+  VELP2PEndPointInfo record;
+};
+
+// Everything the fake endpoints were asked to send (not in wire mode), in order.
 std::vector<SentMessage>& FakeSent();
 
 // Every Initialize of a fake endpoint, in order, as "multicast <address> <port>" or "unicast <address>
 // <port>".
 std::vector<std::string>& FakeInitialized();
 
-// A unicast endpoint: record kind 1 with the dotted address in network order. Sends to a record whose
-// port is FailingPort() fail, for tests of the fall-through.
-class FakeUnicastEndPoint : public VELP2PEndPoint {
+// Unicast: record kind 1 with the dotted address in network order ("" is 127.0.0.1). Multicast: kind 2
+// with the address bytes reversed (defaults 224.0.1.85:2678). Made with the local peer as receiver.
+class FakeEndPoint : public VELP2PBaseEndPoint {
  public:
+  explicit FakeEndPoint(bool unicast);
+  // Sends to a record whose port is this fail, for tests of the fall-through.
   static int& FailingPort();
   VELResult Initialize(const char* address, int port) override;
-  int IsUnicast() override { return -1; }
-  int IsMulticast() override { return 0; }
-  VELResult SendToGroup(VELUnicodeString&, const char*, char*, int) override { return VEL_E_FAIL; }
+  int IsUnicast() override { return _unicast ? -1 : 0; }
+  int IsMulticast() override { return _unicast ? 0 : -1; }
+  VELResult SendToGroup(VELUnicodeString& group, const char* serviceName, char* data, int length) override;
   VELResult SendToPeer(VELUnicodeString& group, const char* serviceName, char* data, int length,
                        VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo) override;
-  VELResult ReceiveData() override { return VEL_S_OK; }
-  VELResult SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
-                     VELP2PPeerInfo*) override {
-    return VEL_S_OK;
-  }
-  VELResult BuildMessage(VELUnicodeString&, const char*, char*, int, VELP2PHeader&) override {
-    return VEL_S_OK;
-  }
+  VELResult SendBuffer(VELUnicodeString& group, const char* serviceName, char* bytes, int byteLength,
+                       VELP2PEndPointInfo* record, VELP2PPeerInfo* peerInfo) override;
+  // Receives the first size bytes (all when negative), copied to a buffer of exactly that size so that a
+  // read past them shows under the sanitizers.
+  VELResult ReceiveBytes(const std::vector<char>& bytes, int size = -1);
+
+  bool wire = false;      // sends go through the splitting path into blocks
+  bool feedBack = false;  // in wire mode, every block is received again by this endpoint
+  int failFrom = -1;      // in wire mode, SendBuffer fails from this many blocks on (-1: never)
+  std::vector<SentBlock> blocks;
+
+ private:
+  bool _unicast;
 };
 
-// A multicast endpoint: record kind 2 with the address bytes reversed.
-class FakeMulticastEndPoint : public VELP2PEndPoint {
+class FakeUnicastEndPoint : public FakeEndPoint {
  public:
-  VELResult Initialize(const char* address, int port) override;
-  int IsUnicast() override { return 0; }
-  int IsMulticast() override { return -1; }
-  VELResult SendToGroup(VELUnicodeString& group, const char* serviceName, char* data, int length) override;
-  VELResult SendToPeer(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
-                       VELP2PPeerInfo*) override {
-    return VEL_E_FAIL;
-  }
-  VELResult ReceiveData() override { return VEL_S_OK; }
-  VELResult SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
-                     VELP2PPeerInfo*) override {
-    return VEL_S_OK;
-  }
-  VELResult BuildMessage(VELUnicodeString&, const char*, char*, int, VELP2PHeader&) override {
-    return VEL_S_OK;
-  }
+  FakeUnicastEndPoint() : FakeEndPoint(true) {}
+};
+
+class FakeMulticastEndPoint : public FakeEndPoint {
+ public:
+  FakeMulticastEndPoint() : FakeEndPoint(false) {}
 };
 
 // Registers a creation function under a class name for the scope, restoring what was there before.
@@ -88,9 +90,9 @@ class ScopedFakeEndPoints {
   ScopedClass _unicast;
 };
 
-// Builds a block from the given sender fields and payload and hands it to the local peer's Dispatch, as
-// the receive path would. multicast selects the mode; the sender's unicast record goes into
-// senderAddress/senderPort (unicast) or otherAddress/otherPort (multicast). Returns Dispatch's result.
+// Builds a block from the given sender fields and payload and receives it on a fresh fake endpoint of the
+// matching kind, as a socket would. The sender's unicast record goes into senderAddress/senderPort
+// (unicast) or otherAddress/otherPort (multicast). Returns the receive path's result.
 VELResult Deliver(const char* group, const char* service, const char* sender,
                   const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast);
 

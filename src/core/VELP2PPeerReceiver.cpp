@@ -1,0 +1,67 @@
+#include "core/VELP2PPeerReceiver.h"
+
+#include <cstring>
+
+#include "velp2p/VELP2PEndPoint.h"
+#include "velp2p/VELP2PHeader.h"
+#include "velp2p/VELP2PPeer.h"
+
+namespace {
+
+const char kForceGroup[] = "/Force";
+
+}  // namespace
+
+VELP2PPeerReceiver& VELP2PPeerReceiver::Instance() {
+  static VELP2PPeerReceiver receiver;
+  return receiver;
+}
+
+VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast) {
+  // No peer is created here: a receive path without a started peer has nobody to hand the message to.
+  VELP2PPeer* peer = VELP2PPeer::IsConnected() ? VELP2PPeer::GetLocalPeer() : nullptr;
+  if (!peer)
+    return VEL_E_FAIL;
+  if (VELP2PPeer::_rtc && byUnicast) {
+    const VELUnicodeString* localName = peer->GetPeerName();
+    if (localName && *localName == header.GetSendingPeerName() && header.GetMessageGroup() != kForceGroup)
+      return VEL_S_OK;
+  }
+  return VEL_FAILED(peer->Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
+}
+
+VELResult VELP2PPeerReceiver::GetSenderIdentity(int mode, VELP2PSenderIdentity& identity) {
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  const VELUnicodeString* name = peer ? peer->GetPeerName() : nullptr;
+  if (!name || name->GetLengthInByte() > VELP2P_HEADER_MAX_NAME ||
+      std::strlen(name->CastToCharPtr()) != static_cast<size_t>(name->GetLengthInByte())) {
+    return VEL_E_FAIL;
+  }
+  identity.name = name->CastToCharPtr();
+  identity.otherAddress = 0;
+  identity.otherPort = 0;
+  // A multicast message tells its receivers where the sender can be answered point to point, and a unicast
+  // one where it listens to the group.
+  VELListPtrVELP2PEndPoint* others = mode == 1 ? peer->GetUnicastEndPoints() : peer->GetMulticastEndPoints();
+  if (others && others->Size() >= 1) {
+    VELP2PEndPoint* other = (*others)[1];
+    if (const VELP2PEndPointInfo* info = other ? other->GetEndPointInfo() : nullptr) {
+      identity.otherAddress = info->address;
+      identity.otherPort = info->port;
+    }
+  }
+  return VEL_S_OK;
+}
+
+// The header's local-peer form lives with the peer, so that the wire layout knows nothing above it.
+VELResult VELP2PHeader::Initialize(VELUnicodeString& group, const char* serviceName,
+                                   unsigned int senderAddress, unsigned short senderPort, char* data,
+                                   int length, int mode) {
+  VELP2PSenderIdentity identity;
+  if (GetFixedPart() || !serviceName || !data ||
+      VEL_FAILED(VELP2PPeerReceiver::Instance().GetSenderIdentity(mode, identity))) {
+    return VEL_E_FAIL;
+  }
+  return Build(group, serviceName, identity.name.c_str(), senderAddress, senderPort, identity.otherAddress,
+               identity.otherPort, data, length, mode);
+}

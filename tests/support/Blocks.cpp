@@ -1,0 +1,56 @@
+#include "support/Blocks.h"
+
+#include <cstring>
+
+#include "velp2p/VELP2PHeader.h"
+#include "wire/VELP2PFragmenter.h"
+
+uint32_t RawAddress(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
+  const uint8_t bytes[4] = {b0, b1, b2, b3};
+  uint32_t value;
+  std::memcpy(&value, bytes, 4);
+  return value;
+}
+
+uint16_t RawPort(uint8_t b0, uint8_t b1) {
+  const uint8_t bytes[2] = {b0, b1};
+  uint16_t value;
+  std::memcpy(&value, bytes, 2);
+  return value;
+}
+
+std::vector<char> BuildBlock(const BlockSpec& spec, const std::string& payload) {
+  VELP2PHeader header;
+  static const char kEmpty = 0;
+  char* bytes = nullptr;
+  int length = 0;
+  if (VEL_FAILED(header.Build(VELUnicodeString(spec.group), spec.service.c_str(), spec.sender.c_str(),
+                              spec.senderAddress, spec.senderPort, spec.otherAddress, spec.otherPort,
+                              payload.empty() ? &kEmpty : payload.data(), static_cast<int>(payload.size()),
+                              spec.mode)) ||
+      VEL_FAILED(header.GetBuffer(bytes, length))) {
+    return {};
+  }
+  return std::vector<char>(bytes, bytes + length);
+}
+
+std::vector<std::vector<char>> SplitBlocks(const BlockSpec& spec, const std::string& payload,
+                                           uint32_t grpId) {
+  std::vector<std::vector<char>> blocks;
+  for (const VELP2PFragmentPiece& piece : VELP2PPlanFragments(static_cast<int>(payload.size()), 500)) {
+    std::vector<char> block = BuildBlock(spec, payload.substr(piece.offset, piece.length));
+    if (VEL_FAILED(VELP2PMarkFragment(block.data(), static_cast<int>(block.size()), piece.kind, grpId,
+                                      static_cast<uint32_t>(payload.size())))) {
+      return {};
+    }
+    blocks.push_back(block);
+  }
+  return blocks;
+}
+
+std::string PatternPayload(int length, int seed) {
+  std::string payload(static_cast<size_t>(length), '\0');
+  for (int i = 0; i < length; ++i)
+    payload[i] = static_cast<char>((i * 7 + seed * 13 + i / 251) & 0xFF);
+  return payload;
+}

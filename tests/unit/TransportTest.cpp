@@ -1,0 +1,442 @@
+// The endpoints: records, the receive path through the seam into a started peer, the splitting send path,
+// the order in which the peer tries records and endpoints, and the socket endpoints inside the namespace.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "host/VELUDPSocket.h"
+#include "support/Blocks.h"
+#include "support/FakeEndPoints.h"
+#include "support/GoldenVectors.h"
+#include "support/NetSandbox.h"
+#include "support/PeerTestAccess.h"
+#include "transport/VELP2PEndPointRecord.h"
+#include "velp2p/VELApplication.h"
+#include "velp2p/VELP2PCoreService.h"
+#include "velp2p/VELP2PMessage.h"
+#include "velp2p/VELP2PPeerInfo.h"
+#include "velp2p/VELTime.h"
+#include "wire/VELByteOrder.h"
+
+namespace {
+
+std::vector<uint8_t> RecordBytes(const VELP2PEndPointInfo& record) {
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&record);
+  return std::vector<uint8_t>(bytes, bytes + sizeof(record));
+}
+
+struct Received {
+  std::string sender, group, payload;
+  bool unicast;
+  VELP2PEndPointInfo reply;  // the sender's unicast endpoint
+};
+std::vector<Received> g_received;
+std::function<void()> g_onMessage;
+
+// Accepts every group of the wire name "StatusService" and records what it is handed.
+class RecordingService : public VELP2PCoreService {
+ public:
+  VELResult Initialize() override { return VEL_S_OK; }
+  const char* GetServiceName() override { return "StatusService"; }
+  VELResult internalFilterMessageFromGroup(VELUnicodeString&) override { return VEL_S_OK; }
+  VELResult HandleMessage(VELIP2PMessage* message) override {
+    Received received{};
+    VELUnicodeString text;
+    if (VEL_SUCCEEDED(message->GetSendingPeerName(text)))
+      received.sender = text.Str();
+    if (VEL_SUCCEEDED(message->GetMessageGroup(text)))
+      received.group = text.Str();
+    int length = 0;
+    if (VEL_SUCCEEDED(message->GetBufferLenght(length)) && length > 0) {
+      received.payload.resize(static_cast<size_t>(length));
+      EXPECT_EQ(message->GetBuffer(&received.payload[0]), VEL_S_OK);
+    }
+    received.unicast = message->IsUnicast() != 0;
+    (void)static_cast<VELP2PMessage*>(message)->GetSendingPeerEPInfo(received.reply, VELP2P_MESSAGE_UNICAST);
+    g_received.push_back(received);
+    if (g_onMessage)
+      g_onMessage();
+    return VEL_S_OK;
+  }
+};
+
+// A local peer named "local", connected, with the recording service registered and no endpoint.
+class Transport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VELP2PPeerTestAccess::Reset();
+    g_received.clear();
+    g_onMessage = nullptr;
+    _peer = VELP2PPeer::GetLocalPeer();
+    VELP2PPeerTestAccess::SetPeerName(_peer, "local");
+    ASSERT_EQ(_peer->RegisterService("TransportRecordingService"), VEL_S_OK);
+    VELP2PPeerTestAccess::SetConnected(1);
+  }
+  void TearDown() override {
+    VELP2PPeerTestAccess::Reset();
+    g_onMessage = nullptr;
+  }
+
+  // An endpoint registered with the peer, in wire mode.
+  FakeEndPoint* Register(bool unicast, const char* address, int port) {
+    auto* endpoint = static_cast<FakeEndPoint*>(VELP2PPeerTestAccess::RegisterEndPoint(
+        _peer, unicast ? "VELP2PTCPEndPoint" : "VELP2PMultiCastEndPoint"));
+    EXPECT_TRUE(endpoint && VEL_SUCCEEDED(endpoint->Initialize(address, port)));
+    endpoint->wire = true;
+    return endpoint;
+  }
+
+  VELResult Send(FakeEndPoint* endpoint, const std::string& payload) {
+    VELUnicodeString group("/P2PRoot");
+    std::string copy = payload;
+    return endpoint->SendToGroup(group, "StatusService", &copy[0], static_cast<int>(copy.size()));
+  }
+
+  ScopedClass _service{"TransportRecordingService",
+                       []() -> VELBaseUnknown* { return new (std::nothrow) RecordingService(); }};
+  std::unique_ptr<ScopedFakeEndPoints> _fakes = std::make_unique<ScopedFakeEndPoints>();
+  VELP2PPeer* _peer = nullptr;
+};
+
+struct Releaser {
+  void operator()(VELBaseUnknown* object) const { object->Release(); }
+};
+using Held = std::unique_ptr<FakeEndPoint, Releaser>;
+
+std::vector<char> Golden() {
+  std::vector<uint8_t> bytes = LoadGolden("header_multicast");
+  return std::vector<char>(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+TEST(TransportRecord, LaysOutRecordsAndRefusesWhatIsNotADottedAddressOrAPort) {
+  VELP2PEndPointInfo record;
+  ASSERT_EQ(VELP2PMakeReversedRecord("224.0.1.85", 2678, VELP2P_ENDPOINT_MULTICAST, record), VEL_S_OK);
+  EXPECT_EQ(RecordBytes(record), (std::vector<uint8_t>{0x08, 0x02, 0x0A, 0x76, 0x55, 0x01, 0x00, 0xE0}));
+  ASSERT_EQ(VELP2PMakeUnicastRecord("192.168.0.7", 5000, record), VEL_S_OK);
+  EXPECT_EQ(RecordBytes(record), (std::vector<uint8_t>{0x08, 0x01, 0x13, 0x88, 0xC0, 0xA8, 0x00, 0x07}));
+  EXPECT_EQ(VELP2PRecordPort(record), 5000);
+
+  const char* const unreadable[] = {"",         "1.2.3",      "1.2.3.4.5", "256.1.1.1",
+                                    "01.2.3.4", "a.b.c.d",    "1.2.3.4 ",  " 1.2.3.4",
+                                    "1..2.3",   "1.2.3.1000", "1.2.3.-4",  "255.255.255.255"};
+  record = {};
+  for (const char* text : unreadable)
+    EXPECT_EQ(VELP2PMakeUnicastRecord(text, 1, record), VEL_E_FAIL) << "<" << text << ">";
+  EXPECT_EQ(VELP2PMakeUnicastRecord(nullptr, 1, record), VEL_E_FAIL);
+  EXPECT_EQ(VELP2PMakeUnicastRecord("10.0.0.1", -1, record), VEL_E_FAIL);
+  EXPECT_EQ(VELP2PMakeReversedRecord("224.0.1.85", 65536, 2, record), VEL_E_FAIL);
+  EXPECT_EQ(RecordBytes(record), std::vector<uint8_t>(8, 0));
+
+  // The exported base announces its kind with the address reversed, whatever its kind.
+  for (bool unicast : {true, false}) {
+    Held endpoint(new FakeEndPoint(unicast));
+    ASSERT_EQ(endpoint->VELP2PBaseEndPoint::Initialize("10.0.0.7", 4000), VEL_S_OK);
+    EXPECT_EQ(RecordBytes(*endpoint->GetEndPointInfo()),
+              (std::vector<uint8_t>{0x08, uint8_t(unicast ? 1 : 2), 0x0F, 0xA0, 0x07, 0x00, 0x00, 0x0A}));
+  }
+  // Their registered base is VELBaseUnknown, so the registry never takes them for VELP2PEndPoint kinds.
+  for (const char* name : {"VELP2PMultiCastEndPoint", "VELP2PTCPEndPoint"}) {
+    void* object = nullptr;
+    ASSERT_EQ(VELCreateClassInstance(name, nullptr, 0, IID_VELIUnknown, &object), VEL_S_OK) << name;
+    auto* endpoint = static_cast<VELBaseUnknown*>(static_cast<VELIUnknown*>(object));
+    EXPECT_FALSE(endpoint->IsAKindOf("VELP2PEndPoint"));
+    endpoint->Release();
+  }
+}
+
+TEST_F(Transport, ReceivesTheGoldenBlockThroughTheSeam) {
+  Held endpoint(new FakeEndPoint(false));
+  EXPECT_EQ(endpoint->ReceiveBytes(Golden()), VEL_S_OK);
+  ASSERT_EQ(g_received.size(), 1u);
+  EXPECT_EQ(g_received[0].sender, "alice");
+  EXPECT_EQ(g_received[0].group, "/");
+  EXPECT_EQ(g_received[0].payload, "0123456789");
+  EXPECT_FALSE(g_received[0].unicast);
+  // A multicast message is answered at the TCP endpoint it advertises.
+  EXPECT_EQ(RecordBytes(g_received[0].reply)[4], 10);
+  EXPECT_EQ(VELP2PRecordPort(g_received[0].reply), 40000);
+
+  // A version-0 block is ignored; a whole block that also bears a group bit is whole.
+  std::vector<char> block = Golden();
+  block[6] = 0;
+  EXPECT_EQ(endpoint->ReceiveBytes(block), VEL_S_OK);
+  block[6] = 1;
+  block[7] = 0x12 | 0x20;
+  EXPECT_EQ(endpoint->ReceiveBytes(block), VEL_S_OK);
+  EXPECT_EQ(g_received.size(), 2u);
+  EXPECT_EQ(endpoint->GetDrops().Total(), 0u);
+
+  // Malformed blocks are counted and reach nobody (the corpus of ReceiveFuzz holds many more).
+  const struct {
+    int received;
+    size_t at;
+    char value;
+    VELP2PDrop reason;
+  } cases[] = {{87, 0, 0, VELP2PDrop::Malformed},    {98, 0, 0, VELP2PDrop::Malformed},
+               {99, 5, 0x50, VELP2PDrop::Malformed}, {99, 7, 0x10, VELP2PDrop::BadMode},
+               {99, 7, 0x00, VELP2PDrop::BadMode},   {90, 7, 0x30, VELP2PDrop::Malformed}};
+  for (const auto& c : cases) {
+    block = Golden();
+    if (c.at)
+      block[c.at] = c.value;
+    EXPECT_EQ(endpoint->ReceiveBytes(block, c.received), VEL_E_FAIL) << c.received << " " << c.at;
+  }
+  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::Malformed), 4u);
+  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::BadMode), 2u);
+  EXPECT_EQ(g_received.size(), 2u);
+
+  // Nothing is handed over while the peer is not started, nor by an endpoint that nobody registered.
+  VELP2PPeerTestAccess::SetConnected(0);
+  EXPECT_EQ(endpoint->ReceiveBytes(Golden()), VEL_E_FAIL);
+  VELP2PPeerTestAccess::SetConnected(1);
+  endpoint->SetReceiver(nullptr);
+  EXPECT_EQ(endpoint->ReceiveBytes(Golden()), VEL_E_FAIL);
+  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::NoReceiver), 1u);
+  EXPECT_EQ(g_received.size(), 2u);
+}
+
+// Collaboration mode drops a peer's own point-to-point messages unless they go to "/Force"; multicast
+// endpoints never apply the rule, and standard mode delivers them all.
+TEST_F(Transport, DropsOwnPointToPointEchoInCollaborationModeUnlessForced) {
+  const struct {
+    int rtc;
+    bool unicast;
+    const char* group;
+    bool delivered;
+  } cases[] = {{0, true, "/", true},
+               {1, true, "/", false},
+               {1, true, "/Force/Sub", false},
+               {1, true, "/Force", true},
+               {1, false, "/", true}};
+  for (const auto& c : cases) {
+    VELP2PPeerTestAccess::SetRtc(c.rtc);
+    g_received.clear();
+    BlockSpec spec;
+    spec.sender = "local";
+    spec.group = c.group;
+    spec.mode = c.unicast ? 0 : 1;
+    Held endpoint(new FakeEndPoint(c.unicast));
+    EXPECT_EQ(endpoint->ReceiveBytes(BuildBlock(spec, "echo")), VEL_S_OK);
+    EXPECT_EQ(g_received.size(), c.delivered ? 1u : 0u) << c.rtc << c.unicast << c.group;
+  }
+}
+
+// The peer's name and its first endpoint of the other kind travel in every block its endpoints build.
+TEST_F(Transport, BuildsBlocksWithThePeerIdentity) {
+  VELP2PPeerTestAccess::SetPeerName(_peer, "alice");
+  FakeEndPoint* multicast = Register(false, "224.0.1.85", 2678);
+  Register(false, "224.0.1.86", 2679);
+  ASSERT_EQ(Send(multicast, "0123456789"), VEL_S_OK);  // no unicast endpoint: zeros
+  EXPECT_EQ(
+      std::vector<char>(multicast->blocks[0].bytes.begin() + 80, multicast->blocks[0].bytes.begin() + 88),
+      (std::vector<char>{0, 0, 0, 0, 0x0A, 0x76, 0, 0}));
+  Register(true, "10.0.0.7", 40000);
+  Register(true, "10.0.0.8", 40001);
+  VELUnicodeString group("/");
+  char payload[] = "0123456789";
+  ASSERT_EQ(multicast->SendToGroup(group, "StatusService", payload, 10), VEL_S_OK);
+  EXPECT_EQ(multicast->blocks[1].bytes, Golden());
+
+  VELP2PPeerTestAccess::SetPeerName(_peer, std::string(32, 'n').c_str());
+  EXPECT_EQ(multicast->SendToGroup(group, "StatusService", payload, 10), VEL_E_FAIL);
+  Held unregistered(new FakeEndPoint(false));
+  unregistered->SetReceiver(nullptr);
+  unregistered->wire = true;
+  EXPECT_EQ(unregistered->SendToGroup(group, "StatusService", payload, 10), VEL_E_FAIL);
+}
+
+// The first fragment carries the group identifier at 80 and the whole payload length at 84; a middle one
+// the identifier at 80, the last at 76.
+TEST_F(Transport, CutsLongPayloadsIntoGroupsThatReassemble) {
+  const struct {
+    int length;
+    bool unicast;
+    std::vector<int> modes;
+  } cases[] = {
+      {1000, true, {0x0A}},
+      {1001, false, {0x30, 0x50, 0x90}},
+      {2345, true, {0x28, 0x48, 0x48, 0x48, 0x88}},
+  };
+  uint32_t previousId = 0;
+  for (const auto& c : cases) {
+    g_received.clear();
+    FakeEndPoint* endpoint = Register(c.unicast, "10.0.0.7", 4000);
+    endpoint->feedBack = true;
+    const std::string payload = PatternPayload(c.length, c.length);
+    const uint32_t before = static_cast<uint32_t>(VELTime::Gettime_t());
+    ASSERT_EQ(Send(endpoint, payload), VEL_S_OK) << c.length;
+    const std::vector<SentBlock>& sent = endpoint->blocks;
+    ASSERT_EQ(sent.size(), c.modes.size()) << c.length;
+    for (size_t i = 0; i < sent.size(); ++i)
+      EXPECT_EQ(static_cast<unsigned char>(sent[i].bytes[7]), c.modes[i]) << c.length << " piece " << i;
+    ASSERT_EQ(g_received.size(), 1u) << c.length;
+    EXPECT_EQ(g_received[0].payload, payload) << c.length;
+    EXPECT_EQ(g_received[0].sender, "local");
+    if (sent.size() == 1)
+      continue;
+    // The sending second, moved on when the previous split message of the process took it already.
+    const uint32_t grpId = VELP2PLoadU32BE(&sent.front().bytes[80]);
+    EXPECT_GE(grpId, before);
+    EXPECT_GT(grpId, previousId);
+    previousId = grpId;
+    EXPECT_EQ(VELP2PLoadU32BE(&sent.front().bytes[84]), static_cast<uint32_t>(c.length));
+    EXPECT_EQ(VELP2PLoadU32BE(&sent.back().bytes[76]), grpId);
+  }
+}
+
+// Two groups of one second, interleaved at the receiver: the first loses its middle fragment, which also
+// comes before its first one; only the second completes, and both drops are counted.
+TEST_F(Transport, OutOfOrderOrLostFragmentsDropOnlyTheirGroup) {
+  FakeEndPoint* endpoint = Register(true, "10.0.0.7", 4000);
+  ASSERT_EQ(Send(endpoint, PatternPayload(1500)), VEL_S_OK);
+  ASSERT_EQ(Send(endpoint, PatternPayload(1500, 2)), VEL_S_OK);
+  const std::vector<SentBlock> sent = endpoint->blocks;
+  ASSERT_EQ(sent.size(), 6u);
+  for (int i : {1, 0, 3, 4, 2, 5})
+    (void)endpoint->ReceiveBytes(sent[i].bytes);
+  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::NoGroup), 1u);
+  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::Incomplete), 1u);
+  ASSERT_EQ(g_received.size(), 1u);
+  EXPECT_EQ(g_received[0].payload, PatternPayload(1500, 2));
+
+  // A failing send stops the group; a payload no receiver would reassemble is not sent at all.
+  endpoint->blocks.clear();
+  endpoint->failFrom = 1;
+  EXPECT_EQ(Send(endpoint, PatternPayload(2000)), VEL_E_FAIL);
+  EXPECT_EQ(endpoint->blocks.size(), 2u);
+  endpoint->blocks.clear();
+  endpoint->failFrom = -1;
+  EXPECT_EQ(Send(endpoint, std::string(4 * 1024 * 1024 + 1, 'z')), VEL_E_FAIL);
+  EXPECT_TRUE(endpoint->blocks.empty());
+}
+
+// The multicast record is skipped; every local endpoint is tried with a record before the next record.
+TEST_F(Transport, TriesEveryLocalEndPointPerUnicastRecordInOrder) {
+  FakeEndPoint* local[2] = {Register(true, "10.0.0.9", 4000), Register(true, "10.0.0.9", 4001)};
+  const unsigned char records[] = {
+      0x08, 0x02, 0x0A, 0x76, 0x55, 0x01, 0x00, 0xE0,  // multicast 224.0.1.85:2678
+      0x08, 0x01, 0x13, 0x88, 0x0A, 0x00, 0x00, 0x01,  // unicast 10.0.0.1:5000
+      0x08, 0x01, 0x13, 0x89, 0x0A, 0x00, 0x00, 0x02,  // unicast 10.0.0.2:5001
+  };
+  VELP2PPeerInfo info(VELUnicodeString("remote"), 3, VELUnicodeString("/P2PRoot"));
+  ASSERT_EQ(info.Initialize(reinterpret_cast<const char*>(records), sizeof(records)), VEL_S_OK);
+  auto send = [&]() {
+    VELUnicodeString group("/P2PRoot");
+    char payload[] = "hi";
+    return _peer->SendToPeer(group, "StatusService", payload, 2, &info);
+  };
+  auto targets = [&](int i) {
+    std::vector<int> bytes;
+    for (const SentBlock& block : local[i]->blocks)
+      bytes.push_back(RecordBytes(block.record)[7]);
+    return bytes;
+  };
+  local[0]->failFrom = 0;
+  EXPECT_EQ(send(), VEL_S_OK);
+  EXPECT_EQ(targets(0), std::vector<int>{1});
+  EXPECT_EQ(targets(1), std::vector<int>{1});
+  local[0]->blocks.clear();
+  local[1]->blocks.clear();
+  local[1]->failFrom = 0;
+  EXPECT_EQ(send(), VEL_E_FAIL);
+  EXPECT_EQ(targets(0), (std::vector<int>{1, 2}));
+  EXPECT_EQ(targets(1), (std::vector<int>{1, 2}));
+}
+
+// The socket endpoints, served by the loop inside the private network namespace.
+class TransportSockets : public Transport {
+ protected:
+  void SetUp() override {
+    VELP2P_REQUIRE_SANDBOX();
+    _fakes.reset();
+    _application = std::make_unique<VELApplication>();
+    Transport::SetUp();
+  }
+  void TearDown() override {
+    // The endpoints end their loop registrations while the application still exists.
+    Transport::TearDown();
+    _application.reset();
+  }
+  VELP2PEndPoint* Open(const char* className, const char* address, int port) {
+    VELP2PEndPoint* endpoint = VELP2PPeerTestAccess::RegisterEndPoint(_peer, className);
+    EXPECT_TRUE(endpoint && VEL_SUCCEEDED(endpoint->Initialize(address, port))) << className;
+    return endpoint;
+  }
+  bool WaitForMessages(size_t count) {
+    return _application->RunUntil([count]() { return g_received.size() >= count; }, 3000);
+  }
+
+  std::unique_ptr<VELApplication> _application;
+  VELUnicodeString _group{"/"};
+};
+
+TEST_F(TransportSockets, MulticastRecordDatagramBoundsAndDrops) {
+  const std::vector<uint8_t> expected = {0x08, 0x02, 0x0A, 0x76, 0x55, 0x01, 0x00, 0xE0};
+  VELP2PEndPoint* byDefault = Open("VELP2PMultiCastEndPoint", "", 0);
+  ASSERT_TRUE(byDefault);
+  EXPECT_EQ(RecordBytes(*byDefault->GetEndPointInfo()), expected);
+  EXPECT_EQ(byDefault->Initialize("224.0.1.86", 3000), VEL_E_FAIL);  // open already: the record stays
+  EXPECT_EQ(RecordBytes(*byDefault->GetEndPointInfo()), expected);
+
+  const unsigned short port = VELTestPort(62);
+  VELP2PEndPoint* endpoint = Open("VELP2PMultiCastEndPoint", "224.0.1.85", port);
+  ASSERT_TRUE(endpoint);
+  // 88 + 1 + 935 = 1024 bytes: the largest block a receiver reads whole.
+  std::string fits = PatternPayload(936);
+  EXPECT_EQ(endpoint->SendToGroup(_group, "StatusService", &fits[0], 936), VEL_E_FAIL);
+  ASSERT_EQ(endpoint->SendToGroup(_group, "StatusService", &fits[0], 935), VEL_S_OK);
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(g_received[0].payload, fits.substr(0, 935));
+
+  VELUDPSocket raw;
+  ASSERT_EQ(raw.Initialize(nullptr, port, "224.0.1.85"), 0);
+  std::vector<char> cut = BuildBlock(BlockSpec(), "cut");
+  VELP2PStoreU32BE(&cut[0], 200);                                                   // brings 92 of 200 bytes
+  std::vector<char> overlong = BuildBlock(BlockSpec(), PatternPayload(1100 - 89));  // more than the buffer
+  std::vector<char> good = BuildBlock(BlockSpec(), "whole");
+  for (const std::vector<char>* block : {&cut, &overlong, &good})
+    ASSERT_EQ(raw.Send(block->data(), static_cast<int>(block->size())), 0);
+  // Datagrams arrive in order on the one socket: once the good one is handled, the others were dropped.
+  ASSERT_TRUE(WaitForMessages(2));
+  EXPECT_EQ(g_received[1].payload, "whole");
+  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::Malformed), 1u);
+  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::ReadFailed), 1u);
+}
+
+// The handler disconnects the peer, whose tear-down releases the endpoint that is running the handler; the
+// 2000-byte TCP block is longer than the first read.
+TEST_F(TransportSockets, EndPointsOutliveAHandlerThatDisconnectsThePeer) {
+  VELP2PEndPoint* tcp = Open("VELP2PTCPEndPoint", "127.0.0.1", 0);
+  ASSERT_TRUE(tcp);
+  VELP2PEndPointInfo own = *tcp->GetEndPointInfo();
+  EXPECT_EQ(RecordBytes(own)[1], 0x01);
+  EXPECT_NE(VELP2PRecordPort(own), 0);
+  EXPECT_EQ(tcp->Initialize("127.0.0.1", 0), VEL_E_FAIL);
+  std::string payload = PatternPayload(2000);
+  g_onMessage = [this]() { EXPECT_EQ(_peer->Disconnect(), VEL_S_OK); };
+  ASSERT_EQ(tcp->SendToPeer(_group, "StatusService", &payload[0], 2000, &own, nullptr), VEL_S_OK);
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(g_received[0].payload, payload);
+  EXPECT_TRUE(g_received[0].unicast);
+  // A TCP message is answered at the endpoint that sent it.
+  const std::vector<uint8_t> reply = RecordBytes(g_received[0].reply), sender = RecordBytes(own);
+  EXPECT_EQ(std::vector<uint8_t>(reply.begin() + 2, reply.end()),
+            std::vector<uint8_t>(sender.begin() + 2, sender.end()));
+  EXPECT_EQ(_peer->GetUnicastEndPoints(), nullptr);
+
+  Transport::TearDown();
+  Transport::SetUp();
+  g_onMessage = [this]() { EXPECT_EQ(_peer->Disconnect(), VEL_S_OK); };
+  VELP2PEndPoint* multicast = Open("VELP2PMultiCastEndPoint", "224.0.1.85", VELTestPort(64));
+  ASSERT_TRUE(multicast);
+  char bye[] = "bye";
+  ASSERT_EQ(multicast->SendToGroup(_group, "StatusService", bye, 3), VEL_S_OK);
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(_peer->GetMulticastEndPoints(), nullptr);
+}
