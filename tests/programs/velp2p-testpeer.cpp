@@ -12,11 +12,12 @@
 //   send <a.b.c.d> <port> <group> <service> <payload>      SendToPeer to a peer known by that TCP endpoint
 //   disconnect-on-message                                  the next message handled disconnects the peer
 //   fds, quit
-#include <dirent.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <iterator>
 #include <new>
 #include <sstream>
 #include <string>
@@ -96,25 +97,11 @@ class ReportingService : public VELP2PCoreService {
   }
 };
 
-VELBaseUnknown* CreateStub() {
-  return new (std::nothrow) StubService();
-}
-
-VELBaseUnknown* CreateReporting() {
-  return new (std::nothrow) ReportingService();
-}
-
 int CountOpenDescriptors() {
-  DIR* directory = opendir("/proc/self/fd");
-  if (!directory)
-    return -1;
-  int count = 0;
-  while (dirent* entry = readdir(directory)) {
-    if (entry->d_name[0] != '.')
-      ++count;
-  }
-  closedir(directory);
-  return count - 1;  // the directory's own descriptor
+  std::error_code error;
+  std::filesystem::directory_iterator entries("/proc/self/fd", error);
+  // The iterator holds a descriptor of its own while it lists them.
+  return error ? -1 : static_cast<int>(std::distance(entries, std::filesystem::directory_iterator())) - 1;
 }
 
 void Execute(const std::string& line) {
@@ -179,8 +166,9 @@ void OnInput(int descriptor, void*, void*) {
 
 int main() {
   for (const char* name : {"VELP2PGroupService", "VELP2PPeerService", "VELP2PDiscoveryService"})
-    VELRegisterCreateExtension(name, &CreateStub);
-  VELRegisterCreateExtension("VELP2PTestPeerReportingService", &CreateReporting);
+    VELRegisterCreateExtension(name, []() -> VELBaseUnknown* { return new (std::nothrow) StubService(); });
+  VELRegisterCreateExtension("VELP2PTestPeerReportingService",
+                             []() -> VELBaseUnknown* { return new (std::nothrow) ReportingService(); });
 
   VELApplication application;
   g_application = &application;
