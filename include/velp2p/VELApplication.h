@@ -2,11 +2,9 @@
 #ifndef VELP2P_VELAPPLICATION_H
 #define VELP2P_VELAPPLICATION_H
 
-#include <atomic>
+#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <vector>
 
 #include "velp2p/VELExport.h"
 
@@ -16,9 +14,13 @@ class VELCommand;
 typedef void (*VELFileDescriptorCallback)(int descriptor, void* loopArgument, void* data);
 
 // Every registration method may be called from inside any callback of the same loop, including one that
-// ends the registration being served; a registration ended during a turn is not called again in that
-// turn. All methods except Stop() belong to the loop's thread. Results are 0 on success and VEL_E_FAIL
-// otherwise.
+// ends the registration being served; a registration ended during a turn is not called again, and one
+// made during a turn is served from the next turn on. All methods except Stop() and Post() belong to the
+// loop's thread. Results are 0 on success and VEL_E_FAIL otherwise. A turn costs what is ready, not what
+// is registered.
+//
+// An application that has its own loop does not call Run(): it watches GetDescriptor() for readability,
+// waits no longer than GetTimeoutMs(), and then calls ProcessReady() (docs/API.md shows the pattern).
 class VELP2P_API VELApplication {
  public:
   // Told whether the descriptor can be read without blocking (a hang-up counts as readable, since the
@@ -36,20 +38,35 @@ class VELP2P_API VELApplication {
   static VELApplication* MainApplication();
 
   // Calls back whenever the descriptor is readable (or hung up). One registration per descriptor and owner.
+  // A descriptor must be removed before it is closed; one closed while registered is no longer heard of,
+  // and its registrations are dropped when its number is registered again.
   int AddFileDescriptor(int descriptor, VELCommand* owner, void* data, VELFileDescriptorCallback callback);
   int RemoveFileDescriptor(int descriptor, VELCommand* owner);
 
   // Serves until Stop(); VEL_E_FAIL when waiting on the descriptors fails. A Stop() that came before
   // Run() makes it return at once.
   int Run();
-  // Ends Run() after the turn in progress. Safe from a signal handler: it only stores a flag and writes
-  // one byte to a non-blocking self-pipe that the loop always watches.
+  // Ends Run() after the turn in progress. Safe from a signal handler and from any thread: it only
+  // stores a flag and wakes the loop.
   void Stop();
   // One turn: waits at most timeoutMs (0 polls, negative waits until something is ready), then serves
-  // every ready descriptor and every due timer. Returns the number of callbacks made, -1 on failure.
+  // every ready descriptor, the posted functions and every due timer. Returns the number of callbacks
+  // made, -1 on failure.
   int RunOnce(int timeoutMs);
   // Turns until done() holds or timeoutMs has passed (negative: no deadline). True when done() held.
   bool RunUntil(const std::function<bool()>& done, int timeoutMs);
+
+  // For a foreign loop: a descriptor that is readable whenever a registered descriptor is ready or a
+  // function was posted. Owned by the application; watch it, never read it.
+  int GetDescriptor() const;
+  // Milliseconds until the next timer is due (0: due now), -1 when none is pending.
+  int GetTimeoutMs() const;
+  // The ready work without waiting: RunOnce(0).
+  int ProcessReady() { return RunOnce(0); }
+  // From any thread: runs the function on the loop's thread during a coming turn, in the order posted,
+  // and wakes the loop. Functions still waiting when the application is destroyed are dropped unrun.
+  // False for an empty function.
+  bool Post(std::function<void()> task);
 
   // One-shot timer; returns its id (> 0, unique in the process), or 0 for an empty callback.
   int AddTimer(int delayMs, std::function<void()> callback);
@@ -68,20 +85,18 @@ class VELP2P_API VELApplication {
 
  private:
   struct Registration;
-  struct Timer;
+  struct State;
 
-  int WaitTimeout(int timeoutMs) const;
-  int ServeTimers();
-  void RunTurnEndTasks();
+  int Register(const std::shared_ptr<Registration>& registration);
   void Unregister(const std::shared_ptr<Registration>& registration);
+  int Update(int descriptor);
+  int WaitTimeout(int timeoutMs) const;
+  int Serve(int descriptor, uint32_t events, uint64_t turn);
+  int RunPosted();
+  void RunTurnEndTasks();
 
-  std::vector<std::shared_ptr<Registration>> _registrations;  // live ones, in order of registration
-  std::map<int, std::shared_ptr<Timer>> _timers;              // live ones, by id
-  std::vector<std::function<void()>> _turnEndTasks;           // run when _turnDepth drops to 0
-  int _turnDepth;                                             // nesting of RunOnce calls in progress
-  int _wakeRead;                                              // read end of the self-pipe
-  int _wakeWrite;                                             // write end of the self-pipe
-  std::atomic<bool> _stopRequested;
+  std::unique_ptr<State> _state;
+  int _turnDepth;  // nesting of RunOnce calls in progress
 };
 
 #endif

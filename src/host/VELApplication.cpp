@@ -1,74 +1,91 @@
-// Design note on re-entrancy. A turn takes a snapshot of the live registrations (shared pointers) before it
-// waits, so a callback may add, modify or remove any registration, its own included, without the turn
-// losing its place: removal marks the registration and drops it from the live list, the turn skips marked
-// entries, and the entry itself, with the callback being executed, lives until the snapshot goes away at
-// the end of the turn. Registrations added during a turn are polled from the next turn on. Timers follow
-// the same rule. Work that must outlast every callback of the turn (deferred deletion) waits in
-// _turnEndTasks until the outermost turn ends.
+// Design note on re-entrancy. The loop keeps, per descriptor, the list of its registrations (shared
+// pointers) and asks epoll only for what they want. A turn serves the events epoll reports: for each
+// ready descriptor it copies that descriptor's short list and calls each entry, so a callback may add,
+// modify or remove any registration, its own included: removal marks the entry and drops it from the
+// list, the turn skips marked entries, and the entry, with the callback being executed, lives until the
+// copy goes away. An entry remembers the turn it was made in and is not served by that turn, which also
+// keeps an event of a descriptor closed during the turn from reaching a new registration of the same
+// number. Timers follow the same rule (VELTimerHeap). Work that must outlast every callback of the turn
+// (deferred deletion) waits in turnEndTasks until the outermost turn ends.
 #include "velp2p/VELApplication.h"
 
-#include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
 
+#include "host/VELTimerHeap.h"
 #include "velp2p/VELResult.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Events taken from the kernel per turn; the rest stay ready for the next turn.
+constexpr int kEventsPerTurn = 256;
+
 VELApplication* g_mainApplication = nullptr;
-
-// Timer ids are unique in the process, so cancelling a stale id on another application cancels nothing.
-int NextTimerId() {
-  static int last = 0;
-  last = last == INT_MAX ? 1 : last + 1;
-  return last;
-}
-
-bool MakePipe(int* readEnd, int* writeEnd) {
-  int ends[2];
-  if (pipe(ends) != 0) {
-    return false;
-  }
-  for (int end : ends) {
-    fcntl(end, F_SETFD, FD_CLOEXEC);
-    fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
-  }
-  *readEnd = ends[0];
-  *writeEnd = ends[1];
-  return true;
-}
 
 }  // namespace
 
 struct VELApplication::Registration {
   int descriptor;
   bool isWatch;                        // AddWatch rather than AddFileDescriptor
-  bool read;                           // watches only: poll for readability
-  bool write;                          // watches only: poll for writability
-  bool removed;                        // ended; skipped by the turn that still holds it
+  bool read;                           // watches only: wants readability
+  bool write;                          // watches only: wants writability
+  bool removed;                        // ended; skipped by a turn that still holds it
+  uint64_t turn;                       // made during this turn (or before the next one)
   VELCommand* owner;                   // AddFileDescriptor only; not owned
   void* data;                          // AddFileDescriptor only; handed back to the callback
   VELFileDescriptorCallback callback;  // AddFileDescriptor only
   WatchCallback watch;                 // AddWatch only
+
+  uint32_t Interest() const {
+    if (!isWatch) {
+      return EPOLLIN;
+    }
+    return (read ? EPOLLIN : 0u) | (write ? EPOLLOUT : 0u);
+  }
 };
 
-struct VELApplication::Timer {
-  int id;
-  Clock::time_point deadline;
-  bool removed;
-  std::function<void()> callback;
+struct VELApplication::State {
+  struct Descriptor {
+    std::vector<std::shared_ptr<Registration>> registrations;
+    uint32_t events = 0;       // asked of epoll
+    bool inEpoll = false;      // added to the epoll set
+    bool alwaysReady = false;  // a file epoll refuses (regular file, /dev/null): ready on every turn
+    dev_t device = 0;          // identity of the open file, to tell a reused number
+    ino_t inode = 0;
+  };
+  int epoll = -1;
+  int wake = -1;  // eventfd: Stop() and Post()
+  std::unordered_map<int, Descriptor> descriptors;
+  std::vector<int> alwaysReady;  // descriptors served on every turn
+  VELTimerHeap timers;
+  std::vector<std::function<void()>> turnEndTasks;  // run when the outermost turn ends
+  uint64_t turns = 0;
+  std::atomic<bool> stopRequested{false};
+  std::mutex postedLock;
+  std::vector<std::function<void()>> posted;  // guarded by postedLock
 };
 
-VELApplication::VELApplication() : _turnDepth(0), _wakeRead(-1), _wakeWrite(-1), _stopRequested(false) {
-  // Without the pipe, Stop() still sets the flag; it is then only seen after the current wait.
-  MakePipe(&_wakeRead, &_wakeWrite);
+VELApplication::VELApplication() : _state(new State()), _turnDepth(0) {
+  _state->epoll = epoll_create1(EPOLL_CLOEXEC);
+  _state->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (_state->epoll >= 0 && _state->wake >= 0) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = _state->wake;
+    epoll_ctl(_state->epoll, EPOLL_CTL_ADD, _state->wake, &event);
+  }
   if (g_mainApplication == nullptr) {
     g_mainApplication = this;
   }
@@ -81,21 +98,25 @@ VELApplication::~VELApplication() {
   RunTurnEndTasks();
   // Callbacks may own resources (the host sockets hand connections to them); they are released with no
   // main application left, so their destructors cannot call back into this one.
-  std::vector<std::shared_ptr<Registration>> registrations;
-  registrations.swap(_registrations);
-  for (const auto& registration : registrations) {
-    registration->removed = true;
+  std::unordered_map<int, State::Descriptor> descriptors;
+  descriptors.swap(_state->descriptors);
+  _state->alwaysReady.clear();
+  for (auto& entry : descriptors) {
+    for (auto& registration : entry.second.registrations) {
+      registration->removed = true;
+    }
   }
-  std::map<int, std::shared_ptr<Timer>> timers;
-  timers.swap(_timers);
-  registrations.clear();
-  timers.clear();
+  descriptors.clear();
+  _state->timers.Clear();
+  {
+    std::lock_guard<std::mutex> lock(_state->postedLock);
+    _state->posted.clear();
+  }
   RunTurnEndTasks();
-  if (_wakeRead >= 0) {
-    close(_wakeRead);
-  }
-  if (_wakeWrite >= 0) {
-    close(_wakeWrite);
+  for (int descriptor : {_state->epoll, _state->wake}) {
+    if (descriptor >= 0) {
+      close(descriptor);
+    }
   }
 }
 
@@ -108,73 +129,139 @@ int VELApplication::AddFileDescriptor(int descriptor, VELCommand* owner, void* d
   if (descriptor < 0 || callback == nullptr) {
     return VEL_E_FAIL;
   }
-  for (const auto& registration : _registrations) {
-    if (!registration->isWatch && registration->descriptor == descriptor && registration->owner == owner) {
-      return VEL_E_FAIL;
-    }
-  }
   auto registration = std::make_shared<Registration>();
-  registration->descriptor = descriptor;
-  registration->isWatch = false;
-  registration->read = true;
-  registration->write = false;
-  registration->removed = false;
-  registration->owner = owner;
-  registration->data = data;
-  registration->callback = callback;
-  _registrations.push_back(std::move(registration));
-  return VEL_S_OK;
-}
-
-int VELApplication::RemoveFileDescriptor(int descriptor, VELCommand* owner) {
-  for (const auto& registration : _registrations) {
-    if (!registration->isWatch && registration->descriptor == descriptor && registration->owner == owner) {
-      Unregister(registration);
-      return VEL_S_OK;
-    }
-  }
-  return VEL_E_FAIL;
+  *registration = Registration{descriptor, false, true, false, false, 0, owner, data, callback, nullptr};
+  return Register(registration);
 }
 
 int VELApplication::AddWatch(int descriptor, bool read, bool write, WatchCallback callback) {
   if (descriptor < 0 || !callback) {
     return VEL_E_FAIL;
   }
-  for (const auto& registration : _registrations) {
-    if (registration->isWatch && registration->descriptor == descriptor) {
+  auto registration = std::make_shared<Registration>();
+  *registration =
+      Registration{descriptor, true, read, write, false, 0, nullptr, nullptr, nullptr, std::move(callback)};
+  return Register(registration);
+}
+
+int VELApplication::Register(const std::shared_ptr<Registration>& registration) {
+  struct stat status;
+  if (_state->epoll < 0 || fstat(registration->descriptor, &status) != 0) {
+    return VEL_E_FAIL;
+  }
+  State::Descriptor& entry = _state->descriptors[registration->descriptor];
+  if (!entry.registrations.empty() && (entry.device != status.st_dev || entry.inode != status.st_ino)) {
+    // The number was closed while registered and now names another file: what it had is dead.
+    for (auto& stale : entry.registrations) {
+      stale->removed = true;
+    }
+    std::vector<std::shared_ptr<Registration>> released;
+    released.swap(entry.registrations);
+    entry.inEpoll = false;
+    entry.events = 0;
+    if (entry.alwaysReady) {
+      auto& ready = _state->alwaysReady;
+      ready.erase(std::remove(ready.begin(), ready.end(), registration->descriptor), ready.end());
+      entry.alwaysReady = false;
+    }
+  }
+  for (const auto& existing : entry.registrations) {
+    if (existing->isWatch == registration->isWatch &&
+        (existing->isWatch || existing->owner == registration->owner)) {
       return VEL_E_FAIL;
     }
   }
-  auto registration = std::make_shared<Registration>();
-  registration->descriptor = descriptor;
-  registration->isWatch = true;
-  registration->read = read;
-  registration->write = write;
-  registration->removed = false;
-  registration->owner = nullptr;
-  registration->data = nullptr;
-  registration->callback = nullptr;
-  registration->watch = std::move(callback);
-  _registrations.push_back(std::move(registration));
+  entry.device = status.st_dev;
+  entry.inode = status.st_ino;
+  registration->turn = _state->turns;
+  entry.registrations.push_back(registration);
+  if (Update(registration->descriptor) != VEL_S_OK) {
+    Unregister(registration);
+    return VEL_E_FAIL;
+  }
   return VEL_S_OK;
 }
 
+int VELApplication::Update(int descriptor) {
+  auto found = _state->descriptors.find(descriptor);
+  if (found == _state->descriptors.end()) {
+    return VEL_E_FAIL;
+  }
+  State::Descriptor& entry = found->second;
+  uint32_t events = 0;
+  for (const auto& registration : entry.registrations) {
+    events |= registration->Interest();
+  }
+  if (entry.alwaysReady) {
+    entry.events = events;
+    return VEL_S_OK;
+  }
+  epoll_event event{};
+  event.events = events;
+  event.data.fd = descriptor;
+  if (events == 0) {
+    // Not even hang-ups are wanted from a descriptor nobody asks anything of.
+    if (entry.inEpoll) {
+      epoll_ctl(_state->epoll, EPOLL_CTL_DEL, descriptor, nullptr);
+      entry.inEpoll = false;
+    }
+  } else if (!entry.inEpoll) {
+    int result = epoll_ctl(_state->epoll, EPOLL_CTL_ADD, descriptor, &event);
+    if (result != 0 && errno == EEXIST) {
+      result = epoll_ctl(_state->epoll, EPOLL_CTL_MOD, descriptor, &event);
+    }
+    if (result != 0 && errno == EPERM) {
+      // poll() calls such files always ready; so does the loop.
+      entry.alwaysReady = true;
+      _state->alwaysReady.push_back(descriptor);
+      result = 0;
+    }
+    if (result != 0) {
+      return VEL_E_FAIL;
+    }
+    entry.inEpoll = !entry.alwaysReady;
+  } else if (events != entry.events) {
+    epoll_ctl(_state->epoll, EPOLL_CTL_MOD, descriptor, &event);
+  }
+  entry.events = events;
+  return VEL_S_OK;
+}
+
+int VELApplication::RemoveFileDescriptor(int descriptor, VELCommand* owner) {
+  auto found = _state->descriptors.find(descriptor);
+  if (found != _state->descriptors.end()) {
+    for (const auto& registration : found->second.registrations) {
+      if (!registration->isWatch && registration->owner == owner) {
+        Unregister(registration);
+        return VEL_S_OK;
+      }
+    }
+  }
+  return VEL_E_FAIL;
+}
+
 int VELApplication::ModifyWatch(int descriptor, bool read, bool write) {
-  for (const auto& registration : _registrations) {
-    if (registration->isWatch && registration->descriptor == descriptor) {
-      registration->read = read;
-      registration->write = write;
-      return VEL_S_OK;
+  auto found = _state->descriptors.find(descriptor);
+  if (found != _state->descriptors.end()) {
+    for (const auto& registration : found->second.registrations) {
+      if (registration->isWatch) {
+        registration->read = read;
+        registration->write = write;
+        return Update(descriptor);
+      }
     }
   }
   return VEL_E_FAIL;
 }
 
 int VELApplication::RemoveWatch(int descriptor) {
-  for (const auto& registration : _registrations) {
-    if (registration->isWatch && registration->descriptor == descriptor) {
-      Unregister(registration);
-      return VEL_S_OK;
+  auto found = _state->descriptors.find(descriptor);
+  if (found != _state->descriptors.end()) {
+    for (const auto& registration : found->second.registrations) {
+      if (registration->isWatch) {
+        Unregister(registration);
+        return VEL_S_OK;
+      }
     }
   }
   return VEL_E_FAIL;
@@ -184,71 +271,92 @@ void VELApplication::Unregister(const std::shared_ptr<Registration>& registratio
   // Keep our own reference: the argument may be the very element erased below.
   std::shared_ptr<Registration> kept = registration;
   kept->removed = true;
-  _registrations.erase(std::remove(_registrations.begin(), _registrations.end(), kept), _registrations.end());
+  auto found = _state->descriptors.find(kept->descriptor);
+  if (found == _state->descriptors.end()) {
+    return;
+  }
+  auto& list = found->second.registrations;
+  list.erase(std::remove(list.begin(), list.end(), kept), list.end());
+  Update(kept->descriptor);
+  if (list.empty()) {
+    if (found->second.alwaysReady) {
+      auto& ready = _state->alwaysReady;
+      ready.erase(std::remove(ready.begin(), ready.end(), kept->descriptor), ready.end());
+    }
+    _state->descriptors.erase(found);
+  }
 }
 
 int VELApplication::AddTimer(int delayMs, std::function<void()> callback) {
-  if (!callback) {
-    return 0;
-  }
-  auto timer = std::make_shared<Timer>();
-  timer->id = NextTimerId();
-  timer->deadline = Clock::now() + std::chrono::milliseconds(std::max(delayMs, 0));
-  timer->removed = false;
-  timer->callback = std::move(callback);
-  int id = timer->id;
-  _timers[id] = std::move(timer);
-  return id;
+  return _state->timers.Add(delayMs, std::move(callback));
 }
 
 void VELApplication::CancelTimer(int id) {
-  auto found = _timers.find(id);
-  if (found == _timers.end()) {
-    return;
-  }
-  found->second->removed = true;
-  _timers.erase(found);
+  _state->timers.Cancel(id);
 }
 
 bool VELApplication::DeferToTurnEnd(std::function<void()> task) {
   if (_turnDepth == 0 || !task) {
     return false;
   }
-  _turnEndTasks.push_back(std::move(task));
+  _state->turnEndTasks.push_back(std::move(task));
   return true;
 }
 
 void VELApplication::Stop() {
   // Runs in signal handlers too: nothing but an atomic store and one write, and errno is preserved.
   int savedErrno = errno;
-  _stopRequested.store(true);
-  if (_wakeWrite >= 0) {
-    ssize_t ignored = write(_wakeWrite, "s", 1);
+  _state->stopRequested.store(true);
+  if (_state->wake >= 0) {
+    uint64_t one = 1;
+    ssize_t ignored = write(_state->wake, &one, sizeof(one));
     (void)ignored;
   }
   errno = savedErrno;
 }
 
+bool VELApplication::Post(std::function<void()> task) {
+  if (!task) {
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(_state->postedLock);
+    _state->posted.push_back(std::move(task));
+  }
+  uint64_t one = 1;
+  ssize_t ignored = write(_state->wake, &one, sizeof(one));
+  (void)ignored;
+  return true;
+}
+
+int VELApplication::GetDescriptor() const {
+  return _state->epoll;
+}
+
+int VELApplication::GetTimeoutMs() const {
+  return WaitTimeout(-1);
+}
+
 int VELApplication::Run() {
   int result = VEL_S_OK;
-  while (!_stopRequested.load()) {
+  while (!_state->stopRequested.load()) {
     if (RunOnce(-1) < 0) {
       result = VEL_E_FAIL;
       break;
     }
   }
-  _stopRequested.store(false);
+  _state->stopRequested.store(false);
   return result;
 }
 
 int VELApplication::WaitTimeout(int timeoutMs) const {
   int wait = timeoutMs < 0 ? -1 : timeoutMs;
-  if (_timers.empty() || wait == 0) {
-    return wait;
+  Clock::time_point earliest;
+  if (wait == 0 || !_state->alwaysReady.empty()) {
+    return 0;
   }
-  Clock::time_point earliest = Clock::time_point::max();
-  for (const auto& entry : _timers) {
-    earliest = std::min(earliest, entry.second->deadline);
+  if (!_state->timers.NextDeadline(&earliest)) {
+    return wait;
   }
   Clock::time_point now = Clock::now();
   if (earliest <= now) {
@@ -264,59 +372,32 @@ int VELApplication::WaitTimeout(int timeoutMs) const {
 
 int VELApplication::RunOnce(int timeoutMs) {
   ++_turnDepth;
-  std::vector<std::shared_ptr<Registration>> snapshot = _registrations;
-  std::vector<pollfd> descriptors;
-  descriptors.reserve(snapshot.size() + 1);
-  descriptors.push_back(pollfd{_wakeRead, POLLIN, 0});
-  for (const auto& registration : snapshot) {
-    short events = POLLIN;
-    if (registration->isWatch) {
-      events = static_cast<short>((registration->read ? POLLIN : 0) | (registration->write ? POLLOUT : 0));
-    }
-    // poll() ignores negative descriptors: a watch that asks for nothing must not report hang-ups.
-    descriptors.push_back(pollfd{events != 0 ? registration->descriptor : -1, events, 0});
-  }
-
+  uint64_t turn = ++_state->turns;
+  epoll_event events[kEventsPerTurn];
   int served = 0;
-  int ready = poll(descriptors.data(), descriptors.size(), WaitTimeout(timeoutMs));
+  int ready = epoll_wait(_state->epoll, events, kEventsPerTurn, WaitTimeout(timeoutMs));
   if (ready < 0 && errno != EINTR) {
     served = -1;
   }
-  if (ready > 0) {
-    if (descriptors[0].revents != 0) {
-      char drain[64];
-      while (read(_wakeRead, drain, sizeof(drain)) > 0) {
-      }
-    }
-    for (size_t i = 0; i < snapshot.size(); ++i) {
-      const std::shared_ptr<Registration>& registration = snapshot[i];
-      short revents = descriptors[i + 1].revents;
-      if (revents == 0 || registration->removed) {
-        continue;
-      }
-      if (revents & POLLNVAL) {
-        // Closed while still registered: it would be reported on every turn, so it is dropped. A watch
-        // hears of it once, so that its owner can release what it holds.
-        Unregister(registration);
-        if (registration->isWatch) {
-          registration->watch(registration->descriptor, false, false, true);
-          ++served;
-        }
-        continue;
-      }
-      if (!registration->isWatch) {
-        registration->callback(registration->descriptor, nullptr, registration->data);
-      } else {
-        registration->watch(registration->descriptor, (revents & (POLLIN | POLLHUP)) != 0,
-                            (revents & POLLOUT) != 0, (revents & POLLERR) != 0);
-      }
-      ++served;
+  bool woken = false;
+  for (int i = 0; i < ready; ++i) {
+    if (events[i].data.fd == _state->wake) {
+      woken = true;
+    } else {
+      served += Serve(events[i].data.fd, events[i].events, turn);
     }
   }
   if (served >= 0) {
-    served += ServeTimers();
+    // A copy: serving may add or remove such descriptors.
+    std::vector<int> always = _state->alwaysReady;
+    for (int descriptor : always) {
+      served += Serve(descriptor, EPOLLIN | EPOLLOUT, turn);
+    }
+    if (woken) {
+      served += RunPosted();
+    }
+    served += _state->timers.ServeDue();
   }
-  snapshot.clear();
   --_turnDepth;
   if (_turnDepth == 0) {
     RunTurnEndTasks();
@@ -324,35 +405,55 @@ int VELApplication::RunOnce(int timeoutMs) {
   return served;
 }
 
-int VELApplication::ServeTimers() {
-  Clock::time_point now = Clock::now();
-  std::vector<std::shared_ptr<Timer>> due;
-  for (const auto& entry : _timers) {
-    if (entry.second->deadline <= now) {
-      due.push_back(entry.second);
-    }
+int VELApplication::Serve(int descriptor, uint32_t events, uint64_t turn) {
+  auto found = _state->descriptors.find(descriptor);
+  if (found == _state->descriptors.end()) {
+    return 0;
   }
-  std::sort(due.begin(), due.end(), [](const std::shared_ptr<Timer>& a, const std::shared_ptr<Timer>& b) {
-    return a->deadline != b->deadline ? a->deadline < b->deadline : a->id < b->id;
-  });
+  // Usually one entry; the copy keeps each alive while its callback runs.
+  std::vector<std::shared_ptr<Registration>> registrations = found->second.registrations;
   int served = 0;
-  for (const auto& timer : due) {
-    if (timer->removed) {
+  for (const auto& registration : registrations) {
+    uint32_t interest = registration->Interest();
+    if (registration->removed || registration->turn >= turn || interest == 0) {
       continue;
     }
-    timer->removed = true;
-    _timers.erase(timer->id);
-    timer->callback();
+    bool readable = (events & interest & EPOLLIN) != 0 || (events & EPOLLHUP) != 0;
+    bool writable = (events & interest & EPOLLOUT) != 0;
+    bool error = (events & EPOLLERR) != 0;
+    if (!readable && !writable && !error) {
+      continue;
+    }
+    if (!registration->isWatch) {
+      registration->callback(registration->descriptor, nullptr, registration->data);
+    } else {
+      registration->watch(registration->descriptor, readable, writable, error);
+    }
     ++served;
   }
   return served;
 }
 
+int VELApplication::RunPosted() {
+  uint64_t count;
+  while (read(_state->wake, &count, sizeof(count)) > 0) {
+  }
+  std::vector<std::function<void()>> tasks;
+  {
+    std::lock_guard<std::mutex> lock(_state->postedLock);
+    tasks.swap(_state->posted);
+  }
+  for (auto& task : tasks) {
+    task();
+  }
+  return static_cast<int>(tasks.size());
+}
+
 void VELApplication::RunTurnEndTasks() {
   // A task that turns the loop itself may queue more; they run in this same pass.
-  while (!_turnEndTasks.empty()) {
+  while (!_state->turnEndTasks.empty()) {
     std::vector<std::function<void()>> tasks;
-    tasks.swap(_turnEndTasks);
+    tasks.swap(_state->turnEndTasks);
     for (auto& task : tasks) {
       task();
     }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "host/VELSockets.h"
@@ -22,10 +23,24 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kReadBudgetPerTurn = 1 << 20;
 // Growth step of a block's buffer; it never grows beyond what has arrived by more than this or its size.
 constexpr size_t kGrowthBytes = 64 << 10;
-// Connections accepted per turn of the loop.
-constexpr int kAcceptsPerTurn = 16;
+// A connection that brought nothing for this long may give its place to a new one when all are taken;
+// a busier one is not cut (closing it with unread bytes would reset it), accepting waits instead.
+constexpr auto kStalledAfter = std::chrono::milliseconds(250);
 // Pause before accepting again once the process ran out of descriptors.
 constexpr int kDescriptorShortageMs = 100;
+
+// The largest listen backlog the system grants; the kernel cuts larger requests down to it anyway.
+int SystemBacklog() {
+  int backlog = SOMAXCONN;
+  if (FILE* file = std::fopen("/proc/sys/net/core/somaxconn", "r")) {
+    int value = 0;
+    if (std::fscanf(file, "%d", &value) == 1 && value > backlog) {
+      backlog = value;
+    }
+    std::fclose(file);
+  }
+  return backlog;
+}
 
 }  // namespace
 
@@ -41,13 +56,14 @@ struct VELSocketConnector::Incoming {
 
 VELSocketConnector::VELSocketConnector(unsigned short port, int a, int /*b*/)
     : _port(port),
-      _backlog(std::max(a, 128)),
+      _backlog(std::max(a, SystemBacklog())),
       _listenDescriptor(-1),
       _readyRead(-1),
       _readyWrite(-1),
       _application(nullptr),
       _acceptPaused(false),
       _resumeTimerId(0),
+      _stallTimerId(0),
       _idleTimeout(kIdleTimeoutMs),
       _lifetime(kLifetimeMs),
       _discarded(0) {}
@@ -58,6 +74,7 @@ VELSocketConnector::~VELSocketConnector() {
   if (registered && _listenDescriptor >= 0) {
     _application->RemoveWatch(_listenDescriptor);
     _application->CancelTimer(_resumeTimerId);
+    _application->CancelTimer(_stallTimerId);
   }
   for (auto& incoming : _inProgress) {
     if (registered) {
@@ -138,7 +155,30 @@ int VELSocketConnector::Declare(const char* address) {
 }
 
 void VELSocketConnector::OnListenReady() {
-  for (int i = 0; i < kAcceptsPerTurn && !_acceptPaused; ++i) {
+  // Everything pending: a connection left in the backlog waits a whole turn, and a full backlog drops
+  // handshakes that the sender then has to repeat.
+  while (!_acceptPaused) {
+    if (static_cast<int>(_inProgress.size()) >= kMaxInProgress) {
+      auto quiet = Clock::now() - _inProgress.front()->lastActivity;
+      if (quiet < kStalledAfter) {
+        // Looked at again when the oldest would count as stalled, unless it moves before.
+        _application->CancelTimer(_stallTimerId);
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(kStalledAfter - quiet);
+        _stallTimerId = _application->AddTimer(static_cast<int>(wait.count()), [this]() {
+          _stallTimerId = 0;
+          UpdateAcceptWatch();
+        });
+        UpdateAcceptWatch();
+        return;
+      }
+      // The oldest is stalled; a flood of silent clients then cannot lock out peers. Only for a
+      // connection that is really waiting, though.
+      pollfd pending{_listenDescriptor, POLLIN, 0};
+      if (poll(&pending, 1, 0) <= 0) {
+        return;
+      }
+      Drop(_inProgress.front().get());
+    }
     int descriptor = accept4(_listenDescriptor, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (descriptor < 0) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
@@ -150,10 +190,6 @@ void VELSocketConnector::OnListenReady() {
         UpdateAcceptWatch();
       }
       return;
-    }
-    if (static_cast<int>(_inProgress.size()) >= kMaxInProgress) {
-      // The oldest is the likeliest to be stalled; a flood of silent clients then cannot lock out peers.
-      Drop(_inProgress.front().get());
     }
     auto incoming = std::make_unique<Incoming>();
     Incoming* raw = incoming.get();
@@ -264,6 +300,7 @@ void VELSocketConnector::Forget(Incoming* incoming) {
   if (found != _inProgress.end()) {
     _inProgress.erase(found);
   }
+  UpdateAcceptWatch();
 }
 
 void VELSocketConnector::PushReady(std::vector<char>&& block) {
@@ -279,7 +316,9 @@ void VELSocketConnector::UpdateAcceptWatch() {
   if (_application == nullptr) {
     return;
   }
-  bool accept = static_cast<int>(_ready.size()) < kMaxReady && _resumeTimerId == 0;
+  bool accept = static_cast<int>(_ready.size()) < kMaxReady && _resumeTimerId == 0 &&
+                (static_cast<int>(_inProgress.size()) < kMaxInProgress ||
+                 Clock::now() - _inProgress.front()->lastActivity >= kStalledAfter);
   if (accept == !_acceptPaused) {
     return;
   }

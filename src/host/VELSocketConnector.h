@@ -18,7 +18,9 @@ class VELSockets;
 // TIME_WAIT on this side. Complete blocks wait in a queue, and GetHandler() is readable while the queue is
 // not empty.
 //
-// Bounds: kMaxInProgress connections being read (a new one beyond it drops the oldest); a connection that
+// Every pending connection is accepted in one turn, and the backlog is the largest the system grants.
+// Bounds: kMaxInProgress connections being read (beyond it, a new one replaces the oldest only when that
+// one brought nothing for a quarter of a second; otherwise accepting waits); a connection that
 // makes no progress for the idle timeout (2 s), or is not complete within the lifetime (10 s), is dropped;
 // a declared length below 4 or above the maximum drops the connection before anything is allocated for
 // it, and a block's buffer grows only as its bytes arrive; at most kMaxReady blocks wait for Accept, after
@@ -28,13 +30,13 @@ class VELSockets;
 // reads one waiting connection synchronously, bounded by the idle timeout.
 class VELSocketConnector {
  public:
-  static constexpr int kMaxInProgress = 64;
+  static constexpr int kMaxInProgress = 256;
   static constexpr int kMaxReady = 64;
   static constexpr int kIdleTimeoutMs = 2000;
   static constexpr int kLifetimeMs = 10000;
 
-  // a is a backlog hint (the backlog is at least 128, so that peers connecting while the loop is busy
-  // are not refused); b is not used.
+  // a is a backlog hint (the backlog is at least the system's maximum, so that peers connecting while
+  // the loop is busy are not dropped); b is not used.
   VELSocketConnector(unsigned short port, int a, int b);
   ~VELSocketConnector();
 
@@ -80,6 +82,7 @@ class VELSocketConnector {
   VELApplication* _application;  // where the watches are; null when none at Declare
   bool _acceptPaused;            // listening watch off while _ready is full
   int _resumeTimerId;            // pending retry after the process ran out of descriptors
+  int _stallTimerId;             // pending look at whether the oldest connection stalled
   std::deque<std::unique_ptr<Incoming>> _inProgress;  // oldest first
   std::deque<std::vector<char>> _ready;               // complete blocks, oldest first
   std::chrono::milliseconds _idleTimeout;

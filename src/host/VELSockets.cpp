@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -58,6 +59,9 @@ int VELSockets::ConnectTo(uint32_t addressNetworkOrder, unsigned short port) {
   if (descriptor < 0) {
     return errno;
   }
+  // Send writes the block at once; holding back its last segment for an acknowledgement only delays it.
+  int on = 1;
+  setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
   sockaddr_in remote;
   std::memset(&remote, 0, sizeof(remote));
   remote.sin_family = AF_INET;

@@ -87,13 +87,3 @@ TEST(UdpSocket, LongDatagramIsReportedCutAndConsumed) {
   EXPECT_EQ(socket.Receive(buffer.data(), 1024, &received), EAGAIN);
   EXPECT_EQ(received, 0);
 }
-
-TEST(UdpSocket, RefusesAGroupThatIsNotMulticastAndASecondInitialize) {
-  VELP2P_REQUIRE_SANDBOX();
-  VELUDPSocket socket;
-  EXPECT_EQ(socket.Initialize(nullptr, VELTestPort(4), "127.0.0.1"), EINVAL);
-  EXPECT_EQ(socket.Initialize(nullptr, VELTestPort(4), "not an address"), EINVAL);
-  EXPECT_EQ(socket.GetHandler(), -1);
-  ASSERT_EQ(socket.Initialize(nullptr, VELTestPort(4), kGroup), 0);
-  EXPECT_EQ(socket.Initialize(nullptr, VELTestPort(4), kGroup), EISCONN);
-}

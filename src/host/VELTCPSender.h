@@ -1,0 +1,96 @@
+// Sends TCP blocks without ever blocking the loop: a bounded FIFO per destination, driven by the loop.
+#ifndef VELP2P_HOST_VELTCPSENDER_H
+#define VELP2P_HOST_VELTCPSENDER_H
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class VELApplication;
+
+// Each block still travels on a connection of its own (the receiver reads one block per connection), and
+// a destination has at most one connection at a time: a block's connection is opened only once the
+// receiver has closed the previous one, that is, once it has read the whole previous block. Blocks to one
+// destination are therefore received in the order they were enqueued, and the receiver, which closes
+// first, keeps the TIME_WAIT.
+//
+// A handshake that goes unanswered is retried with a fresh connection after a back-off that doubles,
+// until the connect deadline; then the destination counts as dead for a while: its queued blocks fail and
+// new ones are refused at once. Every failure found after Enqueue returned is reported once per block
+// through the failure callback, with the tag the caller gave, never from inside Enqueue; the callback may
+// enqueue again but must not destroy the sender. Blocks still queued when the sender is
+// destroyed are dropped without a report.
+class VELTCPSender {
+ public:
+  // kTimedOut: no handshake within the deadline, or the receiver never closed; kRefused: nothing listens;
+  // kReset: the connection broke; kUnreachable: no route to the address.
+  enum class Failure { kTimedOut, kRefused, kReset, kUnreachable };
+  typedef std::function<void(uint32_t addressNetworkOrder, unsigned short port, Failure reason, void* tag)>
+      FailureCallback;
+
+  struct Limits {
+    int blocksPerDestination = 1024;
+    size_t bytesPerDestination = 16u << 20;
+    int blocksTotal = 8192;
+    size_t bytesTotal = 64u << 20;
+    int connections = 256;           // destinations being served at once; the others wait their turn
+    int firstRetryMs = 200;          // first handshake retry; doubles after each
+    int connectDeadlineMs = 3000;    // for the handshake of one block, retries included
+    int deliveryDeadlineMs = 10000;  // from connected to the receiver's close
+    int deadForMs = 30000;           // how long a timed-out destination refuses blocks
+  };
+
+  // The loop must outlive the sender.
+  explicit VELTCPSender(VELApplication* application);
+  VELTCPSender(VELApplication* application, const Limits& limits);
+  ~VELTCPSender();
+
+  VELTCPSender(const VELTCPSender&) = delete;
+  VELTCPSender& operator=(const VELTCPSender&) = delete;
+
+  void SetFailureCallback(FailureCallback callback) { _onFailure = std::move(callback); }
+
+  // Queues one block (its first four bytes are its length in network order). 0 when queued; EINVAL for a
+  // block whose prefix disagrees with its size, EMSGSIZE above VELSockets::kMaxBlockBytes, EHOSTDOWN for
+  // a destination that timed out recently, ENOBUFS when its queue or the total is full. Never blocks;
+  // callable from any callback of the loop, the failure callback included.
+  [[nodiscard]] int Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
+                            void* tag);
+
+  // Blocks queued or in flight, to one destination and in total.
+  int Pending(uint32_t addressNetworkOrder, unsigned short port) const;
+  int Pending() const { return _blocks; }
+
+ private:
+  struct Destination;
+  typedef uint64_t Key;
+
+  void Start(Destination& destination);
+  void Connect(Destination& destination);
+  void OnReady(Key key, bool readable, bool writable, bool error);
+  void OnTimer(Key key);
+  void Write(Destination& destination);
+  void Drain(Destination& destination);
+  void Finish(Destination& destination, bool delivered, Failure reason, bool wholeQueue);
+  void CloseConnection(Destination& destination);
+  void SetTimer(Destination& destination, int delayMs);
+  void Settle(Key key);
+  bool IsDead(Key key);
+
+  VELApplication* _application;
+  Limits _limits;
+  FailureCallback _onFailure;
+  std::map<Key, std::unique_ptr<Destination>> _destinations;  // with blocks or a connection
+  std::map<Key, std::chrono::steady_clock::time_point> _deadUntil;
+  std::deque<Key> _waiting;  // destinations with blocks and no connection slot, oldest first
+  int _connections = 0;
+  int _blocks = 0;
+  size_t _bytes = 0;
+};
+
+#endif
