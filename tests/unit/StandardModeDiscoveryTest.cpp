@@ -73,18 +73,4 @@ TEST_F(Discovery, RepeatedAnswerIsStoredOnceUntilTheNextSearchForgetsIt) {
   EXPECT_EQ(_log->Count("VELP2PCrossGroupPeerCreatNotif"), 2);
 }
 
-TEST_F(Discovery, BodiesWhoseRecordsDoNotFitAreRefusedAndStoreNothing) {
-  Start();
-  std::vector<char> twoAnnounced = PeerMessage('1', {kTRecord});
-  twoAnnounced[2] = 2;
-  std::vector<char> answer = PeerMessage('0', {kTRecord});
-  answer[3] = static_cast<char>(0xFF);
-  for (const std::vector<char>& body : {twoAnnounced, answer, Bytes({'1'})})
-    EXPECT_EQ(Deliver("/P2PRoot/B", "DiscoveryService", "T", body, true, kTHeader), VEL_E_FAIL) << Hex(body);
-  EXPECT_EQ(_peer->GetCrossGroupPeers()->Size(), 0);
-  EXPECT_EQ(_peer->GetGroupPeers()->Size(), 0);
-  EXPECT_TRUE(_log->Lines().empty());
-  EXPECT_TRUE(FakeSent().empty());
-}
-
 }  // namespace
