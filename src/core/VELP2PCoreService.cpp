@@ -54,6 +54,11 @@ VELResult VELP2PCoreService::Receive(VELP2PPeer&, VELP2PReceivedMessage&, VELIP2
   return VEL_S_OK;
 }
 
+VELBaseUnknown* VELP2PCoreService::Publisher() {
+  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  return peer ? peer->GetP2PPublisher() : nullptr;
+}
+
 std::vector<const VELP2PEndPointInfo*> VELP2PCoreService::LocalRecords(VELP2PPeer& peer) {
   std::vector<const VELP2PEndPointInfo*> records;
   AppendRecords(peer.GetMulticastEndPoints(), records);

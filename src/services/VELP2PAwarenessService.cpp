@@ -51,10 +51,7 @@ VELP2PAwarenessService::~VELP2PAwarenessService() {
 
 VELResult VELP2PAwarenessService::Initialize() {
   VELP2P_TRACE("VELP2PAwarenessService - Initialize");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  if (!peer)
-    return VEL_E_FAIL;
-  VELBaseUnknown* publisher = peer->GetP2PPublisher();
+  VELBaseUnknown* publisher = Publisher();
   if (!publisher)
     return VEL_E_FAIL;
   AddCallback(this, publisher, "VELP2PInitPeerNotif", &VELP2PAwarenessService::PeerInitCB, nullptr);

@@ -26,8 +26,7 @@ VELP2PDiscoveryService::~VELP2PDiscoveryService() {
 
 VELResult VELP2PDiscoveryService::Initialize() {
   VELP2P_TRACE("VELP2PDiscoveryService - Initialize");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  VELBaseUnknown* publisher = peer ? peer->GetP2PPublisher() : nullptr;
+  VELBaseUnknown* publisher = Publisher();
   if (!publisher)
     return VEL_E_FAIL;
   AddCallback(this, publisher, "VELP2PPeerSearchNotif", &VELP2PDiscoveryService::PeerSearchCB, nullptr);

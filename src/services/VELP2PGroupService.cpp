@@ -35,8 +35,7 @@ VELP2PGroupService::~VELP2PGroupService() {
 
 VELResult VELP2PGroupService::Initialize() {
   VELP2P_TRACE("VELP2PGroupService - Initialize");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  VELBaseUnknown* publisher = peer ? peer->GetP2PPublisher() : nullptr;
+  VELBaseUnknown* publisher = Publisher();
   if (!publisher)
     return VEL_E_FAIL;
   AddCallback(this, publisher, "VELP2PCurrentGroupModifNotif", &VELP2PGroupService::GroupModificationCB,

@@ -39,8 +39,7 @@ VELP2PPeerService::~VELP2PPeerService() {
 
 VELResult VELP2PPeerService::Initialize() {
   VELP2P_TRACE("VELP2PPeerService - Initialize");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  VELBaseUnknown* publisher = peer ? peer->GetP2PPublisher() : nullptr;
+  VELBaseUnknown* publisher = Publisher();
   if (!publisher)
     return VEL_E_FAIL;
   AddCallback(this, publisher, "VELP2PCurrentGroupModifNotif", &VELP2PPeerService::GroupModificationCB,

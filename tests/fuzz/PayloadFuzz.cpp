@@ -1,5 +1,6 @@
 // The payload readers on any bytes: the first byte picks the layout, the rest is the payload. Whatever a
-// reader accepts must lie inside the bytes and write back to the bytes it was read from.
+// reader accepts must write back to the bytes it was read from; the sanitizers catch a view that points
+// outside them, as the payload is copied to a buffer of exactly its size.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,11 +14,6 @@ namespace {
 void Check(bool holds) {
   if (!holds)
     std::abort();
-}
-
-bool Inside(const char* at, int count, const char* data, size_t size) {
-  return count >= 0 && (count == 0 || (at >= data && static_cast<size_t>(at - data) <= size &&
-                                       static_cast<size_t>(count) <= size - static_cast<size_t>(at - data)));
 }
 
 bool WritesBack(const std::vector<char>& written, const char* data, size_t size) {
@@ -38,7 +34,7 @@ void Fuzz(uint8_t layout, const char* data, size_t size) {
     case 0: {
       VELP2PAnnouncement a;
       if (VELP2PReadAnnouncement(data, size, a)) {
-        Check(Inside(a.records, a.recordBytes, data, size) && a.records + a.recordBytes == data + size);
+        Check(a.records + a.recordBytes == data + size);
         // Without records the writer gives the same fixed part but for the count.
         const std::vector<char> fixed = VELP2PWriteAnnouncement(a.kind, a.processId, {});
         Check(fixed[0] == data[0] && std::memcmp(fixed.data() + 3, data + 3, 4) == 0 &&
@@ -50,7 +46,7 @@ void Fuzz(uint8_t layout, const char* data, size_t size) {
     case 1: {
       VELP2PPeerRecords p;
       if (VELP2PReadPeerRecords(data, size, p)) {
-        Check(Inside(p.records, p.recordBytes, data, size) && p.records + p.recordBytes == data + size);
+        Check(p.records + p.recordBytes == data + size && p.command == static_cast<uint8_t>(data[0]));
         ReadRecords(p.count, p.records, p.recordBytes);
       }
       break;
@@ -58,7 +54,6 @@ void Fuzz(uint8_t layout, const char* data, size_t size) {
     case 2: {
       VELP2PStatusPayload s;
       if (VELP2PReadStatus(data, size, s)) {
-        Check(Inside(s.desc, s.descBytes, data, size));
         Check(WritesBack(VELP2PWriteStatus(s.kind, s.status, std::string(s.desc ? s.desc : "", s.descBytes)),
                          data, size));
       }
@@ -67,7 +62,6 @@ void Fuzz(uint8_t layout, const char* data, size_t size) {
     case 3: {
       VELP2PChatPayload c;
       if (VELP2PReadChat(data, size, c)) {
-        Check(Inside(c.header, c.headerBytes, data, size) && Inside(c.data, c.dataBytes, data, size));
         const std::vector<char> written =
             VELP2PWriteChat(c.type, std::string(c.header, c.headerBytes), c.data, c.dataBytes);
         Check(written.size() == size && WritesBack(written, data, size));
@@ -77,7 +71,7 @@ void Fuzz(uint8_t layout, const char* data, size_t size) {
     case 4: {
       VELP2PSessionPayload s;
       if (VELP2PReadSession(data, size, s)) {
-        Check(s.nameBytes > 0 && Inside(s.name, s.nameBytes, data, size));
+        Check(s.nameBytes > 0);
         Check(WritesBack(VELP2PWriteSession(s.event, s.sessionType, std::string(s.name, s.nameBytes)), data,
                          size));
       }

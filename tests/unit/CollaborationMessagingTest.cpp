@@ -70,25 +70,3 @@ TEST_F(SessionService, OpeningAndClosingSendTheSameMessageToThePeerAndToItself) 
                 "/ VELP2PSessionService 310300000005000000626f626279 to 08010fa07f000002",
                 "/Force VELP2PSessionService 310300000005000000626f626279 to 080100007f000001"}));
 }
-
-TEST_F(SessionService, EachSideNotifiesTheOtherPartyWithAnyEventFromAnyGroup) {
-  Start();
-  HearOwnBirth();
-  Connect("bobby");
-  Connect("zoë");
-  ASSERT_EQ(_peer->OpenP2PSession("zoë", 1), VEL_S_OK);
-  ASSERT_EQ(FakeSent().size(), 2u);
-  // Non-ASCII names are counted in bytes: 30 opened, 01000000 type 1, 04000000 four bytes, "zo", ë as c3 ab.
-  EXPECT_EQ(Hex(FakeSent()[0].payload), "3001000000040000007a6fc3ab");
-  _log->Clear();
-  // The local copy, sent by alice, names the other party.
-  ASSERT_EQ(FromSelf("VELP2PSessionService", FakeSent()[1].payload, false, "/Force"), VEL_S_OK);
-  // What bobby sends when he opens or closes a session with alice; the event byte is passed as it is.
-  ASSERT_EQ(FromPeer("bobby", "VELP2PSessionService", VELP2PWriteSession('1', 3, "alice")), VEL_S_OK);
-  ASSERT_EQ(FromPeer("bobby", "VELP2PSessionService", VELP2PWriteSession(0x37, -9, "alice"), false, "/x/y"),
-            VEL_S_OK);
-  // Event bytes '0' and '1' are 48 and 49.
-  EXPECT_EQ(_log->Lines(),
-            (std::vector<std::string>{"VELP2PSessionNotif zoë 1 48", "VELP2PSessionNotif bobby 3 49",
-                                      "VELP2PSessionNotif bobby -9 55"}));
-}

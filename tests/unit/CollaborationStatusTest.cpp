@@ -1,5 +1,5 @@
-// The status service and the local status change: the payload on the wire, its reading back, and what each
-// kind of status message does to the status store, the local status and the notifications.
+// The status service and the local status change: what each kind of status message does to the status
+// store, the local status and the notifications, and the bound on a description.
 #include "unit/ServiceTestSupport.h"
 #include "velp2p/VELP2PHeader.h"
 #include "velp2p/VELP2PStatusService.h"
@@ -21,25 +21,6 @@ class StatusService : public CollaborationTest {
 };
 
 }  // namespace
-
-TEST_F(StatusService, ChangeIsMulticastAndAppliedLocallyOnlyWhenItComesBack) {
-  // Not connected yet: nothing is sent, and that is no failure.
-  EXPECT_EQ(_peer->ChangeP2PStatus(3, "x"), VEL_S_OK);
-  EXPECT_TRUE(FakeSent().empty());
-  Start();
-  std::vector<char> payload = ChangePayload(3, "in a meeting");
-  // 30 kind change, 03000000 status 3, 0c000000 twelve bytes, then the text.
-  EXPECT_EQ(Hex(payload), "30030000000c000000696e2061206d656574696e67");
-  EXPECT_EQ(_peer->GetStatus(), 6);
-  EXPECT_EQ(_log->Count("VELP2PChangeStatusNotif"), 0);
-
-  ASSERT_EQ(FromSelf("StatusService", payload, true, "/"), VEL_S_OK);
-  EXPECT_EQ(_peer->GetStatus(), 3);
-  EXPECT_EQ(_peer->GetDesc(), "in a meeting");
-  EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PChangeStatusNotif alice 3 in a meeting"});
-  // The local peer's own change is not written into the store.
-  EXPECT_EQ(StatusOf("alice"), "none");
-}
 
 TEST_F(StatusService, BirthIsStoredSilentlyUpdateIsNotifiedOtherKindsAreIgnored) {
   Start();
