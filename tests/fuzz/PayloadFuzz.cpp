@@ -86,7 +86,15 @@ void Fuzz(uint8_t layout, const char* data, size_t size) {
   }
 }
 
+int fixedLayout = -1;  // VELP2P_FUZZ_LAYOUT pins one reader, so that each can be run on its own
+
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (const char* layout = std::getenv("VELP2P_FUZZ_LAYOUT"))
+    fixedLayout = std::atoi(layout);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0)
@@ -94,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A copy of exactly the payload's bytes, so that a read past them is caught.
   std::vector<char> payload(reinterpret_cast<const char*>(data) + 1,
                             reinterpret_cast<const char*>(data) + size);
-  Fuzz(data[0], payload.empty() ? nullptr : payload.data(), payload.size());
+  Fuzz(fixedLayout >= 0 ? static_cast<uint8_t>(fixedLayout) : data[0],
+       payload.empty() ? nullptr : payload.data(), payload.size());
   return 0;
 }
