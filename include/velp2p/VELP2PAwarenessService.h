@@ -4,6 +4,7 @@
 #define VELP2P_VELP2PAWARENESSSERVICE_H
 
 #include <memory>
+#include <vector>
 
 #include "velp2p/VELNotification.h"
 #include "velp2p/VELP2PCoreService.h"
@@ -19,9 +20,7 @@ class VELP2P_API VELP2PAwarenessService : public VELP2PCoreService {
   // Subscribes to the peer's start and close, and builds the announcement from the endpoints present now.
   VELResult Initialize() override;
   const char* GetServiceName() override { return "AwarenessService"; }
-  VELResult HandleMessage(VELIP2PMessage* message) override;
   // Accepts every group.
-  VELResult internalFilterMessageFromGroup(VELUnicodeString& group) override;
 
   // Multicasts the birth announcement; called for VELP2PInitPeerNotif.
   void PeerInitCB(const char* event, VELBaseUnknown* publisher, VELNotification* notification, void* data,
@@ -33,13 +32,15 @@ class VELP2P_API VELP2PAwarenessService : public VELP2PCoreService {
  protected:
   ~VELP2PAwarenessService() override;
 
+  // Records, answers or removes the sender of a birth, update or death; a name already used disconnects.
+  VELResult Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message) override;
+
  private:
   VELResult StreamPeerMessage();
   // Writes kind into the announcement and multicasts it to "/".
   void Announce(unsigned char kind);
 
-  std::unique_ptr<char[]> _peerMessage;  // the local announcement; null until built
-  int _peerMessageLength;
+  std::vector<char> _peerMessage;  // the local announcement; empty until built
 };
 
 #endif

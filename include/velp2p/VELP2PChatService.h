@@ -11,16 +11,15 @@ class VELP2P_API VELP2PChatService : public VELP2PCoreService {
  public:
   VELP2PChatService();
 
-  VELResult Initialize() override;
-  const char* GetServiceName() override { return "VELP2PChatService"; }
-  // Fires one VELP2PMessageReceivedNotif per well-formed message; refuses, firing nothing, a payload shorter
-  // than its fixed part or whose header length is negative or runs past the payload.
-  VELResult HandleMessage(VELIP2PMessage* message) override;
   // Accepts every group, without the group rule: an application message never makes a group known.
-  VELResult internalFilterMessageFromGroup(VELUnicodeString& group) override;
+  const char* GetServiceName() override { return "VELP2PChatService"; }
 
  protected:
   ~VELP2PChatService() override;
+
+  // Fires one VELP2PMessageReceivedNotif per well-formed message; refuses, firing nothing, a payload shorter
+  // than its fixed part or whose header length is negative or runs past the payload.
+  VELResult Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message) override;
 };
 
 #endif

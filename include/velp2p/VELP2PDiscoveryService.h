@@ -16,8 +16,6 @@ class VELP2P_API VELP2PDiscoveryService : public VELP2PPeerService {
 
   VELResult Initialize() override;
   const char* GetServiceName() override { return "DiscoveryService"; }
-  // Receives a search request or a search answer.
-  VELResult HandleMessage(VELIP2PMessage* message) override;
   // Accepts every group.
   VELResult internalFilterMessageFromGroup(VELUnicodeString& group) override;
 
@@ -27,6 +25,9 @@ class VELP2P_API VELP2PDiscoveryService : public VELP2PPeerService {
 
  protected:
   ~VELP2PDiscoveryService() override;
+
+  // Receives a search request or a search answer.
+  VELResult Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message) override;
 };
 
 #endif

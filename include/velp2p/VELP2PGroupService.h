@@ -18,8 +18,6 @@ class VELP2P_API VELP2PGroupService : public VELP2PCoreService {
 
   VELResult Initialize() override;
   const char* GetServiceName() override { return "GroupService"; }
-  // Reads the component and applies it; a payload without its zero byte is refused.
-  VELResult HandleMessage(VELIP2PMessage* message) override;
 
   // Publishes the new current group to its parent.
   void GroupModificationCB(const char* event, VELBaseUnknown* publisher, VELNotification* notification,
@@ -28,14 +26,13 @@ class VELP2P_API VELP2PGroupService : public VELP2PCoreService {
  protected:
   ~VELP2PGroupService() override;
 
+  // Applies one publication or answer: reads the component, refusing a payload without its zero byte.
+  VELResult Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message) override;
+
  private:
   // Publishes the last component of group to its parent; on success group becomes the parent. A group that
   // cannot be split publishes nothing and succeeds.
   VELResult PublishGroup(VELUnicodeString& group);
-  // Applies one publication or answer carrying name.
-  VELResult ReceivePublishedGroup(VELUnicodeString& name, VELIP2PMessage* message);
-  // Writes name as a payload; the payload stays the streamer's until ReleaseStreamedBuffer.
-  VELResult StreamGroup(const VELUnicodeString& name, void*& payload, int& length);
 };
 
 #endif

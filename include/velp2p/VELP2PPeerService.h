@@ -3,6 +3,7 @@
 #define VELP2P_VELP2PPEERSERVICE_H
 
 #include <memory>
+#include <vector>
 
 #include "velp2p/VELNotification.h"
 #include "velp2p/VELP2PCoreService.h"
@@ -23,8 +24,6 @@ class VELP2P_API VELP2PPeerService : public VELP2PCoreService {
 
   VELResult Initialize() override;
   const char* GetServiceName() override { return "PeerService"; }
-  // Applies a peer message of the current group; messages of any other group are refused.
-  VELResult HandleMessage(VELIP2PMessage* message) override;
 
   // Leaves the group last announced to and announces the local peer in the new current group.
   void GroupModificationCB(const char* event, VELBaseUnknown* publisher, VELNotification* notification,
@@ -34,30 +33,28 @@ class VELP2P_API VELP2PPeerService : public VELP2PCoreService {
                    VELCallback* callback);
 
   // The peer message as built, for inspection; null before Initialize.
-  const char* GetPeerMessage() const { return _peerMessage.get(); }
-  int GetPeerMessageLength() const { return _peerMessageLength; }
+  const char* GetPeerMessage() const { return _peerMessage.empty() ? nullptr : _peerMessage.data(); }
+  int GetPeerMessageLength() const { return static_cast<int>(_peerMessage.size()); }
   const VELUnicodeString& GetAnnouncedGroup() const { return _announcedGroup; }
 
  protected:
   ~VELP2PPeerService() override;
 
-  // Applies one received peer message of length bytes to the directory of the current group, and answers
-  // a presence heard by multicast from another peer. Refuses a body whose endpoint records do not fit.
-  VELResult ReceivePeerMessage(char* buffer, int length, VELIP2PMessage* message);
+  // Applies a peer message of the current group; messages of any other group are refused.
+  VELResult Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message) override;
+  // Applies one received peer message to the directory of the current group, and answers a presence heard
+  // by multicast from another peer. Refuses a body whose endpoint records do not fit.
+  VELResult ReceivePeerMessage(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message);
   // Builds _peerMessage from the endpoints the local peer has now.
   VELResult StreamPeerMessage();
   // Writes the command byte of the peer message; false when there is no message.
   bool SetCommand(char command);
-  // The sender of a received peer message of length bytes as a directory record holding the endpoint
-  // records the message carries; null when the message is shorter than its 3 fixed bytes or when its
-  // records do not fit its length.
-  static std::unique_ptr<VELP2PPeerInfo> ParseSender(const char* buffer, int length,
-                                                     const VELUnicodeString& sender,
-                                                     const VELUnicodeString& group);
+  // The sender of a received peer message as a directory record holding the endpoint records it carries;
+  // null when the message is shorter than its 3 fixed bytes or when its records do not fit.
+  static std::unique_ptr<VELP2PPeerInfo> ParseSender(const VELP2PReceivedMessage& received);
 
-  VELUnicodeString _announcedGroup;      // the group last announced to; empty until the first announcement
-  std::unique_ptr<char[]> _peerMessage;  // the peer message, null until built
-  int _peerMessageLength;                // its length in bytes, 8N + 7; 0 until built
+  VELUnicodeString _announcedGroup;  // the group last announced to; empty until the first announcement
+  std::vector<char> _peerMessage;    // the peer message, 8N + 7 bytes; empty until built
 };
 
 #endif

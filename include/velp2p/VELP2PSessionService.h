@@ -13,17 +13,16 @@ class VELP2P_API VELP2PSessionService : public VELP2PCoreService {
  public:
   VELP2PSessionService();
 
-  VELResult Initialize() override;
-  const char* GetServiceName() override { return "VELP2PSessionService"; }
-  // Fires one VELP2PSessionNotif naming the other party: the named peer, or the sender when the named peer is
-  // the local one. Refuses, firing nothing, a payload shorter than its fixed part, an empty name, or a name
-  // length that is negative or runs past the payload.
-  VELResult HandleMessage(VELIP2PMessage* message) override;
   // Accepts every group ("/Force" included).
-  VELResult internalFilterMessageFromGroup(VELUnicodeString& group) override;
+  const char* GetServiceName() override { return "VELP2PSessionService"; }
 
  protected:
   ~VELP2PSessionService() override;
+
+  // Fires one VELP2PSessionNotif naming the other party: the named peer, or the sender when the named peer is
+  // the local one. Refuses, firing nothing, a payload shorter than its fixed part, an empty name, or a name
+  // length that is negative or runs past the payload.
+  VELResult Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message) override;
 };
 
 #endif

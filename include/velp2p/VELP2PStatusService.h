@@ -12,10 +12,8 @@ class VELP2P_API VELP2PStatusService : public VELP2PCoreService {
  public:
   VELP2PStatusService();
 
-  VELResult Initialize() override;
+  // Accepts every group.
   const char* GetServiceName() override { return "StatusService"; }
-  VELResult HandleMessage(VELIP2PMessage* message) override;
-  VELResult internalFilterMessageFromGroup(VELUnicodeString& group) override;
 
   // Writes a status payload with streamer; the payload stays the streamer's until ReleaseStreamedBuffer.
   // On failure the streamer has been released (the caller's reference) and must not be released again.
@@ -28,9 +26,8 @@ class VELP2P_API VELP2PStatusService : public VELP2PCoreService {
  protected:
   ~VELP2PStatusService() override;
 
- private:
-  VELResult UnstreamStatus(unsigned char& kind, VELP2PUserStatus* status, VELUnicodeString& desc,
-                           void* payload, int length);
+  // Applies a change, an update or a birth to the status store and the local status.
+  VELResult Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message) override;
 };
 
 #endif

@@ -11,6 +11,7 @@
 #include "velp2p/VELP2PHeader.h"
 #include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PPeer.h"
+#include "wire/VELP2PPayloads.h"
 
 namespace {
 
@@ -199,16 +200,9 @@ VELResult VELP2PPeer::SendP2PMessage(const VELUnicodeString& peerName, unsigned 
   VELP2PPeerInfo* peer = _connectedPeers->Locate(peerName);
   if (!peer)
     return VEL_E_FAIL;
-  // The header's length travels in bytes of its UTF-8 form, so that any text arrives whole.
-  const int32_t headerBytes = header.GetLengthInByte();
-  if (length > INT32_MAX - 5 - headerBytes)
+  if (length > INT32_MAX - 5 - header.GetLengthInByte())
     return VEL_E_FAIL;
-  std::vector<char> payload(5 + static_cast<size_t>(headerBytes) + static_cast<size_t>(length));
-  payload[0] = static_cast<char>(type);
-  for (int i = 0; i < 4; ++i)
-    payload[1 + i] = static_cast<char>((static_cast<uint32_t>(headerBytes) >> (8 * i)) & 0xFF);
-  std::memcpy(payload.data() + 5, header.CastToCharPtr(), headerBytes);
-  std::memcpy(payload.data() + 5 + headerBytes, data, length);
+  std::vector<char> payload = VELP2PWriteChat(type, header.Str(), data, length);
   VELUnicodeString group("/");
   return SendToPeer(group, "VELP2PChatService", payload.data(), static_cast<int>(payload.size()), peer);
 }

@@ -1,20 +1,15 @@
 // Sessions: no state is kept; opening or closing one sends a session message to the other peer and a copy
 // to the local peer, and each side's session service tells its application.
-#include <cstring>
 #include <vector>
 
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PPeer.h"
+#include "wire/VELP2PPayloads.h"
 
 namespace {
 
 constexpr unsigned char kSessionOpened = '0';
 constexpr unsigned char kSessionClosed = '1';
-
-void PutInt32LE(std::vector<char>& out, size_t offset, int32_t value) {
-  for (int i = 0; i < 4; ++i)
-    out[offset + i] = static_cast<char>((static_cast<uint32_t>(value) >> (8 * i)) & 0xFF);
-}
 
 }  // namespace
 
@@ -25,13 +20,7 @@ VELResult VELP2PPeer::SendSessionMessage(const VELUnicodeString& peerName, int s
   VELP2PPeerInfo* other = _connectedPeers->Locate(peerName);
   if (!other)
     return VEL_E_FAIL;
-  // The name's length is counted in bytes of its UTF-8 form, so that any name arrives whole.
-  const int32_t nameBytes = peerName.GetLengthInByte();
-  std::vector<char> message(9 + static_cast<size_t>(nameBytes));
-  message[0] = static_cast<char>(eventType);
-  PutInt32LE(message, 1, sessionType);
-  PutInt32LE(message, 5, nameBytes);
-  std::memcpy(message.data() + 9, peerName.CastToCharPtr(), nameBytes);
+  std::vector<char> message = VELP2PWriteSession(eventType, sessionType, peerName.Str());
   const int length = static_cast<int>(message.size());
 
   VELUnicodeString toOther("/");

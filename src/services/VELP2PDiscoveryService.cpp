@@ -1,7 +1,7 @@
 #include "velp2p/VELP2PDiscoveryService.h"
 
+#include "core/VELP2PReceivedMessage.h"
 #include "host/VELTraceMacros.h"
-#include "services/VELP2PReceivedMessage.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELP2PPeer.h"
 
@@ -26,8 +26,7 @@ VELP2PDiscoveryService::~VELP2PDiscoveryService() {
 
 VELResult VELP2PDiscoveryService::Initialize() {
   VELP2P_TRACE("VELP2PDiscoveryService - Initialize");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  VELBaseUnknown* publisher = peer ? peer->GetP2PPublisher() : nullptr;
+  VELBaseUnknown* publisher = Publisher();
   if (!publisher)
     return VEL_E_FAIL;
   AddCallback(this, publisher, "VELP2PPeerSearchNotif", &VELP2PDiscoveryService::PeerSearchCB, nullptr);
@@ -48,60 +47,45 @@ void VELP2PDiscoveryService::PeerSearchCB(const char*, VELBaseUnknown*, VELNotif
   if (!current || current->IsEmpty() || !SetCommand(kRequest))
     return;
   VELUnicodeString group(*current);
-  (void)peer->SendToGroup(group, kServiceName, _peerMessage.get(), _peerMessageLength);
+  (void)peer->SendToGroup(group, kServiceName, _peerMessage.data(), GetPeerMessageLength());
 }
 
-VELResult VELP2PDiscoveryService::HandleMessage(VELIP2PMessage* message) {
-  VELP2P_TRACE("VELP2PDiscoveryService - HandleMessage");
-  if (!message)
-    return VEL_E_FAIL;
-  VELUnicodeString group;
-  VELResult result = message->GetMessageGroup(group);
-  if (VEL_FAILED(result))
-    return result;
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  if (!peer)
-    return VEL_E_FAIL;
-  VELP2PReceivedMessage received;
-  result = received.Read(message);
-  if (VEL_FAILED(result))
-    return result;
-  char* payload = received.payload.data();
-  const int length = static_cast<int>(received.payload.size());
+VELResult VELP2PDiscoveryService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received,
+                                          VELIP2PMessage* message) {
   VELUnicodeString& sender = received.sender;
-
+  VELUnicodeString& group = received.group;
   // The first record goes to the directory, which may discard it at once as a duplicate; the second
   // serves as the sender's address for the answer.
-  std::unique_ptr<VELP2PPeerInfo> stored = ParseSender(payload, length, sender, group);
+  std::unique_ptr<VELP2PPeerInfo> stored = ParseSender(received);
   if (!stored)
     return VEL_E_FAIL;
-  std::unique_ptr<VELP2PPeerInfo> address = ParseSender(payload, length, sender, group);
+  std::unique_ptr<VELP2PPeerInfo> address = ParseSender(received);
   if (!address)
     return VEL_E_FAIL;
 
-  switch (payload[0]) {
+  switch (received.payload[0]) {
     case kAnswer:
-      if (VEL_SUCCEEDED(peer->NewPeerCrossGroupDiscovered(stored.get(), group)))
+      if (VEL_SUCCEEDED(peer.NewPeerCrossGroupDiscovered(stored.get(), group)))
         stored.release();
-      peer->FireSearchResult(sender, group);
+      peer.FireSearchResult(sender, group);
       // The answering peer is also entered among the peers of the current group; answers come point to
       // point, so this answers nothing.
-      (void)ReceivePeerMessage(payload, length, message);
+      (void)ReceivePeerMessage(peer, received, message);
       break;
     case kRequest: {
-      if (VEL_SUCCEEDED(peer->NewPeerCrossGroupDiscovered(stored.get(), group)))
+      if (VEL_SUCCEEDED(peer.NewPeerCrossGroupDiscovered(stored.get(), group)))
         stored.release();
-      const VELUnicodeString* localName = peer->GetPeerName();
-      if (!message->IsMulticast() || !localName || sender.Compare(*localName) == 2)
+      const VELUnicodeString* localName = peer.GetPeerName();
+      if (!received.multicast || !localName || sender.Compare(*localName) == 2)
         break;
-      const VELUnicodeString* current = peer->GetCurrentGroup();
+      const VELUnicodeString* current = peer.GetCurrentGroup();
       if (!current || current->IsEmpty())
         return VEL_E_FAIL;
       if (!SetCommand(kAnswer))
         break;
       VELUnicodeString answerGroup(*current);
-      (void)peer->SendToPeer(answerGroup, kServiceName, _peerMessage.get(), _peerMessageLength,
-                             address.get());
+      (void)peer.SendToPeer(answerGroup, kServiceName, _peerMessage.data(), GetPeerMessageLength(),
+                            address.get());
       break;
     }
     default:

@@ -1,28 +1,17 @@
 #include "velp2p/VELP2PStatusService.h"
 
-#include <cstring>
-#include <vector>
-
+#include "core/VELP2PReceivedMessage.h"
 #include "host/VELTraceMacros.h"
-#include "services/VELP2PReceivedMessage.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELIBBStreamer.h"
-#include "velp2p/VELP2PHeader.h"
 #include "velp2p/VELP2PPeer.h"
+#include "wire/VELP2PPayloads.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PStatusService, VELP2PCoreService)
 VEL_IMPLEMENT_CREATE_EXT(VELP2PStatusService)
 
-namespace {
-
-constexpr unsigned char kChange = '0';
-constexpr unsigned char kUpdate = '1';
-constexpr unsigned char kBirth = '2';
-
-}  // namespace
-
-VELP2PStatusService::VELP2PStatusService() {
+VELP2PStatusService::VELP2PStatusService() : VELP2PCoreService(true) {
   VELP2P_TRACE("VELP2PStatusService - Constructor");
 }
 
@@ -30,19 +19,8 @@ VELP2PStatusService::~VELP2PStatusService() {
   VELP2P_TRACE("VELP2PStatusService - Destructor");
 }
 
-VELResult VELP2PStatusService::Initialize() {
-  VELP2P_TRACE("VELP2PStatusService - Initialize");
-  return VEL_S_OK;
-}
-
-VELResult VELP2PStatusService::internalFilterMessageFromGroup(VELUnicodeString&) {
-  VELP2P_TRACE("VELP2PStatusService - internalFilterMessageFromGroup");
-  return VEL_S_OK;
-}
-
 int VELP2PStatusService::MaxDescriptionBytes() {
-  // One block to group "/": the fixed header, one group byte, then kind, status and the array's length.
-  return VELP2P_MULTICAST_MAX_BLOCK - VELP2P_HEADER_FIXED_SIZE - 1 - (1 + 4 + 4);
+  return VELP2PMaxStatusDescriptionBytes();
 }
 
 VELResult VELP2PStatusService::StreamStatus(VELIBBStreamer* streamer, unsigned char kind,
@@ -72,84 +50,36 @@ VELResult VELP2PStatusService::StreamStatus(VELIBBStreamer* streamer, unsigned c
   return arrayResult;
 }
 
-VELResult VELP2PStatusService::UnstreamStatus(unsigned char& kind, VELP2PUserStatus* status,
-                                              VELUnicodeString& desc, void* payload, int length) {
-  if (!_streamer || !status)
+VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage*) {
+  VELP2PStatusPayload payload;
+  if (!VELP2PReadStatus(received.payload.data(), received.payload.size(), payload))
     return VEL_E_FAIL;
-  if (VEL_FAILED(_streamer->BeginUnstream(payload, length))) {
-    VELP2P_TRACE("VELP2PStatusService - UnstreamStatus failed BeginStream");
-    return VEL_E_FAIL;
-  }
-  if (VEL_FAILED(_streamer->UnstreamByte(kind))) {
-    VELP2P_TRACE("VELP2PStatusService - UnstreamStatus failed UnstreamByte");
-    return VEL_E_FAIL;
-  }
-  int32_t value = 0;
-  if (VEL_FAILED(_streamer->UnstreamInt(value))) {
-    VELP2P_TRACE("VELP2PStatusService - UnstreamStatus failed UnstreamInt");
-    return VEL_E_FAIL;
-  }
-  *status = value;
-  int n = 0;
-  if (VEL_FAILED(_streamer->UnstreamVariableArrayLength(n)) || n <= 0) {
-    VELP2P_TRACE("VELP2PStatusService - UnstreamStatus failed UnstreamVariableArrayLength");
-    return VEL_E_FAIL;
-  }
-  std::vector<char> bytes(static_cast<size_t>(n), '\0');
-  if (VEL_FAILED(_streamer->UnstreamFixedByteArray(bytes.data(), n))) {
-    VELP2P_TRACE("VELP2PStatusService - UnstreamStatus failed UnstreamFixedByteArray");
-    return VEL_E_FAIL;
-  }
-  // The single zero byte of an empty description reads back as empty.
-  if (n == 1 && bytes[0] == '\0') {
-    desc = VELUnicodeString();
-  } else {
-    desc.BuildFromUTF8(bytes.data(), n);
-  }
-  return _streamer->EndUnstream();
-}
-
-VELResult VELP2PStatusService::HandleMessage(VELIP2PMessage* message) {
-  VELP2P_TRACE("VELP2PStatusService - HandleMessage");
-  if (!message)
-    return VEL_E_FAIL;
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  if (!peer)
-    return VEL_E_FAIL;
-  VELP2PReceivedMessage received;
-  VELResult result = received.Read(message);
-  if (VEL_FAILED(result))
-    return result;
-  const VELUnicodeString localName(*peer->GetPeerName());
-  VELP2PUserStatus status = 6;
+  const VELP2PUserStatus status = payload.status;
   VELUnicodeString desc;
-  unsigned char kind = 0;
-  result =
-      UnstreamStatus(kind, &status, desc, received.payload.data(), static_cast<int>(received.payload.size()));
-  if (VEL_FAILED(result))
-    return result;
+  if (payload.descBytes > 0)
+    desc.BuildFromUTF8(payload.desc, payload.descBytes);
   VELUnicodeString& sender = received.sender;
-  const bool fromLocal = sender == localName;
-  switch (kind) {
-    case kChange:
+  const bool fromLocal = peer.GetPeerName() && sender == *peer.GetPeerName();
+  switch (payload.kind) {
+    case kVELP2PStatusChange:
       if (!fromLocal) {
         VELDiagnosticPrintf("CHANGE For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
                             status, desc.CastToCharPtr());
-        peer->AddStatusAndDesc(sender, status, desc);
+        peer.AddStatusAndDesc(sender, status, desc);
       }
-      peer->NewPeerStatus(sender, status, desc);
+      peer.NewPeerStatus(sender, status, desc);
       break;
-    case kUpdate:
+    case kVELP2PStatusUpdate:
       VELDiagnosticPrintf("UPDATE For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
                           status, desc.CastToCharPtr());
-      peer->AddStatusAndDesc(sender, status, desc);
-      peer->NewPeerStatus(sender, status, desc);
+      peer.AddStatusAndDesc(sender, status, desc);
+      peer.NewPeerStatus(sender, status, desc);
       break;
-    case kBirth:
+    case kVELP2PStatusBirth:
       if (!fromLocal) {
         VELDiagnosticPrintf("BIRTH For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
                             status, desc.CastToCharPtr());
-        peer->AddStatusAndDesc(sender, status, desc);
+        peer.AddStatusAndDesc(sender, status, desc);
       }
       break;
     default:

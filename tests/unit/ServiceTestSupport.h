@@ -17,15 +17,10 @@
 #include "host/VELSystemOverrides.h"
 #include "support/FakeEndPoints.h"
 #include "support/PeerTestAccess.h"
-#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
-
-// The records of the standard-mode peer's fake endpoints on 10.0.0.5: multicast 224.0.1.85:2678 (address
-// bytes reversed), then unicast with port 0.
-#define MULTICAST_RECORD 0x08, 0x02, 0x0A, 0x76, 0x55, 0x01, 0x00, 0xE0
-#define UNICAST_RECORD 0x08, 0x01, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x05
+#include "wire/VELP2PPayloads.h"
 
 namespace svctest {
 
@@ -76,24 +71,9 @@ class NotificationLog {
   std::vector<std::string> _lines;
 };
 
-inline std::vector<char> Bytes(std::initializer_list<int> values) {
-  return std::vector<char>(values.begin(), values.end());
-}
-inline void PutInt32LE(std::vector<char>& bytes, int32_t value) {
-  for (int i = 0; i < 4; ++i)
-    bytes.push_back(static_cast<char>((static_cast<uint32_t>(value) >> (8 * i)) & 0xFF));
-}
 inline std::string RecordHex(const VELP2PEndPointInfo& record) {
   const char* raw = reinterpret_cast<const char*>(&record);
   return Hex(std::vector<char>(raw, raw + sizeof(record)));
-}
-
-// Every proper prefix of bytes, for the tests of truncated payloads.
-inline std::vector<std::vector<char>> Cuts(const std::vector<char>& bytes) {
-  std::vector<std::vector<char>> cuts;
-  for (size_t size = 0; size < bytes.size(); ++size)
-    cuts.emplace_back(bytes.begin(), bytes.begin() + size);
-  return cuts;
 }
 // What the fake endpoints were asked to send, one line each: "<group> <service> <hex payload>", followed
 // for a message to one peer by " to <hex record>".
@@ -106,38 +86,18 @@ inline std::vector<std::string> SentLines() {
   return lines;
 }
 
-// A message carrying endpoint records: kind, record count, the process id (awareness messages only), the
-// records, and four trailing zeros (peer messages only).
-inline std::vector<char> RecordMessage(char kind, const std::vector<VELP2PEndPointInfo>& records,
-                                       bool awareness, int32_t processId = 0) {
-  std::vector<char> bytes{kind, static_cast<char>(records.size() >> 8), static_cast<char>(records.size())};
-  if (awareness)
-    PutInt32LE(bytes, processId);
-  const char* raw = reinterpret_cast<const char*>(records.data());
-  bytes.insert(bytes.end(), raw, raw + records.size() * sizeof(VELP2PEndPointInfo));
-  bytes.insert(bytes.end(), awareness ? 0 : 4, '\0');
-  return bytes;
+inline std::vector<const VELP2PEndPointInfo*> Pointers(const std::vector<VELP2PEndPointInfo>& records) {
+  std::vector<const VELP2PEndPointInfo*> pointers;
+  for (const VELP2PEndPointInfo& record : records)
+    pointers.push_back(&record);
+  return pointers;
 }
 inline std::vector<char> Announcement(char kind, int32_t processId,
                                       const std::vector<VELP2PEndPointInfo>& records) {
-  return RecordMessage(kind, records, true, processId);
+  return VELP2PWriteAnnouncement(kind, processId, Pointers(records));
 }
 inline std::vector<char> PeerMessage(char command, const std::vector<VELP2PEndPointInfo>& records) {
-  return RecordMessage(command, records, false);
-}
-// A status payload: kind, status, then the description as a streamed array.
-inline std::vector<char> StatusPayload(char kind, int32_t status, const std::string& desc) {
-  std::vector<char> bytes{kind};
-  PutInt32LE(bytes, status);
-  PutInt32LE(bytes, static_cast<int32_t>(desc.size()));
-  bytes.insert(bytes.end(), desc.begin(), desc.end());
-  return bytes;
-}
-// A group name component as a single streamed string: the text and its terminator.
-inline std::vector<char> Component(const std::string& text) {
-  std::vector<char> bytes(text.begin(), text.end());
-  bytes.push_back('\0');
-  return bytes;
+  return VELP2PWritePeerRecords(command, Pointers(records));
 }
 
 class ServiceTest : public ::testing::Test {
@@ -156,18 +116,12 @@ class ServiceTest : public ::testing::Test {
       out.push_back(address);
       return VEL_S_OK;
     });
-    _printed = std::tmpfile();
-    ASSERT_NE(_printed, nullptr);
-    VELSetDiagnosticStream(_printed);
     _peer = VELP2PPeer::GetLocalPeer();
     _log = std::make_unique<NotificationLog>(_peer);
   }
   void TearDown() override {
     _log.reset();
     VELP2PPeerTestAccess::Reset();
-    VELSetDiagnosticStream(stdout);
-    if (_printed)
-      std::fclose(_printed);
     VELSetResolverOverride(nullptr);
     VELSystemSetOverrides(nullptr, nullptr);
     FakeSent().clear();
@@ -186,14 +140,6 @@ class ServiceTest : public ::testing::Test {
     _config = path;
     setenv("VELP2PConfig", path, 1);
   }
-  // Whether the library printed text on its diagnostic stream.
-  bool Printed(const std::string& text) {
-    std::string printed(static_cast<size_t>(std::ftell(_printed)), '\0');
-    std::rewind(_printed);
-    printed.resize(std::fread(&printed[0], 1, printed.size(), _printed));
-    std::fseek(_printed, 0, SEEK_END);
-    return printed.find(text) != std::string::npos;
-  }
   void Forget() {
     FakeSent().clear();
     _log->Clear();
@@ -203,8 +149,7 @@ class ServiceTest : public ::testing::Test {
   ScopedFakeEndPoints _endpoints;
   VELP2PPeer* _peer = nullptr;
   std::unique_ptr<NotificationLog> _log;
-  FILE* _printed = nullptr;  // the library's diagnostic stream
-  std::string _config;       // the configuration file written by UseConfig, removed at the end
+  std::string _config;  // the configuration file written by UseConfig, removed at the end
 };
 
 // "alice" in the collaboration mode on 127.0.0.1: a fake multicast endpoint (224.0.1.85:2678) and a fake
@@ -249,7 +194,7 @@ class CollaborationTest : public ServiceTest {
   std::vector<char> _birth;  // the local birth announcement as it was multicast
 };
 
-// "me" in the standard mode on 10.0.0.5, with the records MULTICAST_RECORD and UNICAST_RECORD.
+// "me" in the standard mode on 10.0.0.5.
 class StandardModeTest : public ServiceTest {
  protected:
   StandardModeTest() : ServiceTest({10, 0, 0, 5}) {}
@@ -262,9 +207,14 @@ class StandardModeTest : public ServiceTest {
     VELP2PPeerTestAccess::SetPeerName(_peer, "me");
     Forget();
   }
-  // The local peer's 23-byte peer message: command, N = 2, its two records, four trailing zeros.
+  // The local peer's 23-byte peer message: command, N = 2, its multicast record (224.0.1.85:2678, address
+  // bytes reversed), its unicast record (port 0), four trailing zeros.
   static std::string LocalMessageHex(char command) {
-    return Hex(Bytes({command, 0x00, 0x02, MULTICAST_RECORD, UNICAST_RECORD, 0, 0, 0, 0}));
+    return Hex({command}) +
+           "0002"
+           "08020a76550100e0"
+           "080100000a000005"
+           "00000000";
   }
   // Enters a sub-group and forgets what that sent and notified.
   void Join(const char* name) {

@@ -16,13 +16,6 @@ VELResult FromT(char command, bool multicast, const char* sender = "T", const ch
   return Deliver(group, "DiscoveryService", sender, PeerMessage(command, {kTRecord}), multicast, kTHeader);
 }
 
-TEST_F(Discovery, SearchMulticastsARequestToTheCurrentGroup) {
-  Start();
-  Join("A");
-  ASSERT_EQ(_peer->CrossGroupPeerSearch(), VEL_S_OK);
-  EXPECT_EQ(SentLines(), std::vector<std::string>{"/P2PRoot/A DiscoveryService " + LocalMessageHex('1')});
-}
-
 TEST_F(Discovery, RequestIsRecordedFromAnyGroupAndAnsweredOnlyWhenMulticastByAnother) {
   Start();
   // Point to point, or from itself: recorded, not answered.
@@ -41,24 +34,6 @@ TEST_F(Discovery, RequestIsRecordedFromAnyGroupAndAnsweredOnlyWhenMulticastByAno
                                                   " to " + RecordHex(kTRecord)});
 }
 
-TEST_F(Discovery, AnswerIsStoredReportedAndEnteredAmongTheGroupPeers) {
-  Start();
-  ASSERT_EQ(_peer->CrossGroupPeerSearch(), VEL_S_OK);
-  Forget();
-  EXPECT_EQ(FromT('0', false), VEL_S_OK);
-  EXPECT_EQ(_log->Lines(),
-            (std::vector<std::string>{"VELP2PCrossGroupPeerCreatNotif T /P2PRoot/B",
-                                      "VELP2PSearchResultNotif T /P2PRoot/B", "VELP2PPeerCreatNotif T"}));
-  EXPECT_EQ(_peer->GetCrossGroupPeers()->Locate("T")->group.Str(), "/P2PRoot/B");
-  ASSERT_NE(_peer->GetGroupPeers()->Locate("T"), nullptr);
-  EXPECT_TRUE(FakeSent().empty());
-  // The record found lets the application reach T in T's own group, whatever group it names.
-  VELUnicodeString anyGroup("/ignored"), name("T");
-  char data[] = "hi";
-  EXPECT_EQ(_peer->SendToPeerCrossGroup(anyGroup, "Test", data, 2, name), VEL_S_OK);
-  EXPECT_EQ(SentLines(), std::vector<std::string>{"/P2PRoot/B Test 6869 to " + RecordHex(kTRecord)});
-}
-
 TEST_F(Discovery, RepeatedAnswerIsStoredOnceUntilTheNextSearchForgetsIt) {
   Start();
   for (int i = 0; i < 2; ++i)
@@ -71,20 +46,6 @@ TEST_F(Discovery, RepeatedAnswerIsStoredOnceUntilTheNextSearchForgetsIt) {
   EXPECT_EQ(FromT('0', false), VEL_S_OK);
   EXPECT_EQ(_peer->GetCrossGroupPeers()->Size(), 1);
   EXPECT_EQ(_log->Count("VELP2PCrossGroupPeerCreatNotif"), 2);
-}
-
-TEST_F(Discovery, BodiesWhoseRecordsDoNotFitAreRefusedAndStoreNothing) {
-  Start();
-  std::vector<char> twoAnnounced = PeerMessage('1', {kTRecord});
-  twoAnnounced[2] = 2;
-  std::vector<char> answer = PeerMessage('0', {kTRecord});
-  answer[3] = static_cast<char>(0xFF);
-  for (const std::vector<char>& body : {twoAnnounced, answer, Bytes({'1'})})
-    EXPECT_EQ(Deliver("/P2PRoot/B", "DiscoveryService", "T", body, true, kTHeader), VEL_E_FAIL) << Hex(body);
-  EXPECT_EQ(_peer->GetCrossGroupPeers()->Size(), 0);
-  EXPECT_EQ(_peer->GetGroupPeers()->Size(), 0);
-  EXPECT_TRUE(_log->Lines().empty());
-  EXPECT_TRUE(FakeSent().empty());
 }
 
 }  // namespace

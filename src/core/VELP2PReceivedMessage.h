@@ -1,6 +1,6 @@
 // What a service reads out of a received message before it looks at the payload.
-#ifndef VELP2P_SERVICES_VELP2PRECEIVEDMESSAGE_H
-#define VELP2P_SERVICES_VELP2PRECEIVEDMESSAGE_H
+#ifndef VELP2P_CORE_VELP2PRECEIVEDMESSAGE_H
+#define VELP2P_CORE_VELP2PRECEIVEDMESSAGE_H
 
 #include <vector>
 
@@ -16,9 +16,5 @@ struct VELP2PReceivedMessage {
   // Reads group, sender and payload in that order; a failing accessor's result is returned unchanged.
   VELResult Read(VELIP2PMessage* message);
 };
-
-// Bounded little-endian and big-endian reads from a payload; false when the bytes are not all there.
-bool VELP2PReadInt32LE(const std::vector<char>& payload, size_t offset, int32_t& value);
-bool VELP2PReadUInt16BE(const std::vector<char>& payload, size_t offset, uint16_t& value);
 
 #endif
