@@ -34,8 +34,8 @@ fail() {
   exit 1
 }
 
-# Ports of this run only: the other tests of the suite share lo.
-base=$((20000 + ($$ % 2000) * 10))
+# Ports of this run only, chosen like the other tests of the suite, which share lo: by process id.
+base=$((20000 + ($$ % 400) * 100))
 mcast=$base tcp_alice=$((base + 1)) tcp_bob=$((base + 2))
 
 # Waits until FILE holds a line matching REGEX, for at most 10 s.
