@@ -227,11 +227,12 @@ end
 local function dissect_block(tvb, pinfo, tree)
   local length = tvb:len()
   pinfo.cols.protocol = "VELP2P"
-  local root = tree:add(velp2p, tvb(0, math.min(length, math.max(FIXED, tvb(0, 4):uint()))))
   if length < FIXED then
+    local root = tree:add(velp2p, tvb())
     root:add_proto_expert_info(e_short, "block shorter than its 88-byte fixed part")
     return length
   end
+  local root = tree:add(velp2p, tvb(0, math.min(length, math.max(FIXED, tvb(0, 4):uint()))))
   local total = tvb(0, 4):uint()
   local header = tvb(4, 2):uint()
   local mode = tvb(7, 1):uint()
