@@ -21,8 +21,10 @@ if(TARGET velp2p_console)
 endif()
 
 set(VELP2P_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/velp2p)
-set(VELP2P_LIBRARY_FILE libvelp2p.so.${PROJECT_VERSION})
-set(VELP2P_LIBRARY_SONAME libvelp2p.so.${PROJECT_VERSION_MAJOR})
+get_target_property(VELP2P_LIBRARY_VERSION velp2p VERSION)
+get_target_property(VELP2P_LIBRARY_SOVERSION velp2p SOVERSION)
+set(VELP2P_LIBRARY_FILE libvelp2p.so.${VELP2P_LIBRARY_VERSION})
+set(VELP2P_LIBRARY_SONAME libvelp2p.so.${VELP2P_LIBRARY_SOVERSION})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/velp2pConfig.cmake.in
   ${PROJECT_BINARY_DIR}/velp2pConfig.cmake
   INSTALL_DESTINATION ${VELP2P_CMAKE_DIR}
