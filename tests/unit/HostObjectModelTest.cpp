@@ -152,18 +152,3 @@ TEST_F(Notifications, DestroyedPublisherDropsItsSubscriptions) {
   EXPECT_EQ(Fire<VELP2PInitPeerNotif>(again, &_name), 0);
   again->Release();
 }
-
-TEST_F(Notifications, CarriedValuesAreCopiedOrPointedAtAsDocumented) {
-  VELUnicodeString desc("busy");
-  auto* status = new VELP2PChangeStatusNotif(&_name, 3, desc);
-  desc = "changed";
-  VELUnicodeString out;
-  EXPECT_EQ(status->getDescription(out), VEL_S_OK);
-  EXPECT_EQ(out.Str(), "busy");
-  EXPECT_EQ(status->getPeerName(), &_name);
-  status->Release();
-  char bytes[3] = {1, 0, 2};
-  auto* message = new VELP2PMessageReceivedNotif(&_name, &_name, 7, bytes, 3);
-  EXPECT_EQ(message->getBuffer(), bytes);
-  message->Release();
-}

@@ -5,7 +5,6 @@
 #include <cwchar>
 #include <tuple>
 
-#include "velp2p/VELListValVELUnicodeString.h"
 #include "velp2p/VELUnicodeString.h"
 
 namespace {
@@ -103,19 +102,6 @@ TEST(UnicodeString, ConvertToWCharDecodesCodePoints) {
   ASSERT_EQ(text.ConvertToWChar(wide, 5), 4);
   const wchar_t expected[] = {L'a', 0xE9, 0x1F600, 0xFFFD, L'\0'};
   EXPECT_EQ(std::wmemcmp(wide, expected, 5), 0);
-}
-
-TEST(StringLists, ValueListIsOneBasedAndSafeOutsideItsRange) {
-  VELListValVELUnicodeString list;
-  for (const char* text : {"a", "b", "c"})
-    list.Append(text);
-  EXPECT_EQ(list.Locate("b"), 2);
-  EXPECT_TRUE(list[0].IsEmpty());
-  list[4] = "ignored";  // writes the scratch string, not the list
-  EXPECT_EQ(list.Size(), 3);
-  EXPECT_TRUE(list[4].IsEmpty());
-  EXPECT_EQ(list.RemovePosition(3), 1);
-  EXPECT_EQ(list.RemovePosition(3), 0);
 }
 
 }  // namespace
