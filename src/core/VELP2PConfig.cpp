@@ -114,6 +114,31 @@ VELResult VELP2PBuildLocalAdrs(char* address) {
   return VEL_S_OK;
 }
 
+VELResult VELP2PParseEndPointConfig(const std::string& content, VELListValVELUnicodeString& classNames,
+                                    VELListValVELUnicodeString& addresses, VELRawCollint& ports) {
+  // An empty file is no configuration: the defaults apply.
+  if (content.empty())
+    return VEL_E_FAIL;
+  size_t begin = 0;
+  for (size_t end = content.find('\n'); end != std::string::npos; end = content.find('\n', begin)) {
+    // An unterminated last line is not used; neither is a line longer than the reader's 255-byte buffer.
+    std::string line = content.substr(begin, end - begin);
+    begin = end + 1;
+    char className[100] = {0};
+    char address[20] = {0};
+    int port = 0;
+    if (line.size() < 255 && line.find('\0') == std::string::npos &&
+        std::sscanf(line.c_str(), "%99[^|]|%19[^|]|%d", className, address, &port) == 3) {
+      classNames.Append(VELUnicodeString(className));
+      addresses.Append(std::strcmp(address, " ") == 0 ? VELUnicodeString("") : VELUnicodeString(address));
+      ports.Append(port);
+    } else {
+      VELP2P_TRACEF(" Cannot parse <%s>\n", line.c_str());
+    }
+  }
+  return VEL_S_OK;
+}
+
 VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
                                    VELListValVELUnicodeString& addresses, VELRawCollint& ports) {
   const char* path = VELGetEnv("VELP2PConfig");
@@ -131,45 +156,12 @@ VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
     VELP2P_TRACEF("VELP2PReadEndPointConfig - Cannot open <%s>\n", path);
     return opened;
   }
-  char line[256];
-  std::memset(line, 0, sizeof(line));
-  VELResult read = VELFGets(line, sizeof(line), file);
-  if (VEL_FAILED(read)) {
-    // An empty file is no configuration: the defaults apply.
-    VELFClose(file);
-    return VEL_E_FAIL;
-  }
-  while (VEL_SUCCEEDED(read)) {
-    // An unterminated last line reaches the end of the file and is not used.
-    if (VELFEof(file) == 0)
-      break;
-    bool overlong = std::strchr(line, '\n') == nullptr;
-    if (overlong) {
-      // The rest of a line longer than the buffer would otherwise be read as a line of its own.
-      VELP2P_TRACEF(" Cannot parse <%s>\n", line);
-      char rest[256];
-      bool ended = false;
-      while (!ended && VEL_SUCCEEDED(VELFGets(rest, sizeof(rest), file)))
-        ended = std::strchr(rest, '\n') != nullptr;
-      if (!ended)
-        break;
-    } else {
-      char className[100] = {0};
-      char address[20] = {0};
-      int port = 0;
-      if (std::sscanf(line, "%99[^|]|%19[^|]|%d", className, address, &port) == 3) {
-        classNames.Append(VELUnicodeString(className));
-        addresses.Append(std::strcmp(address, " ") == 0 ? VELUnicodeString("") : VELUnicodeString(address));
-        ports.Append(port);
-      } else {
-        VELP2P_TRACEF(" Cannot parse <%s>\n", line);
-      }
-    }
-    std::memset(line, 0, sizeof(line));
-    read = VELFGets(line, sizeof(line), file);
-  }
+  std::string content;
+  char chunk[256];
+  while (VEL_SUCCEEDED(VELFGets(chunk, sizeof(chunk), file)))
+    content.append(chunk);
   VELFClose(file);
-  return VEL_S_OK;
+  return VELP2PParseEndPointConfig(content, classNames, addresses, ports);
 }
 
 namespace {

@@ -3,6 +3,8 @@
 #ifndef VELP2P_CORE_VELP2PCONFIG_H
 #define VELP2P_CORE_VELP2PCONFIG_H
 
+#include <string>
+
 #include "velp2p/VELListValVELUnicodeString.h"
 #include "velp2p/VELRawCollint.h"
 #include "velp2p/VELResult.h"
@@ -30,6 +32,9 @@ VELResult VELP2PBuildLocalAdrs(char* address);
 // Reads the file named by "VELP2PConfig" into three parallel columns.
 VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
                                    VELListValVELUnicodeString& addresses, VELRawCollint& ports);
+// The same from the file's content: one "class|address|port" per terminated line; VEL_E_FAIL when empty.
+VELResult VELP2PParseEndPointConfig(const std::string& content, VELListValVELUnicodeString& classNames,
+                                    VELListValVELUnicodeString& addresses, VELRawCollint& ports);
 // Reads "VELP2PPorts"; host1 and host2 must hold 50 bytes each.
 VELResult VELP2PReadConfig(char* host1, int& port1, char* host2, int& port2);
 // Splits a group path at its last "/".

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +11,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 
 extern char** environ;
 
@@ -43,48 +41,33 @@ VELTestChild::~VELTestChild() {
 
 bool VELTestChild::Start(const std::string& path, const std::vector<std::string>& arguments,
                          const std::vector<std::pair<std::string, std::string>>& env) {
-  if (_pid > 0)
-    return false;
-  int toChild[2];
-  int fromChild[2];
-  if (pipe2(toChild, O_CLOEXEC) != 0)
+  int toChild[2], fromChild[2];
+  if (_pid > 0 || pipe2(toChild, O_CLOEXEC) != 0)
     return false;
   if (pipe2(fromChild, O_CLOEXEC) != 0) {
     close(toChild[0]);
     close(toChild[1]);
     return false;
   }
-
-  std::map<std::string, std::string> variables;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    const char* equals = std::strchr(*entry, '=');
-    if (equals)
-      variables[std::string(*entry, static_cast<size_t>(equals - *entry))] = equals + 1;
-  }
+  // env(1) sets the extra variables over the test's own; it execs path (an absolute one) or fails with 127.
+  std::vector<std::string> texts = {"env"};
   for (const auto& variable : env)
-    variables[variable.first] = variable.second;
-  std::vector<std::string> envTexts;
-  for (const auto& variable : variables)
-    envTexts.push_back(variable.first + "=" + variable.second);
-  std::vector<char*> envp;
-  for (std::string& text : envTexts)
-    envp.push_back(&text[0]);
-  envp.push_back(nullptr);
-  std::vector<std::string> argTexts;
-  argTexts.push_back(path);
-  argTexts.insert(argTexts.end(), arguments.begin(), arguments.end());
+    texts.push_back(variable.first + "=" + variable.second);
+  texts.push_back(path);
+  texts.insert(texts.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
-  for (std::string& text : argTexts)
+  for (std::string& text : texts)
     argv.push_back(&text[0]);
   argv.push_back(nullptr);
-
   // dup2 onto 0 and 1 clears close-on-exec there; every other end of the pipes closes at exec.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
   pid_t pid = -1;
-  int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
+  int spawned = access(path.c_str(), X_OK) != 0
+                    ? ENOENT
+                    : posix_spawnp(&pid, "env", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(toChild[0]);
   close(fromChild[1]);
@@ -93,6 +76,8 @@ bool VELTestChild::Start(const std::string& path, const std::vector<std::string>
     close(fromChild[0]);
     return false;
   }
+  // A child that died must not kill the test with SIGPIPE when it is written to.
+  signal(SIGPIPE, SIG_IGN);
   _pid = pid;
   _input = toChild[1];
   _output = fromChild[0];
@@ -102,29 +87,12 @@ bool VELTestChild::Start(const std::string& path, const std::vector<std::string>
 }
 
 bool VELTestChild::WriteLine(const std::string& line) {
-  if (_input < 0)
-    return false;
   std::string text = line + "\n";
-  size_t written = 0;
-  while (written < text.size()) {
-    // A child that died must not kill the test with SIGPIPE.
-    sigset_t blocked, previous;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    ssize_t count = write(_input, text.data() + written, text.size() - written);
-    int error = errno;
-    if (count < 0 && error == EPIPE) {
-      struct timespec none = {0, 0};
-      sigtimedwait(&blocked, nullptr, &none);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (count < 0) {
-      if (error == EINTR)
-        continue;
+  for (size_t written = 0; written < text.size();) {
+    ssize_t count = _input < 0 ? -1 : write(_input, text.data() + written, text.size() - written);
+    if (count < 0 && errno != EINTR)
       return false;
-    }
-    written += static_cast<size_t>(count);
+    written += count > 0 ? static_cast<size_t>(count) : 0;
   }
   return true;
 }
@@ -184,36 +152,20 @@ bool VELTestChild::WaitForPrefix(const std::string& prefix, int timeoutMs, std::
 }
 
 int VELTestChild::WaitExit(int timeoutMs) {
-  if (_pid <= 0)
-    return -1;
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  // A process descriptor turns readable when the child ends; without one, the wait polls on a short period.
-  int processDescriptor = static_cast<int>(syscall(SYS_pidfd_open, _pid, 0));
-  for (;;) {
+  while (_pid > 0) {
     int status = 0;
     pid_t reaped = waitpid(_pid, &status, WNOHANG);
-    if (reaped == _pid) {
+    if (reaped == _pid || (reaped < 0 && errno != EINTR)) {
       _pid = -1;
-      CloseIfOpen(processDescriptor);
-      return status;
-    }
-    if (reaped < 0 && errno != EINTR) {
-      _pid = -1;
-      CloseIfOpen(processDescriptor);
-      return -1;
+      return reaped > 0 ? status : -1;
     }
     int left = RemainingMs(deadline);
-    if (left == 0) {
-      CloseIfOpen(processDescriptor);
+    if (left == 0)
       return -1;
-    }
-    if (processDescriptor >= 0) {
-      pollfd entry{processDescriptor, POLLIN, 0};
-      poll(&entry, 1, left);
-    } else {
-      poll(nullptr, 0, left < 10 ? left : 10);
-    }
+    poll(nullptr, 0, left < 10 ? left : 10);
   }
+  return -1;
 }
 
 void VELTestChild::Kill() {

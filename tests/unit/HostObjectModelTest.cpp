@@ -68,9 +68,6 @@ TEST(ObjectModel, CreatesOnlyRegisteredClassesAndCountsReferences) {
   EXPECT_EQ(VELRegisterCreateExtension("TestOnlyClass", CreateListener), nullptr);
   ASSERT_EQ(VELCreateClassInstance("TestOnlyClass", nullptr, 0, IID_VELIUnknown, &object), VEL_S_OK);
   auto* created = static_cast<VELIUnknown*>(object);
-  EXPECT_EQ(VELCreateClassInstance("TestOnlyClass", nullptr, 0, IID_VELIUnknown, &object), VEL_S_OK);
-  EXPECT_NE(object, created);  // a new instance each time
-  static_cast<VELIUnknown*>(object)->Release();
   VELUnregisterCreateExtension("TestOnlyClass");
   EXPECT_EQ(VELCreateClassInstance("TestOnlyClass", nullptr, 0, IID_VELIUnknown, &object), VEL_E_CLASSNOTREG);
 
@@ -151,19 +148,4 @@ TEST_F(Notifications, DestroyedPublisherDropsItsSubscriptions) {
   auto* again = new Publisher();
   EXPECT_EQ(Fire<VELP2PInitPeerNotif>(again, &_name), 0);
   again->Release();
-}
-
-TEST_F(Notifications, CarriedValuesAreCopiedOrPointedAtAsDocumented) {
-  VELUnicodeString desc("busy");
-  auto* status = new VELP2PChangeStatusNotif(&_name, 3, desc);
-  desc = "changed";
-  VELUnicodeString out;
-  EXPECT_EQ(status->getDescription(out), VEL_S_OK);
-  EXPECT_EQ(out.Str(), "busy");
-  EXPECT_EQ(status->getPeerName(), &_name);
-  status->Release();
-  char bytes[3] = {1, 0, 2};
-  auto* message = new VELP2PMessageReceivedNotif(&_name, &_name, 7, bytes, 3);
-  EXPECT_EQ(message->getBuffer(), bytes);
-  message->Release();
 }

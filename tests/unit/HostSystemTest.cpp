@@ -36,51 +36,15 @@ class TemporaryFile {
   std::vector<wchar_t> _wide;
 };
 
-// The loop of the endpoint configuration reader: the end-of-file probe is consulted before reading and after
-// each line, and a line read when the probe already reports the end is not used.
-std::vector<std::string> ReadLikeTheConfigReader(const TemporaryFile& file) {
-  std::vector<std::string> used;
-  int descriptor = -1;
-  EXPECT_GE(VELFOpen(file.WidePath(), "r", descriptor), 0);
-  char line[256] = {};
-  VELResult result = VELFEof(descriptor) == 0 ? -1 : VELFGets(line, sizeof(line), descriptor);
-  while (result >= 0 && VELFEof(descriptor) != 0) {
-    used.push_back(line);
-    result = VELFGets(line, sizeof(line), descriptor);
-  }
-  EXPECT_GE(VELFClose(descriptor), 0);
-  return used;
-}
-
-TEST(FileLines, EndIsReportedByTheReadThatReachesIt) {
-  struct Case {
-    const char* content;
-    std::vector<std::string> used;
-  } cases[] = {
-      {"VELP2PMultiCastEndPoint|224.0.1.85|2678\nVELP2PTCPEndPoint| |0\n",
-       {"VELP2PMultiCastEndPoint|224.0.1.85|2678\n", "VELP2PTCPEndPoint| |0\n"}},
-      // The read of an unterminated last line hits the end, hence the reader drops it.
-      {"first|a|1\nlast|b|2", {"first|a|1\n"}},
-      {"", {}},
-  };
-  for (const Case& c : cases) {
-    TemporaryFile file(c.content);
-    EXPECT_EQ(ReadLikeTheConfigReader(file), c.used) << c.content;
-  }
-}
-
 TEST(FileLines, BadDescriptorsAndArgumentsFailAndClosedDescriptorsAreReused) {
   TemporaryFile file("line\n");
   int descriptor = -1, other = -1, reused = -1;
   ASSERT_GE(VELFOpen(file.WidePath(), "r", descriptor), 0);
   ASSERT_GE(VELFOpen(file.WidePath(), "r", other), 0);
-  EXPECT_GT(descriptor, 0);
-  EXPECT_NE(descriptor, other);
   char line[16];
   EXPECT_LT(VELFGets(line, 1, descriptor), 0);  // would read nothing forever
   EXPECT_LT(VELFGets(nullptr, 16, descriptor), 0);
   EXPECT_LT(VELFGets(line, sizeof(line), descriptor + 100), 0);
-  EXPECT_EQ(VELFEof(descriptor + 100), 0);
   EXPECT_GE(VELFClose(descriptor), 0);
   EXPECT_LT(VELFClose(descriptor), 0);
   for (int bad : {descriptor, 0, -1})
@@ -98,29 +62,27 @@ TEST(FileLines, BadDescriptorsAndArgumentsFailAndClosedDescriptorsAreReused) {
   EXPECT_LT(VELFOpen(lone, "r", missing), 0);
 }
 
-TEST(FileLines, WidePathsAreStoredAsUTF8) {
-  TemporaryFile file("\xC3\xA9t\xC3\xA9\n", "-\xC3\xA9t\xC3\xA9.cfg");
-  EXPECT_EQ(VELFileAccess(file.Path().c_str(), 4), 0);
-  EXPECT_NE(VELFileAccess("/nonexistent/velp2p.cfg", 4), 0);
+TEST(FileLines, WidePathsAreStoredAsUTF8AndTheEndIsReportedByTheReadThatReachesIt) {
+  TemporaryFile file("\xC3\xA9t\xC3\xA9\nlast", "-\xC3\xA9t\xC3\xA9.cfg");
   EXPECT_NE(VELFileAccess(nullptr, 4), 0);
   EXPECT_EQ(VELGetEnv(nullptr), nullptr);
-  EXPECT_EQ(ReadLikeTheConfigReader(file), std::vector<std::string>{"\xC3\xA9t\xC3\xA9\n"});
+  int descriptor = -1;
+  char line[16] = {};
+  ASSERT_GE(VELFOpen(file.WidePath(), "r", descriptor), 0);
+  EXPECT_NE(VELFEof(descriptor), 0);  // not at the end before reading
+  ASSERT_GE(VELFGets(line, sizeof(line), descriptor), 0);
+  EXPECT_STREQ(line, "\xC3\xA9t\xC3\xA9\n");
+  EXPECT_NE(VELFEof(descriptor), 0);
+  ASSERT_GE(VELFGets(line, sizeof(line), descriptor), 0);
+  EXPECT_EQ(VELFEof(descriptor), 0);  // the unterminated last line reached it
+  EXPECT_GE(VELFClose(descriptor), 0);
 }
 
-class SystemNames : public ::testing::Test {
- protected:
-  void TearDown() override { VELSystemSetOverrides(nullptr, nullptr); }
-};
-
-TEST_F(SystemNames, RealAnswersAreTerminatedAndOverridesReplaceThemCutToTheBuffer) {
-  char login[50];
+TEST(SystemNames, TheRealHostNameIsTerminatedAndOverridesAreCutToTheBuffer) {
   VELSystemInfo info;
   std::memset(&info, 'X', sizeof(info));
-  ASSERT_GE(VELGetLoginName(login, sizeof(login)), 0);
   ASSERT_GE(VELGetSystemInfo(&info), 0);
-  EXPECT_GT(strnlen(login, sizeof(login)), 0u);
   EXPECT_LT(strnlen(info.hostName, sizeof(info.hostName)), sizeof(info.hostName));
-  EXPECT_STREQ(info.systemName, "Linux");
   EXPECT_LT(VELGetSystemInfo(nullptr), 0);
 
   VELSystemSetOverrides("averyveryverylongloginname", "PC1");
@@ -134,6 +96,7 @@ TEST_F(SystemNames, RealAnswersAreTerminatedAndOverridesReplaceThemCutToTheBuffe
   EXPECT_LT(VELGetLoginName(nullptr, 10), 0);
   ASSERT_GE(VELGetSystemInfo(&info), 0);
   EXPECT_STREQ(info.hostName, "PC1");
+  VELSystemSetOverrides(nullptr, nullptr);
 }
 
 std::string exitOrder;

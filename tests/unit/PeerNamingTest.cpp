@@ -1,99 +1,44 @@
-// Peer names, configuration lines, port settings and the group split.
+// Peer names, the endpoint configuration, port settings and the group split.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "core/VELP2PConfig.h"
-#include "host/VELNetResolve.h"
 #include "host/VELSystemOverrides.h"
-#include "support/TraceCapture.h"
 
 namespace {
 
-std::string Name(const char* login, const char* host, long pid) {
-  return VELP2PComposePeerName(login, host, pid).Str();
+std::string Name(const std::string& login, const std::string& host, long pid) {
+  return VELP2PComposePeerName(login.c_str(), host.c_str(), pid).Str();
 }
 
-// A configuration file for the scope of a test, named by "VELP2PConfig".
-class ConfigFile {
- public:
-  explicit ConfigFile(const std::string& content) {
-    char path[] = "/tmp/velp2p-config-XXXXXX";
-    int fd = mkstemp(path);
-    _path = path;
-    FILE* file = fdopen(fd, "w");
-    std::fwrite(content.data(), 1, content.size(), file);
-    std::fclose(file);
-    setenv("VELP2PConfig", _path.c_str(), 1);
+TEST(PeerNaming, JoinsLoginHostAndProcessThenCutsToTheWireField) {
+  const std::string l20(20, 'l'), h40(40, 'h');
+  const std::tuple<std::string, std::string, long, std::string> cases[] = {
+      {"designer", "pc1", 77, "designer_ON_pc1#77"},
+      {"Designer", "PC1", 77, "designer_ON_pc1#77"},
+      {"dESIGNER", "pc1", 77, "dESIGNER_ON_pc1#77"},
+      // Too long: the process id goes first, then the login is cut, then the host.
+      {l20, "host06", 1234, l20 + "_ON_host06"},
+      {l20, "host12345678", 1234, std::string(13, 'l') + "_ON_host12345678"},
+      {std::string(14, 'a'), h40, 1, std::string(14, 'a') + "_ON_" + std::string(13, 'h')},
+      {std::string(15, 'a'), h40, 1, std::string(13, 'a') + "_ON_" + std::string(13, 'h')},
+  };
+  for (const auto& [login, host, pid, name] : cases)
+    EXPECT_EQ(Name(login, host, pid), name);
+  for (const std::string& login : {std::string("a"), std::string(14, 'b'), std::string(300, 'x')}) {
+    for (const std::string& host : {std::string("h"), std::string(14, 'c'), std::string(300, 'x')})
+      EXPECT_LE(Name(login, host, 2147483647).size(), 31u) << login.size() << " " << host.size();
   }
-  ~ConfigFile() {
-    unsetenv("VELP2PConfig");
-    std::remove(_path.c_str());
-  }
-
- private:
-  std::string _path;
-};
-
-struct Columns {
-  VELListValVELUnicodeString classes;
-  VELListValVELUnicodeString addresses;
-  VELRawCollint ports;
-  VELResult result;
-};
-
-Columns Read() {
-  Columns columns;
-  columns.result = VELP2PReadEndPointConfig(columns.classes, columns.addresses, columns.ports);
-  return columns;
-}
-
-}  // namespace
-
-TEST(PeerNaming, JoinsLoginHostAndProcess) {
-  EXPECT_EQ(Name("designer", "pc1", 77), "designer_ON_pc1#77");
-  EXPECT_EQ(Name("Designer", "PC1", 77), "designer_ON_pc1#77");
-  EXPECT_EQ(Name("dESIGNER", "pc1", 77), "dESIGNER_ON_pc1#77");
-}
-
-TEST(PeerNaming, DropsProcessIdThenCutsLoginThenHost) {
-  const std::string login20(20, 'l');
-  // 20 + 4 + 6 + 1 + 4 = 35 bytes: the process id goes, 30 remain.
-  EXPECT_EQ(Name(login20.c_str(), "host06", 1234), login20 + "_ON_host06");
-  // 20 + 4 + 12 = 36: the login is cut to 13 bytes.
-  EXPECT_EQ(Name(login20.c_str(), "host12345678", 1234), std::string(13, 'l') + "_ON_host12345678");
-  // A 14-byte login is not cut; the long host is.
-  const std::string host(40, 'h');
-  EXPECT_EQ(Name(std::string(14, 'a').c_str(), host.c_str(), 1),
-            std::string(14, 'a') + "_ON_" + std::string(13, 'h'));
-  EXPECT_EQ(Name(std::string(15, 'a').c_str(), host.c_str(), 1),
-            std::string(13, 'a') + "_ON_" + std::string(13, 'h'));
-}
-
-TEST(PeerNaming, NeverExceedsTheWireNameField) {
-  const std::string huge(300, 'x');
-  for (const std::string& login : {std::string("a"), std::string(14, 'b'), huge}) {
-    for (const std::string& host : {std::string("h"), std::string(14, 'c'), huge}) {
-      EXPECT_LE(Name(login.c_str(), host.c_str(), 2147483647).size(), 31u)
-          << login.size() << " " << host.size();
-    }
-  }
-}
-
-TEST(PeerNaming, CollaborationNameFromLoginOrVariable) {
   EXPECT_EQ(VELP2PComposeCollaborationName("Designer", nullptr).Str(), "designer");
   EXPECT_EQ(VELP2PComposeCollaborationName("dESIGNER", nullptr).Str(), "dESIGNER");
   EXPECT_EQ(VELP2PComposeCollaborationName("Designer", "reviewer").Str(), "reviewer_KVZ");
-  // A value too long for the name field is cut so that the suffix still fits.
-  std::string name = VELP2PComposeCollaborationName("x", std::string(200, 'r').c_str()).Str();
-  EXPECT_EQ(name.size(), 31u);
-  EXPECT_EQ(name.substr(27), "_KVZ");
-}
+  EXPECT_EQ(VELP2PComposeCollaborationName("x", std::string(200, 'r').c_str()).Str(),
+            std::string(27, 'r') + "_KVZ");
 
-TEST(PeerNaming, BuildsFromSystemLoginAndHost) {
   VELSystemSetOverrides("Designer", "PC1");
   VELUnicodeString name;
   EXPECT_EQ(VELP2PBuildPeerName(name), VEL_S_OK);
@@ -101,119 +46,60 @@ TEST(PeerNaming, BuildsFromSystemLoginAndHost) {
   VELSystemSetOverrides(nullptr, nullptr);
 }
 
-TEST(NetworkInterfaces, AppendsDottedAddressesAndFailsWithoutAny) {
-  VELSetResolverOverride([](const std::string&, std::vector<VELIPv4>& out) {
-    out.push_back({10, 0, 0, 5});
-    out.push_back({192, 168, 1, 255});
-    return VEL_S_OK;
-  });
-  VELListValVELUnicodeString list;
-  list.Append(VELUnicodeString("kept"));
-  EXPECT_EQ(VELP2PGetNetworkInterfaces(list), VEL_S_OK);
-  ASSERT_EQ(list.Size(), 3);
-  EXPECT_EQ(list[2].Str(), "10.0.0.5");
-  EXPECT_EQ(list[3].Str(), "192.168.1.255");
-  char address[16];
-  EXPECT_EQ(VELP2PBuildLocalAdrs(address), VEL_S_OK);
-  EXPECT_STREQ(address, "10.0.0.5");
-
-  VELSetResolverOverride([](const std::string&, std::vector<VELIPv4>&) { return VEL_E_FAIL; });
-  EXPECT_EQ(VELP2PGetNetworkInterfaces(list), VEL_E_FAIL);
-  EXPECT_EQ(list.Size(), 3);
-  EXPECT_EQ(VELP2PBuildLocalAdrs(address), VEL_E_FAIL);
-  VELSetResolverOverride(nullptr);
+// The columns read, as "class,address,port;" per entry, or "fail".
+std::string Parse(const std::string& content) {
+  VELListValVELUnicodeString classes, addresses;
+  VELRawCollint ports;
+  if (VELP2PParseEndPointConfig(content, classes, addresses, ports) != VEL_S_OK)
+    return "fail";
+  std::string text;
+  for (int i = 1; i <= classes.Size(); ++i)
+    text += classes[i].Str() + "," + addresses[i].Str() + "," + std::to_string(ports[i]) + ";";
+  return text;
 }
 
-TEST(EndPointConfig, ReadsColumnsAndTheOneSpaceWildcard) {
-  ConfigFile file("VELP2PTCPEndPoint| |0\nVELP2PMultiCastEndPoint|224.0.1.85| 3000\n");
-  Columns columns = Read();
-  EXPECT_EQ(columns.result, VEL_S_OK);
-  ASSERT_EQ(columns.classes.Size(), 2);
-  EXPECT_EQ(columns.classes[1].Str(), "VELP2PTCPEndPoint");
-  EXPECT_EQ(columns.addresses[1].Str(), "");
-  EXPECT_EQ(columns.ports[1], 0);
-  EXPECT_EQ(columns.addresses[2].Str(), "224.0.1.85");
-  EXPECT_EQ(columns.ports[2], 3000);
+TEST(EndPointConfig, ReadsTerminatedWellFormedLinesOnly) {
+  const std::string tcp = "VELP2PTCPEndPoint|127.0.0.1|";
+  const std::pair<std::string, std::string> cases[] = {
+      {"VELP2PTCPEndPoint| |0\nVELP2PMultiCastEndPoint|224.0.1.85| 3000\n",
+       "VELP2PTCPEndPoint,,0;VELP2PMultiCastEndPoint,224.0.1.85,3000;"},  // one space is the wildcard
+      {"VELP2PTCPEndPoint||0\ngarbage\n" + tcp + "5\n", "VELP2PTCPEndPoint,127.0.0.1,5;"},
+      {tcp + "1\n" + tcp + "2", "VELP2PTCPEndPoint,127.0.0.1,1;"},  // the unterminated last line is not used
+      {tcp + std::string(400, '7') + "\n" + std::string(150, 'C') + "|127.0.0.1|1\n" + tcp + "9\n",
+       "VELP2PTCPEndPoint,127.0.0.1,9;"},  // overlong lines and fields are refused whole
+      {"", "fail"},
+  };
+  for (const auto& [content, columns] : cases)
+    EXPECT_EQ(Parse(content), columns) << content.substr(0, 60);
 }
 
-TEST(EndPointConfig, TracesAndSkipsUnparseableLines) {
-  ConfigFile file("VELP2PTCPEndPoint||0\ngarbage\nVELP2PTCPEndPoint|127.0.0.1|5\n");
-  TraceCapture trace;
-  VELTrace::SetEnabled(false);
-  Columns columns = Read();
-  EXPECT_EQ(columns.result, VEL_S_OK);
-  ASSERT_EQ(columns.classes.Size(), 1);
-  EXPECT_EQ(columns.addresses[1].Str(), "127.0.0.1");
-  EXPECT_EQ(trace.Count(" Cannot parse <VELP2PTCPEndPoint||0"), 1);
-  EXPECT_EQ(trace.Count(" Cannot parse <garbage"), 1);
-}
-
-TEST(EndPointConfig, IgnoresAnUnterminatedLastLine) {
-  ConfigFile file("VELP2PTCPEndPoint|127.0.0.1|1\nVELP2PTCPEndPoint|127.0.0.1|2");
-  Columns columns = Read();
-  EXPECT_EQ(columns.result, VEL_S_OK);
-  ASSERT_EQ(columns.ports.Size(), 1);
-  EXPECT_EQ(columns.ports[1], 1);
-}
-
-TEST(EndPointConfig, AllBadLinesStillSucceedButEmptyOrMissingFileFails) {
-  {
-    ConfigFile file("x\ny\n");
-    Columns columns = Read();
-    EXPECT_EQ(columns.result, VEL_S_OK);
-    EXPECT_EQ(columns.classes.Size(), 0);
+TEST(PortSettings, ReadsTheFourFormsAndCutsTheHostToItsBuffer) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"5000", "h1:5000 h2:-1"},
+      {"5000/6000", "h1:5000 h2:-1"},
+      {"hostA:5000/hostB:6000", "hostA:5000 hostB:6000"},
+      {std::string(200, 'z') + ":1", std::string(49, 'z') + ":1 h2:-1"},
+  };
+  for (const auto& [setting, read] : cases) {
+    char host1[50] = "h1", host2[50] = "h2";
+    int port1 = -1, port2 = -1;
+    setenv("VELP2PPorts", setting.c_str(), 1);
+    EXPECT_EQ(VELP2PReadConfig(host1, port1, host2, port2), VEL_S_OK);
+    EXPECT_EQ(std::string(host1) + ":" + std::to_string(port1) + " " + host2 + ":" + std::to_string(port2),
+              read);
   }
-  {
-    ConfigFile file("");
-    EXPECT_EQ(Read().result, VEL_E_FAIL);
-  }
-  EXPECT_EQ(Read().result, VEL_E_FAIL);  // variable unset
-  setenv("VELP2PConfig", "/nonexistent/velp2p.cfg", 1);
-  TraceCapture trace;
-  EXPECT_EQ(Read().result, VEL_E_FAIL);
-  EXPECT_EQ(trace.Count("VELP2PReadEndPointConfig - Cannot access </nonexistent/velp2p.cfg>"), 1);
-  unsetenv("VELP2PConfig");
-}
-
-TEST(EndPointConfig, OverlongLinesAndFieldsAreRefusedWhole) {
-  std::string longLine = "VELP2PTCPEndPoint|127.0.0.1|" + std::string(400, '7') + "\n";
-  std::string longClass = std::string(150, 'C') + "|127.0.0.1|1\n";
-  ConfigFile file(longLine + longClass + "VELP2PTCPEndPoint|127.0.0.1|9\n");
-  Columns columns = Read();
-  ASSERT_EQ(columns.classes.Size(), 1);
-  EXPECT_EQ(columns.ports[1], 9);
-}
-
-TEST(PortSettings, ReadsTheFourForms) {
-  char host1[50] = "h1", host2[50] = "h2";
-  int port1 = -1, port2 = -1;
-  setenv("VELP2PPorts", "5000", 1);
-  EXPECT_EQ(VELP2PReadConfig(host1, port1, host2, port2), VEL_S_OK);
-  EXPECT_EQ(port1, 5000);
-  setenv("VELP2PPorts", "hostA:5000/hostB:6000", 1);
-  VELP2PReadConfig(host1, port1, host2, port2);
-  EXPECT_STREQ(host1, "hostA");
-  EXPECT_STREQ(host2, "hostB");
-  EXPECT_EQ(port2, 6000);
-  port1 = port2 = -1;
-  setenv("VELP2PPorts", "5000/6000", 1);
-  VELP2PReadConfig(host1, port1, host2, port2);
-  EXPECT_EQ(port1, 5000);
-  EXPECT_EQ(port2, -1);
-  setenv("VELP2PPorts", (std::string(200, 'z') + ":1").c_str(), 1);
-  VELP2PReadConfig(host1, port1, host2, port2);
-  EXPECT_EQ(std::string(host1).size(), 49u);
   unsetenv("VELP2PPorts");
-  EXPECT_EQ(VELP2PReadConfig(nullptr, port1, host2, port2), VEL_E_FAIL);
+  int port = 0;
+  EXPECT_EQ(VELP2PReadConfig(nullptr, port, nullptr, port), VEL_E_FAIL);
 }
 
 TEST(GroupSplit, SplitsAtTheLastSeparator) {
   VELUnicodeString parent, last;
   EXPECT_EQ(VELP2PSplitGroup(VELUnicodeString("/P2PRoot/Design/Team"), parent, last), VEL_S_OK);
-  EXPECT_EQ(parent.Str(), "/P2PRoot/Design");
-  EXPECT_EQ(last.Str(), "Team");
+  EXPECT_EQ(parent.Str() + "|" + last.Str(), "/P2PRoot/Design|Team");
   EXPECT_EQ(VELP2PSplitGroup(VELUnicodeString("/P2PRoot"), parent, last), VEL_S_OK);
-  EXPECT_EQ(parent.Str(), "");
-  EXPECT_EQ(last.Str(), "P2PRoot");
+  EXPECT_EQ(parent.Str() + "|" + last.Str(), "|P2PRoot");
   EXPECT_EQ(VELP2PSplitGroup(VELUnicodeString("P2PRoot"), parent, last), VEL_E_FAIL);
 }
+
+}  // namespace

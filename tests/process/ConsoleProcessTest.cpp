@@ -1,0 +1,494 @@
+// Shipped programs as separate peer processes on real multicast and TCP endpoints: velp2p consoles driven
+// through their scripted (JSON) interface, in both modes, and the documented example program.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "VELConsoleJsonReader.h"
+#include "VELConsoleLine.h"
+#include "support/ChildProcess.h"
+#include "support/NetSandbox.h"
+
+namespace {
+
+const int kWaitMs = 5000;
+const int64_t kFailure = -2147467259;  // 0x80004005 as the console prints it
+typedef VELConsoleJsonReader Record;
+typedef std::function<bool(const Record&)> Match;
+typedef std::vector<std::string> Names;
+
+int ExitCode(int status) {
+  return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Match IsEvent(const std::string& event, const std::string& peer = "") {
+  return [=](const Record& r) {
+    return r.Text("event") == event && (peer.empty() || r.Text("peerName") == peer);
+  };
+}
+
+Match IsStatus(int64_t status) {
+  return [=](const Record& r) {
+    return r.Text("event") == "VELP2PChangeStatusNotif" && r.Number("status") == status;
+  };
+}
+
+std::string Hex(const std::string& bytes) {
+  return VELConsoleLine::Hex(bytes.data(), bytes.size());
+}
+
+// A file removed with the object.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& content) {
+    char path[] = "/tmp/velp2p-process-XXXXXX";
+    int descriptor = mkstemp(path);
+    if (descriptor >= 0 && write(descriptor, content.data(), content.size()) == ssize_t(content.size()))
+      _path = path;
+    close(descriptor);
+  }
+  ~TempFile() { unlink(_path.c_str()); }
+  const std::string& Path() const { return _path; }
+
+ private:
+  std::string _path;
+};
+
+// One "velp2p --json". A wait looks at every record not taken by an earlier wait before reading more, so a
+// record printed while the test waited on another console is not lost, and none satisfies two waits.
+class Console {
+ public:
+  // A login starts the collaboration mode (the peer is login_KVZ), none the standard mode.
+  bool Start(const std::string& config, const std::string& login) {
+    Names arguments = {"--json", "--config", config};
+    if (login.empty())
+      arguments.push_back("--standard");
+    else
+      arguments.insert(arguments.end(), {"--login", login});
+    Record init;
+    if (!StartRaw(arguments) || !Await(IsEvent("VELP2PInitPeerNotif"), &init))
+      return false;
+    name = init.Text("peerName");
+    return true;
+  }
+  bool StartRaw(const Names& arguments) {
+    return child.Start(VELTestProgramPath("velp2p"), arguments, {{"VELP2PTrace", "0"}});
+  }
+  bool Await(const Match& match, Record* out = nullptr) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    for (;;) {
+      for (size_t i = 0; i < child.Lines().size(); ++i) {
+        Record record;
+        _taken.resize(child.Lines().size(), false);
+        if (_taken[i] || !record.Parse(child.Lines()[i]) || !match(record))
+          continue;
+        _taken[i] = true;
+        if (out)
+          *out = record;
+        return true;
+      }
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      std::string line;
+      if (left.count() <= 0 || !child.ReadLine(line, static_cast<int>(left.count())))
+        return false;
+    }
+  }
+  bool AwaitEvent(const std::string& event, const std::string& peer, Record* out = nullptr) {
+    return Await(IsEvent(event, peer), out);
+  }
+  // Sends a line and returns the next command record (an empty one on time-out).
+  Record Run(const std::string& line) {
+    Record reply;
+    if (!child.WriteLine(line) || !Await([](const Record& r) { return r.Has("command"); }, &reply))
+      return Record();
+    return reply;
+  }
+  int64_t Result(const std::string& line) { return Run(line).Number("result", 1); }
+  // How many records seen so far match, taken or not.
+  int Count(const Match& match) const {
+    int count = 0;
+    for (const std::string& line : child.Lines()) {
+      Record record;
+      count += record.Parse(line) && match(record) ? 1 : 0;
+    }
+    return count;
+  }
+  Names Peers() { return Run("GetConnectedPeers").List("peers"); }
+  // Quits (by command, closed input or signal), and tells whether the process ended by itself with 0.
+  bool Quit(int how = 0) {
+    if (how == 0)
+      child.WriteLine("quit");
+    else if (how == 1)
+      child.CloseInput();
+    else
+      kill(child.Pid(), SIGTERM);
+    return Await([](const Record& r) { return r.Text("command") == "quit"; }) &&
+           ExitCode(child.WaitExit(kWaitMs)) == 0;
+  }
+
+  VELTestChild child;
+  std::string name;
+
+ private:
+  std::vector<bool> _taken;
+};
+
+#define AWAIT(console, event, peer)                                                \
+  ASSERT_TRUE((console).AwaitEvent(event, peer)) << event << " " << (peer) << "\n" \
+                                                 << (console).child.Transcript()
+
+class ConsoleProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VELP2P_REQUIRE_SANDBOX();
+    // A multicast port per test, so that a test does not hear the peers of the previous one.
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const int port = VELTestPort(static_cast<int>(std::hash<std::string>()(test) % 60));
+    _config = std::make_unique<TempFile>("VELP2PMultiCastEndPoint|224.0.1.85|" + std::to_string(port) +
+                                         "\nVELP2PTCPEndPoint|127.0.0.1|0\n");
+  }
+  // Starts a collaboration console and waits until it and every console present know each other, and it
+  // holds the status each of them answered with: a status change multicast before that answer (by TCP)
+  // would be overwritten by it.
+  void Join(Console& newcomer, const std::string& login, const std::vector<Console*>& present) {
+    ASSERT_TRUE(newcomer.Start(_config->Path(), login)) << newcomer.child.Transcript();
+    AWAIT(newcomer, "VELP2PPeerBirthNotif", newcomer.name);
+    for (Console* peer : present) {
+      AWAIT(*peer, "VELP2PPeerBirthNotif", newcomer.name);
+      AWAIT(newcomer, "VELP2PPeerBirthNotif", peer->name);
+      AWAIT(newcomer, "VELP2PChangeStatusNotif", peer->name);
+    }
+  }
+  void StartThree() {
+    Join(_a, "alpha", {});
+    Join(_b, "bravo", {&_a});
+    Join(_c, "charlie", {&_a, &_b});
+  }
+
+  std::unique_ptr<TempFile> _config;
+  Console _a, _b, _c;
+};
+
+}  // namespace
+
+TEST_F(ConsoleProcess, PrintsOnlyRecordsOneForEachCommandUnderItsCanonicalName) {
+  ASSERT_TRUE(_a.Start(_config->Path(), "alice"));
+  Record first;
+  ASSERT_TRUE(first.Parse(_a.child.Lines().at(0)));
+  EXPECT_EQ(first.Text("event"), "VELP2PCurrentGroupModifNotif");
+  EXPECT_EQ(first.Text("currentGroup"), "/P2PRoot");
+  EXPECT_TRUE(first.Has("subGroups") && first.List("subGroups").empty());
+  AWAIT(_a, "VELP2PPeerBirthNotif", "alice_KVZ");
+  // A blank line is no command: the next record answers the next command.
+  ASSERT_TRUE(_a.child.WriteLine("") && _a.child.WriteLine("   "));
+  struct Case {
+    std::string line;
+    const char* name;
+    int64_t result;     // kError: an error record, without a result
+    const char* field;  // a field to check, and its value as text or number
+    std::string text;
+  };
+  const int64_t kError = 1;
+  const Case cases[] = {
+      {"GETPEERNAME", "GetPeerName", 0, "peerName", "alice_KVZ"},
+      {"getcurrentgroup", "GetCurrentGroup", 0, "currentGroup", "/P2PRoot"},
+      {"GetStatus", "GetStatus", 0, "status", "6"},
+      // The peer's own birth reset its entry in the status store to 0.
+      {"GetStatusAndDesc alice_KVZ", "GetStatusAndDesc", 0, "status", "0"},
+      {"GetStatusAndDesc nobody", "GetStatusAndDesc", kFailure, "", ""},
+      {"IsPeerConnected alice_KVZ", "IsPeerConnected", 0, "connected", "1"},
+      {"SendP2PMessage nobody 1 h d", "SendP2PMessage", kFailure, "", ""},
+      {"Frobnicate 1 2", "Frobnicate", kError, "", ""},
+      {"getpeername extra", "getpeername", kError, "", ""},
+      {"ChangeP2PStatus 2147483648 x", "ChangeP2PStatus", kError, "", ""},
+      {"ChangeP2PStatus 1 \"never closed", "ChangeP2PStatus", kError, "", ""},
+      {"SendP2PMessage alice_KVZ 1 h " + std::string((1 << 20) + 1, 'x'), "", kError, "",
+       ""},                                                  // beyond 1 MiB
+      {"InitP2PForRTC", "InitP2PForRTC", kFailure, "", ""},  // already connected
+      {"Disconnect", "Disconnect", 0, "", ""},
+      {"Refresh", "Refresh", kFailure, "", ""},
+      {"InitP2PForRTC", "InitP2PForRTC", 0, "", ""},
+      {"Quit", "quit", 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    Record reply = _a.Run(c.line);
+    const std::string shown = c.line.substr(0, 40);
+    EXPECT_EQ(reply.Text("command"), c.name) << shown << "\n" << _a.child.Transcript();
+    EXPECT_EQ(reply.Number("result", kError), c.result) << shown;
+    EXPECT_EQ(reply.Text("error").empty(), c.result != kError) << shown;
+    if (*c.field && reply.Fields().count(c.field))
+      EXPECT_EQ(reply.Fields().at(c.field).text, c.text) << shown;
+    else if (*c.field)
+      ADD_FAILURE() << shown << " has no " << c.field;
+  }
+  EXPECT_EQ(ExitCode(_a.child.WaitExit(kWaitMs)), 0);
+  EXPECT_EQ(_a.Count([](const Record& r) { return r.Has("command"); }),
+            int(sizeof(cases) / sizeof(cases[0])));
+  for (const std::string& line : _a.child.Lines()) {
+    Record record;
+    EXPECT_TRUE(record.Parse(line) && (record.Has("event") || record.Has("command"))) << line;
+  }
+}
+
+TEST_F(ConsoleProcess, ThreePeersLearnEachOtherAndTheirStatuses) {
+  ASSERT_NO_FATAL_FAILURE(StartThree());
+  for (Console* peer : {&_a, &_b, &_c}) {
+    EXPECT_EQ(peer->Peers(), Names({"alpha_KVZ", "bravo_KVZ", "charlie_KVZ"})) << peer->child.Transcript();
+    for (const char* name : {"alpha_KVZ", "bravo_KVZ", "charlie_KVZ"})
+      EXPECT_EQ(peer->Count(IsEvent("VELP2PPeerBirthNotif", name)), 1) << peer->child.Transcript();
+  }
+  // A newcomer hears each peer present answer with its status, 6 before any change; a peer present keeps a
+  // newcomer at 0, unreported, until it changes its status.
+  const std::pair<Console*, const char*> held[] = {{&_c, "alpha_KVZ"}, {&_c, "bravo_KVZ"},
+                                                   {&_b, "alpha_KVZ"}, {&_b, "charlie_KVZ"},
+                                                   {&_a, "bravo_KVZ"}, {&_a, "charlie_KVZ"}};
+  for (const auto& entry : held) {
+    const bool answered = entry.first == &_c || std::string(entry.second) == "alpha_KVZ";
+    EXPECT_EQ(entry.first->Run(std::string("GetStatusAndDesc ") + entry.second).Number("status", -1),
+              answered ? 6 : 0);
+    EXPECT_EQ(entry.first->Count(IsEvent("VELP2PChangeStatusNotif", entry.second)), answered ? 1 : 0);
+  }
+}
+
+TEST_F(ConsoleProcess, StatusChangeReachesEveryPeerExactlyAndComesBack) {
+  ASSERT_NO_FATAL_FAILURE(StartThree());
+  // ChangeP2PStatus -7 "Ça \"hi\" C:\dir \\ ✓"  carries: Ça "hi" C:\dir \ ✓
+  const std::string desc =
+      "\xC3\x87"
+      "a \"hi\" C:\\dir \\ \xE2\x9C\x93";
+  ASSERT_EQ(_a.Result("ChangeP2PStatus -7 \"\xC3\x87"
+                      "a \\\"hi\\\" C:\\dir \\\\ \xE2\x9C\x93\""),
+            0);
+  // The sender's own values change only when its multicast comes back.
+  for (Console* peer : {&_b, &_c, &_a}) {
+    Record event;
+    ASSERT_TRUE(peer->Await(IsStatus(-7), &event)) << peer->child.Transcript();
+    EXPECT_EQ(event.Text("peerName"), "alpha_KVZ");
+    EXPECT_EQ(event.Text("description"), desc);
+  }
+  EXPECT_EQ(_a.Run("GetStatus").Number("status"), -7);
+  EXPECT_EQ(_a.Run("GetDesc").Text("description"), desc);
+  for (Console* peer : {&_b, &_c})
+    EXPECT_EQ(peer->Run("GetStatusAndDesc alpha_KVZ").Text("description"), desc);
+  // Its own entry in its status store is left as its birth made it.
+  EXPECT_EQ(_a.Run("GetStatusAndDesc alpha_KVZ").Number("status", -1), 0);
+
+  // The longest description still fits one datagram; one byte more is refused by the sender.
+  ASSERT_EQ(_c.Result("ChangeP2PStatus 1 " + std::string(926, 'x')), 0);
+  ASSERT_EQ(_c.Result("ChangeP2PStatus 2 " + std::string(927, 'x')), kFailure);
+  ASSERT_EQ(_c.Result("ChangeP2PStatus 3 \"\""), 0);
+  for (Console* peer : {&_a, &_b}) {
+    Record event;
+    for (int status : {1, 3}) {
+      ASSERT_TRUE(peer->Await(IsStatus(status), &event)) << peer->child.Transcript();
+      EXPECT_EQ(event.Text("description"), status == 1 ? std::string(926, 'x') : "");
+    }
+    EXPECT_EQ(peer->Count(IsStatus(2)), 0);
+  }
+}
+
+TEST_F(ConsoleProcess, MessagesArriveByteExactAtTheirTargetOnly) {
+  ASSERT_NO_FATAL_FAILURE(StartThree());
+  std::string all, big(6000, 'z');  // a 12 KiB hex argument, longer than the first read of a TCP message
+  for (int i = 0; i < 256; ++i)
+    all += static_cast<char>(i);
+  for (size_t i = 0; i < big.size(); i += 7)
+    big[i] = static_cast<char>(i % 3 == 0 ? 0 : 'a' + i % 26);
+  const std::tuple<std::string, int, std::string, std::string> cases[] = {
+      {"7 \"caf\xC3\xA9 menu\" \"hello bravo\"", 7, "caf\xC3\xA9 menu", "hello bravo"},
+      {"255 \"\" hex:" + Hex(all), 255, "", all},
+      {"1 big hex:" + Hex(big), 1, "big", big},
+  };
+  for (const auto& [arguments, type, header, data] : cases) {
+    ASSERT_EQ(_a.Result("SendP2PMessage bravo_KVZ " + arguments), 0);
+    Record message;
+    ASSERT_TRUE(_b.AwaitEvent("VELP2PMessageReceivedNotif", "alpha_KVZ", &message)) << _b.child.Transcript();
+    EXPECT_EQ(message.Number("type"), type);
+    EXPECT_EQ(message.Text("header"), header);
+    EXPECT_EQ(message.Number("length"), static_cast<int64_t>(data.size()));
+    EXPECT_EQ(message.Text("dataHex"), Hex(data));
+  }
+  // The next message to charlie shows that the others went to bravo only.
+  ASSERT_EQ(_a.Result("SendP2PMessage charlie_KVZ 7 \"\" hex:0102"), 0);
+  AWAIT(_c, "VELP2PMessageReceivedNotif", "alpha_KVZ");
+  EXPECT_EQ(_c.Count(IsEvent("VELP2PMessageReceivedNotif")), 1) << _c.child.Transcript();
+  EXPECT_EQ(_a.Count(IsEvent("VELP2PMessageReceivedNotif")), 0) << _a.child.Transcript();
+}
+
+TEST_F(ConsoleProcess, SessionEventsNameTheOtherPartyOnBothSides) {
+  ASSERT_NO_FATAL_FAILURE(StartThree());
+  for (const std::string command : {"OpenP2PSession", "CloseP2PSession"}) {
+    ASSERT_EQ(_a.Result(command + " bravo_KVZ -3"), 0);
+    for (auto [console, other] : {std::make_pair(&_a, "bravo_KVZ"), std::make_pair(&_b, "alpha_KVZ")}) {
+      Record event;
+      ASSERT_TRUE(console->AwaitEvent("VELP2PSessionNotif", other, &event)) << console->child.Transcript();
+      EXPECT_EQ(event.Number("sessionType"), -3);
+      EXPECT_EQ(event.Number("eventType"), command[0] == 'O' ? '0' : '1');
+    }
+  }
+  // A session charlie opens shows that charlie saw none of the first two.
+  ASSERT_EQ(_c.Result("OpenP2PSession bravo_KVZ 42"), 0);
+  AWAIT(_b, "VELP2PSessionNotif", "charlie_KVZ");
+  AWAIT(_c, "VELP2PSessionNotif", "bravo_KVZ");
+  const Names counts = {std::to_string(_a.Count(IsEvent("VELP2PSessionNotif"))),
+                        std::to_string(_b.Count(IsEvent("VELP2PSessionNotif"))),
+                        std::to_string(_c.Count(IsEvent("VELP2PSessionNotif")))};
+  EXPECT_EQ(counts, Names({"2", "3", "1"}));
+}
+
+TEST_F(ConsoleProcess, DeparturesAreAnnouncedButAKilledPeerStaysListed) {
+  ASSERT_NO_FATAL_FAILURE(StartThree());
+  // bravo quits: its records end with its closing notification and the quit record; the others hear it.
+  EXPECT_TRUE(_b.Quit()) << _b.child.Transcript();
+  const Names& lines = _b.child.Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(lines[lines.size() - 2].find("VELP2PClosePeerNotif"), std::string::npos);
+  AWAIT(_a, "VELP2PPeerDeathNotif", "bravo_KVZ");
+  AWAIT(_c, "VELP2PPeerDeathNotif", "bravo_KVZ");
+  // charlie is killed: nobody hears of it, and nothing expires it.
+  _c.child.Kill();
+  Console delta;
+  ASSERT_NO_FATAL_FAILURE(Join(delta, "delta", {&_a}));
+  EXPECT_EQ(_a.Peers(), Names({"alpha_KVZ", "charlie_KVZ", "delta_KVZ"}));
+  // delta disconnects and stays running.
+  EXPECT_EQ(delta.Result("Disconnect"), 0);
+  AWAIT(_a, "VELP2PPeerDeathNotif", "delta_KVZ");
+  EXPECT_EQ(_a.Peers(), Names({"alpha_KVZ", "charlie_KVZ"}));
+  EXPECT_EQ(_a.Result("GetStatusAndDesc delta_KVZ"), kFailure);
+  EXPECT_EQ(delta.Peers(), Names());
+  EXPECT_EQ(delta.Result("OpenP2PSession alpha_KVZ 1"), kFailure);
+  EXPECT_EQ(_a.Count(IsEvent("VELP2PPeerDeathNotif")), 2) << _a.child.Transcript();
+  // The end of the input and a termination signal leave the network as properly as quit does.
+  EXPECT_TRUE(delta.Quit(1));
+  Console echo;
+  ASSERT_NO_FATAL_FAILURE(Join(echo, "echo", {&_a}));
+  EXPECT_TRUE(echo.Quit(2));
+  AWAIT(_a, "VELP2PPeerDeathNotif", "echo_KVZ");
+  EXPECT_TRUE(_a.Quit());
+}
+
+TEST_F(ConsoleProcess, LastLineWithoutLineEndStillRunsAtEndOfInput) {
+  ASSERT_TRUE(
+      _a.child.Start("/bin/sh",
+                     {"-c", "printf %s 'GetPeerName' | exec \"$0\" --json --login carol --config \"$1\"",
+                      VELTestProgramPath("velp2p"), _config->Path()},
+                     {{"VELP2PTrace", "0"}}));
+  Record reply;
+  ASSERT_TRUE(_a.Await([](const Record& r) { return r.Text("command") == "GetPeerName"; }, &reply));
+  EXPECT_EQ(reply.Text("peerName"), "carol_KVZ");
+  EXPECT_TRUE(_a.Quit(1)) << _a.child.Transcript();
+}
+
+TEST_F(ConsoleProcess, StandardPeersMoveThroughTheGroupTreeAndFindEachOther) {
+  Console& w = _a;  // stays in the root and searches
+  Console& y = _b;  // goes to /P2PRoot/Design, comes back
+  Console& x = _c;  // goes to /P2PRoot/Design, then /P2PRoot/Design/Team1
+  for (Console* peer : {&w, &y, &x})
+    ASSERT_TRUE(peer->Start(_config->Path(), "")) << peer->child.Transcript();
+  ASSERT_TRUE(w.name != y.name && y.name != x.name && w.name != x.name);
+  for (Console* peer : {&w, &y, &x}) {
+    for (Console* other : {&w, &y, &x})
+      AWAIT(*peer, "VELP2PPeerCreatNotif", other->name);
+  }
+  // No awareness, chat or session service in this mode: nobody is a connected peer.
+  EXPECT_EQ(w.Peers(), Names());
+  EXPECT_EQ(w.Result("SendP2PMessage " + y.name + " 1 h d"), kFailure);
+  EXPECT_EQ(w.Result("OpenP2PSession " + y.name + " 1"), kFailure);
+  EXPECT_EQ(w.Result("LeaveCurrentGroup"), kFailure);  // the root cannot be left
+
+  // Y moves to Design: the root sees it leave and learns the sub-group.
+  ASSERT_EQ(y.Result("CreateAndOrJoinSubGroup Design"), 0);
+  EXPECT_EQ(y.Run("GetCurrentGroup").Text("currentGroup"), "/P2PRoot/Design");
+  AWAIT(w, "VELP2PPeerDestructNotif", y.name);
+  AWAIT(x, "VELP2PPeerDestructNotif", y.name);
+  ASSERT_TRUE(w.Await([](const Record& r) {
+    return r.Text("event") == "VELP2PSubGroupModifNotif" && r.List("subGroups") == Names({"Design"});
+  }));
+  EXPECT_EQ(w.Run("GetSubGroups").List("subGroups"), Names({"Design"}));
+
+  // X follows, then moves on to Team1: Y, in Design, learns that sub-group from X's publication.
+  ASSERT_EQ(x.Result("CreateAndOrJoinSubGroup Design"), 0);
+  AWAIT(y, "VELP2PPeerCreatNotif", x.name);
+  AWAIT(x, "VELP2PPeerCreatNotif", y.name);
+  AWAIT(w, "VELP2PPeerDestructNotif", x.name);
+  ASSERT_EQ(x.Result("CreateAndOrJoinSubGroup Team1"), 0);
+  AWAIT(y, "VELP2PPeerDestructNotif", x.name);
+  ASSERT_TRUE(y.Await([](const Record& r) {
+    return r.Text("event") == "VELP2PSubGroupModifNotif" && r.Text("currentGroup") == "/P2PRoot/Design" &&
+           r.List("subGroups") == Names({"Team1"});
+  })) << y.child.Transcript();
+
+  // A search from the root finds every peer with its group; every peer records the searcher.
+  ASSERT_EQ(w.Result("CrossGroupPeerSearch"), 0);
+  AWAIT(w, "VELP2PPeerSearchNotif", w.name);
+  for (auto [peer, group] :
+       {std::make_pair(&y, "/P2PRoot/Design"), std::make_pair(&x, "/P2PRoot/Design/Team1")}) {
+    Record found;
+    ASSERT_TRUE(w.AwaitEvent("VELP2PSearchResultNotif", peer->name, &found)) << w.child.Transcript();
+    EXPECT_EQ(found.Text("groupName"), group);
+    ASSERT_TRUE(peer->AwaitEvent("VELP2PCrossGroupPeerCreatNotif", w.name, &found))
+        << peer->child.Transcript();
+    EXPECT_EQ(found.Text("groupName"), "/P2PRoot");
+  }
+
+  // Y comes back to the root and W sees it; then W quits and Y drops it.
+  ASSERT_EQ(y.Result("LeaveCurrentGroup"), 0);
+  EXPECT_EQ(y.Run("GetCurrentGroup").Text("currentGroup"), "/P2PRoot");
+  AWAIT(y, "VELP2PPeerCreatNotif", w.name);
+  EXPECT_TRUE(w.Quit()) << w.child.Transcript();
+  AWAIT(y, "VELP2PPeerDestructNotif", w.name);
+  EXPECT_TRUE(y.Quit() && x.Quit());
+}
+
+TEST_F(ConsoleProcess, StartUpFailuresAndOptions) {
+  TempFile badEndPoint("VELP2PTCPEndPoint|999.1.1.1|0\n");  // not a dotted address: TCP cannot open
+  const std::pair<Names, int> cases[] = {
+      {{"--json", "--login", "x", "--config", "/nonexistent/velp2p.cfg"}, 1},
+      {{"--json", "--login", "x", "--config", badEndPoint.Path()}, 1},
+      {{"--frobnicate"}, 2},
+      {{"--help"}, 0},
+  };
+  for (const auto& [arguments, code] : cases) {
+    Console console;
+    ASSERT_TRUE(console.StartRaw(arguments));
+    std::string line, text;
+    while (console.child.ReadLine(line, kWaitMs))
+      text += line + "\n";
+    EXPECT_EQ(ExitCode(console.child.WaitExit(kWaitMs)), code) << arguments[0];
+    // A failed start-up fires nothing; help names every variable.
+    EXPECT_TRUE(code != 1 || text.empty()) << text;
+    for (const char* variable :
+         {"VELP2PConfig", "VELP2PLogin", "VELP2PPorts", "VELP2PHTTPEndPoint", "VELP2PTrace"})
+      EXPECT_TRUE(code != 0 || text.find(variable) != std::string::npos) << variable;
+  }
+}
+
+TEST_F(ConsoleProcess, ExampleProgramsRunToCompletionAndSayWhatTheyDid) {
+  // The loop-integration example publishes its status from a worker thread through Post.
+  const std::pair<const char*, Names> programs[] = {
+      {"velp2p-example",
+       {"started as docs_KVZ\n", "online: docs_KVZ\n", "status of docs_KVZ: 3 \"writing the documentation\"\n",
+        "1 peer(s) online: docs_KVZ\n", "disconnected: ok\n"}},
+      {"velp2p-pollloop", {"posted status heard: yes\n"}},
+  };
+  for (const auto& [program, said] : programs) {
+    VELTestChild example;
+    ASSERT_TRUE(example.Start(VELTestProgramPath(program), {},
+                              {{"VELP2PConfig", _config->Path()}, {"VELP2PLogin", "docs"}}));
+    std::string output, line;
+    while (example.ReadLine(line, kWaitMs * 3))
+      output += line + "\n";
+    EXPECT_EQ(ExitCode(example.WaitExit(kWaitMs)), 0) << program << output;
+    for (const std::string& text : said)
+      EXPECT_NE(output.find(text), std::string::npos) << program << output;
+  }
+}

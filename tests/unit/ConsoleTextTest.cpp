@@ -1,0 +1,145 @@
+// The console's text: JSON records written and read back, the command-line syntax, numbers and data.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "VELConsoleJson.h"
+#include "VELConsoleJsonReader.h"
+#include "VELConsoleLine.h"
+
+namespace {
+
+typedef std::vector<std::string> Words;
+const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+
+TEST(ConsoleJson, WritesFieldsInOrderEscapedAndAsValidUtf8) {
+  EXPECT_EQ(VELConsoleJson()
+                .AddText("command", "GetConnectedPeers")
+                .AddNumber("result", static_cast<int32_t>(0x80004005))
+                .AddList("peers", {"alice_KVZ", "bob_KVZ"})
+                .AddList("none", {})
+                .Text(),
+            "{\"command\":\"GetConnectedPeers\",\"result\":-2147467259,\"peers\":[\"alice_KVZ\",\"bob_KVZ\"],"
+            "\"none\":[]}");
+  const std::pair<std::string, std::string> quoted[] = {
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {std::string("\x00\x01\n\r\t\x1f", 6), "\"\\u0000\\u0001\\u000a\\u000d\\u0009\\u001f\""},
+      {"\x7f/", "\"\x7f/\""},
+  };
+  for (const auto& [text, json] : quoted)
+    EXPECT_EQ(VELConsoleJson::Quote(text), json);
+  // Well-formed UTF-8 is kept (U+10FFFF included); each byte of a malformed sequence becomes U+FFFD: a lone
+  // continuation, a byte never used, a cut sequence, overlong forms, a surrogate, a code point too high.
+  const std::pair<std::string, std::string> repaired[] = {
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF", ""},
+      {"a\x80"
+       "b\xFF"
+       "c\xE2\x82",
+       "a" + r + "b" + r + "c" + r + r},
+      {"\xC0\xAF", r + r},
+      {"\xE0\x80\x80", r + r + r},
+      {"\xED\xA0\x80", r + r + r},
+      {"\xF4\x90\x80\x80", r + r + r + r},
+      {"\xC3z", r + "z"},
+  };
+  for (const auto& [text, valid] : repaired)
+    EXPECT_EQ(VELConsoleJson::ValidUtf8(text), valid.empty() ? text : valid);
+}
+
+TEST(ConsoleJsonReader, ReadsValuesOfEveryKindAndRefusesWhatIsNotOneFlatObject) {
+  VELConsoleJsonReader reader;
+  ASSERT_TRUE(reader.Parse(
+      "  { \"a\" : 1 , \"b\" : [ 2 , \"x\" ] , \"c\" : true , \"d\" : null , \"e\" : -1.5e3 ,"
+      " \"t\":\"\\u00e9\\u20ac\\ud83d\\ude00\\/\\b\\f\\t\", \"n\":123456789012345678901234567890 }  "));
+  EXPECT_EQ(reader.Number("a"), 1);
+  EXPECT_EQ(reader.List("b"), Words({"2", "x"}));
+  EXPECT_EQ(reader.Fields().at("c").kind, VELConsoleJsonValue::kBool);
+  EXPECT_EQ(reader.Fields().at("d").kind, VELConsoleJsonValue::kNull);
+  EXPECT_EQ(reader.Fields().at("e").text, "-1.5e3");
+  EXPECT_EQ(reader.Text("t"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80/\b\f\t");
+  EXPECT_EQ(reader.Number("n", 5), 0);  // too big: kept as text
+  EXPECT_EQ(reader.Fields().at("n").text, "123456789012345678901234567890");
+  EXPECT_EQ(reader.Number("missing", 9), 9);
+  EXPECT_EQ(reader.Number("t", 9), 9);
+  for (const char* line :
+       {"", "[]", "{", "{\"a\":1,}", "{a:1}", "{\"a\":1} x", "{\"a\":{\"b\":1}}", "{\"a\":[[1]]}",
+        "{\"a\":\"\\udc00\"}", "{\"a\":\"\\ud800x\"}", "{\"a\":01x}", "{\"a\":tru}", "{\"a\":\"raw\ttab\"}"})
+    EXPECT_FALSE(reader.Parse(line)) << line;
+}
+
+TEST(ConsoleLine, SplitsQuotesAndEscapes) {
+  const std::pair<std::string, Words> cases[] = {
+      {"  SendP2PMessage\tbob  1 \t head  data  ", {"SendP2PMessage", "bob", "1", "head", "data"}},
+      {" \t \r", {}},
+      {"x \"a b\"\r", {"x", "a b"}},
+      {"SendP2PMessage bob 1 \"\" data", {"SendP2PMessage", "bob", "1", "", "data"}},
+      {"x \"a \\\"q\\\" \\\\ b\"", {"x", "a \"q\" \\ b"}},
+      {"x \"C:\\temp\\new\" C:\\temp", {"x", "C:\\temp\\new", "C:\\temp"}},
+      {"x \"ends with \\\\\"", {"x", "ends with \\"}},
+      {"ab\"c d\"ef \"x\"\"y\"", {"abc def", "xy"}},
+      {"x \"caf\xC3\xA9 \xFF\" \x01", {"x", "caf\xC3\xA9 \xFF", "\x01"}},
+  };
+  for (const auto& [line, words] : cases) {
+    Words split;
+    std::string error;
+    EXPECT_TRUE(VELConsoleLine::Split(line, split, error)) << line;
+    EXPECT_EQ(split, words) << line;
+    for (const std::string& word : words) {
+      ASSERT_TRUE(VELConsoleLine::Split(VELConsoleLine::Quote(word), split, error));
+      EXPECT_EQ(split, Words({word}));
+    }
+  }
+  EXPECT_EQ(VELConsoleLine::Quote("plain"), "plain");
+  Words split;
+  std::string error;
+  EXPECT_FALSE(VELConsoleLine::Split("say \"hello", split, error));
+  EXPECT_NE(error.find("column 5"), std::string::npos) << error;
+  EXPECT_FALSE(VELConsoleLine::Split("say \"hello\\\"", split, error));
+}
+
+TEST(ConsoleLine, NumbersAndData) {
+  // 42 stands for a refusal, which leaves the value alone.
+  const std::pair<const char*, int32_t> numbers[] = {{"2147483647", 2147483647},
+                                                     {"-2147483648", INT32_MIN},
+                                                     {"0x7fffffff", 0x7fffffff},
+                                                     {"-0x10", -16},
+                                                     {"+7", 7},
+                                                     {"010", 10},
+                                                     {"2147483648", 42},
+                                                     {"-2147483649", 42},
+                                                     {"0x80000000", 42},
+                                                     {"", 42},
+                                                     {"-", 42},
+                                                     {"0x", 42},
+                                                     {"1.5", 42},
+                                                     {" 1", 42},
+                                                     {"1 ", 42},
+                                                     {"0x1g", 42}};
+  for (const auto& [text, value] : numbers) {
+    int32_t parsed = 42;
+    EXPECT_EQ(VELConsoleLine::ParseInt32(text, parsed), value != 42) << text;
+    EXPECT_EQ(parsed, value) << text;
+  }
+  uint8_t byte = 0;
+  EXPECT_TRUE(VELConsoleLine::ParseByte("255", byte) && byte == 255);
+  EXPECT_FALSE(VELConsoleLine::ParseByte("256", byte) || VELConsoleLine::ParseByte("-1", byte));
+  const std::pair<const char*, std::string> data[] = {{"h\xC3\xA9llo", "h\xC3\xA9llo"},
+                                                      {"HEX:00", "HEX:00"},
+                                                      {"hex:00ff0A0d", std::string("\x00\xff\x0a\x0d", 4)},
+                                                      {"hex:", ""},
+                                                      {"hex:abc", "!"},
+                                                      {"hex:0g", "!"},
+                                                      {"hex:0 ", "!"}};
+  for (const auto& [text, bytes] : data) {
+    std::string parsed, error;
+    EXPECT_EQ(VELConsoleLine::ParseData(text, parsed, error), bytes != "!") << text;
+    if (bytes != "!")
+      EXPECT_EQ(parsed, bytes);
+    else
+      EXPECT_FALSE(error.empty());
+  }
+  EXPECT_EQ(VELConsoleLine::Hex("\x00\xAB\x7f", 3), "00ab7f");
+}
+
+}  // namespace
