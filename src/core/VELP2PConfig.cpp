@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/VELLastError.h"
 #include "host/VELNetResolve.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELSystem.h"
@@ -122,7 +123,17 @@ VELResult VELP2PBuildLocalAdrs(char* address) {
 }
 
 VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
-                                   VELListValVELUnicodeString& addresses, VELRawCollint& ports) {
+                                   VELListValVELUnicodeString& addresses, VELRawCollint& ports,
+                                   VELP2PEndPointConfigSource* source) {
+  VELP2PEndPointConfigSource ignored;
+  if (!source)
+    source = &ignored;
+  auto skip = [source](int line, const char* problem) {
+    if (source->firstSkipped == 0) {
+      source->firstSkipped = line;
+      source->problem = problem;
+    }
+  };
   const char* path = VELGetEnv("VELP2PConfig");
   if (!path)
     return VEL_E_FAIL;
@@ -146,14 +157,19 @@ VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
     VELFClose(file);
     return VEL_E_FAIL;
   }
+  int lineNumber = 0;
   while (VEL_SUCCEEDED(read)) {
+    ++lineNumber;
     // An unterminated last line reaches the end of the file and is not used.
-    if (VELFEof(file) == 0)
+    if (VELFEof(file) == 0) {
+      skip(lineNumber, "the last line has no line end");
       break;
+    }
     bool overlong = std::strchr(line, '\n') == nullptr;
     if (overlong) {
       // The rest of a line longer than the buffer would otherwise be read as a line of its own.
       VELP2P_TRACEF(" Cannot parse <%s>\n", line);
+      skip(lineNumber, "the line is longer than 255 bytes");
       char rest[256];
       bool ended = false;
       while (!ended && VEL_SUCCEEDED(VELFGets(rest, sizeof(rest), file)))
@@ -168,8 +184,10 @@ VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
         classNames.Append(VELUnicodeString(className));
         addresses.Append(std::strcmp(address, " ") == 0 ? VELUnicodeString("") : VELUnicodeString(address));
         ports.Append(port);
+        source->lines.push_back(lineNumber);
       } else {
         VELP2P_TRACEF(" Cannot parse <%s>\n", line);
+        skip(lineNumber, "the line is not CLASS|ADDRESS|PORT");
       }
     }
     std::memset(line, 0, sizeof(line));
@@ -177,6 +195,15 @@ VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
   }
   VELFClose(file);
   return VEL_S_OK;
+}
+
+VELResult VELP2PRefuseEndPointConfig(int line, const std::string& problem) {
+  const char* path = VELGetEnv("VELP2PConfig");
+  std::string where = path ? path : "the configuration file";
+  if (line > 0)
+    where += ":" + std::to_string(line);
+  VELP2P_TRACEF("VELP2PReadEndPointConfig - %s: %s\n", where.c_str(), problem.c_str());
+  return VELFail(VELP2P_ERROR_BAD_CONFIGURATION, where + ": " + problem);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
@@ -83,10 +84,10 @@ VELResult VELP2PPeer::Dispatch(VELP2PHeader& header) {
 VELResult VELP2PPeer::SendToGroup(VELUnicodeString& group, const char* service, char* data, int length) {
   VELP2P_TRACE("VELP2PPeer - SendToGroup");
   if (_connected == 0 || !service)
-    return VEL_E_FAIL;
+    return VELFail(service ? VELP2P_ERROR_NOT_CONNECTED : VELP2P_ERROR_BAD_ARGUMENT);
   if (!_multicastEndPoints) {
     VELP2P_TRACE("VELP2PPeer - SendToGroup failed _multicastEndPoints NULL");
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NETWORK, "no multicast endpoint");
   }
   // Held by the send: the endpoint list may go away if a send disconnects the peer.
   std::vector<VELP2PEndPoint*> endpoints;
@@ -136,17 +137,17 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
     if (VEL_SUCCEEDED(SendToPeer(group, service, data, length, record, peer)))
       return VEL_S_OK;
   }
-  return VEL_E_FAIL;
+  return VELFail(VELP2P_ERROR_NETWORK, "no route to " + peer->name.Str());
 }
 
 VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
                                  VELUnicodeString& peerName) {
   VELP2P_TRACE("VELP2PPeer - SendToPeer");
   if (_connected == 0 || !_groupPeers)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* peer = _groupPeers->Locate(peerName);
   if (!peer)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_UNKNOWN_PEER, peerName.Str());
   return SendToPeer(group, service, data, length, peer);
 }
 
@@ -154,10 +155,10 @@ VELResult VELP2PPeer::SendToPeerCrossGroup(VELUnicodeString&, const char* servic
                                            VELUnicodeString& peerName) {
   VELP2P_TRACE("VELP2PPeer - SendToPeerCrossGroup");
   if (_connected == 0 || !_crossGroupPeers)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* peer = _crossGroupPeers->Locate(peerName);
   if (!peer)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_UNKNOWN_PEER, peerName.Str());
   VELUnicodeString peerGroup(peer->group);
   return SendToPeer(peerGroup, service, data, length, peer);
 }
@@ -166,7 +167,7 @@ VELResult VELP2PPeer::ReplyToPeer(VELUnicodeString& group, const char* service, 
                                   VELIP2PMessage* message) {
   VELP2P_TRACE("VELP2PPeer - ReplyToPeer");
   if (_connected == 0 || !message)
-    return VEL_E_FAIL;
+    return VELFail(message ? VELP2P_ERROR_NOT_CONNECTED : VELP2P_ERROR_BAD_ARGUMENT);
   void* object = nullptr;
   VELResult queried = message->QueryInterface(IID_VELIUnknown, &object);
   if (VEL_FAILED(queried))
@@ -186,7 +187,7 @@ VELResult VELP2PPeer::ReplyToPeer(VELUnicodeString& group, const char* service, 
     return VEL_E_FAIL;
   VELP2PPeerInfo* peer = _groupPeers->Locate(sender);
   if (!peer)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_UNKNOWN_PEER, sender.Str());
   return SendToPeer(group, service, data, length, &remote, peer);
 }
 
@@ -195,14 +196,14 @@ VELResult VELP2PPeer::SendP2PMessage(const VELUnicodeString& peerName, unsigned 
   VELP2P_TRACE("VELP2PPeer - SendP2PMessage");
   VELDiagnosticPrintf("VELP2PPeer - SendP2PMessage for service <%s>\n", header.CastToCharPtr());
   if (length <= 0 || !data || !_connectedPeers)
-    return VEL_E_FAIL;
+    return VELFail(_connectedPeers ? VELP2P_ERROR_EMPTY_DATA : VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* peer = _connectedPeers->Locate(peerName);
   if (!peer)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_UNKNOWN_PEER, peerName.Str());
   // The header's length travels in bytes of its UTF-8 form, so that any text arrives whole.
   const int32_t headerBytes = header.GetLengthInByte();
   if (length > INT32_MAX - 5 - headerBytes)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_TOO_LONG);
   std::vector<char> payload(5 + static_cast<size_t>(headerBytes) + static_cast<size_t>(length));
   payload[0] = static_cast<char>(type);
   for (int i = 0; i < 4; ++i)

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/VELLastError.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PPeer.h"
 
@@ -21,10 +22,10 @@ void PutInt32LE(std::vector<char>& out, size_t offset, int32_t value) {
 VELResult VELP2PPeer::SendSessionMessage(const VELUnicodeString& peerName, int sessionType,
                                          unsigned char eventType) {
   if (!_connectedPeers)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* other = _connectedPeers->Locate(peerName);
   if (!other)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_UNKNOWN_PEER, peerName.Str());
   // The name's length is counted in bytes of its UTF-8 form, so that any name arrives whole.
   const int32_t nameBytes = peerName.GetLengthInByte();
   std::vector<char> message(9 + static_cast<size_t>(nameBytes));
@@ -38,10 +39,10 @@ VELResult VELP2PPeer::SendSessionMessage(const VELUnicodeString& peerName, int s
   (void)SendToPeer(toOther, "VELP2PSessionService", message.data(), length, other);
   // The lookup comes after the first send: a send may have changed the directory.
   if (!_connectedPeers)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* self = _connectedPeers->Locate(_peerName);
   if (!self)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   // Only "/Force" passes the receive path's filter of messages that carry the local name as sender.
   VELUnicodeString toSelf("/Force");
   return SendToPeer(toSelf, "VELP2PSessionService", message.data(), length, self);
