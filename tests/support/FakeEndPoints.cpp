@@ -99,12 +99,16 @@ VELBaseUnknown* CreateFakeMulticast() {
 VELBaseUnknown* CreateFakeUnicast() {
   return new FakeUnicastEndPoint();
 }
+VELBaseUnknown* CreateFakeRecordless() {
+  return new FakeRecordlessEndPoint();
+}
 
 }  // namespace
 
 ScopedFakeEndPoints::ScopedFakeEndPoints()
     : _multicast("VELP2PMultiCastEndPoint", &CreateFakeMulticast),
-      _unicast("VELP2PTCPEndPoint", &CreateFakeUnicast) {}
+      _unicast("VELP2PTCPEndPoint", &CreateFakeUnicast),
+      _recordless("FakeRecordlessEndPoint", &CreateFakeRecordless) {}
 
 VELResult Deliver(const char* group, const char* service, const char* sender,
                   const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast) {

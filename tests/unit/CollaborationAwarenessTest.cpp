@@ -42,7 +42,7 @@ TEST_F(Awareness, BirthAndDeathAnnouncementsDescribeEveryEndPoint) {
 }
 
 TEST_F(Awareness, PeerWithoutEndPointsAnnouncesNoRecordAndNeverRebuilds) {
-  UseConfig("NoSuchEndPoint|127.0.0.1|1\n");
+  UseConfig("FakeRecordlessEndPoint|127.0.0.1|1\n");
   ASSERT_EQ(_peer->InitP2PForRTC(), VEL_S_OK);
   EXPECT_TRUE(FakeSent().empty());
   // An endpoint added later changes nothing: the answer to a newcomer is the 7-byte announcement.

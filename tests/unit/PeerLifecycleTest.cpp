@@ -137,7 +137,7 @@ TEST_F(PeerLifecycle, StarAfterAnExplicitAddressUsesThatAddressOnly) {
   UseInterfaces({{10, 0, 0, 5}, {10, 0, 0, 6}});
   char path[] = "/tmp/velp2p-star-XXXXXX";
   int fd = mkstemp(path);
-  std::string text = "VELP2PTCPEndPoint|10.9.9.9|0\nVELP2PMultiCastEndPoint|*|4000\nNoSuchClass|*|1\n";
+  std::string text = "VELP2PTCPEndPoint|10.9.9.9|0\nVELP2PMultiCastEndPoint|*|4000\n";
   ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   close(fd);
   setenv("VELP2PConfig", path, 1);

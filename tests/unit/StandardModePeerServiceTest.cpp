@@ -35,8 +35,7 @@ TEST_F(PeerService, StartUpPublishesTheRootThenAnnouncesTwentyThreeBytes) {
 }
 
 TEST_F(PeerService, BuildsSevenBytesWithoutEndPoints) {
-  // A configuration whose only line names no endpoint class leaves the peer without endpoints.
-  Start("NoSuchEndPoint|10.0.0.5|0\n");
+  Start("FakeRecordlessEndPoint|10.0.0.5|0\n");
   VELP2PPeerService* service = Service(_peer);
   ASSERT_NE(service, nullptr);
   const char* message = service->GetPeerMessage();
