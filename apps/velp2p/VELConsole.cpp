@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "VELConsoleLine.h"
+#include "VELConsolePing.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELIP2PPeer.h"
+#include "velp2p/VELLastError.h"
 #include "velp2p/VELNotification.h"
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELTrace.h"
@@ -56,14 +58,14 @@ VELConsole::~VELConsole() {
 // environment variables first. A configuration file that cannot be read makes the library fall back, without
 // a word, to the default endpoints on every interface, which is never what a user naming a file wants: a
 // file given with --config must be readable, and one named by the environment is at least warned about.
-bool VELConsole::PrepareEnvironment() {
-  if (!_options.login.empty())
-    setenv("VELP2PLogin", _options.login.c_str(), 1);
+bool VELConsole::PrepareEnvironment(const VELConsoleOptions& options) {
+  if (!options.login.empty())
+    setenv("VELP2PLogin", options.login.c_str(), 1);
   const char* inherited = std::getenv("VELP2PConfig");
-  std::string config = !_options.config.empty() ? _options.config : (inherited ? inherited : "");
+  std::string config = !options.config.empty() ? options.config : (inherited ? inherited : "");
   if (!config.empty()) {
     std::ifstream file(config, std::ios::binary);
-    if (!file && !_options.config.empty()) {
+    if (!file && !options.config.empty()) {
       Complain("cannot read the configuration file " + config);
       return false;
     }
@@ -78,13 +80,28 @@ bool VELConsole::PrepareEnvironment() {
     }
     setenv("VELP2PConfig", config.c_str(), 1);
   }
-  if (_options.trace) {
+  if (options.trace) {
     setenv("VELP2PTrace", "1", 1);
     VELTrace::SetEnabled(true);
   }
   // Standard output carries only the console's own records.
-  VELSetDiagnosticStream(_options.trace ? stderr : nullptr);
+  VELSetDiagnosticStream(options.trace ? stderr : nullptr);
   return true;
+}
+
+bool VELConsole::StartPeer(VELIP2PPeer* peer, const VELConsoleOptions& options) {
+  const char* operation = options.standard ? "InitP2P" : "InitP2PForRTC";
+  VELP2PClearLastError();
+  VELResult result = options.standard ? peer->InitP2P() : peer->InitP2PForRTC();
+  if (VEL_SUCCEEDED(result))
+    return true;
+  char code[16];
+  std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(result));
+  std::string reason =
+      VELP2PGetLastErrorCode() != VELP2P_ERROR_NONE ? VELP2PGetLastErrorText() : VELResultMessage(result);
+  Complain(std::string("cannot start the peer: ") + operation + " failed: " + reason + " (" + code +
+           "); check the configuration file and the network interfaces (--trace tells more)");
+  return false;
 }
 
 bool VELConsole::Start() {
@@ -93,19 +110,15 @@ bool VELConsole::Start() {
     Complain("cannot create the local peer");
     return false;
   }
-  _commands = std::make_unique<VELConsoleCommands>(_peer, _events);
+  _commands = std::make_unique<VELConsoleCommands>(_peer, _events, !_options.standard);
   // Subscribed before the start-up, so that its own notifications are printed too.
-  _subscription = AddCallback(nullptr, _peer->GetP2PPublisher(), "VELP2PNotif",
-                              [this](VELNotification* notification) { _events.Print(notification); });
-  const char* operation = _options.standard ? "InitP2P" : "InitP2PForRTC";
-  VELResult result = _options.standard ? _peer->InitP2P() : _peer->InitP2PForRTC();
-  if (VEL_FAILED(result)) {
-    char code[16];
-    std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(result));
-    Complain(std::string("cannot start the peer: ") + operation + " failed: " + VELResultMessage(result) +
-             " (" + code + "); check the configuration file and the network interfaces (--trace tells more)");
+  _subscription =
+      AddCallback(nullptr, _peer->GetP2PPublisher(), "VELP2PNotif", [this](VELNotification* notification) {
+        _events.Print(notification);
+        VELConsolePing::Answer(_peer, notification);
+      });
+  if (!StartPeer(_peer, _options))
     return false;
-  }
   if (!_options.json) {
     const VELUnicodeString* name = _peer->GetPeerName();
     _output.Line(std::string("velp2p: you are ") + (name ? name->Str() : std::string("?")) + ", in " +
@@ -117,7 +130,7 @@ bool VELConsole::Start() {
 
 int VELConsole::Run() {
   std::signal(SIGPIPE, SIG_IGN);
-  if (!PrepareEnvironment() || !Start())
+  if (!PrepareEnvironment(_options) || !Start())
     return 1;
   if (VEL_FAILED(_application.AddFileDescriptor(STDIN_FILENO, &_inputOwner, this, &VELConsole::InputReady))) {
     Complain("cannot watch standard input");

@@ -29,8 +29,13 @@ class VELConsole {
   // The longest command line accepted; a longer one is skipped and reported as an error.
   static constexpr size_t kMaxLine = 1 << 20;
 
+  // Turns the flags into the environment the library reads at start-up; false, with a message on standard
+  // error, when the session cannot go on.
+  static bool PrepareEnvironment(const VELConsoleOptions& options);
+  // Starts peer in the mode of options; false, with the reason on standard error, when it fails.
+  static bool StartPeer(VELIP2PPeer* peer, const VELConsoleOptions& options);
+
  private:
-  bool PrepareEnvironment();
   bool Start();
   static void InputReady(int descriptor, void* loopArgument, void* data);
   void ReadInput();

@@ -4,7 +4,7 @@
 
 #include "VELConsoleJson.h"
 #include "VELConsoleLine.h"
-#include "VELConsoleOptions.h"
+#include "velp2p/VELLastError.h"
 #include "velp2p/VELP2PPeer.h"
 
 namespace {
@@ -12,8 +12,6 @@ namespace {
 // The type and header that /msg gives chat text.
 const unsigned char kChatType = 1;
 const char kChatHeader[] = "text";
-// The suffix the library adds to names given with --login in the default mode.
-const char kLoginSuffix[] = "_KVZ";
 
 std::vector<std::string> Texts(const VELListValVELUnicodeString* list) {
   std::vector<std::string> texts;
@@ -42,47 +40,82 @@ std::string Rest(const std::vector<std::string>& arguments, size_t first) {
 }  // namespace
 
 const VELConsoleCommands::Entry VELConsoleCommands::kEntries[] = {
-    {"InitP2P", "InitP2P", 0, 0, "InitP2P", &VELConsoleCommands::InitP2P},
-    {"InitP2PForRTC", "InitP2PForRTC", 0, 0, "InitP2PForRTC", &VELConsoleCommands::InitP2PForRTC},
-    {"Disconnect", "Disconnect", 0, 0, "Disconnect", &VELConsoleCommands::Disconnect},
-    {"Refresh", "Refresh", 0, 0, "Refresh", &VELConsoleCommands::Refresh},
-    {"GetPeerName", "GetPeerName", 0, 0, "GetPeerName", &VELConsoleCommands::GetPeerName},
-    {"GetCurrentGroup", "GetCurrentGroup", 0, 0, "GetCurrentGroup", &VELConsoleCommands::GetCurrentGroup},
-    {"GetSubGroups", "GetSubGroups", 0, 0, "GetSubGroups", &VELConsoleCommands::GetSubGroups},
+    {"InitP2P", "InitP2P", 0, 0, "InitP2P", "starts the peer in standard mode (groups, directory, search)",
+     kAnyMode, &VELConsoleCommands::InitP2P},
+    {"InitP2PForRTC", "InitP2PForRTC", 0, 0, "InitP2PForRTC",
+     "starts the peer in collaboration mode (presence, status, messages, sessions)", kAnyMode,
+     &VELConsoleCommands::InitP2PForRTC},
+    {"Disconnect", "Disconnect", 0, 0, "Disconnect", "leaves the network; the others hear the peer leave",
+     kAnyMode, &VELConsoleCommands::Disconnect},
+    {"Refresh", "Refresh", 0, 0, "Refresh", "succeeds while the peer is started", kAnyMode,
+     &VELConsoleCommands::Refresh},
+    {"GetPeerName", "GetPeerName", 0, 0, "GetPeerName", "the local peer's name", kAnyMode,
+     &VELConsoleCommands::GetPeerName},
+    {"GetCurrentGroup", "GetCurrentGroup", 0, 0, "GetCurrentGroup", "the group the peer is in", kAnyMode,
+     &VELConsoleCommands::GetCurrentGroup},
+    {"GetSubGroups", "GetSubGroups", 0, 0, "GetSubGroups",
+     "the sub-groups of the current group heard of so far", kAnyMode, &VELConsoleCommands::GetSubGroups},
     {"CreateAndOrJoinSubGroup", "CreateAndOrJoinSubGroup", 1, 1, "CreateAndOrJoinSubGroup NAME",
+     "moves into the sub-group NAME of the current group (NAME holds no /)", kAnyMode,
      &VELConsoleCommands::CreateAndOrJoinSubGroup},
-    {"LeaveCurrentGroup", "LeaveCurrentGroup", 0, 0, "LeaveCurrentGroup",
-     &VELConsoleCommands::LeaveCurrentGroup},
+    {"LeaveCurrentGroup", "LeaveCurrentGroup", 0, 0, "LeaveCurrentGroup", "moves back to the parent group",
+     kAnyMode, &VELConsoleCommands::LeaveCurrentGroup},
     {"ChangeP2PStatus", "ChangeP2PStatus", 2, 2, "ChangeP2PStatus STATUS DESCRIPTION",
-     &VELConsoleCommands::ChangeP2PStatus},
-    {"GetStatus", "GetStatus", 0, 0, "GetStatus", &VELConsoleCommands::GetStatus},
-    {"GetDesc", "GetDesc", 0, 0, "GetDesc", &VELConsoleCommands::GetDesc},
-    {"GetStatusAndDesc", "GetStatusAndDesc", 1, 1, "GetStatusAndDesc PEER",
-     &VELConsoleCommands::GetStatusAndDesc},
+     "announces a new status (a number; 0 online, 1 available, 2 busy, 3 away, 4 do-not-disturb,\n"
+     "5 invisible, 6 unset) and description to every peer",
+     kAnyMode, &VELConsoleCommands::ChangeP2PStatus},
+    {"GetStatus", "GetStatus", 0, 0, "GetStatus", "the local status", kAnyMode,
+     &VELConsoleCommands::GetStatus},
+    {"GetDesc", "GetDesc", 0, 0, "GetDesc", "the local description", kAnyMode, &VELConsoleCommands::GetDesc},
+    {"GetStatusAndDesc", "GetStatusAndDesc", 1, 1, "GetStatusAndDesc PEER", "the status PEER announced last",
+     kAnyMode, &VELConsoleCommands::GetStatusAndDesc},
     {"GetConnectedPeers", "GetConnectedPeers", 0, 0, "GetConnectedPeers",
-     &VELConsoleCommands::GetConnectedPeers},
-    {"IsPeerConnected", "IsPeerConnected", 1, 1, "IsPeerConnected PEER",
-     &VELConsoleCommands::IsPeerConnected},
+     "the peers present (collaboration mode)", kAnyMode, &VELConsoleCommands::GetConnectedPeers},
+    {"IsPeerConnected", "IsPeerConnected", 1, 1, "IsPeerConnected PEER", "1 when PEER is present, else 0",
+     kAnyMode, &VELConsoleCommands::IsPeerConnected},
     {"SendP2PMessage", "SendP2PMessage", 4, 4, "SendP2PMessage PEER TYPE HEADER DATA",
+     "sends a message of TYPE (0 to 255) to PEER; DATA is text, or hex:0a0b... for bytes", kAnyMode,
      &VELConsoleCommands::SendP2PMessage},
     {"OpenP2PSession", "OpenP2PSession", 2, 2, "OpenP2PSession PEER SESSIONTYPE",
+     "tells PEER and the local peer that a session of SESSIONTYPE opened", kAnyMode,
      &VELConsoleCommands::OpenP2PSession},
     {"CloseP2PSession", "CloseP2PSession", 2, 2, "CloseP2PSession PEER SESSIONTYPE",
+     "tells PEER and the local peer that a session of SESSIONTYPE closed", kAnyMode,
      &VELConsoleCommands::CloseP2PSession},
     {"CrossGroupPeerSearch", "CrossGroupPeerSearch", 0, 0, "CrossGroupPeerSearch",
+     "asks every group for its peers; the answers arrive as events", kAnyMode,
      &VELConsoleCommands::CrossGroupPeerSearch},
-    {"/peers", "GetConnectedPeers", 0, 0, "/peers", &VELConsoleCommands::Peers},
-    {"/msg", "SendP2PMessage", 2, -1, "/msg PEER TEXT", &VELConsoleCommands::Message},
-    {"/status", "ChangeP2PStatus", 1, -1, "/status NUMBER [TEXT]", &VELConsoleCommands::Status},
-    {"/join", "CreateAndOrJoinSubGroup", 1, 1, "/join NAME", &VELConsoleCommands::CreateAndOrJoinSubGroup},
-    {"/leave", "LeaveCurrentGroup", 0, 0, "/leave", &VELConsoleCommands::LeaveCurrentGroup},
-    {"/group", "GetCurrentGroup", 0, 0, "/group", &VELConsoleCommands::Group},
-    {"/search", "CrossGroupPeerSearch", 0, 0, "/search", &VELConsoleCommands::CrossGroupPeerSearch},
-    {"/open", "OpenP2PSession", 2, 2, "/open PEER SESSIONTYPE", &VELConsoleCommands::OpenShort},
-    {"/close", "CloseP2PSession", 2, 2, "/close PEER SESSIONTYPE", &VELConsoleCommands::CloseShort},
-    {"/me", "GetPeerName", 0, 0, "/me", &VELConsoleCommands::Me},
-    {"/help", "help", 0, 0, "/help", &VELConsoleCommands::Help},
+    {"/peers", "GetConnectedPeers", 0, 0, "/peers", "the peers present, with their status", kAnyMode,
+     &VELConsoleCommands::Peers},
+    {"/msg", "SendP2PMessage", 2, -1, "/msg PEER TEXT", "sends TEXT as a chat message", kCollaborationOnly,
+     &VELConsoleCommands::Message},
+    {"/status", "ChangeP2PStatus", 1, -1, "/status NUMBER [TEXT]", "announces a new status and description",
+     kCollaborationOnly, &VELConsoleCommands::Status},
+    {"/join", "CreateAndOrJoinSubGroup", 1, 1, "/join NAME", "moves into the sub-group NAME", kStandardOnly,
+     &VELConsoleCommands::CreateAndOrJoinSubGroup},
+    {"/leave", "LeaveCurrentGroup", 0, 0, "/leave", "moves back to the parent group", kStandardOnly,
+     &VELConsoleCommands::LeaveCurrentGroup},
+    {"/group", "GetCurrentGroup", 0, 0, "/group", "the current group and its sub-groups", kStandardOnly,
+     &VELConsoleCommands::Group},
+    {"/search", "CrossGroupPeerSearch", 0, 0, "/search", "asks every group for its peers", kStandardOnly,
+     &VELConsoleCommands::CrossGroupPeerSearch},
+    {"/open", "OpenP2PSession", 2, 2, "/open PEER SESSIONTYPE", "opens a session with PEER",
+     kCollaborationOnly, &VELConsoleCommands::OpenP2PSession},
+    {"/close", "CloseP2PSession", 2, 2, "/close PEER SESSIONTYPE", "closes a session with PEER",
+     kCollaborationOnly, &VELConsoleCommands::CloseP2PSession},
+    {"/me", "GetPeerName", 0, 0, "/me", "the local name, group and status", kAnyMode,
+     &VELConsoleCommands::Me},
+    {"/help", "help", 0, 1, "/help [COMMAND]", "the commands, or what COMMAND does", kAnyMode,
+     &VELConsoleCommands::Help},
 };
+
+const VELConsoleCommands::Entry* VELConsoleCommands::Find(const std::string& typed) {
+  for (const Entry& entry : kEntries) {
+    if (strcasecmp(typed.c_str(), entry.name) == 0)
+      return &entry;
+  }
+  return nullptr;
+}
 
 VELConsoleReply VELConsoleCommands::Run(const std::vector<std::string>& words, bool& quit) {
   quit = false;
@@ -95,22 +128,32 @@ VELConsoleReply VELConsoleCommands::Run(const std::vector<std::string>& words, b
     quit = true;
     return Quit();
   }
-  for (const Entry& entry : kEntries) {
-    if (strcasecmp(typed.c_str(), entry.name) != 0)
-      continue;
-    std::vector<std::string> arguments(words.begin() + 1, words.end());
-    int count = static_cast<int>(arguments.size());
-    if (count < entry.minimum || (entry.maximum >= 0 && count > entry.maximum)) {
-      return VELConsoleReply::Error(typed, std::string("wrong number of arguments; usage: ") + entry.usage);
-    }
-    VELConsoleReply reply(entry.reply);
-    _error.clear();
-    (this->*entry.handler)(arguments, reply);
-    if (!_error.empty())
-      return VELConsoleReply::Error(typed, _error);
-    return reply;
+  const Entry* entry = Find(typed);
+  if (!entry)
+    return VELConsoleReply::Error(typed, "unknown command " + typed);
+  if ((entry->mode == kStandardOnly && _collaboration) ||
+      (entry->mode == kCollaborationOnly && !_collaboration)) {
+    return VELConsoleReply::Error(typed,
+                                  typed + " is a " + (_collaboration ? "standard" : "collaboration") +
+                                      "-mode command; this peer runs in " +
+                                      (_collaboration ? "collaboration" : "standard") + " mode",
+                                  VELP2P_ERROR_WRONG_MODE);
   }
-  return VELConsoleReply::Error(typed, "unknown command " + typed);
+  std::vector<std::string> arguments(words.begin() + 1, words.end());
+  int count = static_cast<int>(arguments.size());
+  if (count < entry->minimum || (entry->maximum >= 0 && count > entry->maximum))
+    return VELConsoleReply::Error(typed, std::string("wrong number of arguments; usage: ") + entry->usage);
+  VELConsoleReply reply(entry->reply);
+  _error.clear();
+  VELP2PClearLastError();
+  (this->*entry->handler)(arguments, reply);
+  if (!_error.empty())
+    return VELConsoleReply::Error(typed, _error);
+  if (VEL_FAILED(reply.Result()))
+    reply.SetReason(VELP2PGetLastErrorCode(), VELP2PGetLastErrorText());
+  if (VEL_SUCCEEDED(reply.Result()) && strcasecmp(entry->reply, "InitP2PForRTC") == 0)
+    _collaboration = true;
+  return reply;
 }
 
 VELConsoleReply VELConsoleCommands::Quit() {
@@ -121,14 +164,23 @@ VELConsoleReply VELConsoleCommands::Quit() {
   return reply;
 }
 
-// A short name stands for the collaboration-mode name made from it when only that one is connected.
 std::string VELConsoleCommands::ResolvePeer(const std::string& name) {
-  if (_peer->IsPeerConnected(name))
+  if (_peer->IsPeerConnected(name) || _events.GroupPeers().count(name) != 0)
     return name;
-  std::string suffixed = name + kLoginSuffix;
-  if (_peer->IsPeerConnected(suffixed))
-    return suffixed;
-  return name;
+  VELListValVELUnicodeString connected;
+  (void)_peer->GetConnectedPeers(connected);
+  std::vector<std::string> known = Texts(&connected);
+  known.insert(known.end(), _events.GroupPeers().begin(), _events.GroupPeers().end());
+  const std::string prefix = name + "_";
+  std::string found;
+  for (const std::string& candidate : known) {
+    if (candidate.compare(0, prefix.size(), prefix) != 0 || candidate == found)
+      continue;
+    if (!found.empty())
+      return name;  // ambiguous: left as typed
+    found = candidate;
+  }
+  return found.empty() ? name : found;
 }
 
 void VELConsoleCommands::InitP2P(const std::vector<std::string>&, VELConsoleReply& r) {
@@ -185,6 +237,7 @@ void VELConsoleCommands::ChangeP2PStatus(const std::vector<std::string>& a, VELC
 
 void VELConsoleCommands::GetStatus(const std::vector<std::string>&, VELConsoleReply& r) {
   r.AddNumber("status", _peer->GetStatus(), "status");
+  r.AddText("statusName", VELConsoleEvents::StatusName(_peer->GetStatus()), "status name");
 }
 
 void VELConsoleCommands::GetDesc(const std::vector<std::string>&, VELConsoleReply& r) {
@@ -194,8 +247,9 @@ void VELConsoleCommands::GetDesc(const std::vector<std::string>&, VELConsoleRepl
 void VELConsoleCommands::GetStatusAndDesc(const std::vector<std::string>& a, VELConsoleReply& r) {
   VELP2PUserStatus status = 0;
   VELUnicodeString description;
-  r.SetResult(_peer->GetStatusAndDesc(VELUnicodeString(a[0]), status, description));
+  r.SetResult(_peer->GetStatusAndDesc(VELUnicodeString(ResolvePeer(a[0])), status, description));
   r.AddNumber("status", status, "status");
+  r.AddText("statusName", VELConsoleEvents::StatusName(status), "status name");
   r.AddText("description", description.Str(), "description");
 }
 
@@ -206,7 +260,7 @@ void VELConsoleCommands::GetConnectedPeers(const std::vector<std::string>&, VELC
 }
 
 void VELConsoleCommands::IsPeerConnected(const std::vector<std::string>& a, VELConsoleReply& r) {
-  r.AddNumber("connected", _peer->IsPeerConnected(VELUnicodeString(a[0])) ? 1 : 0, "connected");
+  r.AddNumber("connected", _peer->IsPeerConnected(VELUnicodeString(ResolvePeer(a[0]))) ? 1 : 0, "connected");
 }
 
 void VELConsoleCommands::SendP2PMessage(const std::vector<std::string>& a, VELConsoleReply& r) {
@@ -218,7 +272,7 @@ void VELConsoleCommands::SendP2PMessage(const std::vector<std::string>& a, VELCo
   std::string data;
   if (!VELConsoleLine::ParseData(a[3], data, _error))
     return;
-  r.SetResult(_peer->SendP2PMessage(VELUnicodeString(a[0]), type, VELUnicodeString(a[2]),
+  r.SetResult(_peer->SendP2PMessage(VELUnicodeString(ResolvePeer(a[0])), type, VELUnicodeString(a[2]),
                                     data.empty() ? nullptr : &data[0], static_cast<int>(data.size())));
 }
 
@@ -228,7 +282,7 @@ void VELConsoleCommands::Session(const std::vector<std::string>& a, VELConsoleRe
     _error = "the session type must be a 32-bit integer, not " + a[1];
     return;
   }
-  VELUnicodeString peer(a[0]);
+  VELUnicodeString peer(ResolvePeer(a[0]));
   r.SetResult(open ? _peer->OpenP2PSession(peer, sessionType) : _peer->CloseP2PSession(peer, sessionType));
 }
 
@@ -294,22 +348,36 @@ void VELConsoleCommands::Me(const std::vector<std::string>& a, VELConsoleReply& 
   std::string description = _peer->GetDesc().Str();
   r.AddText("currentGroup", group, "group");
   r.AddNumber("status", status, "status");
+  r.AddText("statusName", VELConsoleEvents::StatusName(status), "status name");
   r.AddText("description", description, "description");
   r.AddNote("you are " + Text(_peer->GetPeerName()) + (VELP2PPeer::IsConnected() ? "" : " (not connected)"));
   r.AddNote("group " + group);
   r.AddNote("status " + VELConsoleEvents::StatusText(status, description));
 }
 
-void VELConsoleCommands::OpenShort(const std::vector<std::string>& a, VELConsoleReply& r) {
-  Session({ResolvePeer(a[0]), a[1]}, r, true);
-}
-
-void VELConsoleCommands::CloseShort(const std::vector<std::string>& a, VELConsoleReply& r) {
-  Session({ResolvePeer(a[0]), a[1]}, r, false);
-}
-
-void VELConsoleCommands::Help(const std::vector<std::string>&, VELConsoleReply& r) {
-  std::string help = VELConsoleOptions::Help();
+void VELConsoleCommands::Help(const std::vector<std::string>& a, VELConsoleReply& r) {
+  std::string help;
+  if (!a.empty()) {
+    const Entry* entry = Find(a[0]);
+    if (!entry) {
+      _error = "no command " + a[0] + "; /help lists them";
+      return;
+    }
+    help = std::string("usage: ") + entry->usage + "\n" + entry->details;
+    if (entry->mode != kAnyMode)
+      help +=
+          std::string("\n(") + (entry->mode == kStandardOnly ? "standard" : "collaboration") + " mode only)";
+  } else {
+    help =
+        "Library operations (names are case-insensitive; quote arguments that hold spaces):\n"
+        "  InitP2P InitP2PForRTC Disconnect Refresh GetPeerName GetCurrentGroup GetSubGroups\n"
+        "  CreateAndOrJoinSubGroup LeaveCurrentGroup ChangeP2PStatus GetStatus GetDesc GetStatusAndDesc\n"
+        "  GetConnectedPeers IsPeerConnected SendP2PMessage OpenP2PSession CloseP2PSession\n"
+        "  CrossGroupPeerSearch\n"
+        "Short forms: /peers /me /help /quit; collaboration mode: /msg /status /open /close;\n"
+        "             standard mode: /join /leave /group /search\n"
+        "A peer may be named by its first part (bob for bob_KVZ). /help COMMAND tells more.";
+  }
   size_t start = 0;
   while (start < help.size()) {
     size_t end = help.find('\n', start);
@@ -318,5 +386,5 @@ void VELConsoleCommands::Help(const std::vector<std::string>&, VELConsoleReply& 
     r.AddNote(help.substr(start, end - start));
     start = end + 1;
   }
-  r.AddText("text", help, "help");
+  r.AddText("text", help + "\n", "help");
 }

@@ -13,12 +13,18 @@ class VELIP2PPeer;
 
 class VELConsoleCommands {
  public:
-  // peer stays owned by the caller; events is asked for the group's peers.
-  VELConsoleCommands(VELIP2PPeer* peer, const VELConsoleEvents& events) : _peer(peer), _events(events) {}
+  // peer stays owned by the caller; events is asked for the group's peers; collaboration tells the mode the
+  // peer is started in, for the short forms that belong to one mode.
+  VELConsoleCommands(VELIP2PPeer* peer, const VELConsoleEvents& events, bool collaboration)
+      : _peer(peer), _events(events), _collaboration(collaboration) {}
 
   // Runs one command line already split into words (the first is the command). quit is set when the
   // session should end after printing the reply.
   VELConsoleReply Run(const std::vector<std::string>& words, bool& quit);
+
+  // A name as typed, or the one peer it is short for (bob for bob_KVZ or bob_ON_host#12), among the
+  // connected peers and those of the group.
+  std::string ResolvePeer(const std::string& name);
 
   // Leaves the network when the peer is connected (its departure is announced) and reports the result
   // under the name "quit".
@@ -27,17 +33,21 @@ class VELConsoleCommands {
  private:
   typedef void (VELConsoleCommands::*Handler)(const std::vector<std::string>& arguments,
                                               VELConsoleReply& reply);
+  enum Mode { kAnyMode, kStandardOnly, kCollaborationOnly };
   struct Entry {
     const char* name;   // canonical name, or the short form with its slash
     const char* reply;  // the name the reply carries (the operation a short form stands for)
     int minimum;        // arguments (after the name)
     int maximum;        // -1: any number, the extra ones are joined with spaces into the last
     const char* usage;
+    const char* details;  // what /help COMMAND adds to the usage
+    Mode mode;            // the short forms that make sense in one mode only are refused in the other
     Handler handler;
   };
   static const Entry kEntries[];
 
-  std::string ResolvePeer(const std::string& name);
+  // The entry typed, or null.
+  static const Entry* Find(const std::string& typed);
 
   void InitP2P(const std::vector<std::string>& a, VELConsoleReply& r);
   void InitP2PForRTC(const std::vector<std::string>& a, VELConsoleReply& r);
@@ -66,12 +76,11 @@ class VELConsoleCommands {
   void Status(const std::vector<std::string>& a, VELConsoleReply& r);
   void Group(const std::vector<std::string>& a, VELConsoleReply& r);
   void Me(const std::vector<std::string>& a, VELConsoleReply& r);
-  void OpenShort(const std::vector<std::string>& a, VELConsoleReply& r);
-  void CloseShort(const std::vector<std::string>& a, VELConsoleReply& r);
   void Help(const std::vector<std::string>& a, VELConsoleReply& r);
 
   VELIP2PPeer* _peer;
   const VELConsoleEvents& _events;
+  bool _collaboration;
   std::string _error;  // set by a handler that refuses its arguments
 };
 

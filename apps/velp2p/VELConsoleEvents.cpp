@@ -51,8 +51,16 @@ std::string SessionWord(unsigned char eventType) {
 
 }  // namespace
 
+const char* VELConsoleEvents::StatusName(int32_t status) {
+  static const char* const kNames[] = {"online",         "available", "busy", "away",
+                                       "do-not-disturb", "invisible", "unset"};
+  if (status < 0 || status >= static_cast<int32_t>(sizeof(kNames) / sizeof(kNames[0])))
+    return "custom";
+  return kNames[status];
+}
+
 std::string VELConsoleEvents::StatusText(int32_t status, const std::string& description) {
-  std::string text = std::to_string(status);
+  std::string text = std::to_string(status) + " (" + StatusName(status) + ")";
   if (!description.empty())
     text += " " + VELConsoleJson::Quote(description);
   return text;
@@ -96,7 +104,7 @@ void VELConsoleEvents::Track(VELNotification* notification) {
 
 std::string VELConsoleEvents::Json(VELNotification* notification) const {
   VELConsoleJson json;
-  json.AddText("event", notification->IsA());
+  json.AddText("event", notification->IsA()).AddText("timestamp", VELConsoleOutput::IsoTime());
   if (!Is(notification, "VELP2PNotif"))
     return json.Text();
   json.AddText("peerName", Text(As<VELP2PNotif>(notification)->getPeerName()));
@@ -104,7 +112,9 @@ std::string VELConsoleEvents::Json(VELNotification* notification) const {
     auto* status = As<VELP2PChangeStatusNotif>(notification);
     VELUnicodeString description;
     (void)status->getDescription(description);
-    json.AddNumber("status", status->getStatus()).AddText("description", description.Str());
+    json.AddNumber("status", status->getStatus())
+        .AddText("statusName", StatusName(status->getStatus()))
+        .AddText("description", description.Str());
   } else if (Is(notification, "VELP2PCrossGroupPeerCreatNotif")) {
     json.AddText("groupName", Text(As<VELP2PCrossGroupPeerCreatNotif>(notification)->getGroupName()));
   } else if (Is(notification, "VELP2PSearchResultNotif")) {

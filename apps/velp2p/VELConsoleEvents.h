@@ -22,7 +22,10 @@ class VELConsoleEvents {
   // join, removed when they leave, forgotten when the local peer changes group.
   const std::set<std::string>& GroupPeers() const { return _groupPeers; }
 
-  // A status for people: the number, then the description in quotes when there is one.
+  // The name shown beside a status number: the library's own values (0 and 6) and the usual presence
+  // states applications give the others; "custom" for any other number.
+  static const char* StatusName(int32_t status);
+  // A status for people: the number and its name, then the description in quotes when there is one.
   static std::string StatusText(int32_t status, const std::string& description);
   // Application data for people: the text in quotes when it is printable UTF-8, else its bytes in hex.
   static std::string DataText(const char* data, unsigned int length);

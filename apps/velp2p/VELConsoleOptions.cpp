@@ -1,5 +1,6 @@
 #include "VELConsoleOptions.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -32,11 +33,57 @@ bool TakeValue(int argc, char** argv, int& index, const char* name, std::string&
   return true;
 }
 
+// A number of seconds or a count: a positive finite decimal.
+bool ParseNumber(const std::string& text, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return !text.empty() && end && *end == '\0' && value > 0 && value < 1e9;
+}
+
 }  // namespace
 
 VELConsoleOptions::ParseResult VELConsoleOptions::Parse(int argc, char** argv, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
+  int first = 1;
+  if (argc > 1 && (std::strcmp(argv[1], "watch") == 0 || std::strcmp(argv[1], "ping") == 0)) {
+    tool = argv[1];
+    first = 2;
+    if (tool == "ping") {
+      if (argc < 3 || argv[2][0] == '-') {
+        error = "ping needs the name of the peer to ping";
+        return kBad;
+      }
+      target = argv[2];
+      first = 3;
+    }
+  }
+  for (int i = first; i < argc; ++i) {
     const char* argument = argv[i];
+    if (!tool.empty()) {
+      bool matched = false;
+      std::string value;
+      for (const char* name : {"--timeout", "-c", "-i"}) {
+        if (!TakeValue(argc, argv, i, name, value, error, matched))
+          return kBad;
+        if (!matched)
+          continue;
+        double number = 0;
+        if (!ParseNumber(value, number) ||
+            (name[1] == 'c' && (number != static_cast<int>(number) || tool != "ping"))) {
+          error = std::string(name) + " needs a positive " +
+                  (name[1] == 'c' ? "whole number" : "number of seconds") + " (for " + tool + ")";
+          return kBad;
+        }
+        if (name[1] == 'c')
+          count = static_cast<int>(number);
+        else if (name[1] == 'i')
+          interval = number;
+        else
+          timeout = number;
+        break;
+      }
+      if (matched)
+        continue;
+    }
     if (std::strcmp(argument, "--standard") == 0) {
       standard = true;
       continue;
@@ -63,11 +110,24 @@ VELConsoleOptions::ParseResult VELConsoleOptions::Parse(int argc, char** argv, s
     error = std::string("unknown argument ") + argument;
     return kBad;
   }
+  if (standard && !login.empty()) {
+    error =
+        "--login names the peer in collaboration mode only; a standard-mode name is made of the "
+        "account's login, the host name and the process id";
+    return kBad;
+  }
+  if (tool == "ping" && standard) {
+    error = "ping goes over the message service, which only the collaboration mode has";
+    return kBad;
+  }
   return kRun;
 }
 
 std::string VELConsoleOptions::Usage() {
-  return "usage: velp2p [--standard] [--login NAME] [--config FILE] [--json] [--trace]\n";
+  return "usage: velp2p [--standard] [--login NAME] [--config FILE] [--json] [--trace]\n"
+         "       velp2p watch [--json] [--standard] [--timeout SECONDS] [--login NAME] [--config FILE]\n"
+         "       velp2p ping PEER [-c COUNT] [-i SECONDS] [--timeout SECONDS] [--json] [--login NAME]\n"
+         "                   [--config FILE]\n";
 }
 
 std::string VELConsoleOptions::Help() {
@@ -79,7 +139,8 @@ std::string VELConsoleOptions::Help() {
          "Options:\n"
          "  --standard       start with InitP2P (groups, peer directory, cross-group search); the default\n"
          "                   is InitP2PForRTC (presence, status, messages, sessions)\n"
-         "  --login NAME     the peer's name in the default mode becomes NAME_KVZ (sets VELP2PLogin)\n"
+         "  --login NAME     the peer's name in the default mode becomes NAME_KVZ (sets VELP2PLogin);\n"
+         "                   refused with --standard, whose names come from the account\n"
          "  --config FILE    endpoint configuration file (sets VELP2PConfig)\n"
          "  --json           scripted mode: one JSON object per line for every result and every event\n"
          "  --trace          the library's trace and diagnostics, on standard error (sets VELP2PTrace)\n"
@@ -97,6 +158,15 @@ std::string VELConsoleOptions::Help() {
          "  VELP2PPorts         host and port pairs, host1:port1/host2:port2, for components that ask\n"
          "  VELP2PHTTPEndPoint  when set, selects HTTP endpoints instead of multicast and TCP\n"
          "  VELP2PTrace         1 writes the module trace to standard error (same as --trace)\n"
+         "\n"
+         "Tools (each ends by itself after --timeout SECONDS):\n"
+         "  watch            prints arrivals, departures and status changes, one per line:\n"
+         "                     + NAME, - NAME, = NAME STATUS (STATUSNAME) \"DESCRIPTION\"\n"
+         "                   or JSON objects with --json; runs until --timeout or Ctrl-C\n"
+         "  ping PEER        sends COUNT (-c, 5) requests, -i seconds apart (1), over the message service\n"
+         "                   to PEER, which answers when it is a velp2p console or tool; prints each round\n"
+         "                   trip and min/median/max; exits 1 when no answer came (--timeout, 10 + the\n"
+         "                   time the requests take)\n"
          "\n"
          "Commands (names are case-insensitive; quote arguments that hold spaces: \"like this\"):\n"
          "  InitP2P, InitP2PForRTC, Disconnect, Refresh, GetPeerName, GetCurrentGroup, GetSubGroups,\n"

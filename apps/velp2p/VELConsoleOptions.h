@@ -19,6 +19,13 @@ class VELConsoleOptions {
   bool trace = false;     // module trace and diagnostics on stderr
   std::string login;      // becomes VELP2PLogin when not empty
   std::string config;     // becomes VELP2PConfig when not empty
+
+  // A tool run instead of the console: "watch" or "ping" (empty: the console).
+  std::string tool;
+  std::string target;     // ping: the peer to ping
+  int count = 5;          // ping: the requests to send
+  double interval = 1.0;  // ping: seconds between requests
+  double timeout = -1.0;  // tools: seconds before they end by themselves; negative: the tool's default
 };
 
 #endif

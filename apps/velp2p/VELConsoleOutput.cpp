@@ -42,14 +42,37 @@ void VELConsoleOutput::EndPrompt() {
   _promptShown = false;
 }
 
-std::string VELConsoleOutput::TimeStamp() {
+namespace {
+
+// The calendar time now, in local time or UTC, and its milliseconds.
+struct tm Now(bool utc, int& milliseconds) {
   struct timeval now;
   gettimeofday(&now, nullptr);
-  struct tm local;
+  struct tm fields;
   time_t seconds = now.tv_sec;
-  localtime_r(&seconds, &local);
+  if (utc)
+    gmtime_r(&seconds, &fields);
+  else
+    localtime_r(&seconds, &fields);
+  milliseconds = static_cast<int>(now.tv_usec / 1000);
+  return fields;
+}
+
+}  // namespace
+
+std::string VELConsoleOutput::TimeStamp() {
+  int ms = 0;
+  struct tm local = Now(false, ms);
   char text[32];
-  std::snprintf(text, sizeof(text), "[%02d:%02d:%02d.%03d] ", local.tm_hour, local.tm_min, local.tm_sec,
-                static_cast<int>(now.tv_usec / 1000));
+  std::snprintf(text, sizeof(text), "[%02d:%02d:%02d.%03d] ", local.tm_hour, local.tm_min, local.tm_sec, ms);
+  return text;
+}
+
+std::string VELConsoleOutput::IsoTime() {
+  int ms = 0;
+  struct tm utc = Now(true, ms);
+  char text[96];
+  std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, ms);
   return text;
 }

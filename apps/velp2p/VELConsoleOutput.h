@@ -22,6 +22,8 @@ class VELConsoleOutput {
 
   // "[HH:MM:SS.mmm] ", local time, for the human-readable events.
   static std::string TimeStamp();
+  // "2026-01-31T12:34:56.789Z", UTC, for the records of scripts.
+  static std::string IsoTime();
 
  private:
   void Write(const std::string& text);

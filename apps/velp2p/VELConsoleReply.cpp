@@ -4,10 +4,12 @@
 
 #include "VELConsoleJson.h"
 
-VELConsoleReply VELConsoleReply::Error(const std::string& command, const std::string& message) {
+VELConsoleReply VELConsoleReply::Error(const std::string& command, const std::string& message,
+                                       int reasonCode) {
   VELConsoleReply reply(command);
   reply._isError = true;
   reply._error = message;
+  reply._reasonCode = reasonCode;
   return reply;
 }
 
@@ -27,8 +29,13 @@ std::string VELConsoleReply::Json() const {
   VELConsoleJson json;
   json.AddText("command", _command);
   if (_isError)
-    return json.AddText("error", _error).Text();
+    return json.AddText("error", _error)
+        .AddNumber("reasonCode", _reasonCode)
+        .AddText("reason", _error)
+        .Text();
   json.AddNumber("result", _result);
+  if (VEL_FAILED(_result))
+    json.AddNumber("reasonCode", _reasonCode).AddText("reason", Reason());
   for (const Field& field : _fields) {
     switch (field.kind) {
       case Field::kText:
@@ -51,7 +58,7 @@ std::string VELConsoleReply::Human() const {
   if (VEL_FAILED(_result)) {
     char code[16];
     std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(_result));
-    return _command + " failed: " + VELResultMessage(_result) + " (" + code + ")";
+    return _command + " failed: " + Reason() + " (" + code + ")";
   }
   std::string text;
   auto addLine = [&text](const std::string& line) {

@@ -7,15 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "velp2p/VELLastError.h"
 #include "velp2p/VELResult.h"
 
 class VELConsoleReply {
  public:
   explicit VELConsoleReply(std::string command) : _command(std::move(command)) {}
-  // The record of a line that could not be run: command is the name as typed.
-  static VELConsoleReply Error(const std::string& command, const std::string& message);
+  // The record of a line that could not be run: command is the name as typed; reasonCode classifies it.
+  static VELConsoleReply Error(const std::string& command, const std::string& message,
+                               int reasonCode = VELP2P_ERROR_BAD_ARGUMENT);
 
   void SetResult(VELResult result) { _result = result; }
+  // Why a failed result failed (the library's last error); kept only while the result is a failure.
+  void SetReason(int code, const std::string& text) {
+    _reasonCode = code;
+    _reason = text;
+  }
   VELResult Result() const { return _result; }
   const std::string& Command() const { return _command; }
   bool IsError() const { return _isError; }
@@ -29,6 +36,8 @@ class VELConsoleReply {
 
   std::string Json() const;
   std::string Human() const;
+  // The failure's reason for people: the recorded one, else the result code's message.
+  std::string Reason() const { return _reason.empty() ? VELResultMessage(_result) : _reason; }
 
  private:
   struct Field {
@@ -44,6 +53,8 @@ class VELConsoleReply {
   VELResult _result = VEL_S_OK;
   bool _isError = false;
   std::string _error;  // the message of an error record
+  int _reasonCode = VELP2P_ERROR_NONE;
+  std::string _reason;  // empty: the result's own message stands for the reason
   std::vector<Field> _fields;
   std::vector<std::string> _notes;
 };

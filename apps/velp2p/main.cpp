@@ -4,6 +4,8 @@
 
 #include "VELConsole.h"
 #include "VELConsoleOptions.h"
+#include "VELConsolePing.h"
+#include "VELConsoleWatch.h"
 
 int main(int argc, char** argv) {
   VELConsoleOptions options;
@@ -18,6 +20,10 @@ int main(int argc, char** argv) {
     case VELConsoleOptions::kRun:
       break;
   }
+  if (options.tool == "watch")
+    return VELConsoleWatch(options).Run();
+  if (options.tool == "ping")
+    return VELConsolePing(options).Run();
   VELConsole console(options);
   return console.Run();
 }

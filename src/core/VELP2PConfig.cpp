@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/VELLastError.h"
 #include "host/VELNetResolve.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELSystem.h"
@@ -115,32 +116,52 @@ VELResult VELP2PBuildLocalAdrs(char* address) {
 }
 
 VELResult VELP2PParseEndPointConfig(const std::string& content, VELListValVELUnicodeString& classNames,
-                                    VELListValVELUnicodeString& addresses, VELRawCollint& ports) {
+                                    VELListValVELUnicodeString& addresses, VELRawCollint& ports,
+                                    VELP2PEndPointConfigSource* source) {
+  VELP2PEndPointConfigSource ignored;
+  if (!source)
+    source = &ignored;
+  auto skip = [source](int line, const char* problem) {
+    if (source->firstSkipped == 0) {
+      source->firstSkipped = line;
+      source->problem = problem;
+    }
+  };
   // An empty file is no configuration: the defaults apply.
   if (content.empty())
     return VEL_E_FAIL;
   size_t begin = 0;
+  int lineNumber = 0;
   for (size_t end = content.find('\n'); end != std::string::npos; end = content.find('\n', begin)) {
-    // An unterminated last line is not used; neither is a line longer than the reader's 255-byte buffer.
+    ++lineNumber;
     std::string line = content.substr(begin, end - begin);
     begin = end + 1;
     char className[100] = {0};
     char address[20] = {0};
     int port = 0;
-    if (line.size() < 255 && line.find('\0') == std::string::npos &&
-        std::sscanf(line.c_str(), "%99[^|]|%19[^|]|%d", className, address, &port) == 3) {
+    // A line longer than the reader's 255-byte buffer is not used.
+    if (line.size() >= 255 || line.find('\0') != std::string::npos) {
+      VELP2P_TRACEF(" Cannot parse <%s>\n", line.c_str());
+      skip(lineNumber, "the line is longer than 255 bytes");
+    } else if (std::sscanf(line.c_str(), "%99[^|]|%19[^|]|%d", className, address, &port) == 3) {
       classNames.Append(VELUnicodeString(className));
       addresses.Append(std::strcmp(address, " ") == 0 ? VELUnicodeString("") : VELUnicodeString(address));
       ports.Append(port);
+      source->lines.push_back(lineNumber);
     } else {
       VELP2P_TRACEF(" Cannot parse <%s>\n", line.c_str());
+      skip(lineNumber, "the line is not CLASS|ADDRESS|PORT");
     }
   }
+  // An unterminated last line is not used.
+  if (begin < content.size())
+    skip(lineNumber + 1, "the last line has no line end");
   return VEL_S_OK;
 }
 
 VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
-                                   VELListValVELUnicodeString& addresses, VELRawCollint& ports) {
+                                   VELListValVELUnicodeString& addresses, VELRawCollint& ports,
+                                   VELP2PEndPointConfigSource* source) {
   const char* path = VELGetEnv("VELP2PConfig");
   if (!path)
     return VEL_E_FAIL;
@@ -161,7 +182,16 @@ VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
   while (VEL_SUCCEEDED(VELFGets(chunk, sizeof(chunk), file)))
     content.append(chunk);
   VELFClose(file);
-  return VELP2PParseEndPointConfig(content, classNames, addresses, ports);
+  return VELP2PParseEndPointConfig(content, classNames, addresses, ports, source);
+}
+
+VELResult VELP2PRefuseEndPointConfig(int line, const std::string& problem) {
+  const char* path = VELGetEnv("VELP2PConfig");
+  std::string where = path ? path : "the configuration file";
+  if (line > 0)
+    where += ":" + std::to_string(line);
+  VELP2P_TRACEF("VELP2PReadEndPointConfig - %s: %s\n", where.c_str(), problem.c_str());
+  return VELFail(VELP2P_ERROR_BAD_CONFIGURATION, where + ": " + problem);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #define VELP2P_CORE_VELP2PCONFIG_H
 
 #include <string>
+#include <vector>
 
 #include "velp2p/VELListValVELUnicodeString.h"
 #include "velp2p/VELRawCollint.h"
@@ -29,12 +30,25 @@ VELUnicodeString VELP2PComposeCollaborationName(const char* login, const char* l
 VELResult VELP2PGetNetworkInterfaces(VELListValVELUnicodeString& list);
 // The first dotted IPv4 address of the host name, into address (at least 16 bytes).
 VELResult VELP2PBuildLocalAdrs(char* address);
-// Reads the file named by "VELP2PConfig" into three parallel columns.
+// Where the entries of the endpoint configuration come from, for the messages that refuse it.
+struct VELP2PEndPointConfigSource {
+  std::vector<int> lines;  // the file's line number of each entry
+  int firstSkipped = 0;    // the first line that gave no entry, 0 when every line gave one
+  std::string problem;     // what was wrong with firstSkipped
+};
+
+// Reads the file named by "VELP2PConfig" into three parallel columns. Lines that do not parse are skipped.
+// A failure means there is no file to use (none named, unreadable or empty): the defaults apply.
 VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
-                                   VELListValVELUnicodeString& addresses, VELRawCollint& ports);
+                                   VELListValVELUnicodeString& addresses, VELRawCollint& ports,
+                                   VELP2PEndPointConfigSource* source = nullptr);
+// Refuses the configuration file for problem found at line (0: the file as a whole): records
+// "FILE:LINE: problem" as the calling thread's last error, traces it and returns VEL_E_FAIL.
+VELResult VELP2PRefuseEndPointConfig(int line, const std::string& problem);
 // The same from the file's content: one "class|address|port" per terminated line; VEL_E_FAIL when empty.
 VELResult VELP2PParseEndPointConfig(const std::string& content, VELListValVELUnicodeString& classNames,
-                                    VELListValVELUnicodeString& addresses, VELRawCollint& ports);
+                                    VELListValVELUnicodeString& addresses, VELRawCollint& ports,
+                                    VELP2PEndPointConfigSource* source = nullptr);
 // Reads "VELP2PPorts"; host1 and host2 must hold 50 bytes each.
 VELResult VELP2PReadConfig(char* host1, int& port1, char* host2, int& port2);
 // Splits a group path at its last "/".

@@ -12,6 +12,7 @@
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PPeerReceiver.h"
 #include "core/VELP2PStatusRecord.h"
+#include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
@@ -117,7 +118,7 @@ VELResult VELP2PPeer::InitP2P() {
 
 VELResult VELP2PPeer::InitP2PForRTC() {
   if (_connected == 1)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_ALREADY_STARTED);
   _rtc = 1;
   _login_in_progress = 1;
   return Initialize();
@@ -167,7 +168,12 @@ VELResult VELP2PPeer::InitEndPoints() {
   VELListValVELUnicodeString classNames;
   VELListValVELUnicodeString addresses;
   VELRawCollint ports;
-  if (VEL_SUCCEEDED(VELP2PReadEndPointConfig(classNames, addresses, ports))) {
+  VELP2PEndPointConfigSource source;
+  if (VEL_SUCCEEDED(VELP2PReadEndPointConfig(classNames, addresses, ports, &source))) {
+    // A file that leaves the peer without an endpoint would start it deaf and mute.
+    if (classNames.Size() == 0)
+      return VELP2PRefuseEndPointConfig(source.firstSkipped,
+                                        "no usable endpoint line (" + source.problem + ")");
     for (int i = 1; i <= classNames.Size(); ++i) {
       if (addresses[i] == "*") {
         if (n == 0) {
@@ -188,11 +194,12 @@ VELResult VELP2PPeer::InitEndPoints() {
                       interfaces[j].CastToCharPtr(), ports[i]);
         VELP2PEndPoint* endpoint = RegisterEndPoint(classNames[i].CastToCharPtr());
         if (!endpoint)
-          continue;
+          return VELP2PRefuseEndPointConfig(source.lines[i - 1], "no endpoint class " + classNames[i].Str());
         VELResult result = endpoint->Initialize(interfaces[j].CastToCharPtr(), ports[i]);
         if (VEL_FAILED(result)) {
           VELP2P_TRACEF("Cannot initialize <%s>\n", classNames[i].CastToCharPtr());
-          return result;
+          return VELFail(VELP2P_ERROR_NETWORK,
+                         "cannot open " + classNames[i].Str() + " on " + interfaces[j].Str(), result);
         }
       }
     }
@@ -211,16 +218,18 @@ VELResult VELP2PPeer::InitEndPoints() {
     const char* firstAddress = http ? interfaces[j].CastToCharPtr() : kDefaultMulticastAddress;
     VELP2PEndPoint* first = RegisterEndPoint(firstClass);
     if (!first)
-      return VEL_E_FAIL;
+      return VELFail(VELP2P_ERROR_BAD_CONFIGURATION, std::string("no endpoint class ") + firstClass);
     result = first->Initialize(firstAddress, 0);
     if (VEL_FAILED(result))
-      return result;
+      return VELFail(VELP2P_ERROR_NETWORK, std::string("cannot open ") + firstClass + " on " + firstAddress,
+                     result);
     VELP2PEndPoint* second = RegisterEndPoint(secondClass);
     if (!second)
-      return VEL_E_FAIL;
+      return VELFail(VELP2P_ERROR_BAD_CONFIGURATION, std::string("no endpoint class ") + secondClass);
     result = second->Initialize(interfaces[j].CastToCharPtr(), 0);
     if (VEL_FAILED(result))
-      return result;
+      return VELFail(VELP2P_ERROR_NETWORK,
+                     std::string("cannot open ") + secondClass + " on " + interfaces[j].Str(), result);
   }
   return result;
 }
@@ -269,16 +278,16 @@ VELResult VELP2PPeer::InitServices() {
 VELResult VELP2PPeer::RegisterService(const char* className) {
   VELP2P_TRACE("VELP2PPeer - RegisterService");
   if (!className)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_BAD_ARGUMENT, "no service class named");
   void* object = nullptr;
   VELResult created = VELCreateClassInstance(className, nullptr, 0, IID_VELIUnknown, &object);
   if (VEL_FAILED(created))
-    return created;
+    return VELFail(VELP2P_ERROR_BAD_ARGUMENT, std::string("no service class ") + className, created);
   auto* base = static_cast<VELBaseUnknown*>(static_cast<VELIUnknown*>(object));
   auto* service = dynamic_cast<VELP2PService*>(base);
   if (!service) {
     base->Release();
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_BAD_ARGUMENT, std::string(className) + " is not a service");
   }
   VELResult initialized = service->Initialize();
   if (VEL_FAILED(initialized)) {
@@ -293,7 +302,7 @@ VELResult VELP2PPeer::RegisterService(const char* className) {
 
 VELResult VELP2PPeer::Disconnect() {
   if (_connected == 0)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   ClosePeer();
   internal_destructor();
   _connected = 0;
@@ -336,7 +345,7 @@ VELResult VELP2PPeer::internal_destructor() {
 }
 
 VELResult VELP2PPeer::Refresh() {
-  return _connected == 1 ? VEL_S_OK : VEL_E_FAIL;
+  return _connected == 1 ? VEL_S_OK : VELFail(VELP2P_ERROR_NOT_CONNECTED);
 }
 
 const VELUnicodeString* VELP2PPeer::GetPeerName() {
@@ -379,11 +388,11 @@ VELResult VELP2PPeer::RemoveEndPoint(VELP2PEndPoint* endpoint) {
 
 VELResult VELP2PPeer::SetHTTPConnexion(const char* text1, const char* text2, int port, void* data) {
   if (!text1 || !text2)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_BAD_ARGUMENT, "null text");
   // The texts are kept in 256-byte fields; a longer one is refused rather than cut.
   if (std::strlen(text1) >= sizeof(_httpConnexionText1) ||
       std::strlen(text2) >= sizeof(_httpConnexionText2)) {
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_TOO_LONG, "a text of 256 bytes or more");
   }
   std::strcpy(_httpConnexionText1, text1);
   std::strcpy(_httpConnexionText2, text2);
@@ -394,7 +403,7 @@ VELResult VELP2PPeer::SetHTTPConnexion(const char* text1, const char* text2, int
 
 VELResult VELP2PPeer::GetHTTPConnexion(char*& text1, char*& text2, int& port) {
   if (!text1 || !text2)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_BAD_ARGUMENT, "null buffer");
   std::memcpy(text1, _httpConnexionText1, std::strlen(_httpConnexionText1) + 1);
   std::memcpy(text2, _httpConnexionText2, std::strlen(_httpConnexionText2) + 1);
   port = _httpPort;

@@ -1,6 +1,7 @@
 // The local peer's directories of known peers and its store of their statuses.
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PStatusRecord.h"
+#include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PPeer.h"
@@ -116,10 +117,10 @@ VELResult VELP2PPeer::AddStatusAndDesc(const VELUnicodeString& name, VELP2PUserS
 VELResult VELP2PPeer::GetStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus& status,
                                        VELUnicodeString& desc) {
   if (!_statusAndDesc)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NO_STATUS, name.Str());
   auto* record = static_cast<VELP2PStatusRecord*>(_statusAndDesc->Locate(name));
   if (!record)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NO_STATUS, name.Str());
   status = record->status;
   desc = record->desc;
   return VEL_S_OK;
@@ -127,7 +128,7 @@ VELResult VELP2PPeer::GetStatusAndDesc(const VELUnicodeString& name, VELP2PUserS
 
 VELResult VELP2PPeer::GetConnectedPeers(VELListValVELUnicodeString& names) {
   if (!_connectedPeers)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   int bucket = 1, position = 0;
   while (VELP2PPeerInfo* info = _connectedPeers->Next(bucket, position))
     names.Append(info->name);

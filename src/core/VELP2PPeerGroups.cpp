@@ -1,6 +1,7 @@
 // The local peer's place in the group tree: joining a sub-group, leaving to the parent, and the sub-groups
 // learnt from traffic.
 #include "core/VELP2PConfig.h"
+#include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PPeer.h"
@@ -13,11 +14,11 @@ void VELP2PPeer::EmptyGroupState() {
 
 VELResult VELP2PPeer::CreateAndOrJoinSubGroup(const VELUnicodeString* name) {
   if (_connected == 0 || !_subGroups)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   // A group name is a path of non-empty components: an empty name or one holding the separator would
   // make a group that no other peer can name back.
   if (!name || name->IsEmpty() || name->Str().find('/') != std::string::npos)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_BAD_GROUP_NAME, name ? name->Str() : std::string());
   VELUnicodeString group(_currentGroup);
   group.Append("/").Append(*name);
   _currentGroup = group;
@@ -29,14 +30,14 @@ VELResult VELP2PPeer::CreateAndOrJoinSubGroup(const VELUnicodeString* name) {
 VELResult VELP2PPeer::LeaveCurrentGroup() {
   VELP2P_TRACE("VELP2PPeer - LeaveCurrentGroup");
   if (_connected == 0 || !_subGroups)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   VELUnicodeString parent;
   VELUnicodeString last;
   VELResult split = VELP2PSplitGroup(_currentGroup, parent, last);
   if (VEL_FAILED(split))
     return split;
   if (parent.IsEmpty())
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_AT_ROOT, _currentGroup.Str());
   _currentGroup = parent;
   EmptyGroupState();
   FireCurrentGroupNotif();

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
@@ -84,10 +85,10 @@ VELResult VELP2PPeer::Dispatch(VELP2PHeader& header) {
 VELResult VELP2PPeer::SendToGroup(VELUnicodeString& group, const char* service, char* data, int length) {
   VELP2P_TRACE("VELP2PPeer - SendToGroup");
   if (_connected == 0 || !service)
-    return VEL_E_FAIL;
+    return VELFail(service ? VELP2P_ERROR_NOT_CONNECTED : VELP2P_ERROR_BAD_ARGUMENT);
   if (!_multicastEndPoints) {
     VELP2P_TRACE("VELP2PPeer - SendToGroup failed _multicastEndPoints NULL");
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NETWORK, "no multicast endpoint");
   }
   // Held by the send: the endpoint list may go away if a send disconnects the peer.
   std::vector<VELP2PEndPoint*> endpoints;
@@ -137,17 +138,17 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
     if (VEL_SUCCEEDED(SendToPeer(group, service, data, length, record, peer)))
       return VEL_S_OK;
   }
-  return VEL_E_FAIL;
+  return VELFail(VELP2P_ERROR_NETWORK, "no route to " + peer->name.Str());
 }
 
 VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
                                  VELUnicodeString& peerName) {
   VELP2P_TRACE("VELP2PPeer - SendToPeer");
   if (_connected == 0 || !_groupPeers)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* peer = _groupPeers->Locate(peerName);
   if (!peer)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_UNKNOWN_PEER, peerName.Str());
   return SendToPeer(group, service, data, length, peer);
 }
 
@@ -155,10 +156,10 @@ VELResult VELP2PPeer::SendToPeerCrossGroup(VELUnicodeString&, const char* servic
                                            VELUnicodeString& peerName) {
   VELP2P_TRACE("VELP2PPeer - SendToPeerCrossGroup");
   if (_connected == 0 || !_crossGroupPeers)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* peer = _crossGroupPeers->Locate(peerName);
   if (!peer)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_UNKNOWN_PEER, peerName.Str());
   VELUnicodeString peerGroup(peer->group);
   return SendToPeer(peerGroup, service, data, length, peer);
 }
@@ -167,7 +168,7 @@ VELResult VELP2PPeer::ReplyToPeer(VELUnicodeString& group, const char* service, 
                                   VELIP2PMessage* message) {
   VELP2P_TRACE("VELP2PPeer - ReplyToPeer");
   if (_connected == 0 || !message)
-    return VEL_E_FAIL;
+    return VELFail(message ? VELP2P_ERROR_NOT_CONNECTED : VELP2P_ERROR_BAD_ARGUMENT);
   void* object = nullptr;
   VELResult queried = message->QueryInterface(IID_VELIUnknown, &object);
   if (VEL_FAILED(queried))
@@ -187,7 +188,7 @@ VELResult VELP2PPeer::ReplyToPeer(VELUnicodeString& group, const char* service, 
     return VEL_E_FAIL;
   VELP2PPeerInfo* peer = _groupPeers->Locate(sender);
   if (!peer)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_UNKNOWN_PEER, sender.Str());
   return SendToPeer(group, service, data, length, &remote, peer);
 }
 
@@ -196,12 +197,12 @@ VELResult VELP2PPeer::SendP2PMessage(const VELUnicodeString& peerName, unsigned 
   VELP2P_TRACE("VELP2PPeer - SendP2PMessage");
   VELDiagnosticPrintf("VELP2PPeer - SendP2PMessage for service <%s>\n", header.CastToCharPtr());
   if (length <= 0 || !data || !_connectedPeers)
-    return VEL_E_FAIL;
+    return VELFail(_connectedPeers ? VELP2P_ERROR_EMPTY_DATA : VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* peer = _connectedPeers->Locate(peerName);
   if (!peer)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_UNKNOWN_PEER, peerName.Str());
   if (length > INT32_MAX - 5 - header.GetLengthInByte())
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_TOO_LONG);
   std::vector<char> payload = VELP2PWriteChat(type, header.Str(), data, length);
   VELUnicodeString group("/");
   return SendToPeer(group, "VELP2PChatService", payload.data(), static_cast<int>(payload.size()), peer);

@@ -1,6 +1,7 @@
 // Cross-group search: the peer forgets the last results and asks its discovery service to search.
 #include <new>
 
+#include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PNotifications.h"
@@ -9,7 +10,7 @@
 VELResult VELP2PPeer::CrossGroupPeerSearch() {
   VELP2P_TRACE("VELP2PPeer - CrossGroupPeerSearch");
   if (_connected == 0)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   if (_crossGroupPeers)
     _crossGroupPeers->ApplyDelete();
   auto* notification = new (std::nothrow) VELP2PPeerSearchNotif(&_peerName);

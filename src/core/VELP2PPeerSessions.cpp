@@ -2,6 +2,7 @@
 // to the local peer, and each side's session service tells its application.
 #include <vector>
 
+#include "host/VELLastError.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PPeer.h"
 #include "wire/VELP2PPayloads.h"
@@ -16,10 +17,10 @@ constexpr unsigned char kSessionClosed = '1';
 VELResult VELP2PPeer::SendSessionMessage(const VELUnicodeString& peerName, int sessionType,
                                          unsigned char eventType) {
   if (!_connectedPeers)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* other = _connectedPeers->Locate(peerName);
   if (!other)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_UNKNOWN_PEER, peerName.Str());
   std::vector<char> message = VELP2PWriteSession(eventType, sessionType, peerName.Str());
   const int length = static_cast<int>(message.size());
 
@@ -27,10 +28,10 @@ VELResult VELP2PPeer::SendSessionMessage(const VELUnicodeString& peerName, int s
   (void)SendToPeer(toOther, "VELP2PSessionService", message.data(), length, other);
   // The lookup comes after the first send: a send may have changed the directory.
   if (!_connectedPeers)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* self = _connectedPeers->Locate(_peerName);
   if (!self)
-    return VEL_E_FAIL;
+    return VELFail(VELP2P_ERROR_NOT_CONNECTED);
   // Only "/Force" passes the receive path's filter of messages that carry the local name as sender.
   VELUnicodeString toSelf("/Force");
   return SendToPeer(toSelf, "VELP2PSessionService", message.data(), length, self);

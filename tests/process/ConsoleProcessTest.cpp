@@ -476,8 +476,9 @@ TEST_F(ConsoleProcess, ExampleProgramsRunToCompletionAndSayWhatTheyDid) {
   // The loop-integration example publishes its status from a worker thread through Post.
   const std::pair<const char*, Names> programs[] = {
       {"velp2p-example",
-       {"started as docs_KVZ\n", "online: docs_KVZ\n", "status of docs_KVZ: 3 \"writing the documentation\"\n",
-        "1 peer(s) online: docs_KVZ\n", "disconnected: ok\n"}},
+       {"started as docs_KVZ\n", "online: docs_KVZ\n",
+        "status of docs_KVZ: 3 \"writing the documentation\"\n", "1 peer(s) online: docs_KVZ\n",
+        "disconnected: ok\n"}},
       {"velp2p-pollloop", {"posted status heard: yes\n"}},
   };
   for (const auto& [program, said] : programs) {

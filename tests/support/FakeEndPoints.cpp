@@ -105,7 +105,9 @@ ScopedClass::~ScopedClass() {
 
 ScopedFakeEndPoints::ScopedFakeEndPoints()
     : _multicast("VELP2PMultiCastEndPoint", []() -> VELBaseUnknown* { return new FakeMulticastEndPoint(); }),
-      _unicast("VELP2PTCPEndPoint", []() -> VELBaseUnknown* { return new FakeUnicastEndPoint(); }) {}
+      _unicast("VELP2PTCPEndPoint", []() -> VELBaseUnknown* { return new FakeUnicastEndPoint(); }),
+      _recordless("FakeRecordlessEndPoint",
+                  []() -> VELBaseUnknown* { return new FakeRecordlessEndPoint(); }) {}
 
 VELResult Deliver(const char* group, const char* service, const char* sender,
                   const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast) {

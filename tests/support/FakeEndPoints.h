@@ -69,6 +69,20 @@ class FakeMulticastEndPoint : public FakeEndPoint {
   FakeMulticastEndPoint() : FakeEndPoint(false) {}
 };
 
+// A unicast endpoint that never gets a record of its own and sends nothing: a peer whose only endpoint
+// it is announces no record.
+class FakeRecordlessEndPoint : public FakeUnicastEndPoint {
+ public:
+  VELResult Initialize(const char*, int) override {
+    _endPointInfo.reset();
+    return VEL_S_OK;
+  }
+  VELResult SendToPeer(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
+                       VELP2PPeerInfo*) override {
+    return VEL_E_FAIL;
+  }
+};
+
 // Registers a creation function under a class name for the scope, restoring what was there before.
 class ScopedClass {
  public:
@@ -80,7 +94,8 @@ class ScopedClass {
   VELCreateFunction _previous;
 };
 
-// Registers the fake endpoints under the library's multicast and TCP endpoint class names.
+// Registers the fake endpoints under the library's multicast and TCP endpoint class names, and the
+// recordless one under its own.
 class ScopedFakeEndPoints {
  public:
   ScopedFakeEndPoints();
@@ -88,6 +103,7 @@ class ScopedFakeEndPoints {
  private:
   ScopedClass _multicast;
   ScopedClass _unicast;
+  ScopedClass _recordless;
 };
 
 // Builds a block from the given sender fields and payload and receives it on a fresh fake endpoint of the
