@@ -121,11 +121,8 @@ TEST_F(PeerLifecycle, EndPointsFollowTheInterfacesOrTheConfiguration) {
   int fd = mkstemp(path);
   // A line longer than one read of the file is dropped whole; the others still count.
   std::string text =
-      "VELP2PTCPEndPoint|10.9.9.9|0
-      " + std::string(300, 'x') + " VELP2PMultiCastEndPoint |
-      * |
-      4000 ";
-      ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      "VELP2PTCPEndPoint|10.9.9.9|0\n" + std::string(300, 'x') + "\nVELP2PMultiCastEndPoint|*|4000\n";
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   close(fd);
   const std::tuple<std::vector<VELIPv4>, const char*, std::vector<std::string>> cases[] = {
       {{{10, 0, 0, 5}, {10, 0, 0, 6}},
