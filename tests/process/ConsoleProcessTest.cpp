@@ -493,3 +493,40 @@ TEST_F(ConsoleProcess, ExampleProgramsRunToCompletionAndSayWhatTheyDid) {
       EXPECT_NE(output.find(text), std::string::npos) << program << output;
   }
 }
+
+TEST_F(ConsoleProcess, WatchSeesAConsoleArriveChangeAndLeaveThenEndsByItself) {
+  VELTestChild watch;
+  ASSERT_TRUE(watch.Start(VELTestProgramPath("velp2p"),
+                          {"watch", "--config", _config->Path(), "--timeout", "6"}, {{"VELP2PTrace", "0"}}));
+  Join(_b, "bob", {});
+  EXPECT_TRUE(watch.WaitForPrefix("+ bob_KVZ", kWaitMs)) << watch.Transcript();
+  EXPECT_EQ(_b.Result("/status 3 lunch"), 0);
+  EXPECT_TRUE(watch.WaitForPrefix("= bob_KVZ 3 (away) \"lunch\"", kWaitMs)) << watch.Transcript();
+  EXPECT_TRUE(_b.Quit());
+  EXPECT_TRUE(watch.WaitForPrefix("- bob_KVZ", kWaitMs)) << watch.Transcript();
+  EXPECT_EQ(ExitCode(watch.WaitExit(10000)), 0);
+}
+
+TEST_F(ConsoleProcess, PingGetsOneAnswerPerRequestFromAConsoleAndFailsWithoutPeer) {
+  Join(_b, "bob", {});
+  VELTestChild ping;
+  ASSERT_TRUE(ping.Start(
+      VELTestProgramPath("velp2p"),
+      {"ping", "bob", "-c", "3", "-i", "0.05", "--json", "--config", _config->Path(), "--timeout", "20"},
+      {{"VELP2PTrace", "0"}}));
+  std::string line;
+  ASSERT_TRUE(ping.WaitForPrefix("{\"ping\":\"summary\"", 20000, &line)) << ping.Transcript();
+  Record summary;
+  ASSERT_TRUE(summary.Parse(line));
+  EXPECT_EQ(summary.Text("peerName"), "bob_KVZ");
+  EXPECT_EQ(summary.Number("sent", 0), 3);
+  EXPECT_EQ(summary.Number("received", 0), 3);
+  EXPECT_FALSE(summary.Text("medianMs").empty());
+  EXPECT_EQ(ExitCode(ping.WaitExit(kWaitMs)), 0);
+
+  VELTestChild lost;
+  ASSERT_TRUE(lost.Start(VELTestProgramPath("velp2p"),
+                         {"ping", "nobody", "--config", _config->Path(), "--timeout", "1"},
+                         {{"VELP2PTrace", "0"}}));
+  EXPECT_EQ(ExitCode(lost.WaitExit(kWaitMs)), 1);
+}
