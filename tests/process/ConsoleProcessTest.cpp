@@ -282,9 +282,10 @@ TEST_F(ConsoleProcess, StatusChangeReachesEveryPeerExactlyAndComesBack) {
   // Its own entry in its status store is left as its birth made it.
   EXPECT_EQ(_a.Run("GetStatusAndDesc alpha_KVZ").Number("status", -1), 0);
 
-  // The longest description still fits one datagram; one byte more is refused by the sender.
+  // The longest description still fits one datagram; one byte more is refused by the sender, counted in
+  // bytes, not characters.
   ASSERT_EQ(_c.Result("ChangeP2PStatus 1 " + std::string(926, 'x')), 0);
-  ASSERT_EQ(_c.Result("ChangeP2PStatus 2 " + std::string(927, 'x')), kFailure);
+  ASSERT_EQ(_c.Result("ChangeP2PStatus 2 " + std::string(925, 'x') + "\xC3\xA9"), kFailure);
   ASSERT_EQ(_c.Result("ChangeP2PStatus 3 \"\""), 0);
   for (Console* peer : {&_a, &_b}) {
     Record event;

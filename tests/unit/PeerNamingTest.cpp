@@ -1,4 +1,4 @@
-// Peer names, the endpoint configuration, port settings and the group split.
+// Peer names, the endpoint configuration and port settings.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -35,7 +35,6 @@ TEST(PeerNaming, JoinsLoginHostAndProcessThenCutsToTheWireField) {
   }
   EXPECT_EQ(VELP2PComposeCollaborationName("Designer", nullptr).Str(), "designer");
   EXPECT_EQ(VELP2PComposeCollaborationName("dESIGNER", nullptr).Str(), "dESIGNER");
-  EXPECT_EQ(VELP2PComposeCollaborationName("Designer", "reviewer").Str(), "reviewer_KVZ");
   EXPECT_EQ(VELP2PComposeCollaborationName("x", std::string(200, 'r').c_str()).Str(),
             std::string(27, 'r') + "_KVZ");
 
@@ -67,7 +66,6 @@ TEST(EndPointConfig, ReadsTerminatedWellFormedLinesOnly) {
       {tcp + "1\n" + tcp + "2", "VELP2PTCPEndPoint,127.0.0.1,1;"},  // the unterminated last line is not used
       {tcp + std::string(400, '7') + "\n" + std::string(150, 'C') + "|127.0.0.1|1\n" + tcp + "9\n",
        "VELP2PTCPEndPoint,127.0.0.1,9;"},  // overlong lines and fields are refused whole
-      {"", "fail"},
   };
   for (const auto& [content, columns] : cases)
     EXPECT_EQ(Parse(content), columns) << content.substr(0, 60);
@@ -89,17 +87,6 @@ TEST(PortSettings, ReadsTheFourFormsAndCutsTheHostToItsBuffer) {
               read);
   }
   unsetenv("VELP2PPorts");
-  int port = 0;
-  EXPECT_EQ(VELP2PReadConfig(nullptr, port, nullptr, port), VEL_E_FAIL);
-}
-
-TEST(GroupSplit, SplitsAtTheLastSeparator) {
-  VELUnicodeString parent, last;
-  EXPECT_EQ(VELP2PSplitGroup(VELUnicodeString("/P2PRoot/Design/Team"), parent, last), VEL_S_OK);
-  EXPECT_EQ(parent.Str() + "|" + last.Str(), "/P2PRoot/Design|Team");
-  EXPECT_EQ(VELP2PSplitGroup(VELUnicodeString("/P2PRoot"), parent, last), VEL_S_OK);
-  EXPECT_EQ(parent.Str() + "|" + last.Str(), "|P2PRoot");
-  EXPECT_EQ(VELP2PSplitGroup(VELUnicodeString("P2PRoot"), parent, last), VEL_E_FAIL);
 }
 
 }  // namespace

@@ -24,9 +24,9 @@
 
 namespace svctest {
 
-// Every notification the local peer dispatches while it lives, one line each: "<class> <peer>" followed by
-// what the notification carries, " <status> <desc>", " <type> <header> <hex data>", " <session type>
-// <event byte>" or " <group>".
+// Every notification the local peer dispatches while it lives, one line each: "<class> <peer>", followed for
+// a status, a message or a peer found in another group by " <status> <desc>", " <type> <header> <hex data>"
+// or " <group>".
 class NotificationLog {
  public:
   explicit NotificationLog(VELP2PPeer* peer)
@@ -55,14 +55,8 @@ class NotificationLog {
       line += " " + std::to_string(message->getType()) + " " +
               (message->getHeader() ? message->getHeader()->Str() : "") + " " +
               Hex(std::vector<char>(message->getBuffer(), message->getBuffer() + message->getLength()));
-    } else if (auto* session = dynamic_cast<VELP2PSessionNotif*>(notification)) {
-      line += " " + std::to_string(session->getSessionType()) + " " + std::to_string(session->getEventType());
     } else if (auto* cross = dynamic_cast<VELP2PCrossGroupPeerCreatNotif*>(notification)) {
       line += " " + cross->getGroupName()->Str();
-    } else if (auto* result = dynamic_cast<VELP2PSearchResultNotif*>(notification)) {
-      line += " " + result->getGroupName()->Str();
-    } else if (auto* group = dynamic_cast<VELP2PGroupModifNotif*>(notification)) {
-      line += " " + group->getCurrentGroup()->Str();
     }
     return line;
   }

@@ -13,16 +13,11 @@ TEST(UnicodeString, CountsCharactersAndBytesSeparately) {
   // "é" is C3 A9, "日本" E6 97 A5 E6 9C AC, "😀" F0 9F 98 80. Bytes that form no character count one each:
   // a lone continuation byte, a truncated sequence (also before a valid character), an overlong "/", an
   // encoded surrogate.
-  const std::tuple<const char*, int, int> cases[] = {{"hello", 5, 5},
-                                                     {"caf\xC3\xA9", 4, 5},
-                                                     {"\xE6\x97\xA5\xE6\x9C\xAC", 2, 6},
-                                                     {"a\xF0\x9F\x98\x80z", 3, 6},
-                                                     {"", 0, 0},
-                                                     {"a\x80-", 3, 3},
-                                                     {"x\xE6\x97", 3, 3},
-                                                     {"\xE6\xC3\xA9", 2, 3},
-                                                     {"\xC0\xAF", 2, 2},
-                                                     {"\xED\xA0\x80", 3, 3}};
+  const std::tuple<const char*, int, int> cases[] = {
+      {"caf\xC3\xA9", 4, 5},        {"\xE6\x97\xA5\xE6\x9C\xAC", 2, 6},
+      {"a\xF0\x9F\x98\x80z", 3, 6}, {"a\x80-", 3, 3},
+      {"x\xE6\x97", 3, 3},          {"\xE6\xC3\xA9", 2, 3},
+      {"\xC0\xAF", 2, 2},           {"\xED\xA0\x80", 3, 3}};
   for (const auto& [text, chars, bytes] : cases) {
     EXPECT_EQ(VELUnicodeString(text).GetLengthInChar(), chars) << text;
     EXPECT_EQ(VELUnicodeString(text).GetLengthInByte(), bytes) << text;
@@ -87,11 +82,9 @@ TEST(UnicodeString, ConvertToUTF8RefusesTooSmallBuffersAndBuildFromUTF8KeepsByte
   EXPECT_EQ(buffer[5], 'X');  // exactly the bytes, no room for a terminator
   EXPECT_GE(text.ConvertToUTF8(buffer, 8, count), 0);
   EXPECT_EQ(buffer[5], '\0');
-  EXPECT_LT(text.ConvertToUTF8(nullptr, 8, count), 0);
 
   // The other way, bytes are kept as given, valid or not; bad arguments leave the string alone.
   EXPECT_LT(text.BuildFromUTF8("abc", -1), 0);
-  EXPECT_LT(text.BuildFromUTF8(nullptr, 3), 0);
   EXPECT_EQ(text, "caf\xC3\xA9");
   EXPECT_GE(text.BuildFromUTF8("x\xFFy", 3), 0);
   EXPECT_EQ(text, "x\xFFy");

@@ -1,5 +1,5 @@
-// The awareness service: the announcement it builds, and what each kind of announcement does to the
-// directory of connected peers, the status store and the traffic.
+// The collaboration services: the announcements the awareness service builds and what each kind does to the
+// directory of connected peers, the status store and the traffic; status messages; messages and sessions.
 #include <arpa/inet.h>
 
 #include <cstring>
@@ -11,6 +11,9 @@ using namespace svctest;
 namespace {
 
 using Awareness = CollaborationTest;
+using StatusService = CollaborationTest;
+using ChatService = CollaborationTest;
+using SessionService = CollaborationTest;
 
 // A multicast endpoint's record: 224.0.1.85:2678, the address bytes reversed.
 VELP2PEndPointInfo MulticastRecord() {
@@ -57,18 +60,6 @@ TEST_F(Awareness, BirthHeardByMulticastIsAnsweredWithAnnouncementThenStatus) {
   EXPECT_EQ(FakeSent()[1].payload, VELP2PWriteStatus('1', 2, "in a meeting"));
 }
 
-TEST_F(Awareness, BirthByUnicastOrItsOwnIsRecordedWithoutAnswer) {
-  Start();
-  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('0'), false), VEL_S_OK);
-  HearOwnBirth();
-  EXPECT_TRUE(FakeSent().empty());
-  EXPECT_EQ(_peer->IsPeerConnected("bob"), 1);
-  EXPECT_EQ(_peer->IsPeerConnected("alice"), 1);
-  EXPECT_EQ(StatusOf("alice"), "0 ");
-  EXPECT_EQ(_log->Lines(),
-            (std::vector<std::string>{"VELP2PPeerBirthNotif bob", "VELP2PPeerBirthNotif alice"}));
-}
-
 TEST_F(Awareness, BirthUnderTheLocalNameFromAnotherProcessIsToldTheNameIsTaken) {
   Start();
   HearOwnBirth();
@@ -85,29 +76,25 @@ TEST_F(Awareness, BirthUnderTheLocalNameFromAnotherProcessIsToldTheNameIsTaken) 
   EXPECT_EQ((*kept->GetEndPointsInfoList())[2]->address, UnicastRecord("127.0.0.1", 0).address);
 }
 
-TEST_F(Awareness, UpdateKeepsAStatusThatOvertookItAndARepeatResetsIt) {
+TEST_F(Awareness, UpdateKeepsAStatusThatOvertookIt) {
   Start();
   ASSERT_EQ(FromPeer("bob", "StatusService", VELP2PWriteStatus('1', 6, "here")), VEL_S_OK);
   ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('1')), VEL_S_OK);
   EXPECT_EQ(_peer->IsPeerConnected("bob"), 1);
   EXPECT_EQ(StatusOf("bob"), "6 here");
   EXPECT_EQ(_log->Count("VELP2PPeerBirthNotif"), 1);
-  // A second announcement fires nothing and keeps the first record, but resets the status.
-  ASSERT_EQ(FromPeer("bob", "AwarenessService", Announcement('1', 999, {UnicastRecord("127.0.0.9", 9)})),
-            VEL_S_OK);
-  EXPECT_EQ(_log->Count("VELP2PPeerBirthNotif"), 1);
-  EXPECT_EQ(StatusOf("bob"), "0 here");
-  EXPECT_EQ(_peer->GetConnectedPeersDirectory()->Locate("bob")->GetEndPointsInfoList()->Size(), 2);
 }
 
-TEST_F(Awareness, UpdateRecordsTheSenderFromAnyGroupUnlessItCarriesTheLocalName) {
+TEST_F(Awareness, UnicastBirthOrUpdateIsRecordedFromAnyGroupWithoutAnswerUnlessUnderTheLocalName) {
   Start();
   ASSERT_EQ(FromPeer("alice", "AwarenessService", BobAnnouncement('1')), VEL_S_OK);
-  EXPECT_EQ(_peer->IsPeerConnected("alice"), 0);
   EXPECT_EQ(StatusOf("alice"), "none");
-  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('1'), false, "/P2PRoot/Elsewhere"), VEL_S_OK);
+  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('0'), false, "/P2PRoot/Elsewhere"), VEL_S_OK);
+  ASSERT_EQ(FromPeer("carol", "AwarenessService", BobAnnouncement('1'), false, "/P2PRoot/Elsewhere"),
+            VEL_S_OK);
   EXPECT_EQ(_peer->GetConnectedPeersDirectory()->Locate("bob")->group, "/P2PRoot/Elsewhere");
-  EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PPeerBirthNotif bob"});
+  EXPECT_EQ(_log->Lines(),
+            (std::vector<std::string>{"VELP2PPeerBirthNotif bob", "VELP2PPeerBirthNotif carol"}));
   EXPECT_EQ(_peer->GetSubGroups()->Size(), 0);
   EXPECT_TRUE(FakeSent().empty());
 }
@@ -119,4 +106,64 @@ TEST_F(Awareness, NameAlreadyUsedDisconnectsAfterAnnouncingDeath) {
   EXPECT_EQ(VELP2PPeer::IsConnected(), 0);
   EXPECT_EQ(_peer->GetConnectedPeersDirectory(), nullptr);
   EXPECT_EQ(SentLines(), std::vector<std::string>{"/ AwarenessService 32" + Hex(_birth).substr(2)});
+}
+
+TEST_F(StatusService, BirthIsStoredSilentlyUpdateIsNotifiedOtherKindsAreIgnored) {
+  Start();
+  // A birth is stored without notification, but not under the local name.
+  ASSERT_EQ(FromPeer("bob", "StatusService", VELP2PWriteStatus('2', 5, "new")), VEL_S_OK);
+  ASSERT_EQ(FromPeer("alice", "StatusService", VELP2PWriteStatus('2', 5, "new")), VEL_S_OK);
+  ASSERT_EQ(FromPeer("carol", "StatusService", VELP2PWriteStatus('9', 5, "x")), VEL_S_OK);
+  EXPECT_EQ(StatusOf("bob"), "5 new");
+  EXPECT_EQ(StatusOf("alice"), "none");
+  EXPECT_EQ(StatusOf("carol"), "none");
+  EXPECT_EQ(_peer->GetStatus(), 6);
+  EXPECT_EQ(_log->Count("VELP2PChangeStatusNotif"), 0);
+
+  // An update is stored and notified even under the local name, whose status it sets.
+  ASSERT_EQ(FromSelf("StatusService", VELP2PWriteStatus('1', 8, "echo"), false, "/Force"), VEL_S_OK);
+  EXPECT_EQ(StatusOf("alice"), "8 echo");
+  EXPECT_EQ(_peer->GetStatus(), 8);
+  EXPECT_EQ(_peer->GetDesc(), "echo");
+  EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PChangeStatusNotif alice 8 echo"});
+}
+
+TEST_F(ChatService, SendsTypeHeaderAndDataToTheTcpRecordAndNotifiesWhatComesFromAnyGroup) {
+  Start();
+  Connect("bob");
+  _log->Clear();
+  char data[] = {1, 2, 3, 4, 5};
+  // Sending by name looks in the group directory, which the collaboration mode leaves empty.
+  VELUnicodeString group("/"), bob("bob");
+  EXPECT_EQ(_peer->SendToPeer(group, "VELP2PChatService", data, 1, bob), VEL_E_FAIL);
+  ASSERT_EQ(_peer->SendP2PMessage("bob", 7, "abc", data, 5), VEL_S_OK);
+  // 07 type, 03000000 header length, "abc", then the five data bytes: 13 bytes.
+  EXPECT_EQ(SentLines(),
+            std::vector<std::string>{"/ VELP2PChatService 07030000006162630102030405 to 08010fa07f000002"});
+  ASSERT_EQ(FromPeer("bob", "VELP2PChatService", VELP2PWriteChat(200, "", "xy", 2), false, "/P2PRoot/Deep"),
+            VEL_S_OK);
+  ASSERT_EQ(FromPeer("bob", "VELP2PChatService", VELP2PWriteChat(1, "", nullptr, 0)), VEL_S_OK);
+  EXPECT_EQ(_log->Lines(), (std::vector<std::string>{"VELP2PMessageReceivedNotif bob 200  7879",
+                                                     "VELP2PMessageReceivedNotif bob 1  "}));
+  EXPECT_EQ(_peer->GetSubGroups()->Size(), 0);
+}
+
+TEST_F(SessionService, OpeningAndClosingSendTheSameMessageToThePeerAndToItself) {
+  Start();
+  Connect("bobby");
+  // Before the local peer has heard its own birth, only the other peer gets the message.
+  EXPECT_EQ(_peer->OpenP2PSession("bobby", 3), VEL_E_FAIL);
+  ASSERT_EQ(FakeSent().size(), 1u);
+  FakeSent().clear();
+
+  HearOwnBirth();
+  ASSERT_EQ(_peer->OpenP2PSession("bobby", 3), VEL_S_OK);
+  ASSERT_EQ(_peer->CloseP2PSession("bobby", 3), VEL_S_OK);
+  // 30 opened (31 closed), 03000000 session type 3, 05000000 five name bytes, "bobby": 14 bytes.
+  EXPECT_EQ(SentLines(),
+            (std::vector<std::string>{
+                "/ VELP2PSessionService 300300000005000000626f626279 to 08010fa07f000002",
+                "/Force VELP2PSessionService 300300000005000000626f626279 to 080100007f000001",
+                "/ VELP2PSessionService 310300000005000000626f626279 to 08010fa07f000002",
+                "/Force VELP2PSessionService 310300000005000000626f626279 to 080100007f000001"}));
 }
