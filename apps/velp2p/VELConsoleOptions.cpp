@@ -44,7 +44,8 @@ bool ParseNumber(const std::string& text, double& value) {
 
 VELConsoleOptions::ParseResult VELConsoleOptions::Parse(int argc, char** argv, std::string& error) {
   int first = 1;
-  if (argc > 1 && (std::strcmp(argv[1], "watch") == 0 || std::strcmp(argv[1], "ping") == 0)) {
+  if (argc > 1 && (std::strcmp(argv[1], "watch") == 0 || std::strcmp(argv[1], "ping") == 0 ||
+                   std::strcmp(argv[1], "spy") == 0)) {
     tool = argv[1];
     first = 2;
     if (tool == "ping") {
@@ -99,6 +100,10 @@ VELConsoleOptions::ParseResult VELConsoleOptions::Parse(int argc, char** argv, s
     if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0)
       return kHelp;
     bool matched = false;
+    if (tool == "spy" && !TakeValue(argc, argv, i, "--read", read, error, matched))
+      return kBad;
+    if (matched)
+      continue;
     if (!TakeValue(argc, argv, i, "--login", login, error, matched))
       return kBad;
     if (matched)
@@ -116,6 +121,10 @@ VELConsoleOptions::ParseResult VELConsoleOptions::Parse(int argc, char** argv, s
         "account's login, the host name and the process id";
     return kBad;
   }
+  if (tool == "spy" && (standard || !login.empty() || trace)) {
+    error = "spy starts no peer: it takes --json, --config, --timeout and --read only";
+    return kBad;
+  }
   if (tool == "ping" && standard) {
     error = "ping goes over the message service, which only the collaboration mode has";
     return kBad;
@@ -127,7 +136,9 @@ std::string VELConsoleOptions::Usage() {
   return "usage: velp2p [--standard] [--login NAME] [--config FILE] [--json] [--trace]\n"
          "       velp2p watch [--json] [--standard] [--timeout SECONDS] [--login NAME] [--config FILE]\n"
          "       velp2p ping PEER [-c COUNT] [-i SECONDS] [--timeout SECONDS] [--json] [--login NAME]\n"
-         "                   [--config FILE]\n";
+         "                   [--config FILE]\n"
+         "       velp2p spy [--json] [--timeout SECONDS] [--config FILE]\n"
+         "       velp2p spy --read FILE [--json]\n";
 }
 
 std::string VELConsoleOptions::Help() {
@@ -167,6 +178,12 @@ std::string VELConsoleOptions::Help() {
          "                   to PEER, which answers when it is a velp2p console or tool; prints each round\n"
          "                   trip and min/median/max; exits 1 when no answer came (--timeout, 10 + the\n"
          "                   time the requests take)\n"
+         "  spy              joins the multicast groups of the configuration without sending anything and\n"
+         "                   decodes every datagram heard, one per line: time, sender, service, group and\n"
+         "                   the payload in words, or every field as JSON with --json; a block peers would\n"
+         "                   refuse shows as malformed with the reason; runs until --timeout or Ctrl-C\n"
+         "  spy --read FILE  decodes the one block (a datagram, or a TCP stream) FILE holds; exits 1 when\n"
+         "                   it is malformed\n"
          "\n"
          "Commands (names are case-insensitive; quote arguments that hold spaces: \"like this\"):\n"
          "  InitP2P, InitP2PForRTC, Disconnect, Refresh, GetPeerName, GetCurrentGroup, GetSubGroups,\n"

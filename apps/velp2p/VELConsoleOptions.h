@@ -20,8 +20,9 @@ class VELConsoleOptions {
   std::string login;      // becomes VELP2PLogin when not empty
   std::string config;     // becomes VELP2PConfig when not empty
 
-  // A tool run instead of the console: "watch" or "ping" (empty: the console).
+  // A tool run instead of the console: "watch", "ping" or "spy" (empty: the console).
   std::string tool;
+  std::string read;       // spy: a file holding one block to decode
   std::string target;     // ping: the peer to ping
   int count = 5;          // ping: the requests to send
   double interval = 1.0;  // ping: seconds between requests

@@ -5,6 +5,7 @@
 #include "VELConsole.h"
 #include "VELConsoleOptions.h"
 #include "VELConsolePing.h"
+#include "VELConsoleSpy.h"
 #include "VELConsoleWatch.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
   }
   if (options.tool == "watch")
     return VELConsoleWatch(options).Run();
+  if (options.tool == "spy")
+    return VELConsoleSpy(options).Run();
   if (options.tool == "ping")
     return VELConsolePing(options).Run();
   VELConsole console(options);

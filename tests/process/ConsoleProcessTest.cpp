@@ -15,6 +15,7 @@
 #include "VELConsoleJsonReader.h"
 #include "VELConsoleLine.h"
 #include "support/ChildProcess.h"
+#include "support/GoldenVectors.h"
 #include "support/NetSandbox.h"
 
 namespace {
@@ -530,4 +531,37 @@ TEST_F(ConsoleProcess, PingGetsOneAnswerPerRequestFromAConsoleAndFailsWithoutPee
                          {"ping", "nobody", "--config", _config->Path(), "--timeout", "1"},
                          {{"VELP2PTrace", "0"}}));
   EXPECT_EQ(ExitCode(lost.WaitExit(kWaitMs)), 1);
+}
+
+TEST_F(ConsoleProcess, SpyDecodesABirthAndAStatusChangeAndIsNeverHeard) {
+  Console spy;
+  ASSERT_TRUE(spy.StartRaw({"spy", "--json", "--config", _config->Path(), "--timeout", "30"}));
+  ASSERT_TRUE(spy.Await([](const Record& r) { return r.Has("listening"); })) << spy.child.Transcript();
+  Join(_b, "bob", {});
+  ASSERT_TRUE(spy.Await([](const Record& r) {
+    return r.Text("serviceName") == "AwarenessService" && r.Text("kind") == "birth" && r.Number("pid") > 0;
+  })) << spy.child.Transcript();
+  EXPECT_EQ(_b.Result("/status 3 lunch"), 0);
+  ASSERT_TRUE(spy.Await([](const Record& r) {
+    return r.Text("kind") == "change" && r.Text("statusName") == "away" && r.Text("description") == "lunch";
+  })) << spy.child.Transcript();
+  kill(spy.child.Pid(), SIGTERM);
+  EXPECT_EQ(ExitCode(spy.child.WaitExit(kWaitMs)), 0);
+  // Only bob's datagrams: the spy sent none it could have heard itself.
+  EXPECT_EQ(spy.Count([](const Record& r) { return r.Has("bytes"); }), spy.Count([](const Record& r) {
+    return r.Text("senderName") == "bob_KVZ" && !r.Has("malformed");
+  }));
+
+  const std::vector<uint8_t> block = LoadGolden("spy_chat_tcp");
+  TempFile captured(std::string(block.begin(), block.end()));
+  VELTestChild read;
+  ASSERT_TRUE(read.Start(VELTestProgramPath("velp2p"), {"spy", "--read", captured.Path()}, {}));
+  EXPECT_TRUE(read.WaitForLine(
+      [](const std::string& line) {
+        return line.find("] alice_KVZ VELP2PChatService / message type 7, header \"abc\", 5 data bytes") !=
+               std::string::npos;
+      },
+      kWaitMs))
+      << read.Transcript();
+  EXPECT_EQ(ExitCode(read.WaitExit(kWaitMs)), 0);
 }
