@@ -85,36 +85,12 @@ TEST_F(Awareness, BirthUnderTheLocalNameFromAnotherProcessIsToldTheNameIsTaken) 
   EXPECT_EQ((*kept->GetEndPointsInfoList())[2]->address, UnicastRecord("127.0.0.1", 0).address);
 }
 
-TEST_F(Awareness, UpdateKeepsAStatusThatOvertookItAndARepeatResetsIt) {
-  Start();
-  ASSERT_EQ(FromPeer("bob", "StatusService", VELP2PWriteStatus('1', 6, "here")), VEL_S_OK);
-  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('1')), VEL_S_OK);
-  EXPECT_EQ(_peer->IsPeerConnected("bob"), 1);
-  EXPECT_EQ(StatusOf("bob"), "6 here");
-  EXPECT_EQ(_log->Count("VELP2PPeerBirthNotif"), 1);
-  // A second announcement fires nothing and keeps the first record, but resets the status.
-  ASSERT_EQ(FromPeer("bob", "AwarenessService", Announcement('1', 999, {UnicastRecord("127.0.0.9", 9)})),
-            VEL_S_OK);
-  EXPECT_EQ(_log->Count("VELP2PPeerBirthNotif"), 1);
-  EXPECT_EQ(StatusOf("bob"), "0 here");
-  EXPECT_EQ(_peer->GetConnectedPeersDirectory()->Locate("bob")->GetEndPointsInfoList()->Size(), 2);
-}
-
-TEST_F(Awareness, UpdateRecordsTheSenderFromAnyGroupUnlessItCarriesTheLocalName) {
-  Start();
-  ASSERT_EQ(FromPeer("alice", "AwarenessService", BobAnnouncement('1')), VEL_S_OK);
-  EXPECT_EQ(_peer->IsPeerConnected("alice"), 0);
-  EXPECT_EQ(StatusOf("alice"), "none");
-  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('1'), false, "/P2PRoot/Elsewhere"), VEL_S_OK);
-  EXPECT_EQ(_peer->GetConnectedPeersDirectory()->Locate("bob")->group, "/P2PRoot/Elsewhere");
-  EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PPeerBirthNotif bob"});
-  EXPECT_EQ(_peer->GetSubGroups()->Size(), 0);
-  EXPECT_TRUE(FakeSent().empty());
-}
-
-TEST_F(Awareness, NameAlreadyUsedDisconnectsAfterAnnouncingDeath) {
+TEST_F(Awareness, NameAlreadyUsedDisconnectsOnlyWhenAnsweredPointToPointUnderTheName) {
   Start();
   HearOwnBirth();
+  // A forgery under another name; one by multicast is the process tests'.
+  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('3'), false, "/Force"), VEL_S_OK);
+  EXPECT_EQ(VELP2PPeer::IsConnected(), 1);
   ASSERT_EQ(FromSelf("AwarenessService", BobAnnouncement('3'), false, "/Force"), VEL_S_OK);
   EXPECT_EQ(VELP2PPeer::IsConnected(), 0);
   EXPECT_EQ(_peer->GetConnectedPeersDirectory(), nullptr);

@@ -1,26 +1,10 @@
-// The status service and the local status change: what each kind of status message does to the status
-// store, the local status and the notifications, and the bound on a description.
+// The status service: what each kind of status message does to the status store, the local status and the
+// notifications.
 #include "unit/ServiceTestSupport.h"
-#include "velp2p/VELP2PHeader.h"
-#include "velp2p/VELP2PStatusService.h"
 
 using namespace svctest;
 
-namespace {
-
-class StatusService : public CollaborationTest {
- protected:
-  // The payload ChangeP2PStatus multicasts for status and desc.
-  std::vector<char> ChangePayload(int32_t status, const std::string& desc) {
-    FakeSent().clear();
-    EXPECT_EQ(_peer->ChangeP2PStatus(status, desc), VEL_S_OK);
-    std::vector<char> payload = FakeSent().size() == 1 ? FakeSent()[0].payload : std::vector<char>();
-    FakeSent().clear();
-    return payload;
-  }
-};
-
-}  // namespace
+using StatusService = CollaborationTest;
 
 TEST_F(StatusService, BirthIsStoredSilentlyUpdateIsNotifiedOtherKindsAreIgnored) {
   Start();
@@ -40,19 +24,4 @@ TEST_F(StatusService, BirthIsStoredSilentlyUpdateIsNotifiedOtherKindsAreIgnored)
   EXPECT_EQ(_peer->GetStatus(), 8);
   EXPECT_EQ(_peer->GetDesc(), "echo");
   EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PChangeStatusNotif alice 8 echo"});
-}
-
-TEST_F(StatusService, ChangeRefusesADescriptionThatCannotFitOneDatagram) {
-  Start();
-  const int most = VELP2PStatusService::MaxDescriptionBytes();
-  std::vector<char> largest = ChangePayload(1, std::string(static_cast<size_t>(most), 'd'));
-  // The whole block to "/": the fixed header, the one-byte group and the payload.
-  EXPECT_EQ(VELP2P_HEADER_FIXED_SIZE + 1 + static_cast<int>(largest.size()), VELP2P_MULTICAST_MAX_BLOCK);
-  EXPECT_EQ(_peer->ChangeP2PStatus(1, std::string(static_cast<size_t>(most) + 1, 'd')), VEL_E_FAIL);
-  // Counted in bytes: fewer characters than the limit, but two bytes each.
-  std::string accents;
-  for (int i = 0; i < most / 2 + 1; ++i)
-    accents += "é";
-  EXPECT_EQ(_peer->ChangeP2PStatus(1, accents), VEL_E_FAIL);
-  EXPECT_TRUE(FakeSent().empty());
 }
