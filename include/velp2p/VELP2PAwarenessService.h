@@ -3,6 +3,7 @@
 #ifndef VELP2P_VELP2PAWARENESSSERVICE_H
 #define VELP2P_VELP2PAWARENESSSERVICE_H
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -40,7 +41,8 @@ class VELP2P_API VELP2PAwarenessService : public VELP2PCoreService {
   // Writes kind into the announcement and multicasts it to "/".
   void Announce(unsigned char kind);
 
-  std::vector<char> _peerMessage;  // the local announcement; empty until built
+  std::vector<char> _peerMessage;                 // the local announcement; empty until built
+  std::chrono::steady_clock::time_point _bornAt;  // when the birth was announced
 };
 
 #endif

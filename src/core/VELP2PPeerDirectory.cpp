@@ -22,7 +22,7 @@ bool HasRoom(VELHashDicVELP2PPeerInfo& directory, const VELP2PPeerInfo& info) {
 VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
   VELP2P_TRACE("VELP2PPeer - NewPeerBirth");
   // A refused record stays the caller's; an accepted one is the peer's, stored or discarded.
-  if (!_connectedPeers || !info || !HasRoom(*_connectedPeers, *info))
+  if (!_connectedPeers || !info || info->name.IsEmpty() || !HasRoom(*_connectedPeers, *info))
     return VEL_E_FAIL;
   AddStatusAndDesc(info->name, 0, VELUnicodeString());
   if (!_connectedPeers->Insert(info->name, info)) {
@@ -50,7 +50,7 @@ VELResult VELP2PPeer::NewPeerDeath(VELUnicodeString& name) {
 
 VELResult VELP2PPeer::NewPeerDiscovered(VELP2PPeerInfo* info) {
   VELP2P_TRACE("VELP2PPeer - NewPeerDiscovered");
-  if (_connected == 0 || !_groupPeers || !info || !HasRoom(*_groupPeers, *info))
+  if (_connected == 0 || !_groupPeers || !info || info->name.IsEmpty() || !HasRoom(*_groupPeers, *info))
     return VEL_E_FAIL;
   if (!_groupPeers->Insert(info->name, info)) {
     delete info;
@@ -75,7 +75,8 @@ VELResult VELP2PPeer::NewPeerDestroyed(VELUnicodeString& name) {
 
 VELResult VELP2PPeer::NewPeerCrossGroupDiscovered(VELP2PPeerInfo* info, VELUnicodeString& group) {
   VELP2P_TRACE("VELP2PPeer - NewPeerCrossGroupDiscovered");
-  if (_connected == 0 || !_crossGroupPeers || !info || !HasRoom(*_crossGroupPeers, *info))
+  if (_connected == 0 || !_crossGroupPeers || !info || info->name.IsEmpty() ||
+      !HasRoom(*_crossGroupPeers, *info))
     return VEL_E_FAIL;
   if (!_crossGroupPeers->Insert(info->name, info)) {
     delete info;
@@ -98,6 +99,9 @@ VELResult VELP2PPeer::NewPeerStatus(VELUnicodeString& name, VELP2PUserStatus sta
 
 VELResult VELP2PPeer::AddStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus status,
                                        const VELUnicodeString& desc) {
+  // A peer without a name could be told from no other; it is never recorded, in no directory.
+  if (name.IsEmpty())
+    return VEL_S_OK;
   if (!_statusAndDesc)
     _statusAndDesc = std::make_unique<VELHashDico>(10);
   if (auto* record = static_cast<VELP2PStatusRecord*>(_statusAndDesc->Locate(name))) {

@@ -18,6 +18,8 @@ constexpr unsigned char kPeerBirth = '0';
 constexpr unsigned char kPeerUpdate = '1';
 constexpr unsigned char kPeerDeath = '2';
 constexpr unsigned char kPeerAlreadyUsed = '3';
+// How long after the local birth an answer that the name is taken is believed.
+constexpr int kNameClashWindowSeconds = 5;
 
 int32_t LocalProcessId() {
   return static_cast<int32_t>(VELGetProcessId());
@@ -84,6 +86,7 @@ void VELP2PAwarenessService::Announce(unsigned char kind) {
 
 void VELP2PAwarenessService::PeerInitCB(const char*, VELBaseUnknown*, VELNotification*, void*, VELCallback*) {
   VELP2P_TRACE("VELP2PAwarenessService - PeerInitCB");
+  _bornAt = std::chrono::steady_clock::now();
   Announce(kPeerBirth);
 }
 
@@ -159,6 +162,11 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
       return VEL_S_OK;
     case kPeerAlreadyUsed:
       VELDiagnosticPrintf("PEER_ALREADY_USED \n");
+      // Only ever sent point to point, under the clashing name, in answer to the local birth: anything else
+      // is a forgery that would take the local peer off the network.
+      if (received.multicast || !fromLocalName ||
+          std::chrono::steady_clock::now() - _bornAt > std::chrono::seconds(kNameClashWindowSeconds))
+        return VEL_S_OK;
       // The tear-down releases this service; only the dispatch's reference keeps it alive from here on, so
       // nothing of it is touched after the call.
       (void)peer.Disconnect();

@@ -68,9 +68,11 @@ VELResult VELP2PDiscoveryService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
       if (VEL_SUCCEEDED(peer.NewPeerCrossGroupDiscovered(stored.get(), group)))
         stored.release();
       peer.FireSearchResult(sender, group);
-      // The answering peer is also entered among the peers of the current group; answers come point to
-      // point, so this answers nothing.
-      (void)ReceivePeerMessage(peer, received, message);
+      // A peer that answered from the current group is one of its peers (answers come point to point, so
+      // this answers nothing). One from another group stays among the search results only: the current
+      // group would never hear it leave.
+      if (const VELUnicodeString* current = peer.GetCurrentGroup(); current && group.Compare(*current) == 2)
+        (void)ReceivePeerMessage(peer, received, message);
       break;
     case kRequest: {
       if (VEL_SUCCEEDED(peer.NewPeerCrossGroupDiscovered(stored.get(), group)))

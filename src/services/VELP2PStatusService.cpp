@@ -1,5 +1,6 @@
 #include "velp2p/VELP2PStatusService.h"
 
+#include "core/VELP2PConfig.h"
 #include "core/VELP2PReceivedMessage.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
@@ -66,10 +67,17 @@ VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& 
         VELDiagnosticPrintf("CHANGE For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
                             status, desc.CastToCharPtr());
         peer.AddStatusAndDesc(sender, status, desc);
+        if (_changed.size() < static_cast<size_t>(kVELP2PMaxKnownPeers))
+          _changed.insert(sender.Str());
       }
       peer.NewPeerStatus(sender, status, desc);
       break;
     case kVELP2PStatusUpdate:
+      // Every status this answer to the local birth can carry, but the first, was also multicast as a change,
+      // and the answer may have left before the last change: once a change has been heard, the answer can
+      // only bring back an older status.
+      if (_changed.count(sender.Str()))
+        break;
       VELDiagnosticPrintf("UPDATE For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
                           status, desc.CastToCharPtr());
       peer.AddStatusAndDesc(sender, status, desc);

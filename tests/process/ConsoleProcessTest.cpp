@@ -1,7 +1,10 @@
 // Shipped programs as separate peer processes on real multicast and TCP endpoints: velp2p consoles driven
 // through their scripted (JSON) interface, in both modes, and the documented example program.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +17,7 @@
 
 #include "VELConsoleJsonReader.h"
 #include "VELConsoleLine.h"
+#include "support/Blocks.h"
 #include "support/ChildProcess.h"
 #include "support/GoldenVectors.h"
 #include "support/NetSandbox.h"
@@ -153,8 +157,8 @@ class ConsoleProcess : public ::testing::Test {
     VELP2P_REQUIRE_SANDBOX();
     // A multicast port per test, so that a test does not hear the peers of the previous one.
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    const int port = VELTestPort(static_cast<int>(std::hash<std::string>()(test) % 60));
-    _config = std::make_unique<TempFile>("VELP2PMultiCastEndPoint|224.0.1.85|" + std::to_string(port) +
+    _port = VELTestPort(static_cast<int>(std::hash<std::string>()(test) % 60));
+    _config = std::make_unique<TempFile>("VELP2PMultiCastEndPoint|224.0.1.85|" + std::to_string(_port) +
                                          "\nVELP2PTCPEndPoint|127.0.0.1|0\n");
   }
   // Starts a collaboration console and waits until it and every console present know each other, and it
@@ -175,6 +179,22 @@ class ConsoleProcess : public ::testing::Test {
     Join(_c, "charlie", {&_a, &_b});
   }
 
+  // Multicasts an awareness announcement of kind, without endpoint records, under sender's name.
+  void Forge(const std::string& sender, char kind) {
+    BlockSpec spec;
+    spec.service = "AwarenessService";
+    spec.sender = sender;
+    const std::vector<char> block = BuildBlock(spec, std::string(1, kind) + std::string(6, '\0'));
+    ASSERT_FALSE(block.empty()) << sender;
+    sockaddr_in group{AF_INET, htons(static_cast<uint16_t>(_port)), {inet_addr("224.0.1.85")}, {}};
+    const int descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(
+        sendto(descriptor, block.data(), block.size(), 0, reinterpret_cast<sockaddr*>(&group), sizeof(group)),
+        static_cast<ssize_t>(block.size()));
+    close(descriptor);
+  }
+
+  int _port = 0;
   std::unique_ptr<TempFile> _config;
   Console _a, _b, _c;
 };
@@ -283,8 +303,8 @@ TEST_F(ConsoleProcess, StatusChangeReachesEveryPeerExactlyAndComesBack) {
   // Its own entry in its status store is left as its birth made it.
   EXPECT_EQ(_a.Run("GetStatusAndDesc alpha_KVZ").Number("status", -1), 0);
 
-  // The longest description still fits one datagram; one byte more is refused by the sender, counted in
-  // bytes, not characters.
+  // The longest description still fits one datagram; one byte more is refused by the sender, though it
+  // holds fewer characters.
   ASSERT_EQ(_c.Result("ChangeP2PStatus 1 " + std::string(926, 'x')), 0);
   ASSERT_EQ(_c.Result("ChangeP2PStatus 2 " + std::string(925, 'x') + "\xC3\xA9"), kFailure);
   ASSERT_EQ(_c.Result("ChangeP2PStatus 3 \"\""), 0);
@@ -296,6 +316,44 @@ TEST_F(ConsoleProcess, StatusChangeReachesEveryPeerExactlyAndComesBack) {
     }
     EXPECT_EQ(peer->Count(IsStatus(2)), 0);
   }
+}
+
+// The worst moment: alice changes her status as soon as she sees bob born, while her answer to that birth,
+// which carries her previous status, is still on its way to him.
+TEST_F(ConsoleProcess, StatusChangedTheMomentAPeerIsBornIsTheOneItKeeps) {
+  ASSERT_NO_FATAL_FAILURE(Join(_a, "alice", {}));
+  for (int run = 0; run < 40; ++run) {
+    Console bob;
+    ASSERT_TRUE(bob.Start(_config->Path(), "bob" + std::to_string(run))) << bob.child.Transcript();
+    AWAIT(_a, "VELP2PPeerBirthNotif", bob.name);
+    const std::string desc = "back in " + std::to_string(run);
+    ASSERT_EQ(_a.Result("ChangeP2PStatus 3 \"" + desc + "\""), 0);
+    // Blocks to one peer arrive in the order they were queued: once this message is in, so is the answer.
+    ASSERT_EQ(_a.Result("SendP2PMessage " + bob.name + " 1 h d"), 0);
+    AWAIT(bob, "VELP2PMessageReceivedNotif", _a.name);
+    ASSERT_TRUE(bob.Await(IsStatus(3))) << bob.child.Transcript();
+    Record last, stored = bob.Run("GetStatusAndDesc " + _a.name);
+    for (const std::string& line : bob.child.Lines()) {  // bob hears no status but alice's
+      if (line.find("VELP2PChangeStatusNotif") != std::string::npos)
+        last.Parse(line);
+    }
+    EXPECT_TRUE(stored.Number("status") == 3 && stored.Text("description") == desc &&
+                last.Number("status") == 3 && last.Text("description") == desc)
+        << "run " << run << "\n"
+        << bob.child.Transcript();
+    EXPECT_TRUE(bob.Quit());
+    AWAIT(_a, "VELP2PPeerDeathNotif", bob.name);
+  }
+}
+
+TEST_F(ConsoleProcess, ForgedNameInUseAndNamelessBirthsChangeNothing) {
+  ASSERT_NO_FATAL_FAILURE(Join(_a, "alice", {}));
+  ASSERT_NO_FATAL_FAILURE(Forge(_a.name, '3'));  // the name-in-use answer, but by multicast
+  ASSERT_NO_FATAL_FAILURE(Forge("", '0'));
+  ASSERT_NO_FATAL_FAILURE(Forge("mallory", '0'));  // datagrams of one sender arrive in order
+  AWAIT(_a, "VELP2PPeerBirthNotif", "mallory");
+  EXPECT_EQ(_a.Peers(), Names({"alice_KVZ", "mallory"}));
+  EXPECT_EQ(_a.Count(IsEvent("VELP2PClosePeerNotif")), 0) << _a.child.Transcript();
 }
 
 TEST_F(ConsoleProcess, MessagesArriveByteExactAtTheirTargetOnly) {
@@ -441,6 +499,9 @@ TEST_F(ConsoleProcess, StandardPeersMoveThroughTheGroupTreeAndFindEachOther) {
         << peer->child.Transcript();
     EXPECT_EQ(found.Text("groupName"), "/P2PRoot");
   }
+  // Found in other groups, they are search results only: the root does not list them as its own peers.
+  EXPECT_EQ(w.Result("GetCurrentGroup"), 0);
+  EXPECT_EQ(w.Count(IsEvent("VELP2PPeerCreatNotif", x.name)), 1) << w.child.Transcript();
 
   // Y comes back to the root and W sees it; then W quits and Y drops it.
   ASSERT_EQ(y.Result("LeaveCurrentGroup"), 0);
