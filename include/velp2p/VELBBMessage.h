@@ -4,7 +4,7 @@
 
 #include "velp2p/VELBaseUnknown.h"
 
-class VELP2P_API VELBBMessage : public VELBaseUnknown {
+class VELBBMessage : public VELBaseUnknown {
   VEL_DECLARE_CLASS(VELBBMessage)
  public:
   VELBBMessage();

@@ -11,6 +11,6 @@
 VELP2P_API void VELSetDiagnosticStream(FILE* stream);
 
 // printf-style; flushed after each call.
-VELP2P_API void VELDiagnosticPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void VELDiagnosticPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 #endif

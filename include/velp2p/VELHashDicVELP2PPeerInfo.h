@@ -6,7 +6,7 @@
 #include "velp2p/VELHashDico.h"
 #include "velp2p/VELP2PPeerInfo.h"
 
-class VELP2P_API VELHashDicVELP2PPeerInfo {
+class VELHashDicVELP2PPeerInfo {
  public:
   explicit VELHashDicVELP2PPeerInfo(int buckets = 10) : _dico(buckets) {}
   virtual ~VELHashDicVELP2PPeerInfo() = default;

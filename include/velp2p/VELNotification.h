@@ -56,6 +56,6 @@ VELP2P_API void RemoveSubscriber(VELBaseUnknown* subscriber);
 // Calls, in subscription order, every callback of publisher whose class the notification is a kind of
 // (following the registered bases). Subscriptions made during the dispatch are not called by it. Each
 // subscriber is kept alive while it is being called. Returns the number of callbacks called.
-VELP2P_API int DispatchCallbacks(VELBaseUnknown* publisher, VELNotification* notification);
+int DispatchCallbacks(VELBaseUnknown* publisher, VELNotification* notification);
 
 #endif

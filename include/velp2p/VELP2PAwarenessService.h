@@ -13,7 +13,7 @@
 // An announcement is kind (1 byte: '0' birth, '1' update, '2' death, '3' name already used), the number N of
 // endpoint records (16 bits, network order), the sender's process id (32 bits, little-endian) and the N
 // 8-byte records, multicast endpoints first. The local one is built once; each send rewrites its kind byte.
-class VELP2P_API VELP2PAwarenessService : public VELP2PCoreService {
+class VELP2PAwarenessService : public VELP2PCoreService {
   VEL_DECLARE_CLASS(VELP2PAwarenessService)
  public:
   VELP2PAwarenessService();

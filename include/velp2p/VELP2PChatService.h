@@ -6,7 +6,7 @@
 
 // An application message is the type (1 byte), the header's length H in bytes (32 bits, little-endian), the H
 // bytes of the header's UTF-8 form and the data bytes, which take the rest of the payload.
-class VELP2P_API VELP2PChatService : public VELP2PCoreService {
+class VELP2PChatService : public VELP2PCoreService {
   VEL_DECLARE_CLASS(VELP2PChatService)
  public:
   VELP2PChatService();

@@ -9,7 +9,7 @@
 // searcher among its cross-group peers and answers point to point with its own peer message, command '0',
 // under its own group. The searcher records each answering peer with that group and reports it as a search
 // result. It neither announces itself on group changes nor leaves on close: the peer service does that.
-class VELP2P_API VELP2PDiscoveryService : public VELP2PPeerService {
+class VELP2PDiscoveryService : public VELP2PPeerService {
   VEL_DECLARE_CLASS(VELP2PDiscoveryService)
  public:
   VELP2PDiscoveryService();

@@ -11,7 +11,7 @@
 // group P/N just entered and carries N; peers in P learn the sub-group N. Peers deeper inside P/N answer
 // point to point, under the group P/N, with the component of their own group right below P/N, so that the
 // publisher learns it as a sub-group of its new group.
-class VELP2P_API VELP2PGroupService : public VELP2PCoreService {
+class VELP2PGroupService : public VELP2PCoreService {
   VEL_DECLARE_CLASS(VELP2PGroupService)
  public:
   VELP2PGroupService();

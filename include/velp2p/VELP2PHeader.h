@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "velp2p/VELExport.h"
 #include "velp2p/VELResult.h"
 #include "velp2p/VELUnicodeString.h"
 
@@ -36,7 +35,7 @@ static_assert(sizeof(VELP2PHeaderFixedPart) == 88, "the fixed part of the wire h
 
 // A header either builds a block that it owns, or reads a received block in place that the caller keeps alive
 // for the header's lifetime; never both, and each only once.
-class VELP2P_API VELP2PHeader {
+class VELP2PHeader {
  public:
   VELP2PHeader();
   virtual ~VELP2PHeader();

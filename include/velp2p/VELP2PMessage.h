@@ -13,7 +13,7 @@ class VELIBBStreamer;
 // to its header, and is valid only during that dispatch. A message without a header (the default constructor,
 // or creation by the class name "VELP2PMessage") serves to obtain a streamer, which its VELBBMessage base
 // hands out.
-class VELP2P_API VELP2PMessage : public VELBBMessage, public VELIP2PMessage {
+class VELP2PMessage : public VELBBMessage, public VELIP2PMessage {
   VEL_DECLARE_CLASS(VELP2PMessage)
  public:
   VELP2PMessage();

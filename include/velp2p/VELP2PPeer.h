@@ -51,7 +51,8 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VELResult SetHTTPConnexion(const char* text1, const char* text2, int port, void* data) override;
   VELResult GetHTTPConnexion(char*& text1, char*& text2, int& port) override;
   VELResult GetHTTPConnexionData(void*& data) override;
-  static int IsConnected() { return _connected; }
+  // Whether the peer is started.
+  static int IsConnected();
 
   // Directory and status store.
   VELResult NewPeerBirth(VELP2PPeerInfo* info);

@@ -9,7 +9,7 @@
 #include "velp2p/VELResult.h"
 #include "velp2p/VELUnicodeString.h"
 
-class VELP2P_API VELP2PPeerInfo {
+class VELP2PPeerInfo {
  public:
   VELP2PPeerInfo(const VELUnicodeString& name, int count, const VELUnicodeString& group);
   ~VELP2PPeerInfo();

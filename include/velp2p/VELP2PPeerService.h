@@ -17,7 +17,7 @@
 //   offset 3 + 8N  4 bytes   zero, ignored by receivers
 //
 // It is built once when the service is initialised; only its command byte changes afterwards.
-class VELP2P_API VELP2PPeerService : public VELP2PCoreService {
+class VELP2PPeerService : public VELP2PCoreService {
   VEL_DECLARE_CLASS(VELP2PPeerService)
  public:
   VELP2PPeerService();

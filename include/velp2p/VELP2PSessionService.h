@@ -8,7 +8,7 @@
 // A session message is the event type (1 byte: '0' opened, '1' closed), the session type (32 bits,
 // little-endian), the length n in bytes of the named peer's name (32 bits, little-endian) and the n bytes of
 // that name's UTF-8 form. It reaches both the named peer and, as a copy, its sender.
-class VELP2P_API VELP2PSessionService : public VELP2PCoreService {
+class VELP2PSessionService : public VELP2PCoreService {
   VEL_DECLARE_CLASS(VELP2PSessionService)
  public:
   VELP2PSessionService();

@@ -10,7 +10,7 @@
 
 class VELIBBStreamer;
 
-class VELP2P_API VELP2PStatusService : public VELP2PCoreService {
+class VELP2PStatusService : public VELP2PCoreService {
   VEL_DECLARE_CLASS(VELP2PStatusService)
  public:
   VELP2PStatusService();

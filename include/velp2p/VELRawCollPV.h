@@ -4,9 +4,7 @@
 
 #include <vector>
 
-#include "velp2p/VELExport.h"
-
-class VELP2P_API VELRawCollPV {
+class VELRawCollPV {
  public:
   typedef std::vector<void*>::const_iterator const_iterator;
 

@@ -4,9 +4,7 @@
 
 #include <vector>
 
-#include "velp2p/VELExport.h"
-
-class VELP2P_API VELRawCollint {
+class VELRawCollint {
  public:
   typedef std::vector<int>::const_iterator const_iterator;
 

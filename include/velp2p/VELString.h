@@ -5,9 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "velp2p/VELExport.h"
-
-class VELP2P_API VELString {
+class VELString {
  public:
   VELString() = default;
   // A null text gives the empty string.

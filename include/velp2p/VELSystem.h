@@ -3,38 +3,37 @@
 #ifndef VELP2P_VELSYSTEM_H
 #define VELP2P_VELSYSTEM_H
 
-#include "velp2p/VELExport.h"
 #include "velp2p/VELResult.h"
 
 // The value of the environment variable name, or null when it is unset.
-VELP2P_API const char* VELGetEnv(const char* name);
+const char* VELGetEnv(const char* name);
 
 // 0 when path is accessible in mode, a combination of 4 (read), 2 (write) and 1 (execute), or 0 (exists);
 // -1 otherwise.
-VELP2P_API int VELFileAccess(const char* path, int mode);
+int VELFileAccess(const char* path, int mode);
 
 // Files are designated by small positive descriptors that index a table of the library; they are not the
 // operating system's descriptors.
 
 // Opens path (wide characters, stored in UTF-8 on the file system) with an fopen mode. On success descriptor
 // receives the file's descriptor; on failure it is -1 and the result negative.
-VELP2P_API VELResult VELFOpen(const wchar_t* path, const char* mode, int& descriptor);
+VELResult VELFOpen(const wchar_t* path, const char* mode, int& descriptor);
 // Reads one line, its line end included, as fgets does; size must be at least 2. Negative when no more line
 // can be read (end of file, error, bad arguments).
-VELP2P_API VELResult VELFGets(char* buffer, int size, int descriptor);
+VELResult VELFGets(char* buffer, int size, int descriptor);
 // Non-zero while the end of the file has not been reached, 0 once it has (and for an unknown descriptor).
 // Before the first read it looks one byte ahead, so an empty file reports its end at once. After that the end
 // counts as reached only once a read has hit it: a last line without a line end reports the end right after
 // it is read, while a last line with its line end does not, until the next read fails.
-VELP2P_API int VELFEof(int descriptor);
-VELP2P_API VELResult VELFClose(int descriptor);
+int VELFEof(int descriptor);
+VELResult VELFClose(int descriptor);
 
 // The user's login name, cut to fit and always zero-terminated within size; fails only for a null buffer or a
 // size below 1.
-VELP2P_API VELResult VELGetLoginName(char* buffer, int size);
+VELResult VELGetLoginName(char* buffer, int size);
 
 // The identifier of the running process.
-VELP2P_API long VELGetProcessId();
+long VELGetProcessId();
 
 struct VELSystemInfo {
   char hostName[256];   // zero-terminated; "localhost" when the name cannot be read
@@ -44,11 +43,11 @@ struct VELSystemInfo {
 };
 
 // Fills info, every text zero-terminated; fails only for a null info.
-VELP2P_API VELResult VELGetSystemInfo(VELSystemInfo* info);
+VELResult VELGetSystemInfo(VELSystemInfo* info);
 
 // Registers function to be called once, with 0, at process exit. Functions run in the reverse order of their
 // registration; registering a function again changes nothing. priority is accepted for the host's sake and
 // does not change the order. Fails for a null function.
-VELP2P_API VELResult VELCallOnExit(int (*function)(int), int priority);
+VELResult VELCallOnExit(int (*function)(int), int priority);
 
 #endif

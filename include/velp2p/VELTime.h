@@ -4,9 +4,7 @@
 
 #include <ctime>
 
-#include "velp2p/VELExport.h"
-
-class VELP2P_API VELTime {
+class VELTime {
  public:
   // Seconds since 1970-01-01 00:00:00 UTC.
   static time_t Gettime_t();

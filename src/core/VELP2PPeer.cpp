@@ -89,6 +89,10 @@ VELP2PPeer* VELP2PPeer::GetLocalPeer() {
   return _singlePeer;
 }
 
+int VELP2PPeer::IsConnected() {
+  return _connected;
+}
+
 VELIP2PPeer* VELIP2PPeerFactory::GetLocalPeer() {
   VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
   if (!peer)

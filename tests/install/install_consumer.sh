@@ -27,6 +27,14 @@ done
 [ -f "$libdir/cmake/velp2p/velp2pConfig.cmake" ] && [ -f "$libdir/cmake/velp2p/velp2pConfigVersion.cmake" ] ||
   fail "no CMake package"
 [ -f "$libdir/pkgconfig/velp2p.pc" ] || fail "no pkg-config file"
+# Only the documented interface is exported, and no instance of a standard library template (std::,
+# __gnu_cxx::, with their typeinfo, vtables and local statics): those would freeze internals into the ABI.
+exported="$(nm -D --defined-only "$libdir/libvelp2p.so.0" | awk '{ print $3 }')"
+count="$(wc -l <<<"$exported")"
+echo "libvelp2p.so.0 exports $count symbols"
+[ "$count" -le 400 ] || fail "libvelp2p.so.0 exports $count symbols, more than 400"
+standard="$(grep -E '^_Z(Z|T[ISV]|GV)?N?K?(St|S[absiod]|9__gnu_cxx)' <<<"$exported" || true)"
+[ -z "$standard" ] || fail "libvelp2p.so.0 exports standard library symbols: $(c++filt <<<"$standard" | head -5)"
 # The installed console finds the installed library by itself.
 loaded="$(ldd "$prefix/bin/velp2p" | awk '$1 == "libvelp2p.so.0" { print $3 }')"
 [ "$(readlink -f "$loaded")" = "$(readlink -f "$libdir/libvelp2p.so.0")" ] || fail "bin/velp2p loads '$loaded'"
