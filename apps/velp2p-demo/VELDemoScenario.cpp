@@ -182,6 +182,8 @@ void VELDemoScenario::Collaboration() {
          "alice is told carol closed it");
 
   VELDemoTranscript::Heading("carol is killed, expires, restarts and is reachable again");
+  VELDemoTranscript::Sent(Seconds(), "carol",
+                          "(killed with SIGKILL; the others check quiet peers every second)");
   carol->Kill();
   for (VELDemoConsole* console : {alice, bob}) {
     Expect(

@@ -76,19 +76,19 @@ exec 3>"$scratch/alice.in"
 start_console bob "$tcp_bob"
 exec 4>"$scratch/bob.in"
 
-wait_for "$scratch/alice.out" '"event":"VELP2PPeerBirthNotif","peerName":"bob_KVZ"'
-wait_for "$scratch/bob.out" '"event":"VELP2PPeerBirthNotif","peerName":"alice_KVZ"'
+wait_for "$scratch/alice.out" '"event":"VELP2PPeerBirthNotif",.*"peerName":"bob_KVZ"'
+wait_for "$scratch/bob.out" '"event":"VELP2PPeerBirthNotif",.*"peerName":"alice_KVZ"'
 echo 'ChangeP2PStatus 3 busy' >&3
-wait_for "$scratch/bob.out" '"event":"VELP2PChangeStatusNotif","peerName":"alice_KVZ","status":3'
+wait_for "$scratch/bob.out" '"event":"VELP2PChangeStatusNotif",.*"peerName":"alice_KVZ","status":3'
 echo 'SendP2PMessage bob_KVZ 7 abc hex:0102030405' >&3
-wait_for "$scratch/bob.out" '"event":"VELP2PMessageReceivedNotif","peerName":"alice_KVZ"'
+wait_for "$scratch/bob.out" '"event":"VELP2PMessageReceivedNotif",.*"peerName":"alice_KVZ"'
 echo 'OpenP2PSession bob_KVZ 3' >&3
 wait_for "$scratch/bob.out" '"event":"VELP2PSessionNotif",.*"eventType":48'
 echo 'CloseP2PSession bob_KVZ 3' >&3
 wait_for "$scratch/bob.out" '"event":"VELP2PSessionNotif",.*"eventType":49'
 echo quit >&4
 exec 4>&-
-wait_for "$scratch/alice.out" '"event":"VELP2PPeerDeathNotif","peerName":"bob_KVZ"'
+wait_for "$scratch/alice.out" '"event":"VELP2PPeerDeathNotif",.*"peerName":"bob_KVZ"'
 echo quit >&3
 exec 3>&-
 wait "${pids[1]}" "${pids[2]}" || fail "a console failed"
