@@ -181,6 +181,30 @@ void VELDemoScenario::Collaboration() {
              .Number("eventType", kSessionClosed),
          "alice is told carol closed it");
 
+  VELDemoTranscript::Heading("carol is killed, expires, restarts and is reachable again");
+  VELDemoTranscript::Sent(Seconds(), "carol",
+                          "(killed with SIGKILL; the others check quiet peers every second)");
+  carol->Kill();
+  for (VELDemoConsole* console : {alice, bob}) {
+    Expect(
+        console,
+        VELDemoMatch::Event("VELP2PPeerDeathNotif").Text("peerName", "carol_KVZ").Text("reason", "expired"),
+        console->Label() + " finds carol gone within the liveness deadline");
+  }
+  carol = launch("carol");
+  for (VELDemoConsole* console : {alice, bob}) {
+    Expect(console, VELDemoMatch::Event("VELP2PPeerBirthNotif").Text("peerName", "carol_KVZ"),
+           console->Label() + " sees carol back");
+  }
+  Expect(carol, VELDemoMatch::Event("VELP2PChangeStatusNotif").Text("peerName", "bob_KVZ"),
+         "carol learns bob's status again");
+  Command(bob, "SendP2PMessage carol_KVZ 1 greeting \"welcome back\"", "bob writes to the new carol");
+  Expect(carol,
+         VELDemoMatch::Event("VELP2PMessageReceivedNotif")
+             .Text("peerName", "bob_KVZ")
+             .Text("dataHex", HexOf("welcome back")),
+         "the restarted carol receives it");
+
   VELDemoTranscript::Heading("bob leaves");
   Quit(bob);
   Expect(alice, VELDemoMatch::Event("VELP2PPeerDeathNotif").Text("peerName", "bob_KVZ"),

@@ -4,6 +4,7 @@
 
 #include "VELConsoleJson.h"
 #include "VELConsoleLine.h"
+#include "velp2p/VELP2PLiveness.h"
 #include "velp2p/VELP2PNotifications.h"
 
 namespace {
@@ -108,6 +109,8 @@ std::string VELConsoleEvents::Json(VELNotification* notification) const {
   if (!Is(notification, "VELP2PNotif"))
     return json.Text();
   json.AddText("peerName", Text(As<VELP2PNotif>(notification)->getPeerName()));
+  if (const char* reason = VELP2PPresenceReason())
+    json.AddText("reason", reason);
   if (Is(notification, "VELP2PChangeStatusNotif")) {
     auto* status = As<VELP2PChangeStatusNotif>(notification);
     VELUnicodeString description;
@@ -139,6 +142,12 @@ std::string VELConsoleEvents::Json(VELNotification* notification) const {
 }
 
 std::string VELConsoleEvents::Sentence(VELNotification* notification) const {
+  const char* reason = VELP2PPresenceReason();
+  std::string sentence = Clause(notification);
+  return reason ? sentence + " (" + reason + ")" : sentence;
+}
+
+std::string VELConsoleEvents::Clause(VELNotification* notification) const {
   if (!Is(notification, "VELP2PNotif"))
     return std::string("notification ") + notification->IsA();
   const std::string peer = Text(As<VELP2PNotif>(notification)->getPeerName());

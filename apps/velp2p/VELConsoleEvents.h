@@ -32,7 +32,9 @@ class VELConsoleEvents {
 
  private:
   std::string Json(VELNotification* notification) const;
+  // The sentence, followed by why a peer left or came back when the library says.
   std::string Sentence(VELNotification* notification) const;
+  std::string Clause(VELNotification* notification) const;
   void Track(VELNotification* notification);
 
   VELConsoleOutput& _output;

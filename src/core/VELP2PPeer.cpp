@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/VELP2PConfig.h"
+#include "core/VELP2PLiveness.h"
 #include "core/VELP2PPeerReceiver.h"
 #include "core/VELP2PStatusRecord.h"
 #include "host/VELLastError.h"
@@ -158,6 +159,7 @@ VELResult VELP2PPeer::Initialize() {
   if (VEL_FAILED(result))
     return VEL_E_FAIL;
   _connected = 1;
+  VELP2PLiveness::Start(this);
   FireCurrentGroupNotif();
   FirePeerInitNotif();
   return result;
@@ -328,6 +330,7 @@ VELResult VELP2PPeer::internal_destructor() {
   VELP2P_TRACE("VELP2PPeer - Destructor");
   if (!_singlePeer)
     return VEL_S_OK;
+  VELP2PLiveness::Stop();
   ReleaseAll(std::move(_unicastEndPoints));
   ReleaseAll(std::move(_multicastEndPoints));
   ReleaseAll(std::move(_services));

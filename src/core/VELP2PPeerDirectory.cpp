@@ -1,5 +1,6 @@
 // The local peer's directories of known peers and its store of their statuses.
 #include "core/VELP2PConfig.h"
+#include "core/VELP2PLiveness.h"
 #include "core/VELP2PStatusRecord.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
@@ -17,18 +18,43 @@ bool HasRoom(VELHashDicVELP2PPeerInfo& directory, const VELP2PPeerInfo& info) {
   return false;
 }
 
+enum class Admission { kRefused, kTaken, kOpen };
+
+// Whether info may go on into the directory. When the directory is full, or when info names a stored peer
+// from another endpoint, the liveness checks take info over (when they run) and decide later.
+Admission Admit(VELHashDicVELP2PPeerInfo& directory, VELP2PPeerInfo* info, VELP2PLiveness::Directory which) {
+  VELP2PLiveness* liveness = VELP2PLiveness::Get();
+  if (!HasRoom(directory, *info)) {
+    if (!liveness)
+      return Admission::kRefused;
+    liveness->Full(which, info);
+    return Admission::kTaken;
+  }
+  VELP2PPeerInfo* known = directory.Locate(info->name);
+  return known && liveness && liveness->Restarted(which, info, *known) ? Admission::kTaken : Admission::kOpen;
+}
+
+void Track(const VELP2PPeerInfo& info) {
+  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+    liveness->Track(info);
+}
+
 }  // namespace
 
 VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
   VELP2P_TRACE("VELP2PPeer - NewPeerBirth");
   // A refused record stays the caller's; an accepted one is the peer's, stored or discarded.
-  if (!_connectedPeers || !info || info->name.IsEmpty() || !HasRoom(*_connectedPeers, *info))
+  if (!_connectedPeers || !info || info->name.IsEmpty())
     return VEL_E_FAIL;
+  Admission admission = Admit(*_connectedPeers, info, VELP2PLiveness::Directory::kConnected);
+  if (admission != Admission::kOpen)
+    return admission == Admission::kTaken ? VEL_S_OK : VEL_E_FAIL;
   AddStatusAndDesc(info->name, 0, VELUnicodeString());
   if (!_connectedPeers->Insert(info->name, info)) {
     delete info;
     return VEL_S_OK;
   }
+  Track(*info);
   FirePeerBirthNotif(info->name);
   return VEL_S_OK;
 }
@@ -45,17 +71,23 @@ VELResult VELP2PPeer::NewPeerDeath(VELUnicodeString& name) {
   }
   if (_statusAndDesc)
     delete static_cast<VELP2PStatusRecord*>(_statusAndDesc->Remove(peerName));
+  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+    liveness->Forget(peerName);
   return VEL_S_OK;
 }
 
 VELResult VELP2PPeer::NewPeerDiscovered(VELP2PPeerInfo* info) {
   VELP2P_TRACE("VELP2PPeer - NewPeerDiscovered");
-  if (_connected == 0 || !_groupPeers || !info || info->name.IsEmpty() || !HasRoom(*_groupPeers, *info))
+  if (_connected == 0 || !_groupPeers || !info || info->name.IsEmpty())
     return VEL_E_FAIL;
+  Admission admission = Admit(*_groupPeers, info, VELP2PLiveness::Directory::kGroup);
+  if (admission != Admission::kOpen)
+    return admission == Admission::kTaken ? VEL_S_OK : VEL_E_FAIL;
   if (!_groupPeers->Insert(info->name, info)) {
     delete info;
     return VEL_S_OK;
   }
+  Track(*info);
   FirePeerCreateNotif(info->name);
   return VEL_S_OK;
 }
@@ -70,6 +102,8 @@ VELResult VELP2PPeer::NewPeerDestroyed(VELUnicodeString& name) {
     return VEL_S_OK;
   FirePeerDestructNotif(peerName);
   delete removed;
+  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+    liveness->Forget(peerName);
   return VEL_S_OK;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/VELP2PLiveness.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PHeader.h"
 #include "velp2p/VELP2PPeer.h"
@@ -27,6 +28,8 @@ VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast) {
     if (localName && *localName == header.GetSendingPeerName() && header.GetMessageGroup() != kForceGroup)
       return VEL_S_OK;
   }
+  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+    liveness->Heard(header.GetSendingPeerName());
   return VEL_FAILED(peer->Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
 }
 

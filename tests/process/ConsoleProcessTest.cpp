@@ -85,7 +85,10 @@ class Console {
     return true;
   }
   bool StartRaw(const Names& arguments) {
-    return child.Start(VELTestProgramPath("velp2p"), arguments, {{"VELP2PTrace", "0"}});
+    std::vector<std::pair<std::string, std::string>> environment = {{"VELP2PTrace", "0"}};
+    if (!liveness.empty())
+      environment.emplace_back("VELP2PLiveness", liveness);
+    return child.Start(VELTestProgramPath("velp2p"), arguments, environment);
   }
   bool Await(const Match& match, Record* out = nullptr) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
@@ -142,6 +145,7 @@ class Console {
 
   VELTestChild child;
   std::string name;
+  std::string liveness;  // seconds between checks of quiet peers; empty: the default
 
  private:
   std::vector<bool> _taken;
@@ -405,7 +409,8 @@ TEST_F(ConsoleProcess, SessionEventsNameTheOtherPartyOnBothSides) {
   EXPECT_EQ(counts, Names({"2", "3", "1"}));
 }
 
-TEST_F(ConsoleProcess, DeparturesAreAnnouncedButAKilledPeerStaysListed) {
+TEST_F(ConsoleProcess, DeparturesAreAnnouncedButWithoutChecksAKilledPeerStaysListed) {
+  _a.liveness = "0";
   ASSERT_NO_FATAL_FAILURE(StartThree());
   // bravo quits: its records end with its closing notification and the quit record; the others hear it.
   EXPECT_TRUE(_b.Quit()) << _b.child.Transcript();
@@ -414,7 +419,7 @@ TEST_F(ConsoleProcess, DeparturesAreAnnouncedButAKilledPeerStaysListed) {
   EXPECT_NE(lines[lines.size() - 2].find("VELP2PClosePeerNotif"), std::string::npos);
   AWAIT(_a, "VELP2PPeerDeathNotif", "bravo_KVZ");
   AWAIT(_c, "VELP2PPeerDeathNotif", "bravo_KVZ");
-  // charlie is killed: nobody hears of it, and nothing expires it.
+  // charlie is killed: nobody hears of it, and alpha does not check.
   _c.child.Kill();
   Console delta;
   ASSERT_NO_FATAL_FAILURE(Join(delta, "delta", {&_a}));
@@ -434,6 +439,41 @@ TEST_F(ConsoleProcess, DeparturesAreAnnouncedButAKilledPeerStaysListed) {
   EXPECT_TRUE(echo.Quit(2));
   AWAIT(_a, "VELP2PPeerDeathNotif", "echo_KVZ");
   EXPECT_TRUE(_a.Quit());
+}
+
+TEST_F(ConsoleProcess, AKilledPeerExpiresAndComesBackReachableUnderItsName) {
+  _a.liveness = "1";    // expires charlie within about a second
+  _b.liveness = "600";  // still holds charlie's first record when it comes back
+  _c.liveness = "600";
+  Console old;  // checks nobody, as a peer without the checks; alpha probes it
+  old.liveness = "0";
+  ASSERT_NO_FATAL_FAILURE(StartThree());
+  ASSERT_NO_FATAL_FAILURE(Join(old, "delta", {&_a, &_b, &_c}));
+  auto aboutAlpha = [](const Record& r) { return r.Text("peerName") == "alpha_KVZ"; };
+  const int heardOfAlpha = old.Count(aboutAlpha);
+  const auto killed = std::chrono::steady_clock::now();
+  _c.child.Kill();
+  Record event;
+  ASSERT_TRUE(_a.AwaitEvent("VELP2PPeerDeathNotif", "charlie_KVZ", &event)) << _a.child.Transcript();
+  EXPECT_EQ(event.Text("reason"), "expired");
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(3));
+  EXPECT_EQ(_b.Peers(), Names({"alpha_KVZ", "bravo_KVZ", "charlie_KVZ", "delta_KVZ"}));
+  // Restarted under its name on another port: bravo finds the old record dead and replaces it.
+  Console again;
+  again.liveness = "600";
+  ASSERT_NO_FATAL_FAILURE(Join(again, "charlie", {&_a, &_b}));
+  ASSERT_TRUE(_b.AwaitEvent("VELP2PPeerDeathNotif", "charlie_KVZ", &event)) << _b.child.Transcript();
+  EXPECT_EQ(event.Text("reason"), "restarted");
+  // delta, which does not check, keeps the dead record: its messages to charlie fail until charlie leaves.
+  for (Console* sender : {&_a, &_b}) {
+    ASSERT_EQ(sender->Result("SendP2PMessage charlie_KVZ 1 h d"), 0);
+    AWAIT(again, "VELP2PMessageReceivedNotif", sender->name);
+  }
+  // The peer without checks works with the others, and the probes it took showed it nothing.
+  EXPECT_EQ(old.Count(aboutAlpha), heardOfAlpha) << old.child.Transcript();
+  ASSERT_EQ(old.Result("SendP2PMessage alpha_KVZ 1 h d"), 0);
+  AWAIT(_a, "VELP2PMessageReceivedNotif", "delta_KVZ");
+  EXPECT_EQ(_a.Peers(), Names({"alpha_KVZ", "bravo_KVZ", "charlie_KVZ", "delta_KVZ"}));
 }
 
 TEST_F(ConsoleProcess, LastLineWithoutLineEndStillRunsAtEndOfInput) {

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,6 +16,7 @@
 
 #include "host/VELSocketConnector.h"
 #include "host/VELSockets.h"
+#include "host/VELTCPProbe.h"
 #include "host/VELTCPSender.h"
 #include "support/NetSandbox.h"
 #include "velp2p/VELApplication.h"
@@ -383,4 +385,24 @@ TEST(TcpSockets, WithoutAnApplicationSendBlocksAcceptReadsAndAClosedPortFailsAtO
   }
   EXPECT_LT(Clock::now() - start, milliseconds(200));
   EXPECT_EQ(CountOpenDescriptors(), before);
+}
+
+TEST_F(TcpMessage, ProbeTellsListeningFromRefusedAndUnreachableAndTheListenerOnlyCountsADrop) {
+  Listen();
+  VELTCPProbe probe(&_application);
+  std::vector<VELTCPProbe::Result> results;
+  auto record = [&](VELTCPProbe::Result result) { results.push_back(result); };
+  probe.Start(kLoopback, _connector.GetPort(), 1000, record);
+  ASSERT_TRUE(TurnUntil([&] { return results.size() == 1 && _connector.GetDiscardedCount() == 1; }));
+  // Nothing listens on port 1, and the namespace has no route to 10.0.0.0/8.
+  probe.Start(kLoopback, 1, 1000, record);
+  probe.Start(htonl(0x0A000001), 9, 1000, record);
+  ASSERT_TRUE(TurnUntil([&] { return results.size() == 3; }));
+  std::sort(results.begin() + 1, results.end());
+  EXPECT_EQ(results,
+            (std::vector<VELTCPProbe::Result>{VELTCPProbe::Result::kConnected, VELTCPProbe::Result::kRefused,
+                                              VELTCPProbe::Result::kTimedOut}));
+  EXPECT_TRUE(_blocks.empty());
+  EXPECT_EQ(_connector.GetDiscardedCount(), 1);
+  EXPECT_EQ(probe.InFlight(), 0);
 }
