@@ -94,11 +94,8 @@ VELUnicodeString VELP2PComposeCollaborationName(const char* loginText, const cha
 }
 
 VELResult VELP2PGetNetworkInterfaces(VELListValVELUnicodeString& list) {
-  std::string host = VELGetHostName();
-  if (host.empty())
-    host = "localhost";
-  std::vector<VELIPv4> addresses;
-  if (VEL_FAILED(VELResolveIPv4(host, addresses)))
+  std::vector<VELIPv4> addresses = VELHostIPv4();
+  if (addresses.empty())
     return VEL_E_FAIL;
   for (const VELIPv4& address : addresses)
     list.Append(VELUnicodeString(VELDottedIPv4(address)));

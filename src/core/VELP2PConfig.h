@@ -26,9 +26,10 @@ VELUnicodeString VELP2PComposePeerName(const char* login, const char* host, long
 // The collaboration-mode name: the login (lower-cased when it starts with an upper-case letter), or the
 // value of "VELP2PLogin" followed by "_KVZ"; cut to fit kVELP2PMaxPeerNameBytes.
 VELUnicodeString VELP2PComposeCollaborationName(const char* login, const char* loginVariable);
-// Appends the dotted IPv4 addresses of the host name to list (not cleared first).
+// Appends the dotted IPv4 addresses the peer announces when no configuration names one (the host name's,
+// or the routable address when those are loopback only: VELHostIPv4) to list (not cleared first).
 VELResult VELP2PGetNetworkInterfaces(VELListValVELUnicodeString& list);
-// The first dotted IPv4 address of the host name, into address (at least 16 bytes).
+// The first of those addresses, into address (at least 16 bytes).
 VELResult VELP2PBuildLocalAdrs(char* address);
 // Where the entries of the endpoint configuration come from, for the messages that refuse it.
 struct VELP2PEndPointConfigSource {

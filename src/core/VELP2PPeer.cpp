@@ -168,8 +168,7 @@ VELResult VELP2PPeer::Initialize() {
 VELResult VELP2PPeer::InitEndPoints() {
   VELP2P_TRACE("VELP2PPeer - InitEndPoints");
   VELListValVELUnicodeString interfaces;
-  (void)VELP2PGetNetworkInterfaces(interfaces);
-  int n = interfaces.Size();
+  int n = 0;
 
   VELListValVELUnicodeString classNames;
   VELListValVELUnicodeString addresses;
@@ -182,6 +181,12 @@ VELResult VELP2PPeer::InitEndPoints() {
                                         "no usable endpoint line (" + source.problem + ")");
     for (int i = 1; i <= classNames.Size(); ++i) {
       if (addresses[i] == "*") {
+        // Looked up only for a "*" line before every explicit address: a file that names the addresses
+        // starts without asking the resolver, which may be slow or broken.
+        if (interfaces.Size() == 0) {
+          (void)VELP2PGetNetworkInterfaces(interfaces);
+          n = interfaces.Size();
+        }
         if (n == 0) {
           interfaces.Append(VELUnicodeString(""));
           n = 1;
@@ -212,6 +217,8 @@ VELResult VELP2PPeer::InitEndPoints() {
     return VEL_S_OK;
   }
 
+  (void)VELP2PGetNetworkInterfaces(interfaces);
+  n = interfaces.Size();
   if (n == 0) {
     interfaces.Append(VELUnicodeString(""));
     n = 1;

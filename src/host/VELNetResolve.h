@@ -22,10 +22,23 @@ VELResult VELResolveIPv4(const std::string& name, std::vector<VELIPv4>& addresse
 // "a.b.c.d" for an address.
 std::string VELDottedIPv4(const VELIPv4& address);
 
-// The first IPv4 address of the system's host name, dotted. VEL_E_FAIL when it does not resolve.
+// The address that reaches this host from the local network: the source address of the route multicast
+// takes (224.0.0.0/4), or else the first IPv4 address of an interface that is up and is not loopback.
+// VEL_E_FAIL when there is none (a host with loopback only). Looks nothing up by name.
+VELResult VELRoutableIPv4(VELIPv4& address);
+
+// The IPv4 addresses of the system's host name, in the resolver's order, unless none of them reaches this
+// host from another one (the name does not resolve, or only to loopback: stock Debian maps the host name to
+// 127.0.1.1); then the routable address alone when there is one. Empty when there is nothing at all.
+std::vector<VELIPv4> VELHostIPv4();
+
+// The first of VELHostIPv4, dotted. VEL_E_FAIL when there is none.
 VELResult VELLocalIPv4(std::string& dotted);
 
-// Tests replace the resolver (null restores the system's). The function answers like VELResolveIPv4.
+// Tests replace the resolver (null restores the system's). The function answers like VELResolveIPv4. While
+// it is replaced, the host has no routable address unless VELSetRoutableOverride gives one.
 void VELSetResolverOverride(std::function<VELResult(const std::string&, std::vector<VELIPv4>&)> resolver);
+// Tests replace VELRoutableIPv4 (null restores the system's).
+void VELSetRoutableOverride(std::function<VELResult(VELIPv4&)> routable);
 
 #endif

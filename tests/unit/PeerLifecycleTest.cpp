@@ -70,14 +70,22 @@ class PeerLifecycle : public ::testing::Test {
   void TearDown() override {
     VELP2PPeerTestAccess::Reset();
     VELSetResolverOverride(nullptr);
+    VELSetRoutableOverride(nullptr);
     unsetenv("VELP2PConfig");
     unsetenv("VELP2PLogin");
     EXPECT_EQ(LiveServices(), 0);
   }
-  static void UseInterfaces(std::vector<VELIPv4> addresses) {
-    VELSetResolverOverride([addresses](const std::string&, std::vector<VELIPv4>& out) {
+  // The host name resolves to addresses; routable is the machine's routable address ({} for none).
+  void UseInterfaces(std::vector<VELIPv4> addresses, VELIPv4 routable = {}) {
+    _lookups = 0;
+    VELSetResolverOverride([this, addresses](const std::string&, std::vector<VELIPv4>& out) {
+      ++_lookups;
       out.insert(out.end(), addresses.begin(), addresses.end());
       return addresses.empty() ? VEL_E_FAIL : VEL_S_OK;
+    });
+    VELSetRoutableOverride([routable](VELIPv4& out) {
+      out = routable;
+      return routable[0] != 0 ? VEL_S_OK : VEL_E_FAIL;
     });
   }
   VELP2PPeer* StartCollaboration() {
@@ -86,6 +94,7 @@ class PeerLifecycle : public ::testing::Test {
     return peer;
   }
 
+  int _lookups = 0;  // host-name resolutions since UseInterfaces
   ScopedFakeEndPoints _endpoints;
   ScopedClass _awareness{"VELP2PAwarenessService", &RecordingService<1>::Create};
   ScopedClass _status{"VELP2PStatusService", &RecordingService<2>::Create};
@@ -114,8 +123,9 @@ TEST_F(PeerLifecycle, OnePeerPerProcessNotStartedUntilAsked) {
 }
 
 TEST_F(PeerLifecycle, EndPointsFollowTheInterfacesOrTheConfiguration) {
-  // No configuration: one pair per interface, or one on the wildcard; "*" after an explicit address uses
-  // that address only.
+  // No configuration: one pair per address of the host name, the routable address when those are loopback
+  // only, or one on the wildcard; "*" after an explicit address uses that address only, and a file that
+  // names the addresses never asks the resolver.
   char path[] = "/tmp/velp2p-star-XXXXXX";
   int fd = mkstemp(path);
   // A line longer than one read of the file is dropped whole; the others still count.
@@ -123,21 +133,25 @@ TEST_F(PeerLifecycle, EndPointsFollowTheInterfacesOrTheConfiguration) {
       "VELP2PTCPEndPoint|10.9.9.9|0\n" + std::string(300, 'x') + "\nVELP2PMultiCastEndPoint|*|4000\n";
   ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   close(fd);
-  const std::tuple<std::vector<VELIPv4>, const char*, std::vector<std::string>> cases[] = {
+  const VELIPv4 routable{10, 0, 0, 7};
+  const std::tuple<std::vector<VELIPv4>, VELIPv4, const char*, std::vector<std::string>> cases[] = {
       {{{10, 0, 0, 5}, {10, 0, 0, 6}},
+       routable,
        nullptr,
        {"multicast 224.0.1.85 0", "unicast 10.0.0.5 0", "multicast 224.0.1.85 0", "unicast 10.0.0.6 0"}},
-      {{}, nullptr, {"multicast 224.0.1.85 0", "unicast  0"}},
-      {{{10, 0, 0, 5}, {10, 0, 0, 6}}, path, {"unicast 10.9.9.9 0", "multicast 10.9.9.9 4000"}},
+      {{{127, 0, 1, 1}, {127, 0, 0, 1}}, routable, nullptr, {"multicast 224.0.1.85 0", "unicast 10.0.0.7 0"}},
+      {{}, {}, nullptr, {"multicast 224.0.1.85 0", "unicast  0"}},
+      {{{10, 0, 0, 5}, {10, 0, 0, 6}}, routable, path, {"unicast 10.9.9.9 0", "multicast 10.9.9.9 4000"}},
   };
-  for (const auto& [interfaces, config, initialized] : cases) {
+  for (const auto& [interfaces, routableAddress, config, initialized] : cases) {
     VELP2PPeerTestAccess::Reset();
     FakeInitialized().clear();
-    UseInterfaces(interfaces);
+    UseInterfaces(interfaces, routableAddress);
     if (config)
       setenv("VELP2PConfig", config, 1);
     StartCollaboration();
     EXPECT_EQ(FakeInitialized(), initialized);
+    EXPECT_EQ(_lookups, config ? 0 : 1);
   }
   std::remove(path);
   EXPECT_EQ(VELP2PPeer::GetLocalPeer()->GetMulticastEndPoints()->Size(), 1);
