@@ -133,6 +133,11 @@ std::string VELConsoleEvents::Json(VELNotification* notification) const {
   } else if (Is(notification, "VELP2PSessionNotif")) {
     auto* session = As<VELP2PSessionNotif>(notification);
     json.AddNumber("sessionType", session->getSessionType()).AddNumber("eventType", session->getEventType());
+  } else if (Is(notification, "VELP2PSendFailedNotif")) {
+    auto* failed = As<VELP2PSendFailedNotif>(notification);
+    json.AddText("address", failed->getAddress())
+        .AddText("service", failed->getService())
+        .AddText("reason", failed->getReason());
   } else if (Is(notification, "VELP2PGroupModifNotif")) {
     auto* group = As<VELP2PGroupModifNotif>(notification);
     json.AddText("currentGroup", Text(group->getCurrentGroup()))
@@ -190,6 +195,11 @@ std::string VELConsoleEvents::Clause(VELNotification* notification) const {
     auto* session = As<VELP2PSessionNotif>(notification);
     return "session of type " + std::to_string(session->getSessionType()) + " " +
            SessionWord(session->getEventType()) + " with " + peer;
+  }
+  if (Is(notification, "VELP2PSendFailedNotif")) {
+    auto* failed = As<VELP2PSendFailedNotif>(notification);
+    return std::string("a ") + failed->getService() + " message to " + (peer.empty() ? "" : peer + " at ") +
+           failed->getAddress() + " was not delivered: " + failed->getReason();
   }
   if (Is(notification, "VELP2PGroupModifNotif")) {
     auto* group = As<VELP2PGroupModifNotif>(notification);

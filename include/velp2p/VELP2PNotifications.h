@@ -121,6 +121,24 @@ class VELP2P_API VELP2PGroupModifNotif : public VELP2PNotif {
   VELListValVELUnicodeString* _subGroups;  // not owned
 };
 
+// A point-to-point message was accepted by a send call but could not be delivered afterwards. The peer
+// name is empty when the address matches no known peer; address reads "a.b.c.d:port"; reason is "timed
+// out", "refused", "reset" or "unreachable".
+class VELP2P_API VELP2PSendFailedNotif : public VELP2PNotif {
+  VEL_DECLARE_CLASS(VELP2PSendFailedNotif)
+ public:
+  VELP2PSendFailedNotif(const VELUnicodeString* peerName, const char* address, const char* service,
+                        const char* reason);
+  const char* getAddress() const { return _address; }
+  const char* getService() const { return _service; }
+  const char* getReason() const { return _reason; }
+
+ private:
+  const char* _address;  // not owned
+  const char* _service;  // not owned
+  const char* _reason;   // not owned
+};
+
 #define VELP2P_DECLARE_GROUP_NOTIF(Cls)                                          \
   class VELP2P_API Cls : public VELP2PGroupModifNotif {                          \
     VEL_DECLARE_CLASS(Cls)                                                       \

@@ -15,6 +15,7 @@ VEL_IMPLEMENT_CLASS_EXT(VELP2PCrossGroupPeerCreatNotif, VELP2PNotif, "VELNull")
 VEL_IMPLEMENT_CLASS_EXT(VELP2PSearchResultNotif, VELP2PNotif, "VELNull")
 VEL_IMPLEMENT_CLASS_EXT(VELP2PMessageReceivedNotif, VELP2PNotif, "VELNull")
 VEL_IMPLEMENT_CLASS_EXT(VELP2PSessionNotif, VELP2PNotif, "VELNull")
+VEL_IMPLEMENT_CLASS_EXT(VELP2PSendFailedNotif, VELP2PNotif, "VELNull")
 VEL_IMPLEMENT_CLASS_EXT(VELP2PGroupModifNotif, VELP2PNotif, "VELNull")
 VEL_IMPLEMENT_CLASS_EXT(VELP2PCurrentGroupModifNotif, VELP2PGroupModifNotif, "VELNull")
 VEL_IMPLEMENT_CLASS_EXT(VELP2PSubGroupModifNotif, VELP2PGroupModifNotif, "VELNull")
@@ -48,6 +49,10 @@ VELP2PMessageReceivedNotif::VELP2PMessageReceivedNotif(const VELUnicodeString* p
 VELP2PSessionNotif::VELP2PSessionNotif(const VELUnicodeString* peerName, int sessionType,
                                        unsigned char eventType)
     : VELP2PNotif(peerName), _sessionType(sessionType), _eventType(eventType) {}
+
+VELP2PSendFailedNotif::VELP2PSendFailedNotif(const VELUnicodeString* peerName, const char* address,
+                                             const char* service, const char* reason)
+    : VELP2PNotif(peerName), _address(address), _service(service), _reason(reason) {}
 
 VELP2PGroupModifNotif::VELP2PGroupModifNotif(const VELUnicodeString* peerName,
                                              VELListValVELUnicodeString* subGroups,

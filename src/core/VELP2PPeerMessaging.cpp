@@ -2,6 +2,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/VELP2PAnswerGuard.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELDiagnostics.h"
@@ -112,6 +113,11 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
                                  VELP2PEndPointInfo* remote, VELP2PPeerInfo* peer) {
   if (!_unicastEndPoints || _unicastEndPoints->Size() == 0)
     return VEL_E_FAIL;
+  VELP2PAnswerGuard& guard = VELP2PAnswerGuard::Instance();
+  if (!remote || !guard.MayConnect(remote->address, peer ? peer->name.Str() : std::string()))
+    return VELFail(VELP2P_ERROR_NETWORK, "an address that is not used");
+  if (!guard.TakeAnswer())
+    return VELFail(VELP2P_ERROR_NETWORK, "too many answers to one sender");
   for (int i = 1; _unicastEndPoints && i <= _unicastEndPoints->Size(); ++i) {
     VELP2PEndPoint* endpoint = (*_unicastEndPoints)[i];
     if (!endpoint)
@@ -133,10 +139,14 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
     VELP2PEndPointInfo* record = (*records)[i];
     if (!record)
       return VEL_E_FAIL;
-    if (!IsUnicastRecord(record))
+    if (!IsUnicastRecord(record) ||
+        !VELP2PAnswerGuard::Instance().MayConnect(record->address, peer->name.Str()))
       continue;
     if (VEL_SUCCEEDED(SendToPeer(group, service, data, length, record, peer)))
       return VEL_S_OK;
+    // An answer a group message provoked tries one record only, so that a forged list costs one attempt.
+    if (VELP2PAnswerGuard::Instance().Answering())
+      break;
   }
   return VELFail(VELP2P_ERROR_NETWORK, "no route to " + peer->name.Str());
 }

@@ -1,11 +1,16 @@
 #include "core/VELP2PPeerReceiver.h"
 
 #include <cstring>
+#include <new>
 
+#include "core/VELP2PAnswerGuard.h"
 #include "core/VELP2PLiveness.h"
+#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PHeader.h"
+#include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
+#include "velp2p/VELP2PPeerInfo.h"
 
 namespace {
 
@@ -18,7 +23,7 @@ VELP2PPeerReceiver& VELP2PPeerReceiver::Instance() {
   return receiver;
 }
 
-VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast) {
+VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast, VELP2POrigin origin) {
   // No peer is created here: a receive path without a started peer has nobody to hand the message to.
   VELP2PPeer* peer = VELP2PPeer::IsConnected() ? VELP2PPeer::GetLocalPeer() : nullptr;
   if (!peer)
@@ -30,7 +35,28 @@ VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast) {
   }
   if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
     liveness->Heard(header.GetSendingPeerName());
+  VELP2PAnswerGuard::Scope scope(header.GetSendingPeerName().Str(), !byUnicast, origin);
   return VEL_FAILED(peer->Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
+}
+
+std::string VELP2PPeerReceiver::NameOf(VELP2PPeerInfo* peer) {
+  return peer ? peer->name.Str() : std::string();
+}
+
+void VELP2PPeerReceiver::SendFailed(const std::string& peerName, const std::string& address,
+                                    const std::string& service, const char* reason) {
+  VELDiagnosticPrintf("send of a <%s> message to %s (%s) failed: %s\n", service.c_str(),
+                      peerName.empty() ? "an unknown peer" : peerName.c_str(), address.c_str(), reason);
+  VELP2PPeer* peer = VELP2PPeer::IsConnected() ? VELP2PPeer::GetLocalPeer() : nullptr;
+  if (!peer)
+    return;
+  VELUnicodeString name(peerName.c_str());
+  auto* notification =
+      new (std::nothrow) VELP2PSendFailedNotif(&name, address.c_str(), service.c_str(), reason);
+  if (!notification)
+    return;
+  DispatchCallbacks(peer, notification);
+  notification->Release();
 }
 
 VELResult VELP2PPeerReceiver::GetSenderIdentity(int mode, VELP2PSenderIdentity& identity) {

@@ -316,23 +316,23 @@ void VELTCPSender::CloseConnection(Destination& destination) {
 }
 
 void VELTCPSender::Finish(Destination& destination, bool delivered, Failure reason, bool wholeQueue) {
-  std::vector<void*> failed;
+  std::vector<void*> finished;
   do {
     const Destination::Block& block = destination.queue.front();
     --_blocks;
     _bytes -= block.bytes.size();
     destination.bytes -= block.bytes.size();
-    if (!delivered) {
-      failed.push_back(block.tag);
-    }
+    finished.push_back(block.tag);
     destination.queue.pop_front();
   } while (wholeQueue && !destination.queue.empty());
   CloseConnection(destination);
   uint32_t address = destination.address;
   unsigned short port = destination.port;
   Settle(destination.key);  // may free the destination
-  for (void* tag : failed) {
-    if (_onFailure) {
+  for (void* tag : finished) {
+    if (delivered && _onDelivered) {
+      _onDelivered(tag);
+    } else if (!delivered && _onFailure) {
       _onFailure(address, port, reason, tag);
     }
   }

@@ -54,6 +54,8 @@ class VELTCPSender {
   VELTCPSender& operator=(const VELTCPSender&) = delete;
 
   void SetFailureCallback(FailureCallback callback) { _onFailure = std::move(callback); }
+  // Called with the tag of each block the receiver took whole; the same rules as the failure callback.
+  void SetDeliveredCallback(std::function<void(void* tag)> callback) { _onDelivered = std::move(callback); }
 
   // Queues one block (its first four bytes are its length in network order). 0 when queued; EINVAL for a
   // block whose prefix disagrees with its size, EMSGSIZE above VELSockets::kMaxBlockBytes, EHOSTDOWN for
@@ -85,6 +87,7 @@ class VELTCPSender {
   VELApplication* _application;
   Limits _limits;
   FailureCallback _onFailure;
+  std::function<void(void* tag)> _onDelivered;
   std::map<Key, std::unique_ptr<Destination>> _destinations;  // with blocks or a connection
   std::map<Key, std::chrono::steady_clock::time_point> _deadUntil;
   std::deque<Key> _waiting;  // destinations with blocks and no connection slot, oldest first

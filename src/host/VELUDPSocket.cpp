@@ -105,9 +105,12 @@ int VELUDPSocket::Send(const char* bytes, int length) {
   return sent == length ? 0 : EMSGSIZE;
 }
 
-int VELUDPSocket::Receive(char* buffer, int capacity, int* received) {
+int VELUDPSocket::Receive(char* buffer, int capacity, int* received, uint32_t* fromAddress) {
   if (received != nullptr) {
     *received = 0;
+  }
+  if (fromAddress != nullptr) {
+    *fromAddress = 0;
   }
   if (_descriptor < 0) {
     return ENOTCONN;
@@ -116,10 +119,17 @@ int VELUDPSocket::Receive(char* buffer, int capacity, int* received) {
     return EINVAL;
   }
   ssize_t length;
+  sockaddr_in from;
   do {
+    std::memset(&from, 0, sizeof(from));
+    socklen_t fromLength = sizeof(from);
     // MSG_TRUNC makes the answer the datagram's real length, so a cut datagram is recognised.
-    length = recv(_descriptor, buffer, static_cast<size_t>(capacity), MSG_TRUNC);
+    length = recvfrom(_descriptor, buffer, static_cast<size_t>(capacity), MSG_TRUNC,
+                      reinterpret_cast<sockaddr*>(&from), &fromLength);
   } while (length < 0 && errno == EINTR);
+  if (length >= 0 && fromAddress != nullptr && from.sin_family == AF_INET) {
+    *fromAddress = from.sin_addr.s_addr;
+  }
   if (length < 0) {
     return errno;
   }

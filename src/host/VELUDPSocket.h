@@ -4,6 +4,8 @@
 
 #include <netinet/in.h>
 
+#include <cstdint>
+
 // Several sockets, in one process or several, may share a port: each receives every datagram sent to the
 // group, its own included. Results are 0 on success, otherwise the errno value of the failing call.
 class VELUDPSocket {
@@ -25,8 +27,9 @@ class VELUDPSocket {
   [[nodiscard]] int Send(const char* bytes, int length);
   // One datagram. On 0, *received is its length. EAGAIN when none is waiting. A datagram longer than the
   // capacity is consumed and answered with EMSGSIZE, *received = the bytes actually in the buffer
-  // (capacity): it cannot be read again, and callers discard it.
-  [[nodiscard]] int Receive(char* buffer, int capacity, int* received);
+  // (capacity): it cannot be read again, and callers discard it. fromAddress, when given, receives the
+  // sender's IPv4 address in network order (0 when unknown).
+  [[nodiscard]] int Receive(char* buffer, int capacity, int* received, uint32_t* fromAddress = nullptr);
 
   int GetHandler() const { return _descriptor; }
   // The receive buffer the kernel granted, in its own accounting (Linux reports twice the payload room).

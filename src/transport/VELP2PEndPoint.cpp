@@ -13,6 +13,7 @@
 
 #include "host/VELCleaner.h"
 #include "host/VELCommandSelector.h"
+#include "host/VELLocalAddress.h"
 #include "host/VELTraceMacros.h"
 #include "transport/VELP2PReceiver.h"
 #include "velp2p/VELApplication.h"
@@ -106,7 +107,7 @@ VELResult VELP2PEndPoint::Dropped(VELP2PDrop reason) {
   return VEL_E_FAIL;
 }
 
-VELResult VELP2PEndPoint::Receive(const char* bytes, int size, const VELP2PEndPointInfo* /*from*/) {
+VELResult VELP2PEndPoint::Receive(const char* bytes, int size, const VELP2PEndPointInfo* from) {
   // Only the fixed part's version and mode are read before the header parse checks the rest, and both lie
   // inside it.
   if (!bytes || size < VELP2P_HEADER_FIXED_SIZE)
@@ -138,7 +139,10 @@ VELResult VELP2PEndPoint::Receive(const char* bytes, int size, const VELP2PEndPo
     return Dropped(VELP2PDrop::Malformed);
   if (!_receiver)
     return Dropped(VELP2PDrop::NoReceiver);
-  return VEL_FAILED(_receiver->Receive(header, IsUnicast() != 0)) ? VEL_E_FAIL : VEL_S_OK;
+  VELP2POrigin origin = VELP2POrigin::kUnknown;
+  if (from)
+    origin = VELIsLocalIPv4(from->address) ? VELP2POrigin::kThisHost : VELP2POrigin::kElsewhere;
+  return VEL_FAILED(_receiver->Receive(header, IsUnicast() != 0, origin)) ? VEL_E_FAIL : VEL_S_OK;
 }
 
 VELResult VELP2PEndPoint::BuildBlock(VELUnicodeString& group, const char* serviceName, const char* data,

@@ -97,11 +97,14 @@ VELResult VELP2PMultiCastEndPoint::ReceiveData() {
   if (!buffer)
     return Dropped(VELP2PDrop::NoMemory);
   int received = 0;
+  uint32_t fromAddress = 0;
   // A datagram longer than the buffer is answered with an error and so discarded here, whole.
-  if (_udpSocket->Receive(buffer.get(), VELP2P_MULTICAST_MAX_BLOCK, &received) != 0)
+  if (_udpSocket->Receive(buffer.get(), VELP2P_MULTICAST_MAX_BLOCK, &received, &fromAddress) != 0)
     return Dropped(VELP2PDrop::ReadFailed);
+  VELP2PEndPointInfo from{};
+  from.address = fromAddress;
   // The header is checked against the bytes that arrived, never against the buffer's size.
-  return Receive(buffer.get(), received, nullptr);
+  return Receive(buffer.get(), received, fromAddress != 0 ? &from : nullptr);
 }
 
 VELResult VELP2PMultiCastEndPoint::SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,

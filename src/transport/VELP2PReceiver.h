@@ -3,15 +3,28 @@
 #ifndef VELP2P_TRANSPORT_VELP2PRECEIVER_H
 #define VELP2P_TRANSPORT_VELP2PRECEIVER_H
 
+#include <string>
+
 #include "velp2p/VELResult.h"
 #include "wire/VELP2PSenderIdentity.h"
 
 class VELP2PHeader;
+class VELP2PPeerInfo;
+
+// Where the bytes of a received message came from, as far as the medium tells.
+enum class VELP2POrigin { kUnknown, kThisHost, kElsewhere };
 
 class VELP2PReceiver {
  public:
   // One whole message, parsed and checked, received by a unicast endpoint or by a multicast one.
-  virtual VELResult Receive(VELP2PHeader& header, bool byUnicast) = 0;
+  virtual VELResult Receive(VELP2PHeader& header, bool byUnicast, VELP2POrigin origin) = 0;
+  // A block that a send had queued was not delivered. peerName is empty when unknown; address reads
+  // "a.b.c.d:port"; reason is "timed out", "refused", "reset" or "unreachable". Called from the loop, never
+  // from inside a send.
+  // The name of a peer record that a send was given (records belong to the layer above).
+  virtual std::string NameOf(VELP2PPeerInfo* peer) = 0;
+  virtual void SendFailed(const std::string& peerName, const std::string& address, const std::string& service,
+                          const char* reason) = 0;
   // The sender fields of a block built in mode 0 (unicast: the other kind is multicast) or 1 (multicast).
   virtual VELResult GetSenderIdentity(int mode, VELP2PSenderIdentity& identity) = 0;
 

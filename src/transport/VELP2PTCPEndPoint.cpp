@@ -1,15 +1,20 @@
 #include "transport/VELP2PTCPEndPoint.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
+#include "host/VELLastError.h"
 #include "host/VELNetResolve.h"
 #include "host/VELSocketConnector.h"
 #include "host/VELSockets.h"
+#include "host/VELTCPSender.h"
 #include "host/VELTraceMacros.h"
 #include "transport/VELP2PEndPointRecord.h"
+#include "transport/VELP2PReceiver.h"
+#include "velp2p/VELApplication.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PHeader.h"
@@ -17,10 +22,32 @@
 VEL_IMPLEMENT_CLASS(VELP2PTCPEndPoint, VELBaseUnknown)
 VEL_IMPLEMENT_CREATE_EXT(VELP2PTCPEndPoint)
 
+namespace {
+
+const char* ReasonText(VELTCPSender::Failure reason) {
+  switch (reason) {
+    case VELTCPSender::Failure::kTimedOut:
+      return "timed out";
+    case VELTCPSender::Failure::kRefused:
+      return "refused";
+    case VELTCPSender::Failure::kReset:
+      return "reset";
+    default:
+      return "unreachable";
+  }
+}
+
+}  // namespace
+
 VELP2PTCPEndPoint::VELP2PTCPEndPoint() = default;
 
 VELP2PTCPEndPoint::~VELP2PTCPEndPoint() {
   VELP2P_TRACE("VELP2PTCPEndPoint - Destructor");
+  if (_reportTimer != 0) {
+    if (VELApplication* application = VELApplication::MainApplication())
+      application->CancelTimer(_reportTimer);
+  }
+  _sender.reset();
   if (_connector) {
     RemoveP2PCB(_connector->GetHandler());
     _connector.reset();
@@ -59,7 +86,30 @@ VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
   if (declared != 0)
     return VEL_E_FAIL;
   VELResult installed = InstallP2PCB(_connector->GetHandler());
-  return VEL_FAILED(installed) ? installed : VEL_S_OK;
+  if (VEL_FAILED(installed))
+    return installed;
+  if (VELApplication* application = VELApplication::MainApplication()) {
+    _sender.reset(new (std::nothrow) VELTCPSender(application));
+    if (!_sender)
+      return VEL_E_FAIL;
+    _sender->SetDeliveredCallback([this](void* tag) { _outgoing.erase(reinterpret_cast<uintptr_t>(tag)); });
+    _sender->SetFailureCallback(
+        [this, application](uint32_t address, unsigned short port, VELTCPSender::Failure reason, void* tag) {
+          auto found = _outgoing.find(reinterpret_cast<uintptr_t>(tag));
+          if (found == _outgoing.end())
+            return;
+          uint8_t bytes[4];
+          std::memcpy(bytes, &address, 4);
+          std::string where = std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+                              std::to_string(bytes[2]) + "." + std::to_string(bytes[3]) + ":" +
+                              std::to_string(port);
+          _failed.push_back(Failed{std::move(found->second), where, ReasonText(reason)});
+          _outgoing.erase(found);
+          if (_reportTimer == 0)
+            _reportTimer = application->AddTimer(0, [this]() { ReportFailures(); });
+        });
+  }
+  return VEL_S_OK;
 }
 
 int VELP2PTCPEndPoint::IsUnicast() {
@@ -78,7 +128,8 @@ VELResult VELP2PTCPEndPoint::SendToGroup(VELUnicodeString&, const char*, char*, 
 }
 
 VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* serviceName, char* data,
-                                        int length, VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo*) {
+                                        int length, VELP2PEndPointInfo* endPointInfo,
+                                        VELP2PPeerInfo* peerInfo) {
   VELP2P_TRACE("VELP2PTCPEndPoint - SendToPeer");
   if (!endPointInfo)
     return VEL_E_FAIL;
@@ -96,9 +147,11 @@ VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* ser
   if (byteLength > VELSockets::kMaxBlockBytes)
     return VEL_E_FAIL;
 
+  const unsigned short port = VELP2PRecordPort(*endPointInfo);
+  if (_sender)
+    return Queue(endPointInfo->address, port, bytes, byteLength, serviceName, peerInfo);
   uint8_t address[4];
   std::memcpy(address, &endPointInfo->address, 4);
-  const unsigned short port = VELP2PRecordPort(*endPointInfo);
   VELSockets connection(-1, nullptr);
   int connected = connection.ConnectTo(endPointInfo->address, port);
   if (connected != 0) {
@@ -109,8 +162,55 @@ VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* ser
   return connection.Send(bytes, byteLength) != 0 ? VEL_E_FAIL : VEL_S_OK;
 }
 
+VELResult VELP2PTCPEndPoint::Queue(uint32_t address, unsigned short port, const char* bytes, int byteLength,
+                                   const char* serviceName, VELP2PPeerInfo* peerInfo) {
+  uintptr_t tag = _nextTag++;
+  int queued = _sender->Enqueue(address, port, std::vector<char>(bytes, bytes + byteLength),
+                                reinterpret_cast<void*>(tag));
+  switch (queued) {
+    case 0:
+      _outgoing[tag] = Outgoing{peerInfo && _receiver ? _receiver->NameOf(peerInfo) : std::string(),
+                                serviceName ? serviceName : ""};
+      return VEL_S_OK;
+    case EHOSTDOWN:
+      return VELFail(VELP2P_ERROR_NETWORK, "the destination did not answer lately");
+    case ENOBUFS:
+      return VELFail(VELP2P_ERROR_NETWORK, "the send queue is full");
+    case EMSGSIZE:
+      return VELFail(VELP2P_ERROR_TOO_LONG);
+    default:
+      return VELFail(VELP2P_ERROR_NETWORK);
+  }
+}
+
+void VELP2PTCPEndPoint::ReportFailures() {
+  _reportTimer = 0;
+  std::vector<Failed> failed;
+  failed.swap(_failed);
+  // A subscriber may disconnect the peer, which releases this endpoint.
+  AddRef();
+  for (const Failed& failure : failed) {
+    if (_receiver)
+      _receiver->SendFailed(failure.what.peerName, failure.address, failure.what.service, failure.reason);
+  }
+  Release();
+}
+
 VELResult VELP2PTCPEndPoint::ReceiveData() {
   VELP2P_TRACE("VELP2PTCPEndPoint - ReceiveData");
+  if (!_connector)
+    return VEL_E_FAIL;
+  // The connector queues every block that completed in a turn, and all are dispatched now. The loop's
+  // callback holds the endpoint meanwhile, in case a handler disconnects the peer.
+  VELResult result = VEL_S_OK;
+  int taken = 0;
+  do {
+    result = ReceiveOne();
+  } while (_connector->GetBlocksReady() > 0 && ++taken < VELSocketConnector::kMaxReady);
+  return result;
+}
+
+VELResult VELP2PTCPEndPoint::ReceiveOne() {
   if (!_connector)
     return VEL_E_FAIL;
   VELSockets* accepted = nullptr;

@@ -2,11 +2,16 @@
 #ifndef VELP2P_TRANSPORT_VELP2PTCPENDPOINT_H
 #define VELP2P_TRANSPORT_VELP2PTCPENDPOINT_H
 
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "velp2p/VELP2PEndPoint.h"
 
 class VELSocketConnector;
+class VELTCPSender;
 
 // The connector frames each connection's block by its four-byte length and reads every connection without
 // blocking, so ReceiveData only ever takes a complete block; blocks are bounded by VELSockets::kMaxBlockBytes
@@ -27,10 +32,11 @@ class VELP2PTCPEndPoint : public VELP2PEndPoint {
   int IsMulticast() override;
   // A TCP endpoint cannot reach a group: always VEL_E_FAIL.
   VELResult SendToGroup(VELUnicodeString& group, const char* serviceName, char* data, int length) override;
-  // Builds the block, connects to the record's address and port, sends the block and closes.
+  // Builds the block and queues it for the record's address and port; returns at once with a loop, after
+  // the whole exchange without one. A failure found after the return reaches the receiver's SendFailed.
   VELResult SendToPeer(VELUnicodeString& group, const char* serviceName, char* data, int length,
                        VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo) override;
-  // Takes and dispatches one complete block.
+  // Takes and dispatches every complete block waiting.
   VELResult ReceiveData() override;
   VELResult SendData(VELUnicodeString& group, const char* serviceName, char* bytes, int byteLength,
                      VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo) override;
@@ -43,7 +49,27 @@ class VELP2PTCPEndPoint : public VELP2PEndPoint {
   ~VELP2PTCPEndPoint() override;
 
  private:
+  struct Outgoing {
+    std::string peerName;
+    std::string service;
+  };
+  struct Failed {
+    Outgoing what;
+    std::string address;
+    const char* reason;
+  };
+
+  VELResult ReceiveOne();
+  VELResult Queue(uint32_t address, unsigned short port, const char* bytes, int byteLength,
+                  const char* serviceName, VELP2PPeerInfo* peerInfo);
+  void ReportFailures();
+
   std::unique_ptr<VELSocketConnector> _connector;  // the listening side, null until Initialize
+  std::unique_ptr<VELTCPSender> _sender;           // with a loop only
+  std::map<uintptr_t, Outgoing> _outgoing;         // by tag, until delivered or failed
+  uintptr_t _nextTag = 1;
+  std::vector<Failed> _failed;  // reported from a timer of their own, outside the sender's call
+  int _reportTimer = 0;
 };
 
 #endif

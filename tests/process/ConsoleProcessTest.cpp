@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -21,6 +22,7 @@
 #include "support/ChildProcess.h"
 #include "support/GoldenVectors.h"
 #include "support/NetSandbox.h"
+#include "wire/VELP2PPayloads.h"
 
 namespace {
 
@@ -200,8 +202,64 @@ class ConsoleProcess : public ::testing::Test {
 
   int _port = 0;
   std::unique_ptr<TempFile> _config;
+  int _port = 0;
   Console _a, _b, _c;
 };
+
+// A listening socket of the test on every local address; backlog 0 and one connection waiting in it make
+// one that never answers a handshake.
+struct Listener {
+  int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int client = -1;
+  unsigned short port = 0;
+  int accepted = 0;
+
+  explicit Listener(bool full) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    socklen_t length = sizeof(address);
+    if (bind(descriptor, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(descriptor, 0) != 0 ||
+        getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      return;
+    port = ntohs(address.sin_port);
+    if (full) {
+      client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      if (connect(client, reinterpret_cast<sockaddr*>(&address), length) != 0)
+        port = 0;
+    }
+  }
+  ~Listener() {
+    close(descriptor);
+    if (client >= 0)
+      close(client);
+  }
+  // Takes every connection waiting, reads what it brought and closes it.
+  void Drain() {
+    for (int connection; (connection = accept4(descriptor, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+      ++accepted;
+      pollfd readable{connection, POLLIN, 0};
+      char scratch[4096];
+      while (poll(&readable, 1, 200) > 0 && recv(connection, scratch, sizeof(scratch), 0) > 0) {
+      }
+      close(connection);
+    }
+  }
+};
+
+VELP2PEndPointInfo RecordOf(uint32_t addressHostOrder, unsigned short port) {
+  VELP2PEndPointInfo record{};
+  record.length = 8;
+  record.kind = VELP2P_ENDPOINT_UNICAST;
+  record.port = htons(port);
+  record.address = htonl(addressHostOrder);
+  return record;
+}
+
+int64_t MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+      .count();
+}
 
 }  // namespace
 
@@ -381,6 +439,15 @@ TEST_F(ConsoleProcess, MessagesArriveByteExactAtTheirTargetOnly) {
     EXPECT_EQ(message.Number("length"), static_cast<int64_t>(data.size()));
     EXPECT_EQ(message.Text("dataHex"), Hex(data));
   }
+  // Many messages to one peer all arrive, in the order they were sent.
+  const int kMany = 300;
+  for (int i = 1; i <= kMany; ++i)
+    ASSERT_EQ(_a.Result("SendP2PMessage bravo_KVZ 2 \"\" \"" + std::to_string(i) + "\""), 0);
+  for (int i = 1; i <= kMany; ++i) {
+    Record message;
+    ASSERT_TRUE(_b.AwaitEvent("VELP2PMessageReceivedNotif", "alpha_KVZ", &message)) << i;
+    ASSERT_EQ(message.Text("dataHex"), Hex(std::to_string(i)));
+  }
   // The next message to charlie shows that the others went to bravo only.
   ASSERT_EQ(_a.Result("SendP2PMessage charlie_KVZ 7 \"\" hex:0102"), 0);
   AWAIT(_c, "VELP2PMessageReceivedNotif", "alpha_KVZ");
@@ -421,6 +488,13 @@ TEST_F(ConsoleProcess, DeparturesAreAnnouncedButWithoutChecksAKilledPeerStaysLis
   AWAIT(_c, "VELP2PPeerDeathNotif", "bravo_KVZ");
   // charlie is killed: nobody hears of it, and alpha does not check.
   _c.child.Kill();
+  // A message to it is queued, and its loss is told once, later.
+  ASSERT_EQ(_a.Result("SendP2PMessage charlie_KVZ 1 \"\" lost"), 0);
+  Record lost;
+  ASSERT_TRUE(_a.AwaitEvent("VELP2PSendFailedNotif", "charlie_KVZ", &lost)) << _a.child.Transcript();
+  EXPECT_EQ(lost.Text("service"), "VELP2PChatService");
+  EXPECT_EQ(lost.Text("reason"), "refused");
+  EXPECT_EQ(lost.Text("address").rfind("127.0.0.1:", 0), 0u) << lost.Text("address");
   Console delta;
   ASSERT_NO_FATAL_FAILURE(Join(delta, "delta", {&_a}));
   EXPECT_EQ(_a.Peers(), Names({"alpha_KVZ", "charlie_KVZ", "delta_KVZ"}));
@@ -438,6 +512,57 @@ TEST_F(ConsoleProcess, DeparturesAreAnnouncedButWithoutChecksAKilledPeerStaysLis
   ASSERT_NO_FATAL_FAILURE(Join(echo, "echo", {&_a}));
   EXPECT_TRUE(echo.Quit(2));
   AWAIT(_a, "VELP2PPeerDeathNotif", "echo_KVZ");
+  EXPECT_TRUE(_a.Quit());
+  EXPECT_EQ(_a.Count(IsEvent("VELP2PSendFailedNotif")), 1) << _a.child.Transcript();
+}
+
+// A forged birth listing forbidden addresses, then many that never answer, then good ones: the answers go
+// to the first usable address only, and the loop stays responsive.
+TEST_F(ConsoleProcess, ForgedBirthCostsOneDestinationAndNoStall) {
+  ASSERT_NO_FATAL_FAILURE(Join(_a, "alpha", {}));
+  Listener any(false), silent(true), good(false);
+  ASSERT_TRUE(any.port && silent.port && good.port);
+  std::vector<VELP2PEndPointInfo> records = {RecordOf(0, any.port), RecordOf(0xE0000001u, any.port),
+                                             RecordOf(0xFFFFFFFFu, any.port)};
+  records.insert(records.end(), 90, RecordOf(INADDR_LOOPBACK, silent.port));
+  records.insert(records.end(), 5, RecordOf(INADDR_LOOPBACK, good.port));
+  std::vector<const VELP2PEndPointInfo*> pointers;
+  for (const VELP2PEndPointInfo& record : records)
+    pointers.push_back(&record);
+  BlockSpec spec;
+  spec.service = "AwarenessService";
+  spec.sender = "mallory_KVZ";
+  std::vector<char> datagram = BuildBlock(spec, [&] {
+    std::vector<char> payload = VELP2PWriteAnnouncement('0', 4242, pointers);
+    return std::string(payload.begin(), payload.end());
+  }());
+  ASSERT_FALSE(datagram.empty());
+
+  int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in group{};
+  group.sin_family = AF_INET;
+  group.sin_port = htons(static_cast<uint16_t>(_port));
+  group.sin_addr.s_addr = inet_addr("224.0.1.85");
+  ASSERT_EQ(
+      sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&group), sizeof(group)),
+      static_cast<ssize_t>(datagram.size()));
+  close(sender);
+  auto sent = std::chrono::steady_clock::now();
+  AWAIT(_a, "VELP2PPeerBirthNotif", "mallory_KVZ");
+  const int64_t answered = MsSince(sent);
+  auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(_a.Peers(), Names({"alpha_KVZ", "mallory_KVZ"}));
+  const int64_t latency = MsSince(asked);
+  EXPECT_LT(answered, 500);
+  EXPECT_LT(latency, 500);
+  RecordProperty("birth_to_notification_ms", static_cast<int>(answered));
+  RecordProperty("command_latency_ms", static_cast<int>(latency));
+  // Both answers wait on the silent address until its deadline; nothing went anywhere else.
+  for (int failures = 0; failures < 2; ++failures)
+    ASSERT_TRUE(_a.AwaitEvent("VELP2PSendFailedNotif", "mallory_KVZ")) << _a.child.Transcript();
+  any.Drain();
+  good.Drain();
+  EXPECT_EQ(any.accepted + good.accepted, 0);
   EXPECT_TRUE(_a.Quit());
 }
 

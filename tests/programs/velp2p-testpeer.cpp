@@ -6,6 +6,7 @@
 //   READY name=<peer name> tcp=<a.b.c.d>:<port>                     once started
 //   MSG sender=<name> group=<group> payload=<text> reply=<a.b.c.d>:<port> transport=<tcp|mcast>
 //   SENT <command> 0x<result> <milliseconds>                        after each send command
+//   FAILED peer=<name> address=<a.b.c.d>:<port> service=<name> reason=<words>   a queued send was lost
 //   ARMED, DISCONNECTED 0x<result>, FDS <count>, BYE, ERR <text>
 // Commands (payloads are words without spaces):
 //   group <group> <service> <payload>                      SendToGroup through the peer
@@ -30,6 +31,7 @@
 #include "velp2p/VELP2PCoreService.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PMessage.h"
+#include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
 
@@ -181,6 +183,11 @@ int main() {
     Say("ERR start-up failed " + ResultText(started));
     return 2;
   }
+  AddCallback(nullptr, peer->GetP2PPublisher(), "VELP2PSendFailedNotif", [](VELNotification* notification) {
+    auto* failed = static_cast<VELP2PSendFailedNotif*>(notification);
+    Say("FAILED peer=" + failed->getPeerName()->Str() + " address=" + failed->getAddress() +
+        " service=" + failed->getService() + " reason=" + failed->getReason());
+  });
   Say("READY name=" + peer->GetPeerName()->Str() + " tcp=" + RecordText(*(*unicast)[1]->GetEndPointInfo()));
 
   VELCommand inputOwner(nullptr, "TestPeerInput");

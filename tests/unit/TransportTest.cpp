@@ -1,5 +1,6 @@
 // The endpoints: records, the receive path through the seam into a started peer, the splitting send path,
 // the order in which the peer tries records and endpoints, and the socket endpoints inside the namespace.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/VELP2PAnswerGuard.h"
 #include "host/VELUDPSocket.h"
 #include "support/Blocks.h"
 #include "support/FakeEndPoints.h"
@@ -339,6 +341,46 @@ TEST_F(Transport, TriesEveryLocalEndPointPerUnicastRecordInOrder) {
   EXPECT_EQ(send(), VEL_E_FAIL);
   EXPECT_EQ(targets(0), (std::vector<int>{1, 2}));
   EXPECT_EQ(targets(1), (std::vector<int>{1, 2}));
+}
+
+// Announced addresses a send may use, by where the announcing datagram came from, and the answers a group
+// message may provoke.
+TEST(AnswerGuard, RefusesForbiddenAndForeignLoopbackAddressesAndLimitsAnswersPerSender) {
+  VELP2PAnswerGuard& guard = VELP2PAnswerGuard::Instance();
+  guard.Reset();
+  const uint32_t loopback = htonl(0x7F000001), lan = htonl(0x0A000002);
+  const struct {
+    VELP2POrigin origin;
+    uint32_t address;
+    bool allowed;
+  } cases[] = {
+      {VELP2POrigin::kThisHost, loopback, true},    {VELP2POrigin::kElsewhere, loopback, false},
+      {VELP2POrigin::kUnknown, loopback, true},     {VELP2POrigin::kElsewhere, lan, true},
+      {VELP2POrigin::kThisHost, 0, false},          {VELP2POrigin::kThisHost, htonl(0xE0000001), false},
+      {VELP2POrigin::kThisHost, 0xFFFFFFFFu, false}};
+  int i = 0;
+  for (const auto& c : cases) {
+    const std::string name = "p" + std::to_string(i++);
+    VELP2PAnswerGuard::Scope scope(name, true, c.origin);
+    EXPECT_EQ(guard.MayConnect(c.address, name), c.allowed) << i;
+  }
+  // Outside a dispatch, the last datagram heard from the name decides.
+  EXPECT_FALSE(guard.MayConnect(loopback, "p1"));
+  EXPECT_TRUE(guard.MayConnect(loopback, "p0"));
+  EXPECT_TRUE(guard.MayConnect(loopback, "never heard"));
+
+  VELP2PAnswerGuard::Scope scope("chatty", true, VELP2POrigin::kThisHost);
+  int granted = 0;
+  for (int n = 0; n < 100; ++n)
+    granted += guard.TakeAnswer() ? 1 : 0;
+  EXPECT_GE(granted, VELP2PAnswerGuard::kAnswerBurst);
+  EXPECT_LE(granted, VELP2PAnswerGuard::kAnswerBurst + 1);
+  {
+    // A point-to-point message is not answered automatically: nothing limits what its handler sends.
+    VELP2PAnswerGuard::Scope direct("chatty", false, VELP2POrigin::kUnknown);
+    EXPECT_TRUE(guard.TakeAnswer());
+  }
+  guard.Reset();
 }
 
 // The socket endpoints, served by the loop inside the private network namespace.
