@@ -202,7 +202,6 @@ class ConsoleProcess : public ::testing::Test {
 
   int _port = 0;
   std::unique_ptr<TempFile> _config;
-  int _port = 0;
   Console _a, _b, _c;
 };
 
