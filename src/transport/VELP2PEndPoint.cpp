@@ -20,6 +20,7 @@
 #include "velp2p/VELP2PHeader.h"
 #include "velp2p/VELTime.h"
 #include "wire/VELP2PBlock.h"
+#include "wire/VELP2PBuiltBlock.h"
 #include "wire/VELP2PFragmenter.h"
 #include "wire/VELP2PReassembler.h"
 
@@ -34,6 +35,14 @@ const int kGroupBits = VELP2P_MESSAGE_GROUP_BEGIN | VELP2P_MESSAGE_GROUP_MIDDLE 
 // The loop hands its data back as void*; the endpoint's callback takes the endpoint itself.
 void LoopTrampoline(int descriptor, void* loopArgument, void* data) {
   VELP2PEndPoint::P2PRcvCB(descriptor, loopArgument, static_cast<VELP2PEndPoint*>(data));
+}
+
+// Builds one block for a payload and takes its bytes, which stay the header's.
+VELResult BuildBytes(VELP2PEndPoint& endPoint, VELUnicodeString& group, const char* serviceName, char* data,
+                     int length, VELP2PHeader& header, char*& bytes, int& byteLength) {
+  const VELResult built =
+      VEL_FAILED(endPoint.BuildMessage(group, serviceName, data, length, header)) ? VEL_E_FAIL : VEL_S_OK;
+  return VELP2PBuiltBlock(built, header, bytes, byteLength);
 }
 
 }  // namespace
@@ -160,11 +169,9 @@ VELResult VELP2PEndPoint::SplitAndSend(VELUnicodeString& group, const char* serv
                                        VELP2PPeerInfo* peerInfo) {
   if (length <= _splitThreshold) {
     VELP2PHeader header;
-    if (VEL_FAILED(BuildMessage(group, serviceName, data, length, header)))
-      return VEL_E_FAIL;
     char* bytes = nullptr;
     int byteLength = 0;
-    VELResult result = header.GetBuffer(bytes, byteLength);
+    VELResult result = BuildBytes(*this, group, serviceName, data, length, header, bytes, byteLength);
     if (VEL_FAILED(result))
       return result;
     return SendData(group, serviceName, bytes, byteLength, endPointInfo, peerInfo);
@@ -188,11 +195,10 @@ VELResult VELP2PEndPoint::SplitAndSend(VELUnicodeString& group, const char* serv
 
   for (const VELP2PFragmentPiece& piece : VELP2PPlanFragments(length, _fragmentSize)) {
     VELP2PHeader header;
-    if (VEL_FAILED(BuildMessage(group, serviceName, data + piece.offset, piece.length, header)))
-      return VEL_E_FAIL;
     char* bytes = nullptr;
     int byteLength = 0;
-    VELResult result = header.GetBuffer(bytes, byteLength);
+    VELResult result =
+        BuildBytes(*this, group, serviceName, data + piece.offset, piece.length, header, bytes, byteLength);
     if (VEL_FAILED(result))
       return result;
     if (VEL_FAILED(VELP2PMarkFragment(bytes, byteLength, piece.kind, grpId, static_cast<uint32_t>(length)))) {

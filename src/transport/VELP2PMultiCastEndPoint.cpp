@@ -8,6 +8,7 @@
 #include "transport/VELP2PEndPointRecord.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELP2PHeader.h"
+#include "wire/VELP2PBuiltBlock.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PMultiCastEndPoint, VELBaseUnknown)
 VEL_IMPLEMENT_CREATE_EXT(VELP2PMultiCastEndPoint)
@@ -67,12 +68,10 @@ VELResult VELP2PMultiCastEndPoint::SendToGroup(VELUnicodeString& group, const ch
   if (!_udpSocket)
     return VEL_E_FAIL;
   VELP2PHeader header;
-  VELResult built = BuildBlock(group, serviceName, data, length, 1, header);
-  if (VEL_FAILED(built))
-    return built;
   char* bytes = nullptr;
   int byteLength = 0;
-  VELResult taken = header.GetBuffer(bytes, byteLength);
+  VELResult taken =
+      VELP2PBuiltBlock(BuildBlock(group, serviceName, data, length, 1, header), header, bytes, byteLength);
   if (VEL_FAILED(taken))
     return taken;
   if (byteLength > VELP2P_MULTICAST_MAX_BLOCK) {

@@ -18,6 +18,7 @@
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PHeader.h"
+#include "wire/VELP2PBuiltBlock.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PTCPEndPoint, VELBaseUnknown)
 VEL_IMPLEMENT_CREATE_EXT(VELP2PTCPEndPoint)
@@ -136,12 +137,10 @@ VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* ser
   // The block is built before connecting, so that a message that cannot be built or is too long for any
   // receiver never opens a connection to the peer.
   VELP2PHeader header;
-  VELResult built = BuildBlock(group, serviceName, data, length, 0, header);
-  if (VEL_FAILED(built))
-    return built;
   char* bytes = nullptr;
   int byteLength = 0;
-  VELResult taken = header.GetBuffer(bytes, byteLength);
+  VELResult taken =
+      VELP2PBuiltBlock(BuildBlock(group, serviceName, data, length, 0, header), header, bytes, byteLength);
   if (VEL_FAILED(taken))
     return taken;
   if (byteLength > VELSockets::kMaxBlockBytes)
