@@ -2,11 +2,16 @@
 // the order in which the peer tries records and endpoints, and the socket endpoints inside the namespace.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "host/VELSocketConnector.h"
 #include "host/VELUDPSocket.h"
 #include "support/Blocks.h"
 #include "support/FakeEndPoints.h"
@@ -15,6 +20,7 @@
 #include "support/PeerTestAccess.h"
 #include "transport/VELP2PEndPointRecord.h"
 #include "velp2p/VELApplication.h"
+#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PCoreService.h"
 #include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PPeerInfo.h"
@@ -34,6 +40,7 @@ struct Received {
   VELP2PEndPointInfo reply;  // the sender's unicast endpoint
 };
 std::vector<Received> g_received;
+bool g_disconnectOnMessage = false;
 
 // Accepts every group of the wire name "StatusService" and records what it is handed.
 class RecordingService : public VELP2PCoreService {
@@ -56,6 +63,9 @@ class RecordingService : public VELP2PCoreService {
     received.unicast = message->IsUnicast() != 0;
     (void)static_cast<VELP2PMessage*>(message)->GetSendingPeerEPInfo(received.reply, VELP2P_MESSAGE_UNICAST);
     g_received.push_back(received);
+    if (g_disconnectOnMessage) {
+      EXPECT_EQ(VELP2PPeer::GetLocalPeer()->Disconnect(), VEL_S_OK);
+    }
     return VEL_S_OK;
   }
 };
@@ -66,6 +76,7 @@ class Transport : public ::testing::Test {
   void SetUp() override {
     VELP2PPeerTestAccess::Reset();
     g_received.clear();
+    g_disconnectOnMessage = false;
     _peer = VELP2PPeer::GetLocalPeer();
     VELP2PPeerTestAccess::SetPeerName(_peer, "local");
     ASSERT_EQ(_peer->RegisterService("TransportRecordingService"), VEL_S_OK);
@@ -99,6 +110,10 @@ struct Releaser {
 };
 using Held = std::unique_ptr<FakeEndPoint, Releaser>;
 
+int CountOpenDescriptors() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
 std::vector<char> Golden() {
   std::vector<uint8_t> bytes = LoadGolden("header_multicast");
   return std::vector<char>(bytes.begin(), bytes.end());
@@ -120,7 +135,6 @@ TEST(TransportRecord, LaysOutRecordsAndRefusesWhatIsNotADottedAddressOrAPort) {
   record = {};
   for (const char* text : unreadable)
     EXPECT_EQ(VELP2PMakeUnicastRecord(text, 1, record), VEL_E_FAIL) << "<" << text << ">";
-  EXPECT_EQ(VELP2PMakeUnicastRecord(nullptr, 1, record), VEL_E_FAIL);
   EXPECT_EQ(VELP2PMakeUnicastRecord("10.0.0.1", -1, record), VEL_E_FAIL);
   EXPECT_EQ(VELP2PMakeReversedRecord("224.0.1.85", 65536, 2, record), VEL_E_FAIL);
   EXPECT_EQ(RecordBytes(record), std::vector<uint8_t>(8, 0));
@@ -237,10 +251,6 @@ TEST_F(Transport, BuildsBlocksWithThePeerIdentity) {
 
   VELP2PPeerTestAccess::SetPeerName(_peer, std::string(32, 'n').c_str());
   EXPECT_EQ(multicast->SendToGroup(group, "StatusService", payload, 10), VEL_E_FAIL);
-  Held unregistered(new FakeEndPoint(false));
-  unregistered->SetReceiver(nullptr);
-  unregistered->wire = true;
-  EXPECT_EQ(unregistered->SendToGroup(group, "StatusService", payload, 10), VEL_E_FAIL);
 }
 
 // The first fragment carries the group identifier at 80 and the whole payload length at 84; a middle one
@@ -399,4 +409,50 @@ TEST_F(TransportSockets, MulticastRecordDatagramBoundsAndDrops) {
   EXPECT_EQ(g_received[1].payload, "whole");
   EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::Malformed), 1u);
   EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::ReadFailed), 1u);
+}
+
+TEST_F(TransportSockets, SendToAClosedPortFailsAtOnceSaysWhereAndLeavesNoDescriptor) {
+  VELP2PEndPoint* tcp = Open("VELP2PTCPEndPoint", "127.0.0.1", 0);
+  ASSERT_TRUE(tcp);
+  unsigned short port = 0;
+  {
+    VELSocketConnector closed(0, 5, 2);
+    ASSERT_EQ(closed.Declare(nullptr), 0);
+    port = closed.GetPort();
+  }
+  char* said = nullptr;
+  size_t saidBytes = 0;
+  FILE* diagnostics = open_memstream(&said, &saidBytes);
+  VELSetDiagnosticStream(diagnostics);
+  const int before = CountOpenDescriptors();
+  const auto start = std::chrono::steady_clock::now();
+  VELP2PEndPointInfo record = UnicastRecord("127.0.0.1", port);
+  char payload[] = "01";
+  EXPECT_EQ(tcp->SendToPeer(_group, "StatusService", payload, 2, &record, nullptr), VEL_E_FAIL);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_EQ(CountOpenDescriptors(), before);
+  VELSetDiagnosticStream(stdout);
+  std::fclose(diagnostics);
+  EXPECT_EQ(std::string(said, saidBytes),
+            "ERROR[0x6F] : Opening socket on 127.0.0.1:" + std::to_string(port) + "\n");
+  std::free(said);
+}
+
+// The handler's tear-down releases the endpoint it is called from while that endpoint is still receiving.
+TEST_F(TransportSockets, AHandlerMayDisconnectThePeerOnEitherTransport) {
+  for (bool byTcp : {true, false}) {
+    ASSERT_NO_FATAL_FAILURE(Transport::SetUp());  // a fresh peer each time
+    VELP2PEndPoint* tcp = Open("VELP2PTCPEndPoint", "127.0.0.1", 0);
+    VELP2PEndPoint* multicast = Open("VELP2PMultiCastEndPoint", "224.0.1.85", VELTestPort(63));
+    ASSERT_TRUE(tcp && multicast);
+    g_disconnectOnMessage = true;
+    char payload[] = "bye";
+    ASSERT_EQ(byTcp ? tcp->SendToPeer(_group, "StatusService", payload, 3, tcp->GetEndPointInfo(), nullptr)
+                    : multicast->SendToGroup(_group, "StatusService", payload, 3),
+              VEL_S_OK);
+    ASSERT_TRUE(_application->RunUntil([] { return !VELP2PPeer::IsConnected(); }, 3000)) << byTcp;
+    EXPECT_EQ(g_received.size(), 1u);
+    // The turns after it serve nothing of what the tear-down released.
+    EXPECT_FALSE(_application->RunUntil([] { return false; }, 50));
+  }
 }
