@@ -238,8 +238,8 @@ TEST(Reassembly, PutsSplitPayloadsBackTogetherPerSender) {
 TEST(Reassembly, DropsFragmentsByReason) {
   const struct {
     const char* what;
-    int fragment,
-        at;  // where value spoils: a 32-bit length at 0 and 84, a byte elsewhere (fragment -1: none)
+    // Where value spoils the group: a 32-bit length at 0 and 84, a byte elsewhere; fragment -1 spoils none.
+    int fragment, at;
     uint32_t value;
     std::vector<int> order;
     VELP2PDrop reason;
