@@ -131,17 +131,24 @@ bool VELTestChild::ReadLine(std::string& line, int timeoutMs) {
   }
 }
 
-bool VELTestChild::WaitForPrefix(const std::string& prefix, int timeoutMs, std::string* found) {
+bool VELTestChild::WaitForLine(const std::function<bool(const std::string&)>& match, int timeoutMs,
+                               std::string* found) {
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   std::string line;
   while (ReadLine(line, RemainingMs(deadline))) {
-    if (line.compare(0, prefix.size(), prefix) == 0) {
+    if (match(line)) {
       if (found)
         *found = line;
       return true;
     }
   }
   return false;
+}
+
+bool VELTestChild::WaitForPrefix(const std::string& prefix, int timeoutMs, std::string* found) {
+  return WaitForLine(
+      [&prefix](const std::string& line) { return line.compare(0, prefix.size(), prefix) == 0; }, timeoutMs,
+      found);
 }
 
 int VELTestChild::WaitExit(int timeoutMs) {

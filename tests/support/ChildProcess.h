@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,8 +32,10 @@ class VELTestChild {
   // The next line of the child's standard output, without its line end. False when the deadline passes
   // or the output ends first.
   bool ReadLine(std::string& line, int timeoutMs);
-  // Reads lines until one starts with prefix (given in found, when not null); lines read on the way are
-  // kept in Lines(). False at the deadline or at the end of the output.
+  // Reads lines until one satisfies match (given in found, when not null); lines read on the way are kept
+  // in Lines(). False at the deadline or at the end of the output.
+  bool WaitForLine(const std::function<bool(const std::string&)>& match, int timeoutMs,
+                   std::string* found = nullptr);
   bool WaitForPrefix(const std::string& prefix, int timeoutMs, std::string* found = nullptr);
 
   // Waits for the child to end; its wait status, or -1 when it is still running at the deadline.
