@@ -14,6 +14,9 @@ struct Field {
   int kind;
   int32_t number;
   std::string bytes;
+  bool operator==(const Field& other) const {
+    return kind == other.kind && number == other.number && bytes == other.bytes;
+  }
 };
 
 void Check(bool condition) {
@@ -84,23 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // A byte array is written with its length in front, whether or not it was read with one.
   Check(reader->BeginUnstream(copy.data(), static_cast<int>(copy.size())) == VEL_S_OK);
-  for (const Field& field : fields) {
-    Field again{field.kind, 0, {}};
-    if (field.kind == 0) {
-      unsigned char value = 0;
-      Check(reader->UnstreamByte(value) == VEL_S_OK && value == field.number);
-    } else if (field.kind == 1) {
-      Check(reader->UnstreamInt(again.number) == VEL_S_OK && again.number == field.number);
-    } else if (field.kind == 2) {
-      Check(reader->UnstreamString(again.bytes) == VEL_S_OK && again.bytes == field.bytes);
-    } else {
-      int length = -1;
-      Check(reader->UnstreamVariableArrayLength(length) == VEL_S_OK && length == int(field.bytes.size()));
-      again.bytes.assign(field.bytes.size(), '\0');
-      Check(reader->UnstreamFixedByteArray(&again.bytes[0], length) == VEL_S_OK);
-      Check(again.bytes == field.bytes);
-    }
-  }
+  Check(ReadAll(*reader, script, fields.size()) == fields);
   unsigned char extra = 0;
   Check(reader->UnstreamByte(extra) != VEL_S_OK);
   Check(reader->EndUnstream() == VEL_S_OK);

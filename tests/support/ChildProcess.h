@@ -44,7 +44,6 @@ class VELTestChild {
   void Kill();
 
   pid_t Pid() const { return _pid; }
-  bool Running() const { return _pid > 0; }
   // Every line read so far, for failure messages.
   const std::vector<std::string>& Lines() const { return _lines; }
   std::string Transcript() const;

@@ -35,11 +35,6 @@ FakeEndPoint::FakeEndPoint(bool unicast) : _unicast(unicast) {
   SetReceiver(&VELP2PPeerReceiver::Instance());
 }
 
-int& FakeEndPoint::FailingPort() {
-  static int port = -1;
-  return port;
-}
-
 VELResult FakeEndPoint::Initialize(const char* address, int port) {
   std::string given = address ? address : "";
   FakeInitialized().push_back((_unicast ? "unicast " : "multicast ") + given + " " + std::to_string(port));
@@ -70,7 +65,7 @@ VELResult FakeEndPoint::SendToPeer(VELUnicodeString& group, const char* serviceN
                                    VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo) {
   if (wire)
     return VELP2PBaseEndPoint::SendToPeer(group, serviceName, data, length, endPointInfo, peerInfo);
-  if (!_unicast || !endPointInfo || VELP2PRecordPort(*endPointInfo) == FailingPort())
+  if (!_unicast || !endPointInfo)
     return VEL_E_FAIL;
   FakeSent().push_back({false, group.Str(), serviceName ? serviceName : "",
                         std::vector<char>(data, data + (length > 0 ? length : 0)), *endPointInfo});
@@ -104,10 +99,8 @@ ScopedClass::~ScopedClass() {
 }
 
 ScopedFakeEndPoints::ScopedFakeEndPoints()
-    : _multicast("VELP2PMultiCastEndPoint", []() -> VELBaseUnknown* { return new FakeMulticastEndPoint(); }),
-      _unicast("VELP2PTCPEndPoint", []() -> VELBaseUnknown* { return new FakeUnicastEndPoint(); }),
-      _recordless("FakeRecordlessEndPoint",
-                  []() -> VELBaseUnknown* { return new FakeRecordlessEndPoint(); }) {}
+    : _multicast("VELP2PMultiCastEndPoint", []() -> VELBaseUnknown* { return new FakeEndPoint(false); }),
+      _unicast("VELP2PTCPEndPoint", []() -> VELBaseUnknown* { return new FakeEndPoint(true); }) {}
 
 VELResult Deliver(const char* group, const char* service, const char* sender,
                   const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast) {
@@ -116,16 +109,11 @@ VELResult Deliver(const char* group, const char* service, const char* sender,
   spec.service = service;
   spec.sender = sender;
   spec.mode = multicast ? 1 : 0;
-  if (multicast) {
-    spec.senderAddress = 0x55010E0;
-    spec.senderPort = 0x760A;
-    spec.otherAddress = senderUnicast.address;
-    spec.otherPort = senderUnicast.port;
-  } else {
+  spec.otherAddress = multicast ? senderUnicast.address : 0;
+  spec.otherPort = multicast ? senderUnicast.port : 0;
+  if (!multicast) {
     spec.senderAddress = senderUnicast.address;
     spec.senderPort = senderUnicast.port;
-    spec.otherAddress = 0;
-    spec.otherPort = 0;
   }
   std::vector<char> block = BuildBlock(spec, std::string(payload.begin(), payload.end()));
   if (block.empty())

@@ -36,8 +36,6 @@ std::vector<std::string>& FakeInitialized();
 class FakeEndPoint : public VELP2PBaseEndPoint {
  public:
   explicit FakeEndPoint(bool unicast);
-  // Sends to a record whose port is this fail, for tests of the fall-through.
-  static int& FailingPort();
   VELResult Initialize(const char* address, int port) override;
   int IsUnicast() override { return _unicast ? -1 : 0; }
   int IsMulticast() override { return _unicast ? 0 : -1; }
@@ -59,30 +57,6 @@ class FakeEndPoint : public VELP2PBaseEndPoint {
   bool _unicast;
 };
 
-class FakeUnicastEndPoint : public FakeEndPoint {
- public:
-  FakeUnicastEndPoint() : FakeEndPoint(true) {}
-};
-
-class FakeMulticastEndPoint : public FakeEndPoint {
- public:
-  FakeMulticastEndPoint() : FakeEndPoint(false) {}
-};
-
-// A unicast endpoint that never gets a record of its own and sends nothing: a peer whose only endpoint
-// it is announces no record.
-class FakeRecordlessEndPoint : public FakeUnicastEndPoint {
- public:
-  VELResult Initialize(const char*, int) override {
-    _endPointInfo.reset();
-    return VEL_S_OK;
-  }
-  VELResult SendToPeer(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,
-                       VELP2PPeerInfo*) override {
-    return VEL_E_FAIL;
-  }
-};
-
 // Registers a creation function under a class name for the scope, restoring what was there before.
 class ScopedClass {
  public:
@@ -94,8 +68,7 @@ class ScopedClass {
   VELCreateFunction _previous;
 };
 
-// Registers the fake endpoints under the library's multicast and TCP endpoint class names, and the
-// recordless one under its own.
+// Registers the fake endpoints under the library's multicast and TCP endpoint class names.
 class ScopedFakeEndPoints {
  public:
   ScopedFakeEndPoints();
@@ -103,7 +76,6 @@ class ScopedFakeEndPoints {
  private:
   ScopedClass _multicast;
   ScopedClass _unicast;
-  ScopedClass _recordless;
 };
 
 // Builds a block from the given sender fields and payload and receives it on a fresh fake endpoint of the

@@ -7,20 +7,13 @@
 
 bool VELTestInPrivateNetwork() {
   struct if_nameindex* interfaces = if_nameindex();
-  if (interfaces == nullptr) {
+  if (interfaces == nullptr)
     return false;
-  }
-  bool onlyLoopback = true;
-  bool sawLoopback = false;
-  for (struct if_nameindex* entry = interfaces; entry->if_index != 0; ++entry) {
-    if (std::strcmp(entry->if_name, "lo") == 0) {
-      sawLoopback = true;
-    } else {
-      onlyLoopback = false;
-    }
-  }
+  // Interface names are unique: one interface, named lo.
+  const bool onlyLoopback = interfaces[0].if_index != 0 && std::strcmp(interfaces[0].if_name, "lo") == 0 &&
+                            interfaces[1].if_index == 0;
   if_freenameindex(interfaces);
-  return onlyLoopback && sawLoopback;
+  return onlyLoopback;
 }
 
 unsigned short VELTestPort(int offset) {

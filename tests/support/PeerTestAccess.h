@@ -21,7 +21,6 @@ class VELP2PPeerTestAccess {
     VELP2PPeer::_rtc = 0;
     VELP2PPeer::_login_in_progress = 0;
   }
-  static VELP2PPeer* Existing() { return VELP2PPeer::_singlePeer; }
   static void SetConnected(int connected) { VELP2PPeer::_connected = connected; }
   static void SetRtc(int rtc) { VELP2PPeer::_rtc = rtc; }
   static void SetPeerName(VELP2PPeer* peer, const char* name) { peer->_peerName = name; }
@@ -34,14 +33,9 @@ class VELP2PPeerTestAccess {
   static void FirePeerCreateNotif(VELP2PPeer* peer, VELUnicodeString& name) {
     peer->FirePeerCreateNotif(name);
   }
-  static VELResult SendToRecord(VELP2PPeer* peer, VELUnicodeString& group, const char* service, char* data,
-                                int length, VELP2PEndPointInfo* remote, VELP2PPeerInfo* info) {
-    return peer->SendToPeer(group, service, data, length, remote, info);
-  }
   static VELP2PEndPoint* RegisterEndPoint(VELP2PPeer* peer, const char* className) {
     return peer->RegisterEndPoint(className);
   }
-  static VELResult InternalDestructor(VELP2PPeer* peer) { return peer->internal_destructor(); }
 };
 
 #endif

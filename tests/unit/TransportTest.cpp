@@ -3,12 +3,17 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "core/VELP2PAnswerGuard.h"
+#include "host/VELSocketConnector.h"
 #include "host/VELUDPSocket.h"
 #include "support/Blocks.h"
 #include "support/FakeEndPoints.h"
@@ -17,8 +22,10 @@
 #include "support/PeerTestAccess.h"
 #include "transport/VELP2PEndPointRecord.h"
 #include "velp2p/VELApplication.h"
+#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PCoreService.h"
 #include "velp2p/VELP2PMessage.h"
+#include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeerInfo.h"
 #include "velp2p/VELTime.h"
 #include "wire/VELByteOrder.h"
@@ -36,6 +43,7 @@ struct Received {
   VELP2PEndPointInfo reply;  // the sender's unicast endpoint
 };
 std::vector<Received> g_received;
+bool g_disconnectOnMessage = false;
 
 // Accepts every group of the wire name "StatusService" and records what it is handed.
 class RecordingService : public VELP2PCoreService {
@@ -58,6 +66,9 @@ class RecordingService : public VELP2PCoreService {
     received.unicast = message->IsUnicast() != 0;
     (void)static_cast<VELP2PMessage*>(message)->GetSendingPeerEPInfo(received.reply, VELP2P_MESSAGE_UNICAST);
     g_received.push_back(received);
+    if (g_disconnectOnMessage) {
+      EXPECT_EQ(VELP2PPeer::GetLocalPeer()->Disconnect(), VEL_S_OK);
+    }
     return VEL_S_OK;
   }
 };
@@ -68,6 +79,7 @@ class Transport : public ::testing::Test {
   void SetUp() override {
     VELP2PPeerTestAccess::Reset();
     g_received.clear();
+    g_disconnectOnMessage = false;
     _peer = VELP2PPeer::GetLocalPeer();
     VELP2PPeerTestAccess::SetPeerName(_peer, "local");
     ASSERT_EQ(_peer->RegisterService("TransportRecordingService"), VEL_S_OK);
@@ -101,6 +113,10 @@ struct Releaser {
 };
 using Held = std::unique_ptr<FakeEndPoint, Releaser>;
 
+int CountOpenDescriptors() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
 std::vector<char> Golden() {
   std::vector<uint8_t> bytes = LoadGolden("header_multicast");
   return std::vector<char>(bytes.begin(), bytes.end());
@@ -122,7 +138,6 @@ TEST(TransportRecord, LaysOutRecordsAndRefusesWhatIsNotADottedAddressOrAPort) {
   record = {};
   for (const char* text : unreadable)
     EXPECT_EQ(VELP2PMakeUnicastRecord(text, 1, record), VEL_E_FAIL) << "<" << text << ">";
-  EXPECT_EQ(VELP2PMakeUnicastRecord(nullptr, 1, record), VEL_E_FAIL);
   EXPECT_EQ(VELP2PMakeUnicastRecord("10.0.0.1", -1, record), VEL_E_FAIL);
   EXPECT_EQ(VELP2PMakeReversedRecord("224.0.1.85", 65536, 2, record), VEL_E_FAIL);
   EXPECT_EQ(RecordBytes(record), std::vector<uint8_t>(8, 0));
@@ -239,10 +254,6 @@ TEST_F(Transport, BuildsBlocksWithThePeerIdentity) {
 
   VELP2PPeerTestAccess::SetPeerName(_peer, std::string(32, 'n').c_str());
   EXPECT_EQ(multicast->SendToGroup(group, "StatusService", payload, 10), VEL_E_FAIL);
-  Held unregistered(new FakeEndPoint(false));
-  unregistered->SetReceiver(nullptr);
-  unregistered->wire = true;
-  EXPECT_EQ(unregistered->SendToGroup(group, "StatusService", payload, 10), VEL_E_FAIL);
 }
 
 // The first fragment carries the group identifier at 80 and the whole payload length at 84; a middle one
@@ -441,4 +452,54 @@ TEST_F(TransportSockets, MulticastRecordDatagramBoundsAndDrops) {
   EXPECT_EQ(g_received[1].payload, "whole");
   EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::Malformed), 1u);
   EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::ReadFailed), 1u);
+}
+
+// The send returns at once; the refusal arrives later, once, as a notification.
+TEST_F(TransportSockets, SendToAClosedPortReturnsAtOnceThenNotifiesOnceAndLeavesNoDescriptor) {
+  VELP2PEndPoint* tcp = Open("VELP2PTCPEndPoint", "127.0.0.1", 0);
+  ASSERT_TRUE(tcp);
+  unsigned short port = 0;
+  {
+    VELSocketConnector closed(0, 5, 2);
+    ASSERT_EQ(closed.Declare(nullptr), 0);
+    port = closed.GetPort();
+  }
+  std::vector<std::string> failures;
+  VELCallback* callback = AddCallback(nullptr, _peer->GetP2PPublisher(), "VELP2PSendFailedNotif",
+                                      [&failures](VELNotification* n) {
+                                        auto* failed = static_cast<VELP2PSendFailedNotif*>(n);
+                                        failures.push_back(std::string(failed->getAddress()) + " " +
+                                                           failed->getService() + " " + failed->getReason());
+                                      });
+  const int before = CountOpenDescriptors();
+  const auto start = std::chrono::steady_clock::now();
+  VELP2PEndPointInfo record = UnicastRecord("127.0.0.1", port);
+  char payload[] = "01";
+  EXPECT_EQ(tcp->SendToPeer(_group, "StatusService", payload, 2, &record, nullptr), VEL_S_OK);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+  ASSERT_TRUE(_application->RunUntil([&failures] { return !failures.empty(); }, 3000));
+  EXPECT_FALSE(_application->RunUntil([&failures] { return failures.size() > 1; }, 100));
+  EXPECT_EQ(failures,
+            std::vector<std::string>{"127.0.0.1:" + std::to_string(port) + " StatusService refused"});
+  EXPECT_EQ(CountOpenDescriptors(), before);
+  RemoveCallback(callback);
+}
+
+// The handler's tear-down releases the endpoint it is called from while that endpoint is still receiving.
+TEST_F(TransportSockets, AHandlerMayDisconnectThePeerOnEitherTransport) {
+  for (bool byTcp : {true, false}) {
+    ASSERT_NO_FATAL_FAILURE(Transport::SetUp());  // a fresh peer each time
+    VELP2PEndPoint* tcp = Open("VELP2PTCPEndPoint", "127.0.0.1", 0);
+    VELP2PEndPoint* multicast = Open("VELP2PMultiCastEndPoint", "224.0.1.85", VELTestPort(63));
+    ASSERT_TRUE(tcp && multicast);
+    g_disconnectOnMessage = true;
+    char payload[] = "bye";
+    ASSERT_EQ(byTcp ? tcp->SendToPeer(_group, "StatusService", payload, 3, tcp->GetEndPointInfo(), nullptr)
+                    : multicast->SendToGroup(_group, "StatusService", payload, 3),
+              VEL_S_OK);
+    ASSERT_TRUE(_application->RunUntil([] { return !VELP2PPeer::IsConnected(); }, 3000)) << byTcp;
+    EXPECT_EQ(g_received.size(), 1u);
+    // The turns after it serve nothing of what the tear-down released.
+    EXPECT_FALSE(_application->RunUntil([] { return false; }, 50));
+  }
 }

@@ -40,7 +40,6 @@ TEST(UdpSocket, EverySocketOnThePortHearsTheGroupAndTheSenderItself) {
   Listener second;
   ASSERT_EQ(first.Start(application, VELTestPort(1)), 0);
   ASSERT_EQ(second.Start(application, VELTestPort(1)), 0);
-  EXPECT_EQ(second.socket.GetPort(), VELTestPort(1));
   std::string announcement(100, 'a');
   ASSERT_EQ(second.socket.Send(announcement.data(), static_cast<int>(announcement.size())), 0);
   ASSERT_TRUE(
@@ -53,7 +52,6 @@ TEST(UdpSocket, ABurstWaitingBetweenTwoTurnsIsNotDropped) {
   VELP2P_REQUIRE_SANDBOX();
   VELUDPSocket socket;
   ASSERT_EQ(socket.Initialize(nullptr, VELTestPort(2), kGroup), 0);
-  RecordProperty("ReceiveBufferBytes", socket.GetReceiveBufferSize());
   // 200 announcements of 1000 bytes overflow the usual default buffer of about 200 KiB.
   constexpr int kBurst = 200;
   std::string announcement(1000, 'b');
