@@ -1,0 +1,450 @@
+#include "VELBenchScenarios.h"
+
+#include <arpa/inet.h>
+#include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "VELBenchBaselines.h"
+#include "VELBenchNode.h"
+#include "velp2p/VELP2PHeader.h"
+
+namespace {
+
+const char* const kGroup = "224.0.1.85";
+const int kReadyMs = 20000;
+
+// Each scenario gets its own multicast port, so that late datagrams of one never reach the next.
+int g_nextPort = 27100;
+int g_port = 0;
+
+std::string NewConfig() {
+  g_port = g_nextPort++;
+  std::string path = "/tmp/velp2p-bench-" + std::to_string(getpid()) + "-" + std::to_string(g_port) + ".cfg";
+  FILE* file = std::fopen(path.c_str(), "w");
+  if (file) {
+    std::fprintf(file, "VELP2PTCPEndPoint|127.0.0.1|0\nVELP2PMultiCastEndPoint|%s|%d\n", kGroup, g_port);
+    std::fclose(file);
+  }
+  return path;
+}
+
+struct Stamp {
+  uint32_t seq;
+  double sentUs;
+};
+
+double Median(std::vector<double> values) {
+  if (values.empty())
+    return -1;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty())
+    return -1;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())))];
+}
+
+using Children = std::vector<std::unique_ptr<VELBenchChild>>;
+
+// Collects the "ready" line of every child; false when one did not come up.
+bool AllReady(Children& children) {
+  bool ok = true;
+  for (auto& child : children)
+    ok = child->Result(kReadyMs).count("ready") != 0 && ok;
+  return ok;
+}
+
+// Peers take a while to leave (they announce it); they do it side by side.
+void StopAll(Children& children) {
+  for (auto& child : children)
+    child->Close();
+  for (auto& child : children)
+    child->Stop();
+}
+
+}  // namespace
+
+VELBenchResult BenchDiscovery(int peers, int rounds) {
+  std::vector<double> worst;
+  int failed = 0;
+  for (int round = 0; round < rounds; ++round) {
+    std::string config = NewConfig();
+    std::set<std::string> all;
+    for (int i = 0; i < peers; ++i)
+      all.insert(VELBenchNode::NameOf("d" + std::to_string(i)));
+    Children children;
+    for (int i = 0; i < peers; ++i) {
+      children.push_back(std::make_unique<VELBenchChild>([&, i](VELBenchControl& control) {
+        if (!control.WaitGo(kReadyMs))
+          return 1;
+        std::string login = "d" + std::to_string(i);
+        VELBenchNode node(login, config);
+        std::set<std::string> others = all;
+        others.erase(VELBenchNode::NameOf(login));
+        double start = VELBenchNowUs();
+        bool ok = node.Start() && node.WaitFor(others, 10000);
+        control.Report({{"ms", ok ? (VELBenchNowUs() - start) / 1000.0 : -1}});
+        node.Serve(control, 30000);
+        return 0;
+      }));
+    }
+    for (auto& child : children)
+      child->Go();
+    double slowest = 0;
+    for (auto& child : children) {
+      VELBenchResult result = child->Result(15000);
+      if (!result.count("ms") || result["ms"] < 0)
+        ++failed;
+      else
+        slowest = std::max(slowest, result["ms"]);
+    }
+    worst.push_back(slowest);
+    StopAll(children);
+    unlink(config.c_str());
+  }
+  return {{"ms", Median(worst)}, {"failed", failed}};
+}
+
+VELBenchResult BenchPointToPoint(int count, int bytes) {
+  std::string config = NewConfig();
+  const std::string receiver = VELBenchNode::NameOf("r");
+  const std::string sender = VELBenchNode::NameOf("s");
+  Children children;
+  children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
+    VELBenchNode node("r", config);
+    if (!node.Start() || !node.WaitFor({sender}, 10000))
+      return 1;
+    double firstSent = 0, lastReceived = 0, received = 0, reordered = 0, total = 0;
+    int64_t highest = -1;
+    node.onMessage = [&](const VELBenchMessage& message) {
+      Stamp stamp{};
+      if (message.type != 1 || message.length < sizeof stamp)
+        return;
+      std::memcpy(&stamp, message.data, sizeof stamp);
+      if (received == 0)
+        firstSent = stamp.sentUs;
+      ++received;
+      total += message.length;
+      if (static_cast<int64_t>(stamp.seq) < highest)
+        ++reordered;
+      else
+        highest = stamp.seq;
+      lastReceived = VELBenchNowUs();
+    };
+    control.Report({{"ready", 1}});
+    double start = VELBenchNowUs();
+    node.App().RunUntil(
+        [&] {
+          double now = VELBenchNowUs();
+          return received >= count || (received > 0 && now - lastReceived > 3e6) || control.Stopped() ||
+                 now - start > 90e6;
+        },
+        -1);
+    double span = std::max(1.0, lastReceived - firstSent);
+    control.Report({{"received", received},
+                    {"reordered", reordered},
+                    {"rate", received * 1e6 / span},
+                    {"mbps", total / span}});
+    node.Serve(control, 30000);
+    return 0;
+  }));
+  children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
+    VELBenchNode node("s", config);
+    if (!node.Start() || !node.WaitFor({receiver}, 10000))
+      return 1;
+    control.Report({{"ready", 1}});
+    if (!node.ServeUntilGo(control, 30000))
+      return 1;
+    std::vector<char> data(static_cast<size_t>(std::max<int>(bytes, sizeof(Stamp))), 'm');
+    double slowest = 0, failed = 0, sent = 0;
+    double start = VELBenchNowUs();
+    for (int i = 0; i < count && VELBenchNowUs() - start < 60e6; ++i) {
+      Stamp stamp{static_cast<uint32_t>(i), VELBenchNowUs()};
+      std::memcpy(data.data(), &stamp, sizeof stamp);
+      VELResult result =
+          node.Peer()->SendP2PMessage(receiver, 1, "b", data.data(), static_cast<int>(data.size()));
+      slowest = std::max(slowest, VELBenchNowUs() - stamp.sentUs);
+      ++sent;
+      if (VEL_FAILED(result))
+        ++failed;
+      if (i % 16 == 15)
+        node.App().ProcessReady();
+    }
+    control.Report({{"sent", sent}, {"failed", failed}, {"maxsend_us", slowest}});
+    node.Serve(control, 60000);
+    return 0;
+  }));
+  VELBenchResult out;
+  if (AllReady(children)) {
+    children[1]->Go();
+    VELBenchResult sending = children[1]->Result(90000);
+    VELBenchResult receiving = children[0]->Result(100000);
+    out = receiving;
+    out["failed"] = sending["failed"];
+    out["maxsend_us"] = sending["maxsend_us"];
+    out["lost"] = sending["sent"] - sending["failed"] - receiving["received"];
+  }
+  StopAll(children);
+  unlink(config.c_str());
+  return out;
+}
+
+VELBenchResult BenchLatency(int rounds, bool loaded) {
+  std::string config = NewConfig();
+  const std::string echo = VELBenchNode::NameOf("e");
+  const std::string pinger = VELBenchNode::NameOf("p");
+  const std::string loader = VELBenchNode::NameOf("l");
+  Children children;
+  children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
+    VELBenchNode node("e", config);
+    std::set<std::string> wanted{pinger};
+    if (loaded)
+      wanted.insert(loader);
+    if (!node.Start() || !node.WaitFor(wanted, 10000))
+      return 1;
+    node.onMessage = [&](const VELBenchMessage& message) {
+      if (message.type == 2)
+        node.Peer()->SendP2PMessage(message.from, 3, "b", const_cast<char*>(message.data),
+                                    static_cast<int>(message.length));
+    };
+    control.Report({{"ready", 1}});
+    node.Serve(control, 120000);
+    return 0;
+  }));
+  children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
+    VELBenchNode node("p", config);
+    if (!node.Start() || !node.WaitFor({echo}, 10000))
+      return 1;
+    int64_t answered = -1;
+    node.onMessage = [&](const VELBenchMessage& message) {
+      Stamp stamp{};
+      if (message.type == 3 && message.length >= sizeof stamp) {
+        std::memcpy(&stamp, message.data, sizeof stamp);
+        answered = stamp.seq;
+      }
+    };
+    control.Report({{"ready", 1}});
+    if (!node.ServeUntilGo(control, 30000))
+      return 1;
+    std::vector<double> trips;
+    double timeouts = 0;
+    char data[100] = {};
+    for (int i = 0; i < rounds; ++i) {
+      Stamp stamp{static_cast<uint32_t>(i), VELBenchNowUs()};
+      std::memcpy(data, &stamp, sizeof stamp);
+      node.Peer()->SendP2PMessage(echo, 2, "b", data, sizeof data);
+      if (node.App().RunUntil([&] { return answered == i; }, 2000))
+        trips.push_back(VELBenchNowUs() - stamp.sentUs);
+      else
+        ++timeouts;
+    }
+    control.Report(
+        {{"p50_us", Percentile(trips, 0.5)}, {"p99_us", Percentile(trips, 0.99)}, {"lost", timeouts}});
+    node.Serve(control, 30000);
+    return 0;
+  }));
+  if (loaded) {
+    children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
+      VELBenchNode node("l", config);
+      if (!node.Start() || !node.WaitFor({echo}, 10000))
+        return 1;
+      control.Report({{"ready", 1}});
+      if (!node.ServeUntilGo(control, 30000))
+        return 1;
+      char data[100] = {};
+      double start = VELBenchNowUs();
+      int sent = 0;
+      while (!control.Stopped() && sent < 300000 && VELBenchNowUs() - start < 60e6) {
+        node.Peer()->SendP2PMessage(echo, 1, "b", data, sizeof data);
+        if (++sent % 16 == 0)
+          node.App().ProcessReady();
+      }
+      control.Report({{"rate", sent * 1e6 / (VELBenchNowUs() - start)}});
+      return 0;
+    }));
+  }
+  VELBenchResult out;
+  if (AllReady(children)) {
+    if (loaded)
+      children[2]->Go();
+    children[1]->Go();
+    out = children[1]->Result(120000);
+    if (loaded) {
+      children[2]->Close();
+      out["load_rate"] = children[2]->Result(1000)["rate"];
+    }
+  }
+  StopAll(children);
+  unlink(config.c_str());
+  return out;
+}
+
+VELBenchResult BenchStatusFanOut(int receivers, int changes, int targetPerSecond) {
+  std::string config = NewConfig();
+  const std::string sender = VELBenchNode::NameOf("f");
+  std::set<std::string> names;
+  for (int i = 0; i < receivers; ++i)
+    names.insert(VELBenchNode::NameOf("q" + std::to_string(i)));
+  Children children;
+  children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
+    VELBenchNode node("f", config);
+    if (!node.Start() || !node.WaitFor(names, 10000))
+      return 1;
+    control.Report({{"ready", 1}});
+    if (!node.ServeUntilGo(control, 30000))
+      return 1;
+    double failed = 0;
+    double start = VELBenchNowUs();
+    double interval = 1e6 / targetPerSecond;
+    for (int i = 0; i < changes; ++i) {
+      while (VELBenchNowUs() < start + i * interval)
+        node.App().ProcessReady();
+      if (VEL_FAILED(node.Peer()->ChangeP2PStatus(4, ("n" + std::to_string(i)).c_str())))
+        ++failed;
+    }
+    double elapsed = VELBenchNowUs() - start;
+    control.Report({{"rate", changes * 1e6 / elapsed}, {"failed", failed}, {"start", start}});
+    node.Serve(control, 60000);
+    return 0;
+  }));
+  for (int r = 0; r < receivers; ++r) {
+    children.push_back(std::make_unique<VELBenchChild>([&, r](VELBenchControl& control) {
+      VELBenchNode node("q" + std::to_string(r), config);
+      if (!node.Start() || !node.WaitFor({sender}, 10000))
+        return 1;
+      std::vector<bool> heard(static_cast<size_t>(changes), false);
+      double distinct = 0, last = 0;
+      node.onStatus = [&](const std::string& from, int status, const std::string& description) {
+        if (from != sender || status != 4 || description.size() < 2)
+          return;
+        size_t i = static_cast<size_t>(std::atoi(description.c_str() + 1));
+        if (i < heard.size() && !heard[i]) {
+          heard[i] = true;
+          ++distinct;
+          last = VELBenchNowUs();
+        }
+      };
+      control.Report({{"ready", 1}});
+      double start = VELBenchNowUs();
+      node.App().RunUntil(
+          [&] {
+            double now = VELBenchNowUs();
+            return distinct >= changes || (distinct > 0 && now - last > 2e6) || now - start > 60e6;
+          },
+          -1);
+      control.Report({{"heard", distinct}, {"last", last}});
+      node.Serve(control, 30000);
+      return 0;
+    }));
+  }
+  VELBenchResult out;
+  if (AllReady(children)) {
+    children[0]->Go();
+    VELBenchResult sending = children[0]->Result(60000);
+    double lost = 0, rates = 0;
+    for (int r = 1; r <= receivers; ++r) {
+      VELBenchResult receiving = children[static_cast<size_t>(r)]->Result(70000);
+      lost += changes - receiving["heard"];
+      rates += receiving["heard"] * 1e6 / std::max(1.0, receiving["last"] - sending["start"]);
+    }
+    out = {{"rate", sending["rate"]},
+           {"failed", sending["failed"]},
+           {"lost", lost},
+           {"perreceiver", rates / receivers}};
+  }
+  StopAll(children);
+  unlink(config.c_str());
+  return out;
+}
+
+namespace {
+
+// A birth announcement of a peer that does not exist, as it would come from the network: one TCP record that
+// points at a port where nothing listens, so that the answer is refused at once.
+std::vector<char> ForgedBirth(int i) {
+  std::string name = "x" + std::to_string(i);
+  uint32_t pid = static_cast<uint32_t>(100000 + i);
+  unsigned char payload[15] = {'0', 0, 1, 0, 0, 0, 0, 8, 1, 0, 9, 127, 0, 0, 1};
+  std::memcpy(payload + 3, &pid, 4);
+  in_addr group{};
+  inet_pton(AF_INET, kGroup, &group);
+  unsigned char reversed[4];
+  std::memcpy(reversed, &group.s_addr, 4);
+  std::reverse(reversed, reversed + 4);
+  uint32_t groupRecord = 0;
+  std::memcpy(&groupRecord, reversed, 4);
+  unsigned char tcpAddress[4] = {127, 0, 0, 1};
+  uint32_t other = 0;
+  std::memcpy(&other, tcpAddress, 4);
+  VELP2PHeader header;
+  if (VEL_FAILED(header.Build("/", "AwarenessService", name.c_str(), groupRecord,
+                              htons(static_cast<uint16_t>(g_port)), other, htons(9),
+                              reinterpret_cast<char*>(payload), sizeof payload, 1)))
+    return {};
+  char* bytes = nullptr;
+  int length = 0;
+  if (VEL_FAILED(header.GetBuffer(bytes, length)))
+    return {};
+  return std::vector<char>(bytes, bytes + length);
+}
+
+}  // namespace
+
+VELBenchResult BenchMemoryPerPeer(int records) {
+  std::string config = NewConfig();
+  Children children;
+  children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
+    VELBenchNode node("m", config);
+    if (!node.Start() || !node.WaitFor({VELBenchNode::NameOf("m")}, 10000))
+      return 1;
+    node.App().RunUntil([] { return false; }, 300);
+    double before = static_cast<double>(mallinfo2().uordblks);
+    size_t known = node.KnownPeers();
+    control.Report({{"ready", 1}});
+    double start = VELBenchNowUs(), lastGrowth = start;
+    size_t seen = known;
+    node.App().RunUntil(
+        [&] {
+          double now = VELBenchNowUs();
+          if (node.KnownPeers() != seen) {
+            seen = node.KnownPeers();
+            lastGrowth = now;
+          }
+          return seen >= known + static_cast<size_t>(records) || now - lastGrowth > 2e6 || now - start > 60e6;
+        },
+        -1);
+    double entries = static_cast<double>(node.KnownPeers() - known);
+    double grown = static_cast<double>(mallinfo2().uordblks) - before;
+    control.Report({{"entries", entries}, {"bytes", entries > 0 ? grown / entries : -1}});
+    node.Serve(control, 30000);
+    return 0;
+  }));
+  VELBenchResult out;
+  if (AllReady(children)) {
+    sockaddr_in to{};
+    int fd = OpenMulticastSender(kGroup, g_port, to);
+    for (int i = 0; i < records; ++i) {
+      std::vector<char> datagram = ForgedBirth(i);
+      sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+      if (i % 10 == 9)
+        usleep(1000);  // paces the injection so that the receive buffer never overflows
+    }
+    close(fd);
+    out = children[0]->Result(70000);
+  }
+  StopAll(children);
+  unlink(config.c_str());
+  return out;
+}

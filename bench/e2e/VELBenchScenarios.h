@@ -1,0 +1,19 @@
+// The end-to-end measurements of velp2p: each starts its peers as child processes in a fresh configuration
+// (its own multicast port) and returns its figures.
+#ifndef VELP2P_BENCH_VELBENCHSCENARIOS_H
+#define VELP2P_BENCH_VELBENCHSCENARIOS_H
+
+#include "VELBenchProcess.h"
+
+// ms: the slowest peer's time from its init call until it has seen every other peer (median of rounds).
+VELBenchResult BenchDiscovery(int peers, int rounds);
+// rate (msgs/s at the receiver), lost, reordered, failed (send calls), maxsend_us, mbps.
+VELBenchResult BenchPointToPoint(int count, int bytes);
+// p50_us, p99_us of round trips, idle and while another peer floods the echoing one.
+VELBenchResult BenchLatency(int rounds, bool loaded);
+// rate (changes/s sent), lost (summed over receivers), perreceiver (changes/s heard).
+VELBenchResult BenchStatusFanOut(int receivers, int changes, int targetPerSecond);
+// bytes (allocated bytes per directory entry), entries.
+VELBenchResult BenchMemoryPerPeer(int records);
+
+#endif

@@ -1,0 +1,131 @@
+// velp2p-bench: the end-to-end figures of velp2p next to what plain sockets and memcpy do on the same machine
+// in the same run, printed as one table. Every peer is a child process with its own loop; every loop is
+// bounded in count and time. It opens sockets, so it only runs inside the private namespace of ./run bench.
+//
+//   velp2p-bench [--scale F]     F (default 1) multiplies every message count, e.g. 0.1 for a quick look
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <tuple>
+
+#include "VELBenchBaselines.h"
+#include "VELBenchScenarios.h"
+
+namespace {
+
+double g_scale = 1;
+double g_last = 0;  // when the previous row was printed
+
+int Scaled(int count) {
+  return std::max(2, static_cast<int>(count * g_scale));
+}
+
+void Row(const char* figure, const std::string& value, double ratio, const char* baseline,
+         const std::string& notes) {
+  char ratioText[32] = "-";
+  if (ratio > 0)
+    std::snprintf(ratioText, sizeof ratioText, "%.3g", ratio);
+  std::printf("| %-34s | %14s | %6s | %-24s | %s |\n", figure, value.c_str(), ratioText, baseline,
+              notes.c_str());
+  std::fflush(stdout);
+  double now = VELBenchNowUs();
+  std::fprintf(stderr, "velp2p-bench: %s took %.1f s\n", figure, (now - g_last) / 1e6);
+  g_last = now;
+}
+
+std::string Format(const char* format, double a, double b = 0, double c = 0, double d = 0) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, a, b, c, d);
+  return text;
+}
+
+double Ratio(double value, double baseline) {
+  return value > 0 && baseline > 0 ? value / baseline : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--scale") == 0 && i + 1 < argc)
+      g_scale = std::atof(argv[++i]);
+    else {
+      std::fprintf(stderr, "usage: velp2p-bench [--scale F]\n");
+      return 2;
+    }
+  }
+  g_last = VELBenchNowUs();
+  const char* sandbox = std::getenv("VELP2P_SANDBOX");
+  if (!sandbox || std::strcmp(sandbox, "1") != 0) {
+    std::fprintf(stderr,
+                 "velp2p-bench: opens sockets; run it through ./run bench (a private network namespace)\n");
+    return 2;
+  }
+  std::printf("| %-34s | %14s | %6s | %-24s | %s |\n", "figure", "value", "ratio", "baseline", "notes");
+  std::printf("|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(16, '-').c_str(),
+              std::string(8, '-').c_str(), std::string(26, '-').c_str(), "---");
+
+  VELBenchResult raw100 = BaselineConnectionPerMessage(Scaled(30000), 100);
+  Row("baseline: TCP conn/msg 100 B", Format("%.0f msgs/s", raw100["rate"]), 0, "plain sockets",
+      Format("%.0f msgs, %.0f failed connects", raw100["received"], raw100["failed"]));
+  VELBenchResult raw4k = BaselineConnectionPerMessage(Scaled(5000), 4096);
+  Row("baseline: TCP conn/msg 4 KiB", Format("%.0f msgs/s", raw4k["rate"]), 0, "plain sockets",
+      Format("%.0f msgs, %.0f failed connects", raw4k["received"], raw4k["failed"]));
+  VELBenchResult multicast = BaselineMulticast(Scaled(100000), 100);
+  Row("baseline: multicast 100 B on lo", Format("%.0f dgrams/s", multicast["rate"]), 0, "plain sockets",
+      Format("%.0f sent unpaced, %.0f lost", Scaled(100000), multicast["lost"]));
+  VELBenchResult copy = BaselineMemcpy();
+  Row("baseline: memcpy 1 MiB", Format("%.0f MB/s", copy["mbps"]), 0, "-", "2000 copies");
+
+  VELBenchResult two = BenchDiscovery(2, 5);
+  Row("discovery, 2 peers", Format("%.2f ms", two["ms"]), 0, "-",
+      Format("median of 5 rounds of the slowest peer; %.0f peers missed the 10 s deadline", two["failed"]));
+  VELBenchResult sixteen = BenchDiscovery(16, 2);
+  Row("discovery, 16 peers", Format("%.2f ms", sixteen["ms"]), 0, "-",
+      Format("median of 2 rounds of the slowest peer; %.0f peers missed the 10 s deadline",
+             sixteen["failed"]));
+
+  for (auto [count, bytes, figure, raw] :
+       {std::make_tuple(30000, 100, "point to point 100 B", raw100["rate"]),
+        std::make_tuple(5000, 4096, "point to point 4 KiB", raw4k["rate"])}) {
+    VELBenchResult r = BenchPointToPoint(Scaled(count), bytes);
+    Row(figure, Format("%.0f msgs/s", r["rate"]), Ratio(r["rate"], raw), "TCP conn/msg, same size",
+        Format("%.0f msgs: lost %.0f, reordered %.0f, failed sends %.0f", Scaled(count), r["lost"],
+               r["reordered"], r["failed"]) +
+            Format(", slowest send %.2f ms", r["maxsend_us"] / 1000.0));
+  }
+
+  double rawCostUs = raw100["rate"] > 0 ? 1e6 / raw100["rate"] : 0;
+  for (bool loaded : {false, true}) {
+    VELBenchResult r = BenchLatency(Scaled(loaded ? 500 : 1000), loaded);
+    std::string notes =
+        Format("round trip of 100 B, %.0f rounds, %.0f unanswered", Scaled(loaded ? 500 : 1000), r["lost"]);
+    if (loaded)
+      notes += Format("; a third peer sends 100 B to the echo at %.0f msgs/s", r["load_rate"]);
+    Row(loaded ? "latency p50 / p99, loaded" : "latency p50 / p99, idle",
+        Format("%.0f / %.0f us", r["p50_us"], r["p99_us"]), Ratio(r["p50_us"], rawCostUs),
+        "p50 / TCP conn/msg cost", notes);
+  }
+
+  VELBenchResult fan = BenchStatusFanOut(4, Scaled(10000), 10000);
+  Row("status fan-out to 4, 10k/s target", Format("%.0f chg/s", fan["perreceiver"]),
+      Ratio(fan["perreceiver"], multicast["rate"]), "multicast 100 B dgrams/s",
+      Format("sent at %.0f/s; lost %.0f of %.0f deliveries", fan["rate"], fan["lost"], 4.0 * Scaled(10000)) +
+          Format(", %.0f refused", fan["failed"]));
+
+  for (auto [count, bytes, figure] :
+       {std::make_tuple(500, 64 << 10, "block 64 KiB"), std::make_tuple(50, 1 << 20, "block 1 MiB")}) {
+    VELBenchResult r = BenchPointToPoint(Scaled(count), bytes);
+    Row(figure, Format("%.0f MB/s", r["mbps"]), Ratio(r["mbps"], copy["mbps"]), "memcpy 1 MiB",
+        Format("%.0f blocks: lost %.0f, reordered %.0f, slowest send %.2f ms", Scaled(count), r["lost"],
+               r["reordered"], r["maxsend_us"] / 1000.0));
+  }
+
+  VELBenchResult memory = BenchMemoryPerPeer(Scaled(2000));
+  Row("memory per known peer", Format("%.0f B", memory["bytes"]), 0, "-",
+      Format("heap growth over %.0f births injected by multicast (of %.0f)", memory["entries"],
+             Scaled(2000)));
+  return 0;
+}
