@@ -187,10 +187,10 @@ class ConsoleProcess : public ::testing::Test {
 
   // Multicasts an awareness announcement of kind, without endpoint records, under sender's name.
   void Forge(const std::string& sender, char kind) {
-    BlockSpec spec;
-    spec.service = "AwarenessService";
-    spec.sender = sender;
-    const std::vector<char> block = BuildBlock(spec, std::string(1, kind) + std::string(6, '\0'));
+    BlockFields fields;
+    fields.service = "AwarenessService";
+    fields.sender = sender;
+    const std::vector<char> block = BuildBlock(fields, std::string(1, kind) + std::string(6, '\0'));
     ASSERT_FALSE(block.empty()) << sender;
     sockaddr_in group{AF_INET, htons(static_cast<uint16_t>(_port)), {inet_addr("224.0.1.85")}, {}};
     const int descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -528,10 +528,10 @@ TEST_F(ConsoleProcess, ForgedBirthCostsOneDestinationAndNoStall) {
   std::vector<const VELP2PEndPointInfo*> pointers;
   for (const VELP2PEndPointInfo& record : records)
     pointers.push_back(&record);
-  BlockSpec spec;
-  spec.service = "AwarenessService";
-  spec.sender = "mallory_KVZ";
-  std::vector<char> datagram = BuildBlock(spec, [&] {
+  BlockFields fields;
+  fields.service = "AwarenessService";
+  fields.sender = "mallory_KVZ";
+  std::vector<char> datagram = BuildBlock(fields, [&] {
     std::vector<char> payload = VELP2PWriteAnnouncement('0', 4242, pointers);
     return std::string(payload.begin(), payload.end());
   }());

@@ -19,26 +19,26 @@ uint16_t RawPort(uint8_t b0, uint8_t b1) {
   return value;
 }
 
-std::vector<char> BuildBlock(const BlockSpec& spec, const std::string& payload) {
+std::vector<char> BuildBlock(const BlockFields& fields, const std::string& payload) {
   VELP2PHeader header;
   static const char kEmpty = 0;
   char* bytes = nullptr;
   int length = 0;
-  if (VEL_FAILED(header.Build(VELUnicodeString(spec.group), spec.service.c_str(), spec.sender.c_str(),
-                              spec.senderAddress, spec.senderPort, spec.otherAddress, spec.otherPort,
+  if (VEL_FAILED(header.Build(VELUnicodeString(fields.group), fields.service.c_str(), fields.sender.c_str(),
+                              fields.senderAddress, fields.senderPort, fields.otherAddress, fields.otherPort,
                               payload.empty() ? &kEmpty : payload.data(), static_cast<int>(payload.size()),
-                              spec.mode)) ||
+                              fields.mode)) ||
       VEL_FAILED(header.GetBuffer(bytes, length))) {
     return {};
   }
   return std::vector<char>(bytes, bytes + length);
 }
 
-std::vector<std::vector<char>> SplitBlocks(const BlockSpec& spec, const std::string& payload,
+std::vector<std::vector<char>> SplitBlocks(const BlockFields& fields, const std::string& payload,
                                            uint32_t grpId) {
   std::vector<std::vector<char>> blocks;
   for (const VELP2PFragmentPiece& piece : VELP2PPlanFragments(static_cast<int>(payload.size()), 500)) {
-    std::vector<char> block = BuildBlock(spec, payload.substr(piece.offset, piece.length));
+    std::vector<char> block = BuildBlock(fields, payload.substr(piece.offset, piece.length));
     if (VEL_FAILED(VELP2PMarkFragment(block.data(), static_cast<int>(block.size()), piece.kind, grpId,
                                       static_cast<uint32_t>(payload.size())))) {
       return {};

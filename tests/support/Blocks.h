@@ -12,7 +12,7 @@ uint16_t RawPort(uint8_t b0, uint8_t b1);
 
 // The sender fields of a block; the defaults give tests/golden/header_multicast.hex with payload
 // "0123456789": alice's multicast endpoint 224.0.1.85:2678 sends, her TCP endpoint 10.0.0.7:40000 answers.
-struct BlockSpec {
+struct BlockFields {
   std::string group = "/";
   std::string service = "StatusService";
   std::string sender = "alice";
@@ -24,10 +24,11 @@ struct BlockSpec {
 };
 
 // The block VELP2PHeader::Build makes; empty when it refuses.
-std::vector<char> BuildBlock(const BlockSpec& spec, const std::string& payload);
+std::vector<char> BuildBlock(const BlockFields& fields, const std::string& payload);
 
 // The fragments of payload cut in 500-byte pieces under group identifier grpId, in sending order.
-std::vector<std::vector<char>> SplitBlocks(const BlockSpec& spec, const std::string& payload, uint32_t grpId);
+std::vector<std::vector<char>> SplitBlocks(const BlockFields& fields, const std::string& payload,
+                                           uint32_t grpId);
 
 // A payload whose every byte depends on its position and on seed, so that misplaced pieces show.
 std::string PatternPayload(int length, int seed = 0);

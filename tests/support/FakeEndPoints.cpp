@@ -104,18 +104,18 @@ ScopedFakeEndPoints::ScopedFakeEndPoints()
 
 VELResult Deliver(const char* group, const char* service, const char* sender,
                   const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast) {
-  BlockSpec spec;
-  spec.group = group;
-  spec.service = service;
-  spec.sender = sender;
-  spec.mode = multicast ? 1 : 0;
-  spec.otherAddress = multicast ? senderUnicast.address : 0;
-  spec.otherPort = multicast ? senderUnicast.port : 0;
+  BlockFields fields;
+  fields.group = group;
+  fields.service = service;
+  fields.sender = sender;
+  fields.mode = multicast ? 1 : 0;
+  fields.otherAddress = multicast ? senderUnicast.address : 0;
+  fields.otherPort = multicast ? senderUnicast.port : 0;
   if (!multicast) {
-    spec.senderAddress = senderUnicast.address;
-    spec.senderPort = senderUnicast.port;
+    fields.senderAddress = senderUnicast.address;
+    fields.senderPort = senderUnicast.port;
   }
-  std::vector<char> block = BuildBlock(spec, std::string(payload.begin(), payload.end()));
+  std::vector<char> block = BuildBlock(fields, std::string(payload.begin(), payload.end()));
   if (block.empty())
     return VEL_E_FAIL;
   FakeEndPoint* endpoint = new FakeEndPoint(!multicast);

@@ -226,12 +226,12 @@ TEST_F(Transport, DropsOwnPointToPointEchoInCollaborationModeUnlessForced) {
   for (const auto& c : cases) {
     VELP2PPeerTestAccess::SetRtc(c.rtc);
     g_received.clear();
-    BlockSpec spec;
-    spec.sender = "local";
-    spec.group = c.group;
-    spec.mode = c.unicast ? 0 : 1;
+    BlockFields fields;
+    fields.sender = "local";
+    fields.group = c.group;
+    fields.mode = c.unicast ? 0 : 1;
     Held endpoint(new FakeEndPoint(c.unicast));
-    EXPECT_EQ(endpoint->ReceiveBytes(BuildBlock(spec, "echo")), VEL_S_OK);
+    EXPECT_EQ(endpoint->ReceiveBytes(BuildBlock(fields, "echo")), VEL_S_OK);
     EXPECT_EQ(g_received.size(), c.delivered ? 1u : 0u) << c.rtc << c.unicast << c.group;
   }
 }
@@ -441,10 +441,10 @@ TEST_F(TransportSockets, MulticastRecordDatagramBoundsAndDrops) {
 
   VELUDPSocket raw;
   ASSERT_EQ(raw.Initialize(nullptr, port, "224.0.1.85"), 0);
-  std::vector<char> cut = BuildBlock(BlockSpec(), "cut");
-  VELP2PStoreU32BE(&cut[0], 200);                                                   // brings 92 of 200 bytes
-  std::vector<char> overlong = BuildBlock(BlockSpec(), PatternPayload(1100 - 89));  // more than the buffer
-  std::vector<char> good = BuildBlock(BlockSpec(), "whole");
+  std::vector<char> cut = BuildBlock(BlockFields(), "cut");
+  VELP2PStoreU32BE(&cut[0], 200);  // brings 92 of 200 bytes
+  std::vector<char> overlong = BuildBlock(BlockFields(), PatternPayload(1100 - 89));  // more than the buffer
+  std::vector<char> good = BuildBlock(BlockFields(), "whole");
   for (const std::vector<char>* block : {&cut, &overlong, &good})
     ASSERT_EQ(raw.Send(block->data(), static_cast<int>(block->size())), 0);
   // Datagrams arrive in order on the one socket: once the good one is handled, the others were dropped.

@@ -41,17 +41,17 @@ std::string PayloadOf(const VELP2PBlock& block) {
   return std::string(block.bytes.get() + headerLength, block.bytes.get() + block.size);
 }
 
-BlockSpec From(const char* sender) {
-  BlockSpec spec;
-  spec.sender = sender;
-  return spec;
+BlockFields From(const char* sender) {
+  BlockFields fields;
+  fields.sender = sender;
+  return fields;
 }
 
 }  // namespace
 
 TEST(WireHeader, BuildsTheGoldenBlockAndParsesItBack) {
   const std::vector<uint8_t> golden = LoadGolden("header_multicast");
-  std::vector<char> block = BuildBlock(BlockSpec(), "0123456789");
+  std::vector<char> block = BuildBlock(BlockFields(), "0123456789");
   ASSERT_EQ(std::vector<uint8_t>(block.begin(), block.end()), golden);
   Parsed parsed(block);
   ASSERT_EQ(parsed.result, VEL_S_OK);
@@ -68,9 +68,9 @@ TEST(WireHeader, BuildsTheGoldenBlockAndParsesItBack) {
 
   // Bytes past totalLength are not the block's; a zero byte ends the group path; a cut block is refused
   // whole.
-  BlockSpec spec;
-  spec.group = "/abc";
-  block = BuildBlock(spec, "");
+  BlockFields fields;
+  fields.group = "/abc";
+  block = BuildBlock(fields, "");
   block[90] = 0;
   block.insert(block.end(), 20, 'z');
   Parsed longer(block);
@@ -97,11 +97,11 @@ TEST(WireHeader, BuildRefusesWhatDoesNotFitItsField) {
       {"empty group", "S", "a", "", true},
   };
   for (const auto& c : cases) {
-    BlockSpec spec;
-    spec.service = c.service;
-    spec.sender = c.sender;
-    spec.group = c.group;
-    std::vector<char> block = BuildBlock(spec, "p");
+    BlockFields fields;
+    fields.service = c.service;
+    fields.sender = c.sender;
+    fields.group = c.group;
+    std::vector<char> block = BuildBlock(fields, "p");
     ASSERT_EQ(!block.empty(), c.built) << c.what;
     if (c.built) {
       EXPECT_EQ(VELP2PLoadU16BE(block.data() + 4), 88 + c.group.size()) << c.what;
@@ -119,10 +119,10 @@ TEST(WireHeader, BuildRefusesWhatDoesNotFitItsField) {
 // By TCP the sender's unicast endpoint is the sending one; by multicast the one advertised in the other
 // fields.
 TEST(WireMessage, ReadsPayloadAndSendingEndPoint) {
-  BlockSpec byTcp;
+  BlockFields byTcp;
   byTcp.mode = 0;
   Parsed unicast(BuildBlock(byTcp, "payload!"));
-  Parsed multicast(BuildBlock(BlockSpec(), "m"));
+  Parsed multicast(BuildBlock(BlockFields(), "m"));
   VELP2PMessage fromPeer(unicast.header), fromGroup(multicast.header);
   int length = -1;
   ASSERT_EQ(VEL_S_OK, fromPeer.GetBufferLenght(length));
@@ -174,7 +174,7 @@ TEST(WireByteReader, FailedReadsLeaveTheCursorInPlace) {
 // The first carries MsgGrpId at 80 and the announced total at 84 in place of both ports; a middle one
 // MsgGrpId at 80; the last MsgGrpId at 76. Nothing else but the mode changes.
 TEST(Fragmenter, MarksFirstMiddleAndLastAndRefusesWhatItCannotMark) {
-  const std::vector<char> whole = BuildBlock(BlockSpec(), "piece");
+  const std::vector<char> whole = BuildBlock(BlockFields(), "piece");
   const struct {
     int kind;
     unsigned char mode;
@@ -201,7 +201,7 @@ TEST(Fragmenter, MarksFirstMiddleAndLastAndRefusesWhatItCannotMark) {
 // The header is the first fragment's but for the total length, which counts the whole payload, and for
 // otherAddress and the ports, which the last fragment gives: the unicast endpoint a reply goes to.
 TEST(Reassembly, PutsSplitPayloadsBackTogetherPerSender) {
-  BlockSpec lastSpec;
+  BlockFields lastSpec;
   lastSpec.otherAddress = RawAddress(192, 168, 3, 4);
   lastSpec.senderPort = RawPort(0x11, 0x22);
   lastSpec.otherPort = RawPort(0x33, 0x44);
@@ -209,7 +209,7 @@ TEST(Reassembly, PutsSplitPayloadsBackTogetherPerSender) {
   VELP2PReassembler reassembler;
   for (int length : {1001, 4321}) {
     std::string payload = PatternPayload(length, length);
-    Blocks blocks = SplitBlocks(BlockSpec(), payload, 42);
+    Blocks blocks = SplitBlocks(BlockFields(), payload, 42);
     blocks.back() = SplitBlocks(lastSpec, payload, 42).back();
     // bob's group under the same identifier travels interleaved with alice's.
     Blocks bob = SplitBlocks(From("bob"), PatternPayload(length, 9), 42);
@@ -261,7 +261,7 @@ TEST(Reassembly, DropsFragmentsByReason) {
   };
   for (const auto& c : cases) {
     VELP2PReassembler reassembler;
-    Blocks blocks = SplitBlocks(BlockSpec(), PatternPayload(1200), 5);
+    Blocks blocks = SplitBlocks(BlockFields(), PatternPayload(1200), 5);
     if (c.fragment >= 0 && (c.at == 0 || c.at == 84))
       VELP2PStoreU32BE(blocks[c.fragment].data() + c.at, c.value);
     else if (c.fragment >= 0)
@@ -277,7 +277,7 @@ TEST(Reassembly, DropsFragmentsByReason) {
   }
   // The largest total allowed is taken.
   VELP2PReassembler reassembler;
-  std::vector<char> first = SplitBlocks(BlockSpec(), PatternPayload(1200), 3)[0];
+  std::vector<char> first = SplitBlocks(BlockFields(), PatternPayload(1200), 3)[0];
   VELP2PStoreU32BE(first.data() + 84, 4 * 1024 * 1024);
   EXPECT_FALSE(Take(reassembler, first).dropped);
 }
@@ -314,7 +314,7 @@ TEST(Reassembly, EvictsTheOldestGroupAtEachLimit) {
   VELP2PReassembler::Limits limits = VELP2PReassembler::DefaultLimits();
   limits.maxBytes = 3000;
   VELP2PReassembler reassembler(limits);
-  ASSERT_FALSE(Take(reassembler, SplitBlocks(BlockSpec(), PatternPayload(1200), 1)[0]).dropped);
+  ASSERT_FALSE(Take(reassembler, SplitBlocks(BlockFields(), PatternPayload(1200), 1)[0]).dropped);
   std::vector<char> huge = SplitBlocks(From("erin"), PatternPayload(1200), 9)[0];
   VELP2PStoreU32BE(huge.data() + 84, 2950);
   EXPECT_EQ(Take(reassembler, huge).reason, VELP2PDrop::BadTotal);
