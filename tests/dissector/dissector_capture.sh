@@ -73,6 +73,8 @@ start_console() {
 }
 start_console alice "$tcp_alice"
 exec 3>"$scratch/alice.in"
+# Bob starts once alice is up, so that alice hears his birth and answers it point to point.
+wait_for "$scratch/alice.out" '"event":"VELP2PInitPeerNotif"'
 start_console bob "$tcp_bob"
 exec 4>"$scratch/bob.in"
 
