@@ -25,6 +25,7 @@ enum VELP2PErrorCode {
   VELP2P_ERROR_NETWORK = 12,              // a socket could not be opened or a send found no route
   VELP2P_ERROR_OUT_OF_MEMORY = 13,
   VELP2P_ERROR_WRONG_MODE = 14,  // the operation belongs to the other mode
+  VELP2P_ERROR_QUEUE_FULL = 15,  // the peer's send queue is full: let the loop run, then send again
 };
 
 // The reason recorded last on the calling thread, VELP2P_ERROR_NONE when none.

@@ -135,6 +135,8 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
   VELListPtrVELP2PEndPointInfo* records = peer->GetEndPointsInfoList();
   if (!records || records->Size() == 0)
     return VEL_E_FAIL;
+  VELLastErrorRecord before = VELSaveLastError();
+  VELP2PClearLastError();
   for (int i = 1; i <= records->Size(); ++i) {
     VELP2PEndPointInfo* record = (*records)[i];
     if (!record)
@@ -142,12 +144,17 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
     if (!IsUnicastRecord(record) ||
         !VELP2PAnswerGuard::Instance().MayConnect(record->address, peer->name.Str()))
       continue;
-    if (VEL_SUCCEEDED(SendToPeer(group, service, data, length, record, peer)))
+    if (VEL_SUCCEEDED(SendToPeer(group, service, data, length, record, peer))) {
+      VELRestoreLastError(std::move(before));
       return VEL_S_OK;
+    }
     // An answer a group message provoked tries one record only, so that a forged list costs one attempt.
     if (VELP2PAnswerGuard::Instance().Answering())
       break;
   }
+  // A full queue is worth telling apart: the caller may run the loop and send again.
+  if (VELP2PGetLastErrorCode() == VELP2P_ERROR_QUEUE_FULL)
+    return VEL_E_FAIL;
   return VELFail(VELP2P_ERROR_NETWORK, "no route to " + peer->name.Str());
 }
 

@@ -43,6 +43,8 @@ const char* VELP2PErrorCodeText(int code) {
       return "out of memory";
     case VELP2P_ERROR_WRONG_MODE:
       return "wrong mode";
+    case VELP2P_ERROR_QUEUE_FULL:
+      return "send queue full";
     default:
       return "unknown reason";
   }
@@ -54,6 +56,15 @@ VELResult VELFail(VELP2PErrorCode code, const std::string& detail, VELResult fai
   if (!detail.empty())
     t_lastError.text += ": " + detail;
   return failure;
+}
+
+VELLastErrorRecord VELSaveLastError() {
+  return VELLastErrorRecord{t_lastError.code, t_lastError.text};
+}
+
+void VELRestoreLastError(VELLastErrorRecord record) {
+  t_lastError.code = record.code;
+  t_lastError.text = std::move(record.text);
 }
 
 int VELP2PGetLastErrorCode() {

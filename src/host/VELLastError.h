@@ -12,4 +12,13 @@
 VELResult VELFail(VELP2PErrorCode code, const std::string& detail = std::string(),
                   VELResult failure = VEL_E_FAIL);
 
+// The calling thread's record as it stands, to be put back when an operation that looked at the reasons
+// of its own attempts succeeds after all: a success leaves the caller's record as it was.
+struct VELLastErrorRecord {
+  int code;
+  std::string text;
+};
+VELLastErrorRecord VELSaveLastError();
+void VELRestoreLastError(VELLastErrorRecord record);
+
 #endif

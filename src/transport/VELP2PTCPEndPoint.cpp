@@ -174,7 +174,7 @@ VELResult VELP2PTCPEndPoint::Queue(uint32_t address, unsigned short port, const 
     case EHOSTDOWN:
       return VELFail(VELP2P_ERROR_NETWORK, "the destination did not answer lately");
     case ENOBUFS:
-      return VELFail(VELP2P_ERROR_NETWORK, "the send queue is full");
+      return VELFail(VELP2P_ERROR_QUEUE_FULL);
     case EMSGSIZE:
       return VELFail(VELP2P_ERROR_TOO_LONG);
     default:
