@@ -21,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 
 // Bytes read from one connection per turn, so that a fast sender of a large block shares the loop.
 constexpr size_t kReadBudgetPerTurn = 1 << 20;
+// The first read takes the length prefix and, for most blocks, the whole block with it.
+constexpr size_t kFirstReadBytes = 1024;
 // Growth step of a block's buffer; it never grows beyond what has arrived by more than this or its size.
 constexpr size_t kGrowthBytes = 64 << 10;
 // A connection that brought nothing for this long may give its place to a new one when all are taken;
@@ -46,7 +48,8 @@ int SystemBacklog() {
 
 struct VELSocketConnector::Incoming {
   int descriptor;
-  std::vector<char> block;  // starts as the four length bytes, grows as the rest arrives
+  uint32_t source;          // address of the sending host
+  std::vector<char> block;  // starts with room for the first read, then holds the block as it arrives
   size_t received = 0;      // bytes of block filled
   uint32_t declared = 0;    // total length from the prefix; 0 until the prefix is complete
   int timerId = 0;
@@ -179,7 +182,11 @@ void VELSocketConnector::OnListenReady() {
       }
       Drop(_inProgress.front().get());
     }
-    int descriptor = accept4(_listenDescriptor, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    sockaddr_in from;
+    socklen_t fromLength = sizeof(from);
+    std::memset(&from, 0, sizeof(from));
+    int descriptor = accept4(_listenDescriptor, reinterpret_cast<sockaddr*>(&from), &fromLength,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (descriptor < 0) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
         // The waiting connection stays in the backlog and would make every turn ready; try again later.
@@ -194,18 +201,48 @@ void VELSocketConnector::OnListenReady() {
     auto incoming = std::make_unique<Incoming>();
     Incoming* raw = incoming.get();
     raw->descriptor = descriptor;
-    raw->block.resize(4);
+    raw->source = from.sin_addr.s_addr;
+    raw->block.resize(kFirstReadBytes);
     raw->accepted = raw->lastActivity = Clock::now();
-    if (_application->AddWatch(descriptor, true, false,
-                               [this, raw](int, bool, bool, bool) { OnIncomingReady(raw); }) != 0) {
+    TakeEarlier(raw->source);
+    // The block is often there already (a peer writes as soon as it is connected): it is then taken
+    // without ever registering the connection with the loop.
+    Progress progress = ReadSome(*raw);
+    if (progress == Progress::kFailed) {
       close(descriptor);
+      ++_discarded;
       continue;
     }
-    raw->timerId = _application->AddTimer(static_cast<int>(_idleTimeout.count()),
-                                          [this, raw]() { OnIncomingTimer(raw); });
+    if (progress == Progress::kMore) {
+      if (_application->AddWatch(descriptor, true, false,
+                                 [this, raw](int, bool, bool, bool) { OnIncomingReady(raw); }) != 0) {
+        close(descriptor);
+        ++_discarded;
+        continue;
+      }
+      raw->timerId = _application->AddTimer(static_cast<int>(_idleTimeout.count()),
+                                            [this, raw]() { OnIncomingTimer(raw); });
+    }
     _inProgress.push_back(std::move(incoming));
-    // The block is often there already (a peer writes as soon as it is connected): no need to wait a turn.
-    OnIncomingReady(raw);
+    if (progress == Progress::kComplete) {
+      Complete(raw);
+    }
+  }
+}
+
+void VELSocketConnector::TakeEarlier(uint32_t source) {
+  // A host sending several blocks opens the next connection only once the previous block has gone out
+  // whole, so the bytes of an earlier connection from that host are here before the later one is
+  // accepted; reading them first hands the blocks over in the order they were sent, whatever order the
+  // loop reports the descriptors in.
+  std::vector<Incoming*> earlier;
+  for (auto& incoming : _inProgress) {
+    if (incoming->source == source) {
+      earlier.push_back(incoming.get());
+    }
+  }
+  for (Incoming* incoming : earlier) {
+    OnIncomingReady(incoming);
   }
 }
 
@@ -214,7 +251,7 @@ VELSocketConnector::Progress VELSocketConnector::ReadSome(Incoming& incoming) {
   while (budget > 0) {
     size_t wanted;
     if (incoming.declared == 0) {
-      wanted = 4 - incoming.received;
+      wanted = incoming.block.size() - incoming.received;
     } else {
       if (incoming.received == incoming.block.size()) {
         size_t grown = std::max(incoming.block.size() * 2, incoming.block.size() + kGrowthBytes);
@@ -222,7 +259,6 @@ VELSocketConnector::Progress VELSocketConnector::ReadSome(Incoming& incoming) {
       }
       wanted = std::min(incoming.block.size() - incoming.received, budget);
     }
-    // Never more than the block still needs: bytes past it belong to nobody and are not consumed.
     ssize_t count = recv(incoming.descriptor, incoming.block.data() + incoming.received, wanted, 0);
     if (count < 0) {
       if (errno == EINTR) {
@@ -236,7 +272,7 @@ VELSocketConnector::Progress VELSocketConnector::ReadSome(Incoming& incoming) {
     incoming.received += static_cast<size_t>(count);
     incoming.lastActivity = Clock::now();
     budget -= std::min(budget, static_cast<size_t>(count));
-    if (incoming.declared == 0 && incoming.received == 4) {
+    if (incoming.declared == 0 && incoming.received >= 4) {
       uint32_t prefix;
       std::memcpy(&prefix, incoming.block.data(), sizeof(prefix));
       prefix = ntohl(prefix);
@@ -244,6 +280,9 @@ VELSocketConnector::Progress VELSocketConnector::ReadSome(Incoming& incoming) {
         return Progress::kFailed;
       }
       incoming.declared = prefix;
+      // Bytes past the block belong to nobody.
+      incoming.received = std::min<size_t>(incoming.received, prefix);
+      incoming.block.resize(std::min<size_t>(incoming.block.size(), prefix));
     }
     if (incoming.declared != 0 && incoming.received == incoming.declared) {
       return Progress::kComplete;
@@ -290,9 +329,12 @@ void VELSocketConnector::Drop(Incoming* incoming) {
 
 void VELSocketConnector::Forget(Incoming* incoming) {
   // Unregistered before closing, so that a descriptor number reused later in this turn is not mistaken
-  // for this one; the loop skips both callbacks for the rest of the turn.
-  _application->RemoveWatch(incoming->descriptor);
-  _application->CancelTimer(incoming->timerId);
+  // for this one; the loop skips both callbacks for the rest of the turn. A connection whose block was
+  // whole at once was never registered.
+  if (incoming->timerId != 0) {
+    _application->RemoveWatch(incoming->descriptor);
+    _application->CancelTimer(incoming->timerId);
+  }
   close(incoming->descriptor);
   auto found =
       std::find_if(_inProgress.begin(), _inProgress.end(),
@@ -366,7 +408,7 @@ int VELSocketConnector::AcceptSynchronously(std::vector<char>* block) {
   }
   Incoming incoming;
   incoming.descriptor = descriptor;
-  incoming.block.resize(4);
+  incoming.block.resize(kFirstReadBytes);
   Clock::time_point deadline = Clock::now() + _idleTimeout;
   int result = ETIMEDOUT;
   for (;;) {

@@ -22,9 +22,9 @@ class VELSockets;
 // Bounds: kMaxInProgress connections being read (beyond it, a new one replaces the oldest only when that
 // one brought nothing for a quarter of a second; otherwise accepting waits); a connection that
 // makes no progress for the idle timeout (2 s), or is not complete within the lifetime (10 s), is dropped;
-// a declared length below 4 or above the maximum drops the connection before anything is allocated for
-// it, and a block's buffer grows only as its bytes arrive; at most kMaxReady blocks wait for Accept, after
-// which no further connection is accepted until Accept makes room.
+// a declared length below 4 or above the maximum drops the connection before more than the first kilobyte
+// is allocated for it, and a block's buffer grows only as its bytes arrive; at most kMaxReady blocks wait for
+// Accept, after which no further connection is accepted until Accept makes room.
 //
 // Without a main application at Declare, GetHandler() never becomes readable and Accept() accepts and
 // reads one waiting connection synchronously, bounded by the idle timeout.
@@ -70,6 +70,7 @@ class VELSocketConnector {
   void Complete(Incoming* incoming);
   void Drop(Incoming* incoming);
   void Forget(Incoming* incoming);
+  void TakeEarlier(uint32_t source);
   void PushReady(std::vector<char>&& block);
   void UpdateAcceptWatch();
   int AcceptSynchronously(std::vector<char>* block);

@@ -23,33 +23,44 @@ bool IsFinal(int error) {
          error == EACCES || error == EPERM || error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
 }
 
+// Blocks up to this size fit the first flight of segments of a new connection (ten of a typical LAN's).
+constexpr size_t kPipelinedBytes = 8 << 10;
+
 int MsUntil(Clock::time_point deadline) {
   auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return remaining > 0 ? static_cast<int>(remaining) : 0;
 }
 
+struct Block {
+  std::vector<char> bytes;
+  void* tag;
+};
+
 }  // namespace
 
-struct VELTCPSender::Destination {
-  struct Block {
-    std::vector<char> bytes;
-    void* tag;
-  };
-  enum class Phase { kIdle, kWaitingSlot, kConnecting, kWriting, kDraining };
+struct VELTCPSender::Connection {
+  enum class Phase { kConnecting, kWriting, kDraining };
 
+  uint64_t id;
   Key key;
-  uint32_t address;
-  unsigned short port;
-  std::deque<Block> queue;  // the front one is in flight
-  size_t bytes = 0;
-  Phase phase = Phase::kIdle;
-  bool hasSlot = false;
+  Block block;
+  Phase phase = Phase::kConnecting;
   int descriptor = -1;
-  size_t offset = 0;   // of the front block, written so far
+  size_t offset = 0;   // of the block, written so far
   int timerId = 0;     // the one pending deadline or retry
   int startError = 0;  // a connect that failed at once, reported from the timer
   int retryMs = 0;
   Clock::time_point connectDeadline;
+};
+
+struct VELTCPSender::Destination {
+  Key key;
+  uint32_t address;
+  unsigned short port;
+  std::deque<Block> queue;        // not yet given a connection
+  std::deque<uint64_t> inFlight;  // connections, in the order they were opened
+  size_t bytes = 0;               // queued and in flight
+  bool waiting = false;           // in _waiting
 };
 
 VELTCPSender::VELTCPSender(VELApplication* application) : VELTCPSender(application, Limits()) {}
@@ -58,8 +69,13 @@ VELTCPSender::VELTCPSender(VELApplication* application, const Limits& limits)
     : _application(application), _limits(limits) {}
 
 VELTCPSender::~VELTCPSender() {
-  for (auto& entry : _destinations) {
-    CloseConnection(*entry.second);
+  for (auto& entry : _connections) {
+    Connection& connection = *entry.second;
+    if (connection.descriptor >= 0) {
+      _application->RemoveWatch(connection.descriptor);
+      close(connection.descriptor);
+    }
+    _application->CancelTimer(connection.timerId);
   }
 }
 
@@ -82,7 +98,7 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std
   }
   auto found = _destinations.find(key);
   Destination* destination = found == _destinations.end() ? nullptr : found->second.get();
-  size_t queuedBlocks = destination ? destination->queue.size() : 0;
+  size_t queuedBlocks = destination ? destination->queue.size() + destination->inFlight.size() : 0;
   size_t queuedBytes = destination ? destination->bytes : 0;
   if (_blocks >= _limits.blocksTotal || _bytes + block.size() > _limits.bytesTotal ||
       static_cast<int>(queuedBlocks) >= _limits.blocksPerDestination ||
@@ -100,14 +116,16 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std
   ++_blocks;
   _bytes += block.size();
   destination->bytes += block.size();
-  destination->queue.push_back(Destination::Block{std::move(block), tag});
-  Start(*destination);
+  destination->queue.push_back(Block{std::move(block), tag});
+  Pump(*destination);
   return 0;
 }
 
 int VELTCPSender::Pending(uint32_t addressNetworkOrder, unsigned short port) const {
   auto found = _destinations.find((static_cast<Key>(addressNetworkOrder) << 16) | port);
-  return found == _destinations.end() ? 0 : static_cast<int>(found->second->queue.size());
+  return found == _destinations.end()
+             ? 0
+             : static_cast<int>(found->second->queue.size() + found->second->inFlight.size());
 }
 
 bool VELTCPSender::IsDead(Key key) {
@@ -122,31 +140,47 @@ bool VELTCPSender::IsDead(Key key) {
   return false;
 }
 
-void VELTCPSender::Start(Destination& destination) {
-  if (destination.phase != Destination::Phase::kIdle || destination.queue.empty()) {
-    return;
+void VELTCPSender::Pump(Destination& destination) {
+  while (!destination.queue.empty() && !destination.waiting &&
+         static_cast<int>(destination.inFlight.size()) < _limits.window) {
+    // The receiver reads the connections of one host in the order it accepts them. The next connection is
+    // therefore opened only once the previous block has gone out whole, and only when that block is small
+    // enough to leave in the first flight of segments; a larger one must be taken before the next starts.
+    if (!destination.inFlight.empty()) {
+      const Connection& previous = *_connections.at(destination.inFlight.back());
+      if (previous.phase != Connection::Phase::kDraining || previous.block.bytes.size() > kPipelinedBytes) {
+        return;
+      }
+    }
+    if (static_cast<int>(_connections.size()) >= _limits.connections) {
+      destination.waiting = true;
+      _waiting.push_back(destination.key);
+      return;
+    }
+    auto created = std::make_unique<Connection>();
+    Connection& connection = *created;
+    connection.id = _nextConnection++;
+    connection.key = destination.key;
+    connection.block = std::move(destination.queue.front());
+    destination.queue.pop_front();
+    connection.retryMs = _limits.firstRetryMs;
+    connection.connectDeadline = Clock::now() + std::chrono::milliseconds(_limits.connectDeadlineMs);
+    destination.inFlight.push_back(connection.id);
+    _connections[connection.id] = std::move(created);
+    Connect(connection);
   }
-  if (_connections >= _limits.connections) {
-    destination.phase = Destination::Phase::kWaitingSlot;
-    _waiting.push_back(destination.key);
-    return;
-  }
-  ++_connections;
-  destination.hasSlot = true;
-  destination.retryMs = _limits.firstRetryMs;
-  destination.connectDeadline = Clock::now() + std::chrono::milliseconds(_limits.connectDeadlineMs);
-  Connect(destination);
 }
 
-void VELTCPSender::SetTimer(Destination& destination, int delayMs) {
-  _application->CancelTimer(destination.timerId);
-  Key key = destination.key;
-  destination.timerId = _application->AddTimer(delayMs, [this, key]() { OnTimer(key); });
+void VELTCPSender::SetTimer(Connection& connection, int delayMs) {
+  _application->CancelTimer(connection.timerId);
+  uint64_t id = connection.id;
+  connection.timerId = _application->AddTimer(delayMs, [this, id]() { OnTimer(id); });
 }
 
-void VELTCPSender::Connect(Destination& destination) {
-  destination.phase = Destination::Phase::kConnecting;
-  destination.offset = 0;
+void VELTCPSender::Connect(Connection& connection) {
+  const Destination& destination = *_destinations.at(connection.key);
+  connection.phase = Connection::Phase::kConnecting;
+  connection.offset = 0;
   int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   int error = descriptor < 0 ? errno : 0;
   if (descriptor >= 0) {
@@ -163,10 +197,26 @@ void VELTCPSender::Connect(Destination& destination) {
       error = errno;
     }
   }
-  Key key = destination.key;
-  if (error == 0 && _application->AddWatch(descriptor, false, true, [this, key](int, bool r, bool w, bool e) {
-        OnReady(key, r, w, e);
-      }) != 0) {
+  // Where the handshake is over by now (a peer on this host), the block goes at once and the loop is only
+  // asked for the receiver's close. An error found here is reported from the loop, like any other.
+  bool established = false;
+  if (error == 0) {
+    ssize_t sent = send(descriptor, connection.block.bytes.data(), connection.block.bytes.size(),
+                        MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      established = true;
+      connection.offset = static_cast<size_t>(sent);
+      connection.phase = connection.offset == connection.block.bytes.size() ? Connection::Phase::kDraining
+                                                                            : Connection::Phase::kWriting;
+    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ENOTCONN) {
+      error = errno;
+    }
+  }
+  uint64_t id = connection.id;
+  bool draining = connection.phase == Connection::Phase::kDraining;
+  if (error == 0 &&
+      _application->AddWatch(descriptor, draining, !draining,
+                             [this, id](int, bool r, bool w, bool e) { OnReady(id, r, w, e); }) != 0) {
     error = EBUSY;
   }
   if (error != 0) {
@@ -174,161 +224,179 @@ void VELTCPSender::Connect(Destination& destination) {
       close(descriptor);
     }
     // Reported from the loop, so that Enqueue never calls back and failures never recurse.
-    destination.startError = error;
-    SetTimer(destination,
-             IsFinal(error) ? 0 : std::min(destination.retryMs, MsUntil(destination.connectDeadline)));
+    connection.phase = Connection::Phase::kConnecting;
+    connection.offset = 0;
+    connection.startError = error;
+    SetTimer(connection,
+             IsFinal(error) ? 0 : std::min(connection.retryMs, MsUntil(connection.connectDeadline)));
     return;
   }
-  destination.descriptor = descriptor;
-  SetTimer(destination, std::min(destination.retryMs, MsUntil(destination.connectDeadline)));
+  connection.descriptor = descriptor;
+  SetTimer(connection, established ? _limits.deliveryDeadlineMs
+                                   : std::min(connection.retryMs, MsUntil(connection.connectDeadline)));
 }
 
-void VELTCPSender::OnTimer(Key key) {
-  auto found = _destinations.find(key);
-  if (found == _destinations.end()) {
+void VELTCPSender::OnTimer(uint64_t id) {
+  auto found = _connections.find(id);
+  if (found == _connections.end()) {
     return;
   }
-  Destination& destination = *found->second;
-  destination.timerId = 0;
-  int error = destination.startError;
-  destination.startError = 0;
-  if (destination.phase != Destination::Phase::kConnecting) {
+  Connection& connection = *found->second;
+  connection.timerId = 0;
+  int error = connection.startError;
+  connection.startError = 0;
+  if (connection.phase != Connection::Phase::kConnecting) {
     // Connected, but the receiver did not take the block in time.
-    Finish(destination, false, Failure::kTimedOut, false);
+    Finish(connection, false, Failure::kTimedOut, false);
     return;
   }
   if (error == ECONNREFUSED) {
-    Finish(destination, false, Failure::kRefused, false);
+    Finish(connection, false, Failure::kRefused, false);
     return;
   }
   if (IsFinal(error)) {
-    Finish(destination, false, Failure::kUnreachable, false);
+    Finish(connection, false, Failure::kUnreachable, false);
     return;
   }
-  if (Clock::now() >= destination.connectDeadline) {
-    _deadUntil[key] = Clock::now() + std::chrono::milliseconds(_limits.deadForMs);
+  if (Clock::now() >= connection.connectDeadline) {
+    _deadUntil[connection.key] = Clock::now() + std::chrono::milliseconds(_limits.deadForMs);
     if (_deadUntil.size() > 1024) {
       for (auto it = _deadUntil.begin(); it != _deadUntil.end();) {
         it = it->second <= Clock::now() ? _deadUntil.erase(it) : std::next(it);
       }
     }
-    Finish(destination, false, Failure::kTimedOut, true);
+    Finish(connection, false, Failure::kTimedOut, true);
     return;
   }
   // Unanswered (or out of descriptors): a fresh handshake rather than the kernel's slow retransmission.
-  if (destination.descriptor >= 0) {
-    _application->RemoveWatch(destination.descriptor);
-    close(destination.descriptor);
-    destination.descriptor = -1;
+  if (connection.descriptor >= 0) {
+    _application->RemoveWatch(connection.descriptor);
+    close(connection.descriptor);
+    connection.descriptor = -1;
   }
-  destination.retryMs *= 2;
-  Connect(destination);
+  connection.retryMs *= 2;
+  Connect(connection);
 }
 
-void VELTCPSender::OnReady(Key key, bool readable, bool writable, bool error) {
-  auto found = _destinations.find(key);
-  if (found == _destinations.end()) {
+void VELTCPSender::OnReady(uint64_t id, bool readable, bool writable, bool error) {
+  auto found = _connections.find(id);
+  if (found == _connections.end()) {
     return;
   }
-  Destination& destination = *found->second;
-  if (destination.phase == Destination::Phase::kConnecting) {
+  Connection& connection = *found->second;
+  if (connection.phase == Connection::Phase::kConnecting) {
     int pending = 0;
     socklen_t length = sizeof(pending);
-    if (getsockopt(destination.descriptor, SOL_SOCKET, SO_ERROR, &pending, &length) != 0) {
+    if (getsockopt(connection.descriptor, SOL_SOCKET, SO_ERROR, &pending, &length) != 0) {
       pending = errno;
     }
     if (pending == ECONNREFUSED) {
-      Finish(destination, false, Failure::kRefused, false);
+      Finish(connection, false, Failure::kRefused, false);
       return;
     }
     if (pending != 0) {
-      destination.startError = pending;
-      SetTimer(destination, std::min(destination.retryMs, MsUntil(destination.connectDeadline)));
-      _application->ModifyWatch(destination.descriptor, false, false);
+      connection.startError = pending;
+      SetTimer(connection, std::min(connection.retryMs, MsUntil(connection.connectDeadline)));
+      _application->ModifyWatch(connection.descriptor, false, false);
       return;
     }
-    destination.phase = Destination::Phase::kWriting;
-    SetTimer(destination, _limits.deliveryDeadlineMs);
-    Write(destination);
+    connection.phase = Connection::Phase::kWriting;
+    SetTimer(connection, _limits.deliveryDeadlineMs);
+    Write(connection);
     return;
   }
-  if (destination.phase == Destination::Phase::kWriting && (writable || error)) {
-    Write(destination);
-  } else if (destination.phase == Destination::Phase::kDraining && (readable || error)) {
-    Drain(destination);
+  if (connection.phase == Connection::Phase::kWriting && (writable || error)) {
+    Write(connection);
+  } else if (connection.phase == Connection::Phase::kDraining && (readable || error)) {
+    Drain(connection);
   }
 }
 
-void VELTCPSender::Write(Destination& destination) {
-  const std::vector<char>& bytes = destination.queue.front().bytes;
-  while (destination.offset < bytes.size()) {
-    ssize_t sent = send(destination.descriptor, bytes.data() + destination.offset,
-                        bytes.size() - destination.offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+void VELTCPSender::Write(Connection& connection) {
+  const std::vector<char>& bytes = connection.block.bytes;
+  while (connection.offset < bytes.size()) {
+    ssize_t sent = send(connection.descriptor, bytes.data() + connection.offset,
+                        bytes.size() - connection.offset, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
       if (errno == EINTR) {
         continue;
       }
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        _application->ModifyWatch(destination.descriptor, false, true);
+        _application->ModifyWatch(connection.descriptor, false, true);
         return;
       }
-      Finish(destination, false, Failure::kReset, false);
+      Finish(connection, false, Failure::kReset, false);
       return;
     }
-    destination.offset += static_cast<size_t>(sent);
+    connection.offset += static_cast<size_t>(sent);
   }
-  // Whole: the receiver's close says it has read it all, and lets the next block go.
-  destination.phase = Destination::Phase::kDraining;
-  _application->ModifyWatch(destination.descriptor, true, false);
+  // Whole: the receiver's close says it has read it all.
+  connection.phase = Connection::Phase::kDraining;
+  _application->ModifyWatch(connection.descriptor, true, false);
+  Destination& destination = *_destinations.at(connection.key);
+  if (!destination.waiting) {
+    Pump(destination);
+  }
 }
 
-void VELTCPSender::Drain(Destination& destination) {
+void VELTCPSender::Drain(Connection& connection) {
   char scratch[256];
   for (;;) {
-    ssize_t received = recv(destination.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT);
+    ssize_t received = recv(connection.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT);
     if (received > 0) {
       continue;  // the receiver sends nothing; ignore it rather than reset it
     }
     if (received == 0) {
-      Finish(destination, true, Failure::kReset, false);
+      Finish(connection, true, Failure::kReset, false);
     } else if (errno == EINTR) {
       continue;
     } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      Finish(destination, false, Failure::kReset, false);
+      Finish(connection, false, Failure::kReset, false);
     }
     return;
   }
 }
 
-void VELTCPSender::CloseConnection(Destination& destination) {
-  if (destination.descriptor >= 0) {
-    _application->RemoveWatch(destination.descriptor);
-    close(destination.descriptor);
-    destination.descriptor = -1;
+void VELTCPSender::Finish(Connection& connection, bool delivered, Failure reason, bool wholeQueue) {
+  Destination& destination = *_destinations.at(connection.key);
+  std::vector<void*> finished{connection.block.tag};
+  size_t bytes = connection.block.bytes.size();
+  int blocks = 1;
+  if (wholeQueue) {
+    for (const Block& block : destination.queue) {
+      finished.push_back(block.tag);
+      bytes += block.bytes.size();
+      ++blocks;
+    }
+    destination.queue.clear();
   }
-  _application->CancelTimer(destination.timerId);
-  destination.timerId = 0;
-  if (destination.hasSlot) {
-    destination.hasSlot = false;
-    --_connections;
+  _blocks -= blocks;
+  _bytes -= bytes;
+  destination.bytes -= bytes;
+  if (connection.descriptor >= 0) {
+    _application->RemoveWatch(connection.descriptor);
+    close(connection.descriptor);
   }
-  destination.phase = Destination::Phase::kIdle;
-}
-
-void VELTCPSender::Finish(Destination& destination, bool delivered, Failure reason, bool wholeQueue) {
-  std::vector<void*> finished;
-  do {
-    const Destination::Block& block = destination.queue.front();
-    --_blocks;
-    _bytes -= block.bytes.size();
-    destination.bytes -= block.bytes.size();
-    finished.push_back(block.tag);
-    destination.queue.pop_front();
-  } while (wholeQueue && !destination.queue.empty());
-  CloseConnection(destination);
+  _application->CancelTimer(connection.timerId);
+  uint64_t id = connection.id;
+  destination.inFlight.erase(std::find(destination.inFlight.begin(), destination.inFlight.end(), id));
+  _connections.erase(id);
   uint32_t address = destination.address;
   unsigned short port = destination.port;
-  Settle(destination.key);  // may free the destination
+  if (destination.queue.empty() && destination.inFlight.empty()) {
+    if (destination.waiting) {
+      _waiting.erase(std::find(_waiting.begin(), _waiting.end(), destination.key));
+    }
+    Key key = destination.key;
+    _destinations.erase(key);
+  } else if (!destination.waiting && !destination.queue.empty() && !_waiting.empty()) {
+    // Others wait for a connection: this destination queues behind them.
+    destination.waiting = true;
+    _waiting.push_back(destination.key);
+  } else if (!destination.waiting) {
+    Pump(destination);
+  }
+  Serve();
   for (void* tag : finished) {
     if (delivered && _onDelivered) {
       _onDelivered(tag);
@@ -338,27 +406,14 @@ void VELTCPSender::Finish(Destination& destination, bool delivered, Failure reas
   }
 }
 
-void VELTCPSender::Settle(Key key) {
-  auto found = _destinations.find(key);
-  if (found != _destinations.end()) {
-    Destination& destination = *found->second;
-    if (destination.queue.empty()) {
-      _destinations.erase(found);
-    } else if (!_waiting.empty()) {
-      // Others wait for a connection: this destination queues behind them.
-      destination.phase = Destination::Phase::kWaitingSlot;
-      _waiting.push_back(key);
-    } else {
-      Start(destination);
-    }
-  }
-  while (_connections < _limits.connections && !_waiting.empty()) {
+void VELTCPSender::Serve() {
+  while (static_cast<int>(_connections.size()) < _limits.connections && !_waiting.empty()) {
     Key next = _waiting.front();
     _waiting.pop_front();
     auto waiting = _destinations.find(next);
-    if (waiting != _destinations.end() && waiting->second->phase == Destination::Phase::kWaitingSlot) {
-      waiting->second->phase = Destination::Phase::kIdle;
-      Start(*waiting->second);
+    if (waiting != _destinations.end()) {
+      waiting->second->waiting = false;
+      Pump(*waiting->second);
     }
   }
 }

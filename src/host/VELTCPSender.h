@@ -13,11 +13,13 @@
 
 class VELApplication;
 
-// Each block still travels on a connection of its own (the receiver reads one block per connection), and
-// a destination has at most one connection at a time: a block's connection is opened only once the
-// receiver has closed the previous one, that is, once it has read the whole previous block. Blocks to one
-// destination are therefore received in the order they were enqueued, and the receiver, which closes
-// first, keeps the TIME_WAIT.
+// Each block still travels on a connection of its own (the receiver reads one block per connection). A
+// destination has up to a window of connections in flight: the next one is opened once the previous block
+// has gone out whole, if that block was small enough to leave in the first flight of segments, and once
+// it was taken otherwise. The receiver reads the earlier connections of a host before a later one, so
+// blocks to one destination are received in the order they were enqueued. A block counts as delivered
+// when the receiver closes its connection, which it does once it has read the whole block; the receiver
+// therefore keeps the TIME_WAIT.
 //
 // A handshake that goes unanswered is retried with a fresh connection after a back-off that doubles,
 // until the connect deadline; then the destination counts as dead for a while: its queued blocks fail and
@@ -38,7 +40,8 @@ class VELTCPSender {
     size_t bytesPerDestination = 16u << 20;
     int blocksTotal = 8192;
     size_t bytesTotal = 64u << 20;
-    int connections = 256;           // destinations being served at once; the others wait their turn
+    int connections = 256;           // open at once, all destinations together; the others wait their turn
+    int window = 16;                 // connections in flight to one destination
     int firstRetryMs = 200;          // first handshake retry; doubles after each
     int connectDeadlineMs = 3000;    // for the handshake of one block, retries included
     int deliveryDeadlineMs = 10000;  // from connected to the receiver's close
@@ -69,29 +72,30 @@ class VELTCPSender {
   int Pending() const { return _blocks; }
 
  private:
+  struct Connection;
   struct Destination;
   typedef uint64_t Key;
 
-  void Start(Destination& destination);
-  void Connect(Destination& destination);
-  void OnReady(Key key, bool readable, bool writable, bool error);
-  void OnTimer(Key key);
-  void Write(Destination& destination);
-  void Drain(Destination& destination);
-  void Finish(Destination& destination, bool delivered, Failure reason, bool wholeQueue);
-  void CloseConnection(Destination& destination);
-  void SetTimer(Destination& destination, int delayMs);
-  void Settle(Key key);
+  void Pump(Destination& destination);
+  void Connect(Connection& connection);
+  void OnReady(uint64_t id, bool readable, bool writable, bool error);
+  void OnTimer(uint64_t id);
+  void Write(Connection& connection);
+  void Drain(Connection& connection);
+  void Finish(Connection& connection, bool delivered, Failure reason, bool wholeQueue);
+  void SetTimer(Connection& connection, int delayMs);
+  void Serve();
   bool IsDead(Key key);
 
   VELApplication* _application;
   Limits _limits;
   FailureCallback _onFailure;
   std::function<void(void* tag)> _onDelivered;
-  std::map<Key, std::unique_ptr<Destination>> _destinations;  // with blocks or a connection
+  std::map<Key, std::unique_ptr<Destination>> _destinations;  // with blocks queued or in flight
+  std::map<uint64_t, std::unique_ptr<Connection>> _connections;
   std::map<Key, std::chrono::steady_clock::time_point> _deadUntil;
-  std::deque<Key> _waiting;  // destinations with blocks and no connection slot, oldest first
-  int _connections = 0;
+  std::deque<Key> _waiting;  // destinations that wait for a connection slot, oldest first
+  uint64_t _nextConnection = 1;
   int _blocks = 0;
   size_t _bytes = 0;
 };
