@@ -2,7 +2,9 @@
 // in the same run, printed as one table. Every peer is a child process with its own loop; every loop is
 // bounded in count and time. It opens sockets, so it only runs inside the private namespace of ./run bench.
 //
-//   velp2p-bench [--scale F]     F (default 1) multiplies every message count, e.g. 0.1 for a quick look
+//   velp2p-bench [--scale F] [--only TEXT]
+//     F (default 1) multiplies every message count, e.g. 0.1 for a quick look; --only runs the baselines and
+//     the figures whose name holds TEXT, e.g. "point to point"
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 namespace {
 
 double g_scale = 1;
+const char* g_only = "";
 double g_last = 0;  // when the previous row was printed
 
 int Scaled(int count) {
@@ -41,6 +44,10 @@ std::string Format(const char* format, double a, double b = 0, double c = 0, dou
   return text;
 }
 
+bool Wanted(const char* figure) {
+  return std::strstr(figure, g_only) != nullptr;
+}
+
 double Ratio(double value, double baseline) {
   return value > 0 && baseline > 0 ? value / baseline : 0;
 }
@@ -51,8 +58,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--scale") == 0 && i + 1 < argc)
       g_scale = std::atof(argv[++i]);
+    else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc)
+      g_only = argv[++i];
     else {
-      std::fprintf(stderr, "usage: velp2p-bench [--scale F]\n");
+      std::fprintf(stderr, "usage: velp2p-bench [--scale F] [--only TEXT]\n");
       return 2;
     }
   }
@@ -79,26 +88,33 @@ int main(int argc, char** argv) {
   VELBenchResult copy = BaselineMemcpy();
   Row("baseline: memcpy 1 MiB", Format("%.0f MB/s", copy["mbps"]), 0, "-", "2000 copies");
 
-  VELBenchResult two = BenchDiscovery(2, 5);
-  Row("discovery, 2 peers", Format("%.2f ms", two["ms"]), 0, "-",
-      Format("median of 5 rounds of the slowest peer; %.0f peers missed the 10 s deadline", two["failed"]));
-  VELBenchResult sixteen = BenchDiscovery(16, 2);
-  Row("discovery, 16 peers", Format("%.2f ms", sixteen["ms"]), 0, "-",
-      Format("median of 2 rounds of the slowest peer; %.0f peers missed the 10 s deadline",
-             sixteen["failed"]));
+  if (Wanted("discovery")) {
+    VELBenchResult two = BenchDiscovery(2, 5);
+    Row("discovery, 2 peers", Format("%.2f ms", two["ms"]), 0, "-",
+        Format("median of 5 rounds of the slowest peer; %.0f peers missed the 10 s deadline", two["failed"]));
+    VELBenchResult sixteen = BenchDiscovery(16, 2);
+    Row("discovery, 16 peers", Format("%.2f ms", sixteen["ms"]), 0, "-",
+        Format("median of 2 rounds of the slowest peer; %.0f peers missed the 10 s deadline",
+               sixteen["failed"]));
+  }
 
   for (auto [count, bytes, figure, raw] :
        {std::make_tuple(30000, 100, "point to point 100 B", raw100["rate"]),
         std::make_tuple(5000, 4096, "point to point 4 KiB", raw4k["rate"])}) {
+    if (!Wanted(figure))
+      continue;
     VELBenchResult r = BenchPointToPoint(Scaled(count), bytes);
     Row(figure, Format("%.0f msgs/s", r["rate"]), Ratio(r["rate"], raw), "TCP conn/msg, same size",
         Format("%.0f msgs: lost %.0f, reordered %.0f, failed sends %.0f", Scaled(count), r["lost"],
                r["reordered"], r["failed"]) +
+            Format(", queue full %.0f times", r["full"]) +
             Format(", slowest send %.2f ms", r["maxsend_us"] / 1000.0));
   }
 
   double rawCostUs = raw100["rate"] > 0 ? 1e6 / raw100["rate"] : 0;
   for (bool loaded : {false, true}) {
+    if (!Wanted("latency"))
+      break;
     VELBenchResult r = BenchLatency(Scaled(loaded ? 500 : 1000), loaded);
     std::string notes =
         Format("round trip of 100 B, %.0f rounds, %.0f unanswered", Scaled(loaded ? 500 : 1000), r["lost"]);
@@ -109,20 +125,27 @@ int main(int argc, char** argv) {
         "p50 / TCP conn/msg cost", notes);
   }
 
-  VELBenchResult fan = BenchStatusFanOut(4, Scaled(10000), 10000);
-  Row("status fan-out to 4, 10k/s target", Format("%.0f chg/s", fan["perreceiver"]),
-      Ratio(fan["perreceiver"], multicast["rate"]), "multicast 100 B dgrams/s",
-      Format("sent at %.0f/s; lost %.0f of %.0f deliveries", fan["rate"], fan["lost"], 4.0 * Scaled(10000)) +
-          Format(", %.0f refused", fan["failed"]));
+  if (Wanted("status fan-out")) {
+    VELBenchResult fan = BenchStatusFanOut(4, Scaled(10000), 10000);
+    Row("status fan-out to 4, 10k/s target", Format("%.0f chg/s", fan["perreceiver"]),
+        Ratio(fan["perreceiver"], multicast["rate"]), "multicast 100 B dgrams/s",
+        Format("sent at %.0f/s; lost %.0f of %.0f deliveries", fan["rate"], fan["lost"],
+               4.0 * Scaled(10000)) +
+            Format(", %.0f refused", fan["failed"]));
+  }
 
   for (auto [count, bytes, figure] :
        {std::make_tuple(500, 64 << 10, "block 64 KiB"), std::make_tuple(50, 1 << 20, "block 1 MiB")}) {
+    if (!Wanted(figure))
+      continue;
     VELBenchResult r = BenchPointToPoint(Scaled(count), bytes);
     Row(figure, Format("%.0f MB/s", r["mbps"]), Ratio(r["mbps"], copy["mbps"]), "memcpy 1 MiB",
         Format("%.0f blocks: lost %.0f, reordered %.0f, slowest send %.2f ms", Scaled(count), r["lost"],
                r["reordered"], r["maxsend_us"] / 1000.0));
   }
 
+  if (!Wanted("memory per known peer"))
+    return 0;
   VELBenchResult memory = BenchMemoryPerPeer(Scaled(2000));
   Row("memory per known peer", Format("%.0f B", memory["bytes"]), 0, "-",
       Format("heap growth over %.0f births injected by multicast (of %.0f)", memory["entries"],
