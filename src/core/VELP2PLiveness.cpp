@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "core/VELP2PConfig.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
@@ -157,19 +158,47 @@ void VELP2PLiveness::Full(Directory directory, VELP2PPeerInfo* info) {
   if (_waiting.size() >= kMaxWaiting)
     _waiting.pop_front();
   _waiting.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info)});
+  // Entries already being checked count: were more added at each refusal, a flood of them would spread the
+  // probes over so many entries that none would miss often enough to be found dead.
+  int checked = 0;
   std::multimap<Clock::time_point, Entry*> oldest;
   for (auto& item : _entries) {
     Entry& entry = item.second;
+    checked += entry.urgent ? 1 : 0;
     if (entry.probing || entry.urgent || entry.address == 0)
       continue;
     oldest.emplace(entry.lastHeard, &entry);
     if (oldest.size() > static_cast<size_t>(kOldestChecked))
       oldest.erase(std::prev(oldest.end()));
   }
-  for (auto& item : oldest) {
-    item.second->urgent = true;
-    item.second->due = Clock::now();
+  for (auto item = oldest.begin(); item != oldest.end() && checked < kOldestChecked; ++item, ++checked) {
+    item->second->urgent = true;
+    item->second->due = Clock::now();
   }
+}
+
+std::string VELP2PLiveness::Stale(Clock::time_point now) {
+  std::vector<VELHashDicVELP2PPeerInfo*> crowded;
+  for (const Waiting& waiting : _waiting) {
+    VELHashDicVELP2PPeerInfo* directory = waiting.directory == Directory::kConnected
+                                              ? _peer->GetConnectedPeersDirectory()
+                                              : _peer->GetGroupPeers();
+    if (directory && directory->Size() >= kVELP2PMaxKnownPeers)
+      crowded.push_back(directory);
+  }
+  auto chosen = _entries.end();
+  for (auto item = _entries.begin(); item != _entries.end(); ++item) {
+    const Entry& entry = item->second;
+    if (entry.address != 0 || entry.due > now ||
+        (chosen != _entries.end() && chosen->second.due <= entry.due))
+      continue;
+    VELUnicodeString name(item->first.c_str());
+    for (VELHashDicVELP2PPeerInfo* directory : crowded) {
+      if (directory->Locate(name))
+        chosen = item;
+    }
+  }
+  return chosen == _entries.end() ? std::string() : chosen->first;
 }
 
 void VELP2PLiveness::Tick() {
@@ -178,6 +207,17 @@ void VELP2PLiveness::Tick() {
   _timerId = _application->AddTimer(kTickMs, [this]() { Tick(); });
   int budget = kProbesPerSecond * kTickMs / 1000;
   Clock::time_point now = Clock::now();
+  // An entry without an endpoint cannot be checked: once overdue it counts as dead when a newcomer waits for
+  // room, or names that nobody stands behind could keep a directory full for good.
+  while (budget > 0 && !_waiting.empty()) {
+    const std::string stale = Stale(now);
+    if (stale.empty())
+      break;
+    --budget;
+    Dead(stale);
+    if (g_instance != this)
+      return;
+  }
   while (budget > 0 && _probe.InFlight() < kMaxInFlight) {
     // The most overdue entry, urgent ones first.
     auto chosen = _entries.end();

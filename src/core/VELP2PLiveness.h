@@ -80,6 +80,8 @@ class VELP2PLiveness {
   bool Known(const VELUnicodeString& name);
   void Schedule(Entry& entry);
   void Tick();
+  // The most overdue entry without an endpoint in a directory that a newcomer waits for; empty if none.
+  std::string Stale(std::chrono::steady_clock::time_point now);
   void Probe(const std::string& name, Entry& entry);
   void Answered(const std::string& name, VELTCPProbe::Result result);
   void Dead(const std::string& name);

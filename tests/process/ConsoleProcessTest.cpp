@@ -18,6 +18,7 @@
 
 #include "VELConsoleJsonReader.h"
 #include "VELConsoleLine.h"
+#include "core/VELP2PConfig.h"
 #include "support/Blocks.h"
 #include "support/ChildProcess.h"
 #include "support/GoldenVectors.h"
@@ -94,8 +95,8 @@ class Console {
   }
   bool Await(const Match& match, Record* out = nullptr) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    for (;;) {
-      for (size_t i = 0; i < child.Lines().size(); ++i) {
+    for (size_t checked = 0;;) {
+      for (size_t i = checked; i < child.Lines().size(); ++i) {
         Record record;
         _taken.resize(child.Lines().size(), false);
         if (_taken[i] || !record.Parse(child.Lines()[i]) || !match(record))
@@ -105,6 +106,7 @@ class Console {
           *out = record;
         return true;
       }
+      checked = child.Lines().size();
       auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       std::string line;
@@ -187,17 +189,21 @@ class ConsoleProcess : public ::testing::Test {
 
   // Multicasts an awareness announcement of kind, without endpoint records, under sender's name.
   void Forge(const std::string& sender, char kind) {
+    ASSERT_TRUE(Multicast(sender, "AwarenessService", std::string(1, kind) + std::string(6, '\0'))) << sender;
+  }
+  // Multicasts payload to service under sender's name, as a forger does.
+  bool Multicast(const std::string& sender, const std::string& service, const std::string& payload) {
     BlockFields fields;
-    fields.service = "AwarenessService";
+    fields.service = service;
     fields.sender = sender;
-    const std::vector<char> block = BuildBlock(fields, std::string(1, kind) + std::string(6, '\0'));
-    ASSERT_FALSE(block.empty()) << sender;
+    const std::vector<char> block = BuildBlock(fields, payload);
     sockaddr_in group{AF_INET, htons(static_cast<uint16_t>(_port)), {inet_addr("224.0.1.85")}, {}};
     const int descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(
-        sendto(descriptor, block.data(), block.size(), 0, reinterpret_cast<sockaddr*>(&group), sizeof(group)),
-        static_cast<ssize_t>(block.size()));
+    const bool sent = !block.empty() &&
+                      sendto(descriptor, block.data(), block.size(), 0, reinterpret_cast<sockaddr*>(&group),
+                             sizeof(group)) == static_cast<ssize_t>(block.size());
     close(descriptor);
+    return sent;
   }
 
   int _port = 0;
@@ -253,6 +259,12 @@ VELP2PEndPointInfo RecordOf(uint32_t addressHostOrder, unsigned short port) {
   record.port = htons(port);
   record.address = htonl(addressHostOrder);
   return record;
+}
+
+// A birth announcement carrying records.
+std::string Birth(const std::vector<const VELP2PEndPointInfo*>& records) {
+  const std::vector<char> payload = VELP2PWriteAnnouncement('0', 4242, records);
+  return std::string(payload.begin(), payload.end());
 }
 
 int64_t MsSince(std::chrono::steady_clock::time_point start) {
@@ -528,24 +540,7 @@ TEST_F(ConsoleProcess, ForgedBirthCostsOneDestinationAndNoStall) {
   std::vector<const VELP2PEndPointInfo*> pointers;
   for (const VELP2PEndPointInfo& record : records)
     pointers.push_back(&record);
-  BlockFields fields;
-  fields.service = "AwarenessService";
-  fields.sender = "mallory_KVZ";
-  std::vector<char> datagram = BuildBlock(fields, [&] {
-    std::vector<char> payload = VELP2PWriteAnnouncement('0', 4242, pointers);
-    return std::string(payload.begin(), payload.end());
-  }());
-  ASSERT_FALSE(datagram.empty());
-
-  int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in group{};
-  group.sin_family = AF_INET;
-  group.sin_port = htons(static_cast<uint16_t>(_port));
-  group.sin_addr.s_addr = inet_addr("224.0.1.85");
-  ASSERT_EQ(
-      sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&group), sizeof(group)),
-      static_cast<ssize_t>(datagram.size()));
-  close(sender);
+  ASSERT_TRUE(Multicast("mallory_KVZ", "AwarenessService", Birth(pointers)));
   auto sent = std::chrono::steady_clock::now();
   AWAIT(_a, "VELP2PPeerBirthNotif", "mallory_KVZ");
   const int64_t answered = MsSince(sent);
@@ -598,6 +593,43 @@ TEST_F(ConsoleProcess, AKilledPeerExpiresAndComesBackReachableUnderItsName) {
   ASSERT_EQ(old.Result("SendP2PMessage alpha_KVZ 1 h d"), 0);
   AWAIT(_a, "VELP2PMessageReceivedNotif", "delta_KVZ");
   EXPECT_EQ(_a.Peers(), Names({"alpha_KVZ", "bravo_KVZ", "charlie_KVZ", "delta_KVZ"}));
+}
+
+// More forged names than a directory holds, half without an endpoint to check and half at one that never
+// answers, the two that cost the checks most: the newcomer that follows still gets in within their bounds.
+TEST_F(ConsoleProcess, FloodOfForgedNamesFillsTheDirectoryButANewcomerGetsIn) {
+  _a.liveness = "1";
+  ASSERT_NO_FATAL_FAILURE(Join(_a, "alpha", {}));
+  Listener silent(true);
+  ASSERT_TRUE(silent.port);
+  const VELP2PEndPointInfo unanswered = RecordOf(INADDR_LOOPBACK, silent.port);
+  const std::string births[] = {Birth({}), Birth({&unanswered})};
+  const int kForged = 5000, kBatch = 100;
+  for (int i = 0; i < kForged; ++i) {
+    ASSERT_TRUE(Multicast("f" + std::to_string(i), "AwarenessService", births[i % 2]));
+    // A status heard after the batch shows it handled, so that the next one finds room to land.
+    if (i % kBatch == kBatch - 1) {
+      const std::vector<char> status = VELP2PWriteStatus(kVELP2PStatusChange, i, "");
+      ASSERT_TRUE(Multicast("pacer", "StatusService", std::string(status.begin(), status.end())));
+      ASSERT_TRUE(_a.Await(IsStatus(i))) << i;
+    }
+  }
+  EXPECT_EQ(_a.Peers().size(), static_cast<size_t>(kVELP2PMaxKnownPeers));
+  const auto started = std::chrono::steady_clock::now();
+  Console newcomer;
+  ASSERT_TRUE(newcomer.Start(_config->Path(), "bravo")) << newcomer.child.Transcript();
+  ASSERT_TRUE(_a.AwaitEvent("VELP2PPeerBirthNotif", "bravo_KVZ"));
+  const int64_t admitted = MsSince(started);
+  EXPECT_LT(admitted, 4000);  // three unanswered probes of a second each, and a start
+  RecordProperty("newcomer_admitted_ms", static_cast<int>(admitted));
+  // Forged names of both kinds are found dead.
+  for (char kind : {'0', '1'}) {
+    EXPECT_TRUE(_a.Await([kind](const Record& r) {
+      const std::string name = r.Text("peerName");
+      return r.Text("event") == "VELP2PPeerDeathNotif" && r.Text("reason") == "expired" && name[0] == 'f' &&
+             (name.back() - kind) % 2 == 0;
+    })) << kind;
+  }
 }
 
 TEST_F(ConsoleProcess, LastLineWithoutLineEndStillRunsAtEndOfInput) {
