@@ -53,9 +53,10 @@ struct VELTCPSender::Connection {
   Block block;
   Phase phase = Phase::kConnecting;
   int descriptor = -1;
-  size_t offset = 0;   // of the block, written so far
-  int timerId = 0;     // the one pending deadline or retry
-  int startError = 0;  // a connect that failed at once, reported from the timer
+  bool watched = false;  // registered with the loop
+  size_t offset = 0;     // of the block, written so far
+  int timerId = 0;       // the one pending deadline or retry
+  int startError = 0;    // a connect that failed at once, reported from the timer
   int retryMs = 0;
   Clock::time_point connectDeadline;
 };
@@ -78,8 +79,10 @@ VELTCPSender::VELTCPSender(VELApplication* application, const Limits& limits)
 VELTCPSender::~VELTCPSender() {
   for (auto& entry : _connections) {
     Connection& connection = *entry.second;
-    if (connection.descriptor >= 0) {
+    if (connection.watched) {
       _application->RemoveWatch(connection.descriptor);
+    }
+    if (connection.descriptor >= 0) {
       close(connection.descriptor);
     }
     _application->CancelTimer(connection.timerId);
@@ -219,17 +222,19 @@ void VELTCPSender::Connect(Connection& connection) {
       error = errno;
     }
   }
-  uint64_t id = connection.id;
+  // Receivers close in the order the blocks were sent: a block that is out whole behind others is only
+  // watched once it is the oldest, and meanwhile its close is often there already when looked for.
   bool draining = connection.phase == Connection::Phase::kDraining;
-  if (error == 0 &&
-      _application->AddWatch(descriptor, draining, !draining,
-                             [this, id](int, bool r, bool w, bool e) { OnReady(id, r, w, e); }) != 0) {
+  bool oldest = destination.inFlight.front() == connection.id;
+  connection.descriptor = descriptor;
+  if (error == 0 && (!draining || oldest) && !Watch(connection)) {
     error = EBUSY;
   }
   if (error != 0) {
     if (descriptor >= 0) {
       close(descriptor);
     }
+    connection.descriptor = -1;
     // Reported from the loop, so that Enqueue never calls back and failures never recurse.
     connection.phase = Connection::Phase::kConnecting;
     connection.offset = 0;
@@ -238,7 +243,6 @@ void VELTCPSender::Connect(Connection& connection) {
              IsFinal(error) ? 0 : std::min(connection.retryMs, MsUntil(connection.connectDeadline)));
     return;
   }
-  connection.descriptor = descriptor;
   SetTimer(connection, established ? _limits.deliveryDeadlineMs
                                    : std::min(connection.retryMs, MsUntil(connection.connectDeadline)));
 }
@@ -276,11 +280,7 @@ void VELTCPSender::OnTimer(uint64_t id) {
     return;
   }
   // Unanswered (or out of descriptors): a fresh handshake rather than the kernel's slow retransmission.
-  if (connection.descriptor >= 0) {
-    _application->RemoveWatch(connection.descriptor);
-    close(connection.descriptor);
-    connection.descriptor = -1;
-  }
+  Close(connection);
   connection.retryMs *= 2;
   Connect(connection);
 }
@@ -381,10 +381,7 @@ void VELTCPSender::Finish(Connection& connection, bool delivered, Failure reason
   _blocks -= blocks;
   _bytes -= bytes;
   destination.bytes -= bytes;
-  if (connection.descriptor >= 0) {
-    _application->RemoveWatch(connection.descriptor);
-    close(connection.descriptor);
-  }
+  Close(connection);
   _application->CancelTimer(connection.timerId);
   uint64_t id = connection.id;
   destination.inFlight.erase(std::find(destination.inFlight.begin(), destination.inFlight.end(), id));
@@ -410,6 +407,58 @@ void VELTCPSender::Finish(Connection& connection, bool delivered, Failure reason
       _onDelivered(tag);
     } else if (!delivered && _onFailure) {
       _onFailure(address, port, reason, tag);
+    }
+  }
+  if (!_collecting) {
+    _collecting = true;
+    Collect(address, port);
+    _collecting = false;
+  }
+}
+
+bool VELTCPSender::Watch(Connection& connection) {
+  uint64_t id = connection.id;
+  bool draining = connection.phase == Connection::Phase::kDraining;
+  connection.watched =
+      _application->AddWatch(connection.descriptor, draining, !draining,
+                             [this, id](int, bool r, bool w, bool e) { OnReady(id, r, w, e); }) == 0;
+  return connection.watched;
+}
+
+void VELTCPSender::Close(Connection& connection) {
+  if (connection.watched) {
+    _application->RemoveWatch(connection.descriptor);
+    connection.watched = false;
+  }
+  if (connection.descriptor >= 0) {
+    close(connection.descriptor);
+    connection.descriptor = -1;
+  }
+}
+
+void VELTCPSender::Collect(uint32_t address, unsigned short port) {
+  // The oldest connection of the destination may now be one that nobody watches: it is finished if its
+  // receiver closed already, and watched otherwise.
+  for (;;) {
+    auto found = _destinations.find((static_cast<Key>(address) << 16) | port);
+    if (found == _destinations.end() || found->second->inFlight.empty()) {
+      return;
+    }
+    Connection& oldest = *_connections.at(found->second->inFlight.front());
+    if (oldest.watched || oldest.phase != Connection::Phase::kDraining) {
+      return;
+    }
+    char scratch[256];
+    ssize_t received;
+    do {
+      received = recv(oldest.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT);
+    } while (received > 0 || (received < 0 && errno == EINTR));
+    if (received == 0) {
+      Finish(oldest, true, Failure::kReset, false);
+    } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      Finish(oldest, false, Failure::kReset, false);
+    } else if (!Watch(oldest)) {
+      Finish(oldest, false, Failure::kReset, false);
     }
   }
 }

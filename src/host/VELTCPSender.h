@@ -86,6 +86,9 @@ class VELTCPSender {
   void SetTimer(Connection& connection, int delayMs);
   void Serve();
   bool IsDead(Key key);
+  bool Watch(Connection& connection);
+  void Close(Connection& connection);
+  void Collect(uint32_t address, unsigned short port);
 
   VELApplication* _application;
   Limits _limits;
@@ -96,6 +99,7 @@ class VELTCPSender {
   std::map<Key, std::chrono::steady_clock::time_point> _deadUntil;
   std::deque<Key> _waiting;  // destinations that wait for a connection slot, oldest first
   uint64_t _nextConnection = 1;
+  bool _collecting = false;
   int _blocks = 0;
   size_t _bytes = 0;
 };
