@@ -128,6 +128,11 @@ int VELSocketConnector::Declare(const char* address) {
   // The receiving side closes first and so holds TIME_WAIT; without this a restarted peer could not
   // listen on its port again for a while.
   int on = 1;
+  // Room for the largest block from the start: a new connection's window would otherwise begin small and
+  // close several times during a large block, and the sender's probes at each close retransmit its tail.
+  // The kernel takes it as a ceiling, not an allocation.
+  int room = VELSockets::kMaxBlockBytes;
+  setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &room, sizeof(room));
   if (setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
       bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 ||
       listen(descriptor, _backlog) != 0) {

@@ -23,12 +23,10 @@ bool IsFinal(int error) {
          error == EACCES || error == EPERM || error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
 }
 
-// A block that does not leave in one write: nothing is gained by holding back its last segment until the
-// previous ones are acknowledged. (The first write of a connection is never held back.)
-void NoDelay(int descriptor) {
-  int on = 1;
-  setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-}
+// A block larger than one segment would otherwise have its last, shorter segment held back until the
+// receiver acknowledges the others, which it delays: the sender then retransmits, and the block waits.
+// Smaller blocks leave in one segment, and need no extra call.
+constexpr size_t kOneSegmentBytes = 1024;
 
 // Blocks up to this size fit the first flight of segments of a new connection (ten of a typical LAN's).
 constexpr size_t kPipelinedBytes = 8 << 10;
@@ -194,6 +192,10 @@ void VELTCPSender::Connect(Connection& connection) {
   int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   int error = descriptor < 0 ? errno : 0;
   if (descriptor >= 0) {
+    if (connection.block.bytes.size() > kOneSegmentBytes) {
+      int on = 1;
+      setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    }
     sockaddr_in remote;
     std::memset(&remote, 0, sizeof(remote));
     remote.sin_family = AF_INET;
@@ -213,9 +215,6 @@ void VELTCPSender::Connect(Connection& connection) {
     if (sent > 0) {
       established = true;
       connection.offset = static_cast<size_t>(sent);
-      if (connection.offset < connection.block.bytes.size()) {
-        NoDelay(descriptor);
-      }
       connection.phase = connection.offset == connection.block.bytes.size() ? Connection::Phase::kDraining
                                                                             : Connection::Phase::kWriting;
     } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ENOTCONN) {
@@ -309,7 +308,6 @@ void VELTCPSender::OnReady(uint64_t id, bool readable, bool writable, bool error
     }
     connection.phase = Connection::Phase::kWriting;
     SetTimer(connection, _limits.deliveryDeadlineMs);
-    NoDelay(connection.descriptor);
     Write(connection);
     return;
   }
