@@ -146,10 +146,13 @@ VELResult VELP2PPeer::Initialize() {
     _connectedPeers = std::make_unique<VELHashDicVELP2PPeerInfo>(10);
 
   if (_rtc == 1) {
+    // The account is looked up only when the environment names nobody: it reads the user database.
+    const char* variable = VELGetEnv("VELP2PLogin");
     char login[50] = {0};
-    (void)VELGetLoginName(login, sizeof(login));
+    if (!variable)
+      (void)VELGetLoginName(login, sizeof(login));
     login[sizeof(login) - 1] = '\0';
-    _peerName = VELP2PComposeCollaborationName(login, VELGetEnv("VELP2PLogin"));
+    _peerName = VELP2PComposeCollaborationName(login, variable);
   } else if (VEL_FAILED(VELP2PBuildPeerName(_peerName))) {
     return VEL_E_FAIL;
   }
