@@ -1,6 +1,7 @@
 // The collaboration services: the announcements the awareness service builds and what each kind does to the
 // directory of connected peers, the status store and the traffic; status messages; messages and sessions.
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include <cstring>
 

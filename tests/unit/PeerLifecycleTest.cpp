@@ -7,12 +7,11 @@
 #include <tuple>
 #include <vector>
 
-#include <unistd.h>
-
 #include "core/VELP2PConfig.h"
 #include "host/VELNetResolve.h"
 #include "support/FakeEndPoints.h"
 #include "support/PeerTestAccess.h"
+#include "support/TempFile.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PCoreService.h"
@@ -126,13 +125,10 @@ TEST_F(PeerLifecycle, EndPointsFollowTheInterfacesOrTheConfiguration) {
   // No configuration: one pair per address of the host name, the routable address when those are loopback
   // only, or one on the wildcard; "*" after an explicit address uses that address only, and a file that
   // names the addresses never asks the resolver.
-  char path[] = "/tmp/velp2p-star-XXXXXX";
-  int fd = mkstemp(path);
   // A line longer than one read of the file is dropped whole; the others still count.
-  std::string text =
-      "VELP2PTCPEndPoint|10.9.9.9|0\n" + std::string(300, 'x') + "\nVELP2PMultiCastEndPoint|*|4000\n";
-  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  close(fd);
+  TempFile file("VELP2PTCPEndPoint|10.9.9.9|0\n" + std::string(300, 'x') +
+                "\nVELP2PMultiCastEndPoint|*|4000\n");
+  const char* path = file.Path().c_str();
   const VELIPv4 routable{10, 0, 0, 7};
   const std::tuple<std::vector<VELIPv4>, VELIPv4, const char*, std::vector<std::string>> cases[] = {
       {{{10, 0, 0, 5}, {10, 0, 0, 6}},
@@ -153,7 +149,6 @@ TEST_F(PeerLifecycle, EndPointsFollowTheInterfacesOrTheConfiguration) {
     EXPECT_EQ(FakeInitialized(), initialized);
     EXPECT_EQ(_lookups, config ? 0 : 1);
   }
-  std::remove(path);
   EXPECT_EQ(VELP2PPeer::GetLocalPeer()->GetMulticastEndPoints()->Size(), 1);
 }
 
