@@ -23,7 +23,6 @@
 #include "support/GoldenVectors.h"
 #include "support/NetSandbox.h"
 #include "support/TempFile.h"
-#include "wire/VELP2PPayloads.h"
 
 namespace {
 
@@ -289,7 +288,7 @@ TEST_F(ConsoleProcess, PrintsOnlyRecordsOneForEachCommandUnderItsCanonicalName) 
   }
 }
 
-TEST_F(ConsoleProcess, ThreePeersLearnEachOtherAndTheirStatuses) {
+TEST_F(ConsoleProcess, ThreePeersLearnEachOtherAndEveryStatusChangeExactly) {
   ASSERT_NO_FATAL_FAILURE(StartThree());
   for (Console* peer : {&_a, &_b, &_c}) {
     EXPECT_EQ(peer->Peers(), Names({"alpha_KVZ", "bravo_KVZ", "charlie_KVZ"})) << peer->child.Transcript();
@@ -307,10 +306,7 @@ TEST_F(ConsoleProcess, ThreePeersLearnEachOtherAndTheirStatuses) {
               answered ? 6 : 0);
     EXPECT_EQ(entry.first->Count(IsEvent("VELP2PChangeStatusNotif", entry.second)), answered ? 1 : 0);
   }
-}
 
-TEST_F(ConsoleProcess, StatusChangeReachesEveryPeerExactlyAndComesBack) {
-  ASSERT_NO_FATAL_FAILURE(StartThree());
   // ChangeP2PStatus -7 "Ça \"hi\" C:\dir \\ ✓"  carries: Ça "hi" C:\dir \ ✓
   const std::string desc =
       "\xC3\x87"
@@ -489,13 +485,10 @@ TEST_F(ConsoleProcess, ForgedBirthCostsOneDestinationAndNoStall) {
                                              UnicastRecord("255.255.255.255", any.port)};
   records.insert(records.end(), 90, UnicastRecord("127.0.0.1", silent.port));
   records.insert(records.end(), 5, UnicastRecord("127.0.0.1", good.port));
-  std::vector<const VELP2PEndPointInfo*> pointers;
-  for (const VELP2PEndPointInfo& record : records)
-    pointers.push_back(&record);
   BlockFields fields;
   fields.service = "AwarenessService";
   fields.sender = "mallory_KVZ";
-  const std::vector<char> payload = VELP2PWriteAnnouncement('0', 4242, pointers);
+  const std::vector<char> payload = Announcement('0', 4242, records);
   ASSERT_NO_FATAL_FAILURE(Multicast(BuildBlock(fields, std::string(payload.begin(), payload.end()))));
   auto sent = std::chrono::steady_clock::now();
   AWAIT(_a, "VELP2PPeerBirthNotif", "mallory_KVZ");

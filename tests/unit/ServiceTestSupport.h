@@ -13,6 +13,7 @@
 
 #include "host/VELNetResolve.h"
 #include "host/VELSystemOverrides.h"
+#include "support/Blocks.h"
 #include "support/FakeEndPoints.h"
 #include "support/PeerTestAccess.h"
 #include "support/TempFile.h"
@@ -77,20 +78,6 @@ inline std::vector<std::string> SentLines() {
                     (sent.toGroup ? "" : " to " + RecordHex(sent.remote)));
   }
   return lines;
-}
-
-inline std::vector<const VELP2PEndPointInfo*> Pointers(const std::vector<VELP2PEndPointInfo>& records) {
-  std::vector<const VELP2PEndPointInfo*> pointers;
-  for (const VELP2PEndPointInfo& record : records)
-    pointers.push_back(&record);
-  return pointers;
-}
-inline std::vector<char> Announcement(char kind, int32_t processId,
-                                      const std::vector<VELP2PEndPointInfo>& records) {
-  return VELP2PWriteAnnouncement(kind, processId, Pointers(records));
-}
-inline std::vector<char> PeerMessage(char command, const std::vector<VELP2PEndPointInfo>& records) {
-  return VELP2PWritePeerRecords(command, Pointers(records));
 }
 
 class ServiceTest : public ::testing::Test {
