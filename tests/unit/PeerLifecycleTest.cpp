@@ -234,24 +234,6 @@ TEST_F(PeerLifecycle, GroupsRefuseBadNamesAndLearnSubGroupsOnce) {
   EXPECT_EQ(peer->GetCurrentGroup()->Str(), "/P2PRoot");
 }
 
-TEST_F(PeerLifecycle, GatedNotificationsNeedAConnectedPeer) {
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  std::vector<std::string> heard;
-  VELCallback* callback = AddCallback(nullptr, peer, "VELP2PNotif", [&heard](VELNotification* notification) {
-    heard.push_back(notification->IsA());
-  });
-  VELUnicodeString name("x");
-  VELP2PPeerTestAccess::FirePeerCreateNotif(peer, name);
-  VELP2PPeerTestAccess::FireCurrentGroupNotif(peer);
-  EXPECT_TRUE(heard.empty());
-  // A birth is not gated, even before the start-up, once the directory exists.
-  ASSERT_EQ(peer->InitP2P(), VEL_S_OK);
-  heard.clear();
-  peer->NewPeerBirth(Record("y"));
-  EXPECT_EQ(heard, (std::vector<std::string>{"VELP2PPeerBirthNotif"}));
-  RemoveCallback(callback);
-}
-
 TEST_F(PeerLifecycle, HttpSettingsAreBoundedCopies) {
   VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
   char a[256], b[256];
