@@ -4,6 +4,14 @@
 
 #include "velp2p/VELP2PHeader.h"
 #include "wire/VELP2PFragmenter.h"
+#include "wire/VELP2PPayloads.h"
+
+static std::vector<const VELP2PEndPointInfo*> Pointers(const std::vector<VELP2PEndPointInfo>& records) {
+  std::vector<const VELP2PEndPointInfo*> pointers;
+  for (const VELP2PEndPointInfo& record : records)
+    pointers.push_back(&record);
+  return pointers;
+}
 
 uint32_t RawAddress(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
   const uint8_t bytes[4] = {b0, b1, b2, b3};
@@ -53,4 +61,12 @@ std::string PatternPayload(int length, int seed) {
   for (int i = 0; i < length; ++i)
     payload[i] = static_cast<char>((i * 7 + seed * 13 + i / 251) & 0xFF);
   return payload;
+}
+
+std::vector<char> Announcement(char kind, int32_t processId, const std::vector<VELP2PEndPointInfo>& records) {
+  return VELP2PWriteAnnouncement(kind, processId, Pointers(records));
+}
+
+std::vector<char> PeerMessage(char command, const std::vector<VELP2PEndPointInfo>& records) {
+  return VELP2PWritePeerRecords(command, Pointers(records));
 }

@@ -1,10 +1,13 @@
-// Wire blocks built for tests: whole messages from given sender fields, and the fragments a sender cuts.
+// Wire blocks built for tests: whole messages from given sender fields, the fragments a sender cuts, and
+// payloads that carry endpoint records.
 #ifndef VELP2P_TESTS_SUPPORT_BLOCKS_H
 #define VELP2P_TESTS_SUPPORT_BLOCKS_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "velp2p/VELP2PTypes.h"
 
 // Record fields hold bytes as they lie; these turn the bytes into the values that carry them.
 uint32_t RawAddress(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
@@ -29,6 +32,10 @@ std::vector<char> BuildBlock(const BlockFields& fields, const std::string& paylo
 // The fragments of payload cut in 500-byte pieces under group identifier grpId, in sending order.
 std::vector<std::vector<char>> SplitBlocks(const BlockFields& fields, const std::string& payload,
                                            uint32_t grpId);
+
+// The awareness announcement and the peer-records message carrying the given endpoint records.
+std::vector<char> Announcement(char kind, int32_t processId, const std::vector<VELP2PEndPointInfo>& records);
+std::vector<char> PeerMessage(char command, const std::vector<VELP2PEndPointInfo>& records);
 
 // A payload whose every byte depends on its position and on seed, so that misplaced pieces show.
 std::string PatternPayload(int length, int seed = 0);

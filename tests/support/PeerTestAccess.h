@@ -29,10 +29,6 @@ class VELP2PPeerTestAccess {
   static int StatusStoreSize(VELP2PPeer* peer) {
     return peer->_statusAndDesc ? peer->_statusAndDesc->Size() : -1;
   }
-  static void FireCurrentGroupNotif(VELP2PPeer* peer) { peer->FireCurrentGroupNotif(); }
-  static void FirePeerCreateNotif(VELP2PPeer* peer, VELUnicodeString& name) {
-    peer->FirePeerCreateNotif(name);
-  }
   static VELP2PEndPoint* RegisterEndPoint(VELP2PPeer* peer, const char* className) {
     return peer->RegisterEndPoint(className);
   }

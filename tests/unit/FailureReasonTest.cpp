@@ -1,7 +1,6 @@
 // A refused peer operation keeps its result code and tells the calling thread why.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -84,8 +83,7 @@ TEST_F(FailureReason, UnusableConfigurationFailsTheStartUpNamingFileAndLine) {
     VELP2PClearLastError();
     EXPECT_EQ(_peer->InitP2PForRTC(), VEL_E_FAIL) << c.first;
     EXPECT_EQ(VELP2PGetLastErrorCode(), VELP2P_ERROR_BAD_CONFIGURATION);
-    EXPECT_EQ(VELP2PGetLastErrorText(), "bad configuration: " + _config + c.second);
-    std::remove(_config.c_str());
+    EXPECT_EQ(VELP2PGetLastErrorText(), "bad configuration: " + _config->Path() + c.second);
   }
 }
 

@@ -1,11 +1,9 @@
-// Lists with one-based positions, the sorted dictionaries and their walks, the record hash table.
+// Lists with one-based positions, the sorted dictionaries and their walks.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "host/VELSysSimpleHashTable.h"
 #include "velp2p/VELHashDico.h"
 #include "velp2p/VELListPtr.h"
 #include "velp2p/VELRawCollint.h"
@@ -97,40 +95,6 @@ TEST(HashDico, WalkSurvivesRemovingTheEntryJustReturnedAndChangesAheadOrBehind) 
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"b", "e", "f"}));
   EXPECT_EQ(WalkKeys(dico), std::vector<std::string>{"a"});
-}
-
-struct Group {
-  uint32_t id;
-};
-
-TEST(SimpleHashTable, RefusesEqualRecordsAndRemovesOnlyTheStoredOneEvenAfterItsKeyChanged) {
-  Group first{42}, same{42}, other{43};
-  VELSysSimpleHashTable table(
-      0, [](const void* record) { return record ? static_cast<const Group*>(record)->id : 0u; },
-      [](const void* a, const void* b) {
-        return !a || !b || static_cast<const Group*>(a)->id == static_cast<const Group*>(b)->id ? 1 : 0;
-      });
-  EXPECT_EQ(table.Insert(&first), 1);
-  EXPECT_EQ(table.Insert(&same), 0);
-  EXPECT_EQ(table.Insert(nullptr), 0);
-  EXPECT_EQ(table.Insert(&other), 1);
-  EXPECT_EQ(table.KeyLocate(42), &first);
-  EXPECT_EQ(table.KeyLocate(44), nullptr);
-  EXPECT_EQ(table.Remove(&same), 0);  // equal but not the stored record: the caller could not free it
-  first.id = 9;
-  EXPECT_EQ(table.Remove(&first), 1);
-  EXPECT_EQ(table.KeyLocate(42), nullptr);
-  std::vector<uint32_t> left;
-  table.ForEach([&](void* record) { left.push_back(static_cast<Group*>(record)->id); });
-  EXPECT_EQ(left, std::vector<uint32_t>{43});
-  // Records sharing a hash are kept in insertion order.
-  VELSysSimpleHashTable collided(
-      0, [](const void*) -> uint32_t { return 7; }, [](const void*, const void*) { return 0; });
-  for (Group* group : {&first, &other})
-    EXPECT_EQ(collided.Insert(group), 1);
-  EXPECT_EQ(collided.KeyLocate(7), &first);
-  EXPECT_EQ(collided.Remove(&first), 1);
-  EXPECT_EQ(collided.KeyLocate(7), &other);
 }
 
 }  // namespace

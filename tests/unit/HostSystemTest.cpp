@@ -3,52 +3,44 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "host/VELSystemOverrides.h"
+#include "support/TempFile.h"
 #include "velp2p/VELSystem.h"
 #include "velp2p/VELUnicodeString.h"
 
 namespace {
 
-// A temporary file with the given content, removed with the object; one at a time per suffix.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::string& content, const char* suffix = "")
-      : _path("/tmp/velp2p-host-" + std::to_string(getpid()) + suffix) {
-    FILE* file = std::fopen(_path.c_str(), "w");
-    EXPECT_NE(file, nullptr);
-    std::fwrite(content.data(), 1, content.size(), file);
-    std::fclose(file);
-    VELUnicodeString path(_path);
-    _wide.resize(static_cast<size_t>(path.ConvertToWChar(nullptr, 0)) + 1);
-    path.ConvertToWChar(_wide.data(), static_cast<int>(_wide.size()));
-  }
-  ~TemporaryFile() { std::remove(_path.c_str()); }
-  const std::string& Path() const { return _path; }
-  const wchar_t* WidePath() const { return _wide.data(); }
+// The wide form of a path, as VELFOpen takes it.
+std::wstring Wide(const std::string& path) {
+  VELUnicodeString text(path);
+  std::wstring wide(static_cast<size_t>(text.ConvertToWChar(nullptr, 0)) + 1, L'\0');
+  text.ConvertToWChar(&wide[0], static_cast<int>(wide.size()));
+  return wide;
+}
 
- private:
-  std::string _path;
-  std::vector<wchar_t> _wide;
-};
-
-TEST(FileLines, BadDescriptorsAndArgumentsFailAndClosedDescriptorsAreReused) {
-  TemporaryFile file("line\n");
+// A wide path is stored as UTF-8 and an unterminated last line is read; closed or foreign descriptors
+// fail, and a closed one's number is reused.
+TEST(FileLines, ReadUTF8PathsToTheLastLineAndRefuseBadDescriptors) {
+  TempFile file("\xC3\xA9t\xC3\xA9\nlast", "-\xC3\xA9t\xC3\xA9.cfg");
+  const std::wstring path = Wide(file.Path());
   int descriptor = -1, other = -1, reused = -1;
-  ASSERT_GE(VELFOpen(file.WidePath(), "r", descriptor), 0);
-  ASSERT_GE(VELFOpen(file.WidePath(), "r", other), 0);
-  char line[16];
+  ASSERT_GE(VELFOpen(path.c_str(), "r", descriptor), 0);
+  ASSERT_GE(VELFOpen(path.c_str(), "r", other), 0);
+  char line[16] = {};
   EXPECT_LT(VELFGets(line, 1, descriptor), 0);  // would read nothing forever
   EXPECT_LT(VELFGets(line, sizeof(line), descriptor + 100), 0);
+  ASSERT_GE(VELFGets(line, sizeof(line), descriptor), 0);
+  EXPECT_STREQ(line, "\xC3\xA9t\xC3\xA9\n");
+  ASSERT_GE(VELFGets(line, sizeof(line), descriptor), 0);
+  EXPECT_STREQ(line, "last");
   EXPECT_GE(VELFClose(descriptor), 0);
   EXPECT_LT(VELFClose(descriptor), 0);
   for (int bad : {descriptor, 0, -1})
     EXPECT_LT(VELFGets(line, sizeof(line), bad), 0) << bad;
-  ASSERT_GE(VELFOpen(file.WidePath(), "r", reused), 0);
+  ASSERT_GE(VELFOpen(path.c_str(), "r", reused), 0);
   EXPECT_EQ(reused, descriptor);
   EXPECT_GE(VELFClose(other), 0);
   EXPECT_GE(VELFClose(reused), 0);
@@ -58,20 +50,6 @@ TEST(FileLines, BadDescriptorsAndArgumentsFailAndClosedDescriptorsAreReused) {
   EXPECT_EQ(missing, -1);
   const wchar_t lone[] = {L'/', static_cast<wchar_t>(0xD800), L'\0'};  // a lone surrogate
   EXPECT_LT(VELFOpen(lone, "r", missing), 0);
-}
-
-TEST(FileLines, WidePathsAreStoredAsUTF8AndTheEndIsReportedByTheReadThatReachesIt) {
-  TemporaryFile file("\xC3\xA9t\xC3\xA9\nlast", "-\xC3\xA9t\xC3\xA9.cfg");
-  int descriptor = -1;
-  char line[16] = {};
-  ASSERT_GE(VELFOpen(file.WidePath(), "r", descriptor), 0);
-  EXPECT_NE(VELFEof(descriptor), 0);  // not at the end before reading
-  ASSERT_GE(VELFGets(line, sizeof(line), descriptor), 0);
-  EXPECT_STREQ(line, "\xC3\xA9t\xC3\xA9\n");
-  EXPECT_NE(VELFEof(descriptor), 0);
-  ASSERT_GE(VELFGets(line, sizeof(line), descriptor), 0);
-  EXPECT_EQ(VELFEof(descriptor), 0);  // the unterminated last line reached it
-  EXPECT_GE(VELFClose(descriptor), 0);
 }
 
 TEST(SystemNames, TheRealHostNameIsTerminatedAndOverridesAreCutToTheBuffer) {

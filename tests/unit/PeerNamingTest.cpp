@@ -1,8 +1,7 @@
-// Peer names, the endpoint configuration and port settings.
+// Peer names and the endpoint configuration.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <tuple>
 
@@ -69,24 +68,6 @@ TEST(EndPointConfig, ReadsTerminatedWellFormedLinesOnly) {
   };
   for (const auto& [content, columns] : cases)
     EXPECT_EQ(Parse(content), columns) << content.substr(0, 60);
-}
-
-TEST(PortSettings, ReadsTheFourFormsAndCutsTheHostToItsBuffer) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"5000", "h1:5000 h2:-1"},
-      {"5000/6000", "h1:5000 h2:-1"},
-      {"hostA:5000/hostB:6000", "hostA:5000 hostB:6000"},
-      {std::string(200, 'z') + ":1", std::string(49, 'z') + ":1 h2:-1"},
-  };
-  for (const auto& [setting, read] : cases) {
-    char host1[50] = "h1", host2[50] = "h2";
-    int port1 = -1, port2 = -1;
-    setenv("VELP2PPorts", setting.c_str(), 1);
-    EXPECT_EQ(VELP2PReadConfig(host1, port1, host2, port2), VEL_S_OK);
-    EXPECT_EQ(std::string(host1) + ":" + std::to_string(port1) + " " + host2 + ":" + std::to_string(port2),
-              read);
-  }
-  unsetenv("VELP2PPorts");
 }
 
 }  // namespace

@@ -4,10 +4,8 @@
 #define VELP2P_TESTS_UNIT_SERVICETESTSUPPORT_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -15,8 +13,10 @@
 
 #include "host/VELNetResolve.h"
 #include "host/VELSystemOverrides.h"
+#include "support/Blocks.h"
 #include "support/FakeEndPoints.h"
 #include "support/PeerTestAccess.h"
+#include "support/TempFile.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
@@ -80,20 +80,6 @@ inline std::vector<std::string> SentLines() {
   return lines;
 }
 
-inline std::vector<const VELP2PEndPointInfo*> Pointers(const std::vector<VELP2PEndPointInfo>& records) {
-  std::vector<const VELP2PEndPointInfo*> pointers;
-  for (const VELP2PEndPointInfo& record : records)
-    pointers.push_back(&record);
-  return pointers;
-}
-inline std::vector<char> Announcement(char kind, int32_t processId,
-                                      const std::vector<VELP2PEndPointInfo>& records) {
-  return VELP2PWriteAnnouncement(kind, processId, Pointers(records));
-}
-inline std::vector<char> PeerMessage(char command, const std::vector<VELP2PEndPointInfo>& records) {
-  return VELP2PWritePeerRecords(command, Pointers(records));
-}
-
 class ServiceTest : public ::testing::Test {
  protected:
   // Every interface name resolves to address.
@@ -120,19 +106,12 @@ class ServiceTest : public ::testing::Test {
     VELSystemSetOverrides(nullptr, nullptr);
     FakeSent().clear();
     unsetenv("VELP2PConfig");
-    if (!_config.empty())
-      std::remove(_config.c_str());
   }
 
   // The endpoints of the start-up to come are those of this configuration text instead of the defaults.
   void UseConfig(const std::string& text) {
-    char path[] = "/tmp/velp2p-svc-XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    close(fd);
-    _config = path;
-    setenv("VELP2PConfig", path, 1);
+    _config = std::make_unique<TempFile>(text);
+    setenv("VELP2PConfig", _config->Path().c_str(), 1);
   }
   void Forget() {
     FakeSent().clear();
@@ -143,7 +122,7 @@ class ServiceTest : public ::testing::Test {
   ScopedFakeEndPoints _endpoints;
   VELP2PPeer* _peer = nullptr;
   std::unique_ptr<NotificationLog> _log;
-  std::string _config;  // the configuration file written by UseConfig, removed at the end
+  std::unique_ptr<TempFile> _config;  // written by UseConfig
 };
 
 // "alice" in the collaboration mode on 127.0.0.1: a fake multicast endpoint (224.0.1.85:2678) and a fake

@@ -181,23 +181,12 @@ TEST_F(Transport, ReceivesTheGoldenBlockThroughTheSeam) {
   EXPECT_EQ(g_received.size(), 2u);
   EXPECT_EQ(endpoint->GetDrops().Total(), 0u);
 
-  // Malformed blocks are counted and reach nobody (the corpus of ReceiveFuzz holds many more).
-  const struct {
-    int received;
-    size_t at;
-    char value;
-    VELP2PDrop reason;
-  } cases[] = {{87, 0, 0, VELP2PDrop::Malformed},    {98, 0, 0, VELP2PDrop::Malformed},
-               {99, 5, 0x50, VELP2PDrop::Malformed}, {99, 7, 0x10, VELP2PDrop::BadMode},
-               {99, 7, 0x00, VELP2PDrop::BadMode},   {90, 7, 0x30, VELP2PDrop::Malformed}};
-  for (const auto& c : cases) {
-    block = Golden();
-    if (c.at)
-      block[c.at] = c.value;
-    EXPECT_EQ(endpoint->ReceiveBytes(block, c.received), VEL_E_FAIL) << c.received << " " << c.at;
-  }
-  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::Malformed), 4u);
-  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::BadMode), 2u);
+  // Malformed blocks are counted by reason and reach nobody (the corpus of ReceiveFuzz holds many more).
+  EXPECT_EQ(endpoint->ReceiveBytes(Golden(), 87), VEL_E_FAIL);
+  block[7] = 0x10;
+  EXPECT_EQ(endpoint->ReceiveBytes(block), VEL_E_FAIL);
+  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::Malformed), 1u);
+  EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::BadMode), 1u);
   EXPECT_EQ(g_received.size(), 2u);
 
   // Nothing is handed over while the peer is not started, nor by an endpoint that nobody registered.
@@ -256,8 +245,8 @@ TEST_F(Transport, BuildsBlocksWithThePeerIdentity) {
   EXPECT_EQ(multicast->SendToGroup(group, "StatusService", payload, 10), VEL_E_FAIL);
 }
 
-// The first fragment carries the group identifier at 80 and the whole payload length at 84; a middle one
-// the identifier at 80, the last at 76.
+// Where the marks lie in each fragment is the fragmenter's test; here, the modes, the round trip and the
+// group identifier.
 TEST_F(Transport, CutsLongPayloadsIntoGroupsThatReassemble) {
   const struct {
     int length;
@@ -290,8 +279,6 @@ TEST_F(Transport, CutsLongPayloadsIntoGroupsThatReassemble) {
     EXPECT_GE(grpId, before);
     EXPECT_GT(grpId, previousId);
     previousId = grpId;
-    EXPECT_EQ(VELP2PLoadU32BE(&sent.front().bytes[84]), static_cast<uint32_t>(c.length));
-    EXPECT_EQ(VELP2PLoadU32BE(&sent.back().bytes[76]), grpId);
   }
 }
 
