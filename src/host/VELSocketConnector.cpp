@@ -323,8 +323,9 @@ void VELSocketConnector::OnIncomingTimer(Incoming* incoming) {
 
 void VELSocketConnector::Complete(Incoming* incoming) {
   std::vector<char> block = std::move(incoming->block);
+  uint32_t source = incoming->source;
   Forget(incoming);
-  PushReady(std::move(block));
+  PushReady(std::move(block), source);
 }
 
 void VELSocketConnector::Drop(Incoming* incoming) {
@@ -350,8 +351,8 @@ void VELSocketConnector::Forget(Incoming* incoming) {
   UpdateAcceptWatch();
 }
 
-void VELSocketConnector::PushReady(std::vector<char>&& block) {
-  _ready.push_back(std::move(block));
+void VELSocketConnector::PushReady(std::vector<char>&& block, uint32_t source) {
+  _ready.push_back(Ready{std::move(block), source});
   if (_ready.size() == 1) {
     ssize_t ignored = write(_readyWrite, "r", 1);
     (void)ignored;
@@ -382,8 +383,9 @@ int VELSocketConnector::Accept(VELSockets** socket) {
     return ENOTCONN;
   }
   std::vector<char> block;
+  uint32_t source = 0;
   if (_application == nullptr) {
-    int result = AcceptSynchronously(&block);
+    int result = AcceptSynchronously(&block, &source);
     if (result != 0) {
       return result;
     }
@@ -391,7 +393,8 @@ int VELSocketConnector::Accept(VELSockets** socket) {
     if (_ready.empty()) {
       return EAGAIN;
     }
-    block = std::move(_ready.front());
+    block = std::move(_ready.front().block);
+    source = _ready.front().source;
     _ready.pop_front();
     if (_ready.empty()) {
       char drain[16];
@@ -401,16 +404,21 @@ int VELSocketConnector::Accept(VELSockets** socket) {
     UpdateAcceptWatch();
   }
   auto accepted = std::make_unique<VELSockets>();
-  accepted->SetReceivedBlock(std::move(block));
+  accepted->SetReceivedBlock(std::move(block), source);
   *socket = accepted.release();
   return 0;
 }
 
-int VELSocketConnector::AcceptSynchronously(std::vector<char>* block) {
-  int descriptor = accept4(_listenDescriptor, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+int VELSocketConnector::AcceptSynchronously(std::vector<char>* block, uint32_t* source) {
+  sockaddr_in from;
+  socklen_t fromLength = sizeof(from);
+  std::memset(&from, 0, sizeof(from));
+  int descriptor = accept4(_listenDescriptor, reinterpret_cast<sockaddr*>(&from), &fromLength,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (descriptor < 0) {
     return errno;
   }
+  *source = from.sin_addr.s_addr;
   Incoming incoming;
   incoming.descriptor = descriptor;
   incoming.block.resize(kFirstReadBytes);

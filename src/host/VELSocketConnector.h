@@ -71,9 +71,9 @@ class VELSocketConnector {
   void Drop(Incoming* incoming);
   void Forget(Incoming* incoming);
   void TakeEarlier(uint32_t source);
-  void PushReady(std::vector<char>&& block);
+  void PushReady(std::vector<char>&& block, uint32_t source);
   void UpdateAcceptWatch();
-  int AcceptSynchronously(std::vector<char>* block);
+  int AcceptSynchronously(std::vector<char>* block, uint32_t* source);
 
   unsigned short _port;  // asked for, then the one listened on
   int _backlog;
@@ -85,7 +85,11 @@ class VELSocketConnector {
   int _resumeTimerId;            // pending retry after the process ran out of descriptors
   int _stallTimerId;             // pending look at whether the oldest connection stalled
   std::deque<std::unique_ptr<Incoming>> _inProgress;  // oldest first
-  std::deque<std::vector<char>> _ready;               // complete blocks, oldest first
+  struct Ready {
+    std::vector<char> block;
+    uint32_t source;
+  };
+  std::deque<Ready> _ready;  // complete blocks, oldest first
   std::chrono::milliseconds _idleTimeout;
   std::chrono::milliseconds _lifetime;
   int _discarded;

@@ -175,7 +175,8 @@ int VELSockets::Receive(char* buffer, int capacity, int* length) {
   return 0;
 }
 
-void VELSockets::SetReceivedBlock(std::vector<char>&& block) {
+void VELSockets::SetReceivedBlock(std::vector<char>&& block, uint32_t source) {
   _block = std::move(block);
+  _source = source;
   _hasBlock = true;
 }

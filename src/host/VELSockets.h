@@ -38,8 +38,10 @@ class VELSockets {
   [[nodiscard]] int Receive(char* buffer, int capacity, int* length);
 
   int GetHandler() const { return _descriptor; }
-  // Used by the connector to hand over a complete received block.
-  void SetReceivedBlock(std::vector<char>&& block);
+  // Used by the connector to hand over a complete received block and the address (network order) of the
+  // host that sent it, 0 when unknown.
+  void SetReceivedBlock(std::vector<char>&& block, uint32_t source);
+  uint32_t GetSource() const { return _source; }
 
  private:
   int SendBlocking(const char* bytes, int length);
@@ -47,6 +49,7 @@ class VELSockets {
   int _descriptor;           // connected socket; -1 before ConnectTo and once Send handed it on
   std::vector<char> _block;  // the received block, for sockets made by Accept
   bool _hasBlock;            // _block is there and not yet taken by Receive
+  uint32_t _source = 0;
 };
 
 #endif

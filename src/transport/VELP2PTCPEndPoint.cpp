@@ -236,7 +236,10 @@ VELResult VELP2PTCPEndPoint::ReceiveOne() {
   } else if (received != 0) {
     return Dropped(VELP2PDrop::ReadFailed);
   }
-  return Receive(buffer.get(), length, nullptr);
+  // Where the block came from decides, as for a datagram, whether the loopback records it names are usable.
+  VELP2PEndPointInfo from{};
+  from.address = connection->GetSource();
+  return Receive(buffer.get(), length, from.address != 0 ? &from : nullptr);
 }
 
 VELResult VELP2PTCPEndPoint::SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,

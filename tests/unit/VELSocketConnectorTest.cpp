@@ -90,6 +90,7 @@ class TcpMessage : public ::testing::Test {
     VELSockets* socket = nullptr;
     if (test->_connector.Accept(&socket) != 0)
       return;
+    EXPECT_EQ(socket->GetSource(), kLoopback);  // decides whether the loopback records it names are usable
     std::vector<char> buffer(720);
     int length = 0;
     int result = socket->Receive(buffer.data(), static_cast<int>(buffer.size()), &length);
@@ -344,6 +345,7 @@ TEST(TcpSockets, WithoutAnApplicationSendBlocksAndAcceptHandsOverTheWholeBlockOn
   ASSERT_EQ(sender.Send(block.data(), static_cast<int>(block.size())), 0);
   ASSERT_EQ(connector.Accept(&accepted), 0);
   std::unique_ptr<VELSockets> owned(accepted);
+  EXPECT_EQ(owned->GetSource(), kLoopback);
   std::vector<char> buffer(1000);
   int length = 0;
   EXPECT_EQ(owned->Receive(buffer.data(), 720, &length), 16393);  // the code callers test for
