@@ -17,6 +17,7 @@
 #include "velp2p/VELLastError.h"
 #include "velp2p/VELNotification.h"
 #include "velp2p/VELP2PPeer.h"
+#include "velp2p/VELP2PSending.h"
 #include "velp2p/VELTrace.h"
 
 namespace {
@@ -146,6 +147,8 @@ int VELConsole::Run() {
   std::signal(SIGTERM, SIG_DFL);
   // A signal ends the loop without a quit: the peer still leaves the network properly.
   Finish();
+  // Messages sent just before leaving are still on their way: they get a moment to arrive.
+  _application.RunUntil([] { return VELP2PPendingSends() == 0; }, 3000);
   return 0;
 }
 

@@ -14,6 +14,7 @@
 #include "host/VELTraceMacros.h"
 #include "transport/VELP2PEndPointRecord.h"
 #include "transport/VELP2PReceiver.h"
+#include "transport/VELP2PSending.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELDiagnostics.h"
@@ -48,7 +49,8 @@ VELP2PTCPEndPoint::~VELP2PTCPEndPoint() {
     if (VELApplication* application = VELApplication::MainApplication())
       application->CancelTimer(_reportTimer);
   }
-  _sender.reset();
+  // What is still queued goes on being delivered by the loop.
+  VELP2PSending::Instance().Release(std::move(_sender));
   if (_connector) {
     RemoveP2PCB(_connector->GetHandler());
     _connector.reset();
@@ -90,9 +92,11 @@ VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
   if (VEL_FAILED(installed))
     return installed;
   if (VELApplication* application = VELApplication::MainApplication()) {
+    VELP2PSending::Instance().Release(std::move(_sender));
     _sender.reset(new (std::nothrow) VELTCPSender(application));
     if (!_sender)
       return VEL_E_FAIL;
+    VELP2PSending::Instance().Track(_sender.get());
     _sender->SetDeliveredCallback([this](void* tag) { _outgoing.erase(reinterpret_cast<uintptr_t>(tag)); });
     _sender->SetFailureCallback(
         [this, application](uint32_t address, unsigned short port, VELTCPSender::Failure reason, void* tag) {

@@ -18,8 +18,10 @@
 #include "host/VELTCPProbe.h"
 #include "host/VELTCPSender.h"
 #include "support/NetSandbox.h"
+#include "transport/VELP2PSending.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELCommand.h"
+#include "velp2p/VELP2PSending.h"
 
 namespace {
 
@@ -141,29 +143,34 @@ class TcpMessage : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(TcpMessage, SenderDeliversBlocksUpToTheLargestInOrderAndRefusesAtOnceWhenFullOrMalformed) {
+// Released as a disconnected endpoint's sender is, it still delivers what was queued.
+TEST_F(TcpMessage, SenderDeliversBlocksUpToTheLargestInOrderEvenOnceReleasedAndRefusesAtOnceWhenFull) {
   Listen();
   VELTCPSender::Limits limits;
   limits.blocksPerDestination = 30;
-  VELTCPSender sender(&_application, limits);
+  auto sender = std::make_unique<VELTCPSender>(&_application, limits);
+  VELP2PSending::Instance().Track(sender.get());
   unsigned short port = _connector.GetPort();
   std::vector<std::vector<char>> sent;
   for (int i = 0; i < limits.blocksPerDestination; ++i) {
     sent.push_back(
         MakeBlock(i % 10 == 9 ? VELSockets::kMaxBlockBytes : 100 + i, static_cast<unsigned char>(i)));
-    ASSERT_EQ(sender.Enqueue(kLoopback, port, std::vector<char>(sent.back()), nullptr), 0);
+    ASSERT_EQ(sender->Enqueue(kLoopback, port, std::vector<char>(sent.back()), nullptr), 0);
   }
   std::vector<char> lying = MakeBlock(100, 0);
   lying.pop_back();
-  EXPECT_EQ(sender.Enqueue(kLoopback, port, std::move(lying), nullptr), EINVAL);
-  EXPECT_EQ(sender.Enqueue(kLoopback, port, MakeBlock(VELSockets::kMaxBlockBytes + 1, 0), nullptr), EMSGSIZE);
+  EXPECT_EQ(sender->Enqueue(kLoopback, port, std::move(lying), nullptr), EINVAL);
+  EXPECT_EQ(sender->Enqueue(kLoopback, port, MakeBlock(VELSockets::kMaxBlockBytes + 1, 0), nullptr),
+            EMSGSIZE);
   std::vector<char> extra = MakeBlock(100, 0);
   Clock::time_point start = Clock::now();
-  EXPECT_EQ(sender.Enqueue(kLoopback, port, std::move(extra), nullptr), ENOBUFS);
+  EXPECT_EQ(sender->Enqueue(kLoopback, port, std::move(extra), nullptr), ENOBUFS);
   EXPECT_LT(Clock::now() - start, milliseconds(1));
+  EXPECT_EQ(VELP2PPendingSends(), limits.blocksPerDestination);
+  VELP2PSending::Instance().Release(std::move(sender));
   ASSERT_TRUE(TurnUntil([&] { return _blocks.size() == sent.size(); }, 10000));
   EXPECT_TRUE(_blocks == sent);
-  EXPECT_TRUE(TurnUntil([&] { return sender.Pending() == 0; }));
+  EXPECT_TRUE(TurnUntil([&] { return VELP2PPendingSends() == 0; }));
   EXPECT_EQ(_connector.GetDiscardedCount(), 0);
 }
 

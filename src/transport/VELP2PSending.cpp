@@ -1,0 +1,105 @@
+#include "transport/VELP2PSending.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "velp2p/VELApplication.h"
+#include "velp2p/VELDiagnostics.h"
+#include "velp2p/VELP2PSending.h"
+
+namespace {
+
+constexpr auto kOrphanLifetime = std::chrono::seconds(30);
+constexpr int kSweepMs = 100;
+
+const char* FailureText(VELTCPSender::Failure reason) {
+  switch (reason) {
+    case VELTCPSender::Failure::kTimedOut:
+      return "timed out";
+    case VELTCPSender::Failure::kRefused:
+      return "refused";
+    case VELTCPSender::Failure::kReset:
+      return "reset";
+    case VELTCPSender::Failure::kUnreachable:
+      return "unreachable";
+  }
+  return "failed";
+}
+
+}  // namespace
+
+VELP2PSending& VELP2PSending::Instance() {
+  static VELP2PSending instance;
+  return instance;
+}
+
+VELP2PSending::~VELP2PSending() {
+  // At exit the loop may be gone already: the descriptors close with the process.
+  for (Orphan& orphan : _orphans)
+    (void)orphan.sender.release();
+}
+
+void VELP2PSending::Track(VELTCPSender* sender) {
+  _live.push_back(sender);
+}
+
+void VELP2PSending::Release(std::unique_ptr<VELTCPSender> sender) {
+  _live.erase(std::remove(_live.begin(), _live.end(), sender.get()), _live.end());
+  VELApplication* application = VELApplication::MainApplication();
+  if (!sender || sender->Pending() == 0 || !application)
+    return;
+  sender->SetDeliveredCallback(nullptr);
+  sender->SetFailureCallback([](uint32_t address, unsigned short port, VELTCPSender::Failure reason, void*) {
+    uint8_t bytes[4];
+    std::memcpy(bytes, &address, 4);
+    VELDiagnosticPrintf("a block queued before the disconnection did not reach %u.%u.%u.%u:%u: %s\n",
+                        bytes[0], bytes[1], bytes[2], bytes[3], port, FailureText(reason));
+  });
+  _orphans.push_back(
+      Orphan{std::move(sender), application, std::chrono::steady_clock::now() + kOrphanLifetime});
+  if (_sweepTimer == 0 || _sweepApplication != application) {
+    _sweepApplication = application;
+    _sweepTimer = application->AddTimer(kSweepMs, [this]() { Sweep(); });
+  }
+}
+
+void VELP2PSending::Forget(std::vector<Orphan>::iterator orphan) {
+  // A sender whose loop is gone cannot unregister from it: its descriptors close with the process.
+  if (orphan->application != VELApplication::MainApplication())
+    (void)orphan->sender.release();
+}
+
+void VELP2PSending::Sweep() {
+  _sweepTimer = 0;
+  auto now = std::chrono::steady_clock::now();
+  for (auto orphan = _orphans.begin(); orphan != _orphans.end();) {
+    if (orphan->application != VELApplication::MainApplication() || orphan->sender->Pending() == 0) {
+      Forget(orphan);
+      orphan = _orphans.erase(orphan);
+    } else if (orphan->deadline <= now) {
+      VELDiagnosticPrintf("%d blocks queued before the disconnection were dropped undelivered\n",
+                          orphan->sender->Pending());
+      orphan = _orphans.erase(orphan);
+    } else {
+      ++orphan;
+    }
+  }
+  if (!_orphans.empty() && _sweepApplication)
+    _sweepTimer = _sweepApplication->AddTimer(kSweepMs, [this]() { Sweep(); });
+}
+
+int VELP2PSending::Pending() const {
+  int pending = 0;
+  for (const VELTCPSender* sender : _live)
+    pending += sender->Pending();
+  for (const Orphan& orphan : _orphans) {
+    if (orphan.application == VELApplication::MainApplication())
+      pending += orphan.sender->Pending();
+  }
+  return pending;
+}
+
+int VELP2PPendingSends() {
+  return VELP2PSending::Instance().Pending();
+}
