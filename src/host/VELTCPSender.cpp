@@ -69,6 +69,20 @@ struct VELTCPSender::Destination {
   bool waiting = false;           // in _waiting
 };
 
+const char* VELTCPSender::FailureText(Failure reason) {
+  switch (reason) {
+    case Failure::kTimedOut:
+      return "timed out";
+    case Failure::kRefused:
+      return "refused";
+    case Failure::kReset:
+      return "reset";
+    case Failure::kUnreachable:
+      break;
+  }
+  return "unreachable";
+}
+
 VELTCPSender::VELTCPSender(VELApplication* application) : VELTCPSender(application, Limits()) {}
 
 VELTCPSender::VELTCPSender(VELApplication* application, const Limits& limits)

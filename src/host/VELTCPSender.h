@@ -34,6 +34,8 @@ class VELTCPSender {
   enum class Failure { kTimedOut, kRefused, kReset, kUnreachable };
   typedef std::function<void(uint32_t addressNetworkOrder, unsigned short port, Failure reason, void* tag)>
       FailureCallback;
+  // "timed out", "refused", "reset" or "unreachable".
+  static const char* FailureText(Failure reason);
 
   struct Limits {
     int blocksPerDestination = 1024;

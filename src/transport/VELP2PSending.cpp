@@ -13,20 +13,6 @@ namespace {
 constexpr auto kOrphanLifetime = std::chrono::seconds(30);
 constexpr int kSweepMs = 100;
 
-const char* FailureText(VELTCPSender::Failure reason) {
-  switch (reason) {
-    case VELTCPSender::Failure::kTimedOut:
-      return "timed out";
-    case VELTCPSender::Failure::kRefused:
-      return "refused";
-    case VELTCPSender::Failure::kReset:
-      return "reset";
-    case VELTCPSender::Failure::kUnreachable:
-      return "unreachable";
-  }
-  return "failed";
-}
-
 }  // namespace
 
 VELP2PSending& VELP2PSending::Instance() {
@@ -54,7 +40,7 @@ void VELP2PSending::Release(std::unique_ptr<VELTCPSender> sender) {
     uint8_t bytes[4];
     std::memcpy(bytes, &address, 4);
     VELDiagnosticPrintf("a block queued before the disconnection did not reach %u.%u.%u.%u:%u: %s\n",
-                        bytes[0], bytes[1], bytes[2], bytes[3], port, FailureText(reason));
+                        bytes[0], bytes[1], bytes[2], bytes[3], port, VELTCPSender::FailureText(reason));
   });
   _orphans.push_back(
       Orphan{std::move(sender), application, std::chrono::steady_clock::now() + kOrphanLifetime});

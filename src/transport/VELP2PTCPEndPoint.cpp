@@ -24,23 +24,6 @@
 VEL_IMPLEMENT_CLASS(VELP2PTCPEndPoint, VELBaseUnknown)
 VEL_IMPLEMENT_CREATE_EXT(VELP2PTCPEndPoint)
 
-namespace {
-
-const char* ReasonText(VELTCPSender::Failure reason) {
-  switch (reason) {
-    case VELTCPSender::Failure::kTimedOut:
-      return "timed out";
-    case VELTCPSender::Failure::kRefused:
-      return "refused";
-    case VELTCPSender::Failure::kReset:
-      return "reset";
-    default:
-      return "unreachable";
-  }
-}
-
-}  // namespace
-
 VELP2PTCPEndPoint::VELP2PTCPEndPoint() = default;
 
 VELP2PTCPEndPoint::~VELP2PTCPEndPoint() {
@@ -108,7 +91,7 @@ VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
           std::string where = std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
                               std::to_string(bytes[2]) + "." + std::to_string(bytes[3]) + ":" +
                               std::to_string(port);
-          _failed.push_back(Failed{std::move(found->second), where, ReasonText(reason)});
+          _failed.push_back(Failed{std::move(found->second), where, VELTCPSender::FailureText(reason)});
           _outgoing.erase(found);
           if (_reportTimer == 0)
             _reportTimer = application->AddTimer(0, [this]() { ReportFailures(); });
