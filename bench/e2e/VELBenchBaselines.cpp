@@ -60,7 +60,8 @@ VELBenchResult BaselineConnectionPerMessage(int count, int bytes) {
       if (connection < 0)
         continue;
       ssize_t total = 0, n = 0;
-      while ((n = read(connection, buffer.data(), buffer.size())) > 0)
+      while (total < static_cast<ssize_t>(buffer.size()) &&
+             (n = read(connection, buffer.data() + total, buffer.size() - static_cast<size_t>(total))) > 0)
         total += n;
       close(connection);
       if (total == bytes) {

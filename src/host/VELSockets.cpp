@@ -175,6 +175,19 @@ int VELSockets::Receive(char* buffer, int capacity, int* length) {
   return 0;
 }
 
+int VELSockets::TakeReceivedBlock(std::vector<char>* block) {
+  if (block == nullptr) {
+    return EINVAL;
+  }
+  if (!_hasBlock) {
+    return ENODATA;
+  }
+  *block = std::move(_block);
+  _block.clear();
+  _hasBlock = false;
+  return 0;
+}
+
 void VELSockets::SetReceivedBlock(std::vector<char>&& block, uint32_t source) {
   _block = std::move(block);
   _source = source;

@@ -36,6 +36,8 @@ class VELSockets {
   // kCapacityTooSmall with *length the size to retry with; ENODATA once the block was taken or when none
   // was received (a connected socket does not read: the receiving side is the connector).
   [[nodiscard]] int Receive(char* buffer, int capacity, int* length);
+  // The same block without a copy: 0 and the block moved into *block, or ENODATA as Receive.
+  [[nodiscard]] int TakeReceivedBlock(std::vector<char>* block);
 
   int GetHandler() const { return _descriptor; }
   // Used by the connector to hand over a complete received block and the address (network order) of the

@@ -203,30 +203,13 @@ VELResult VELP2PTCPEndPoint::ReceiveOne() {
   if (_connector->Accept(&accepted) != 0 || !accepted)
     return VEL_E_FAIL;
   std::unique_ptr<VELSockets> connection(accepted);
-
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFirstReadBytes]);
-  if (!buffer)
-    return Dropped(VELP2PDrop::NoMemory);
-  int length = 0;
-  int received = connection->Receive(buffer.get(), kFirstReadBytes, &length);
-  if (received == VELSockets::kCapacityTooSmall) {
-    // The connector never holds more than its maximum, but the length is checked before it sizes a buffer.
-    if (length <= 0 || length > VELSockets::kMaxBlockBytes)
-      return Dropped(VELP2PDrop::TooLong);
-    buffer.reset(new (std::nothrow) char[length]);
-    if (!buffer)
-      return Dropped(VELP2PDrop::NoMemory);
-    int retried = length;
-    // A failed second read leaves nothing worth dispatching.
-    if (connection->Receive(buffer.get(), retried, &length) != 0)
-      return Dropped(VELP2PDrop::ReadFailed);
-  } else if (received != 0) {
+  std::vector<char> block;
+  if (connection->TakeReceivedBlock(&block) != 0)
     return Dropped(VELP2PDrop::ReadFailed);
-  }
   // Where the block came from decides, as for a datagram, whether the loopback records it names are usable.
   VELP2PEndPointInfo from{};
   from.address = connection->GetSource();
-  return Receive(buffer.get(), length, from.address != 0 ? &from : nullptr);
+  return Receive(block.data(), static_cast<int>(block.size()), from.address != 0 ? &from : nullptr);
 }
 
 VELResult VELP2PTCPEndPoint::SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,

@@ -19,9 +19,6 @@ class VELTCPSender;
 class VELP2PTCPEndPoint : public VELP2PEndPoint {
   VEL_DECLARE_CLASS(VELP2PTCPEndPoint)
  public:
-  // The first read's capacity; a longer block is read again with its reported length.
-  static constexpr int kFirstReadBytes = 720;
-
   VELP2PTCPEndPoint();
 
   // Listens on the port (0: one the system chooses, announced in the record) and registers with the loop.
