@@ -101,6 +101,19 @@ VELTCPSender::~VELTCPSender() {
   }
 }
 
+void VELTCPSender::Abandon() {
+  for (auto& entry : _connections) {
+    if (entry.second->descriptor >= 0) {
+      close(entry.second->descriptor);
+    }
+  }
+  _connections.clear();
+  _destinations.clear();
+  _waiting.clear();
+  _blocks = 0;
+  _bytes = 0;
+}
+
 int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
                           void* tag) {
   if (block.size() < 4) {

@@ -69,6 +69,11 @@ class VELTCPSender {
   [[nodiscard]] int Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
                             void* tag);
 
+  // For a sender whose loop is gone: closes its connections and drops its blocks without a report and
+  // without a word to the loop.
+  void Abandon();
+  VELApplication* GetApplication() const { return _application; }
+
   // Blocks queued or in flight, to one destination and in total.
   int Pending(uint32_t addressNetworkOrder, unsigned short port) const;
   int Pending() const { return _blocks; }

@@ -21,9 +21,9 @@ VELP2PSending& VELP2PSending::Instance() {
 }
 
 VELP2PSending::~VELP2PSending() {
-  // At exit the loop may be gone already: the descriptors close with the process.
+  // At exit the loop may be gone already.
   for (Orphan& orphan : _orphans)
-    (void)orphan.sender.release();
+    orphan.sender->Abandon();
 }
 
 void VELP2PSending::Track(VELTCPSender* sender) {
@@ -32,8 +32,14 @@ void VELP2PSending::Track(VELTCPSender* sender) {
 
 void VELP2PSending::Release(std::unique_ptr<VELTCPSender> sender) {
   _live.erase(std::remove(_live.begin(), _live.end(), sender.get()), _live.end());
+  if (!sender)
+    return;
   VELApplication* application = VELApplication::MainApplication();
-  if (!sender || sender->Pending() == 0 || !application)
+  if (application != sender->GetApplication()) {
+    sender->Abandon();  // its loop is gone
+    return;
+  }
+  if (sender->Pending() == 0)
     return;
   sender->SetDeliveredCallback(nullptr);
   sender->SetFailureCallback([](uint32_t address, unsigned short port, VELTCPSender::Failure reason, void*) {
@@ -51,9 +57,9 @@ void VELP2PSending::Release(std::unique_ptr<VELTCPSender> sender) {
 }
 
 void VELP2PSending::Forget(std::vector<Orphan>::iterator orphan) {
-  // A sender whose loop is gone cannot unregister from it: its descriptors close with the process.
+  // A sender whose loop is gone cannot unregister from it.
   if (orphan->application != VELApplication::MainApplication())
-    (void)orphan->sender.release();
+    orphan->sender->Abandon();
 }
 
 void VELP2PSending::Sweep() {
