@@ -15,7 +15,9 @@ VELBenchNode::VELBenchNode(const std::string& login, const std::string& config) 
     return;
   VELBaseUnknown* publisher = _peer->GetP2PPublisher();
   _births = AddCallback(nullptr, publisher, "VELP2PPeerBirthNotif", [this](VELNotification* n) {
-    _known.insert(static_cast<VELP2PNotif*>(n)->getPeerName()->Str());
+    ++_birthCount;
+    if (_keepNames)
+      _known.insert(static_cast<VELP2PNotif*>(n)->getPeerName()->Str());
   });
   _messages = AddCallback(nullptr, publisher, "VELP2PMessageReceivedNotif", [this](VELNotification* n) {
     auto* m = static_cast<VELP2PMessageReceivedNotif*>(n);

@@ -41,8 +41,11 @@ class VELBenchNode {
 
   VELApplication& App() { return _app; }
   VELIP2PPeer* Peer() { return _peer; }
-  size_t KnownPeers() const { return _known.size(); }
   bool Knows(const std::string& name) const { return _known.count(name) != 0; }
+  size_t Births() const { return _birthCount; }
+  // From now on births are counted and their names not kept: a heap measurement then sees the library's
+  // memory, not this node's.
+  void StopKeepingNames() { _keepNames = false; }
 
   std::function<void(const VELBenchMessage&)> onMessage;
   std::function<void(const std::string& from, int status, const std::string& description)> onStatus;
@@ -54,6 +57,8 @@ class VELBenchNode {
   VELCallback* _messages = nullptr;
   VELCallback* _statuses = nullptr;
   std::set<std::string> _known;
+  size_t _birthCount = 0;
+  bool _keepNames = true;
 };
 
 #endif

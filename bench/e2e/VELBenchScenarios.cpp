@@ -428,22 +428,23 @@ VELBenchResult BenchMemoryPerPeer(int records) {
     if (!node.Start() || !node.WaitFor({VELBenchNode::NameOf("m")}, 10000))
       return 1;
     node.App().RunUntil([] { return false; }, 300);
+    node.StopKeepingNames();
     double before = static_cast<double>(mallinfo2().uordblks);
-    size_t known = node.KnownPeers();
+    size_t known = node.Births();
     control.Report({{"ready", 1}});
     double start = VELBenchNowUs(), lastGrowth = start;
     size_t seen = known;
     node.App().RunUntil(
         [&] {
           double now = VELBenchNowUs();
-          if (node.KnownPeers() != seen) {
-            seen = node.KnownPeers();
+          if (node.Births() != seen) {
+            seen = node.Births();
             lastGrowth = now;
           }
           return seen >= known + static_cast<size_t>(records) || now - lastGrowth > 2e6 || now - start > 60e6;
         },
         -1);
-    double entries = static_cast<double>(node.KnownPeers() - known);
+    double entries = static_cast<double>(node.Births() - known);
     double grown = static_cast<double>(mallinfo2().uordblks) - before;
     control.Report({{"entries", entries}, {"bytes", entries > 0 ? grown / entries : -1}});
     node.Serve(control, 30000);

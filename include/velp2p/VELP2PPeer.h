@@ -17,6 +17,7 @@
 class VELP2PHeader;
 class VELIP2PMessage;
 class VELHashDicVELP2PPeerInfo;
+class VELP2PStatusStore;
 
 class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VEL_DECLARE_CLASS(VELP2PPeer)
@@ -147,7 +148,7 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   std::unique_ptr<VELHashDicVELP2PPeerInfo> _groupPeers;          // peers of the current group
   std::unique_ptr<VELHashDicVELP2PPeerInfo> _crossGroupPeers;     // peers found by the last search
   std::unique_ptr<VELHashDicVELP2PPeerInfo> _connectedPeers;      // peers announced alive
-  std::unique_ptr<VELHashDico> _statusAndDesc;                    // VELP2PStatusRecord per peer name, owned
+  std::unique_ptr<VELP2PStatusStore> _statusAndDesc;
   VELP2PUserStatus _status;
   VELUnicodeString _desc;
   char _httpConnexionText1[256];

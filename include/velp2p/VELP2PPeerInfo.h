@@ -2,8 +2,8 @@
 #ifndef VELP2P_VELP2PPEERINFO_H
 #define VELP2P_VELP2PPEERINFO_H
 
+#include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "velp2p/VELP2PTypes.h"
 #include "velp2p/VELResult.h"
@@ -20,15 +20,17 @@ class VELP2PPeerInfo {
   // that runs past length, or that is too short to hold the 8-byte fields, fails the parse.
   VELResult Initialize(const char* buffer, int length);
   // The endpoint records, or null while none was parsed.
-  VELListPtrVELP2PEndPointInfo* GetEndPointsInfoList() { return _endpoints.get(); }
+  VELListPtrVELP2PEndPointInfo* GetEndPointsInfoList() { return _records ? &_endpoints : nullptr; }
 
   VELUnicodeString name;   // also the key under which the record is stored
   VELUnicodeString group;  // the group in which the peer was heard
   int count;               // number of endpoint records announced
 
  private:
-  std::unique_ptr<VELListPtrVELP2PEndPointInfo> _endpoints;  // points into _blocks
-  std::vector<std::unique_ptr<uint8_t[]>> _blocks;           // owned copies of the records
+  // A directory holds thousands of these: the list lives inline and each Initialize copies its records into
+  // one buffer, whose first bytes own the buffer of the Initialize before it.
+  VELListPtrVELP2PEndPointInfo _endpoints;  // points into the buffers
+  std::unique_ptr<uint8_t[]> _records;      // the last buffer; null until a parse began
 };
 
 #endif

@@ -29,7 +29,7 @@ class VELP2PAnswerGuard {
 
    private:
     friend class VELP2PAnswerGuard;
-    std::string _sender;
+    uint64_t _sender;
     bool _group;
     VELP2POrigin _origin;
     Scope* _outer;
@@ -45,16 +45,26 @@ class VELP2PAnswerGuard {
   void Reset();  // for tests
 
  private:
+  // Times are milliseconds since _epoch, modulo 2^32: only differences of less than 49 days are used.
   struct Entry {
+    float tokens = kAnswerBurst;
+    uint32_t refilled = 0;
+    uint32_t touched = 0;
     bool elsewhere = false;  // its last datagram came from another host
-    double tokens = kAnswerBurst;
-    std::chrono::steady_clock::time_point refilled = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::time_point touched;
   };
-  Entry& Find(const std::string& name);
+
+  VELP2PAnswerGuard();
+  // Names are kept as a keyed hash, a quarter of a string's size. The key is secret and random, so a sender
+  // cannot choose a name that collides with another's; two names that collide by chance (with a full table,
+  // a chance near 2^-45) share one entry: one allowance and one last origin.
+  uint64_t Key(const std::string& name) const;
+  uint32_t NowMs() const;
+  Entry& Find(uint64_t key);
 
   Scope* _current = nullptr;
-  std::unordered_map<std::string, Entry> _names;
+  uint64_t _secret[2];
+  std::chrono::steady_clock::time_point _epoch;
+  std::unordered_map<uint64_t, Entry> _names;
 };
 
 #endif

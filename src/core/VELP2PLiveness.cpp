@@ -130,8 +130,10 @@ void VELP2PLiveness::Forget(const VELUnicodeString& name) {
   if (Known(name))
     return;
   auto found = _entries.find(name.Str());
-  if (found != _entries.end() && !found->second.probing)
+  if (found != _entries.end() && !found->second.probing) {
     _entries.erase(found);
+    _replacements.erase(name.Str());
+  }
 }
 
 bool VELP2PLiveness::Restarted(Directory directory, VELP2PPeerInfo* info, const VELP2PPeerInfo& known) {
@@ -146,9 +148,10 @@ bool VELP2PLiveness::Restarted(Directory directory, VELP2PPeerInfo* info, const 
     entry.address = stored->address;
     entry.port = VELP2PLoadU16BE(&stored->port);
   }
-  if (entry.replacements.size() >= 2)
-    entry.replacements.erase(entry.replacements.begin());
-  entry.replacements.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info)});
+  std::vector<Waiting>& replacements = _replacements[info->name.Str()];
+  if (replacements.size() >= 2)
+    replacements.erase(replacements.begin());
+  replacements.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info)});
   entry.urgent = true;
   entry.due = Clock::now();
   return true;
@@ -252,13 +255,13 @@ void VELP2PLiveness::Answered(const std::string& name, VELTCPProbe::Result resul
   Entry& entry = found->second;
   entry.probing = false;
   VELUnicodeString peerName(name.c_str());
-  if (entry.replacements.empty() && !Known(peerName)) {
+  if (!_replacements.count(name) && !Known(peerName)) {
     _entries.erase(found);
     return;
   }
   if (result == VELTCPProbe::Result::kConnected) {
     // Alive: a newer record under the same name belongs to another process, and the first one stays.
-    entry.replacements.clear();
+    _replacements.erase(name);
     entry.urgent = false;
     entry.misses = 0;
     entry.lastHeard = Clock::now();
@@ -274,7 +277,12 @@ void VELP2PLiveness::Answered(const std::string& name, VELTCPProbe::Result resul
 
 void VELP2PLiveness::Dead(const std::string& name) {
   VELP2P_TRACE("VELP2PLiveness - peer found dead");
-  std::vector<Waiting> replacements = std::move(_entries[name].replacements);
+  std::vector<Waiting> replacements;
+  auto found = _replacements.find(name);
+  if (found != _replacements.end()) {
+    replacements = std::move(found->second);
+    _replacements.erase(found);
+  }
   _entries.erase(name);
   VELUnicodeString peerName(name.c_str());
   {

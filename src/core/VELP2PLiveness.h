@@ -65,15 +65,16 @@ class VELP2PLiveness {
     Directory directory;
     std::unique_ptr<VELP2PPeerInfo> info;
   };
+  // One per known peer, so kept small; the rare replacements live in _replacements.
   struct Entry {
     uint32_t address = 0;  // network order; 0: no endpoint to check
-    unsigned short port = 0;
+    uint16_t port = 0;
+    uint8_t misses = 0;
+    bool probing : 1;
+    bool urgent : 1;
     std::chrono::steady_clock::time_point lastHeard;
     std::chrono::steady_clock::time_point due;
-    int misses = 0;
-    bool probing = false;
-    bool urgent = false;
-    std::vector<Waiting> replacements;
+    Entry() : probing(false), urgent(false) {}
   };
 
   VELP2PLiveness(VELP2PPeer* peer, VELApplication* application, int intervalMs);
@@ -92,6 +93,7 @@ class VELP2PLiveness {
   int _intervalMs;
   int _timerId = 0;
   std::map<std::string, Entry> _entries;
+  std::map<std::string, std::vector<Waiting>> _replacements;  // newer records of entries being checked
   std::deque<Waiting> _waiting;  // newcomers refused by a full directory, oldest first
   std::minstd_rand _random;
   VELTCPProbe _probe;

@@ -12,7 +12,7 @@
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PLiveness.h"
 #include "core/VELP2PPeerReceiver.h"
-#include "core/VELP2PStatusRecord.h"
+#include "core/VELP2PStatusStore.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
@@ -351,13 +351,7 @@ VELResult VELP2PPeer::internal_destructor() {
     if (owned)
       owned->ApplyDelete();
   }
-  std::unique_ptr<VELHashDico> statuses = std::move(_statusAndDesc);
-  if (statuses) {
-    int bucket = 1, position = 0;
-    while (void* record = statuses->Next(bucket, position))
-      delete static_cast<VELP2PStatusRecord*>(record);
-    statuses->RemoveAll();
-  }
+  _statusAndDesc.reset();
   return VEL_S_OK;
 }
 

@@ -1,7 +1,7 @@
 // The local peer's directories of known peers and its store of their statuses.
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PLiveness.h"
-#include "core/VELP2PStatusRecord.h"
+#include "core/VELP2PStatusStore.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
@@ -70,7 +70,7 @@ VELResult VELP2PPeer::NewPeerDeath(VELUnicodeString& name) {
     delete removed;
   }
   if (_statusAndDesc)
-    delete static_cast<VELP2PStatusRecord*>(_statusAndDesc->Remove(peerName));
+    _statusAndDesc->Remove(peerName);
   if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
     liveness->Forget(peerName);
   return VEL_S_OK;
@@ -137,30 +137,15 @@ VELResult VELP2PPeer::AddStatusAndDesc(const VELUnicodeString& name, VELP2PUserS
   if (name.IsEmpty())
     return VEL_S_OK;
   if (!_statusAndDesc)
-    _statusAndDesc = std::make_unique<VELHashDico>(10);
-  if (auto* record = static_cast<VELP2PStatusRecord*>(_statusAndDesc->Locate(name))) {
-    record->status = status;
-    if (!desc.IsEmpty())
-      record->desc = desc;
-    return VEL_S_OK;
-  }
-  if (_statusAndDesc->Size() >= kVELP2PMaxKnownPeers)
-    return VEL_S_OK;
-  auto* record = new VELP2PStatusRecord{status, desc};
-  if (!_statusAndDesc->Insert(name, record))
-    delete record;
+    _statusAndDesc = std::make_unique<VELP2PStatusStore>();
+  _statusAndDesc->Set(name, status, desc);
   return VEL_S_OK;
 }
 
 VELResult VELP2PPeer::GetStatusAndDesc(const VELUnicodeString& name, VELP2PUserStatus& status,
                                        VELUnicodeString& desc) {
-  if (!_statusAndDesc)
+  if (!_statusAndDesc || !_statusAndDesc->Get(name, status, desc))
     return VELFail(VELP2P_ERROR_NO_STATUS, name.Str());
-  auto* record = static_cast<VELP2PStatusRecord*>(_statusAndDesc->Locate(name));
-  if (!record)
-    return VELFail(VELP2P_ERROR_NO_STATUS, name.Str());
-  status = record->status;
-  desc = record->desc;
   return VEL_S_OK;
 }
 

@@ -12,6 +12,11 @@ VELP2PPeerInfo::VELP2PPeerInfo(const VELUnicodeString& peerName, int recordCount
 
 VELP2PPeerInfo::~VELP2PPeerInfo() {
   VELP2P_TRACE("VELP2PPeerInfo - Destructor");
+  while (_records) {
+    uint8_t* earlier = nullptr;
+    std::memcpy(&earlier, _records.get(), sizeof earlier);
+    _records.reset(earlier);
+  }
 }
 
 VELResult VELP2PPeerInfo::Initialize(const char* buffer, int length) {
@@ -19,25 +24,28 @@ VELResult VELP2PPeerInfo::Initialize(const char* buffer, int length) {
     return VEL_S_OK;
   if (count < 0 || !buffer || length < 0)
     return VEL_E_FAIL;
-  if (!_endpoints)
-    _endpoints = std::make_unique<VELListPtrVELP2PEndPointInfo>();
-  int position = 0;
-  for (int i = 0; i < count; ++i) {
-    if (length - position < 1)
-      return VEL_E_FAIL;
-    int recordLength = static_cast<unsigned char>(buffer[position]);
-    // A record shorter than its fixed fields would make the senders read past its block.
-    if (recordLength < static_cast<int>(sizeof(VELP2PEndPointInfo)))
-      return VEL_E_FAIL;
-    if (length - position < recordLength)
-      return VEL_E_FAIL;
-    auto block = std::make_unique<uint8_t[]>(recordLength);
-    std::memcpy(block.get(), buffer + position, recordLength);
-    _endpoints->Append(reinterpret_cast<VELP2PEndPointInfo*>(block.get()));
-    _blocks.push_back(std::move(block));
-    position += recordLength;
+  // The records that parse are kept even when a later one fails.
+  int parsed = 0, used = 0;
+  for (; parsed < count; ++parsed) {
+    if (length - used < 1)
+      break;
+    int recordLength = static_cast<unsigned char>(buffer[used]);
+    // A record shorter than its fixed fields would make the senders read past its copy.
+    if (recordLength < static_cast<int>(sizeof(VELP2PEndPointInfo)) || length - used < recordLength)
+      break;
+    used += recordLength;
   }
-  return VEL_S_OK;
+  std::unique_ptr<uint8_t[]> block(new uint8_t[sizeof(uint8_t*) + used]);
+  uint8_t* earlier = _records.release();
+  std::memcpy(block.get(), &earlier, sizeof earlier);
+  uint8_t* copy = block.get() + sizeof earlier;
+  std::memcpy(copy, buffer, used);
+  _records = std::move(block);
+  for (int i = 0, position = 0; i < parsed; ++i) {
+    _endpoints.Append(reinterpret_cast<VELP2PEndPointInfo*>(copy + position));
+    position += copy[position];
+  }
+  return parsed == count ? VEL_S_OK : VEL_E_FAIL;
 }
 
 void VELHashDicVELP2PPeerInfo::ApplyDelete() {

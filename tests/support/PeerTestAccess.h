@@ -2,6 +2,7 @@
 #ifndef VELP2P_TESTS_PEERTESTACCESS_H
 #define VELP2P_TESTS_PEERTESTACCESS_H
 
+#include "core/VELP2PStatusStore.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PPeer.h"
 
