@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/VELLocalAddress.h"
 #include "host/VELSockets.h"
 #include "velp2p/VELApplication.h"
 
@@ -66,6 +67,7 @@ struct VELTCPSender::Destination {
   std::deque<Block> queue;        // not yet given a connection
   std::deque<uint64_t> inFlight;  // connections, in the order they were opened
   size_t bytes = 0;               // queued and in flight
+  int window = 1;                 // connections it may have in flight
   bool waiting = false;           // in _waiting
 };
 
@@ -145,6 +147,7 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std
     created->key = key;
     created->address = addressNetworkOrder;
     created->port = port;
+    created->window = VELIsLocalIPv4(addressNetworkOrder) ? _limits.window : 1;
     destination = created.get();
     _destinations[key] = std::move(created);
   }
@@ -177,7 +180,7 @@ bool VELTCPSender::IsDead(Key key) {
 
 void VELTCPSender::Pump(Destination& destination) {
   while (!destination.queue.empty() && !destination.waiting &&
-         static_cast<int>(destination.inFlight.size()) < _limits.window) {
+         static_cast<int>(destination.inFlight.size()) < destination.window) {
     // The receiver reads the connections of one host in the order it accepts them. The next connection is
     // therefore opened only once the previous block has gone out whole, and only when that block is small
     // enough to leave in the first flight of segments; a larger one must be taken before the next starts.

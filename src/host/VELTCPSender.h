@@ -13,13 +13,16 @@
 
 class VELApplication;
 
-// Each block still travels on a connection of its own (the receiver reads one block per connection). A
-// destination has up to a window of connections in flight: the next one is opened once the previous block
-// has gone out whole, if that block was small enough to leave in the first flight of segments, and once
-// it was taken otherwise. The receiver reads the earlier connections of a host before a later one, so
-// blocks to one destination are received in the order they were enqueued. A block counts as delivered
-// when the receiver closes its connection, which it does once it has read the whole block; the receiver
-// therefore keeps the TIME_WAIT.
+// Each block still travels on a connection of its own (the receiver reads one block per connection), and a
+// block counts as delivered when the receiver closes its connection, which it does once it has read the
+// whole block; the receiver therefore keeps the TIME_WAIT. Blocks to one destination are received in the
+// order they were enqueued:
+// - A destination on another host has one connection at a time: a block's connection opens once the
+//   receiver has taken the previous block, so no loss or retransmission on the way can reorder them.
+// - A destination on this host, where the kernel hands segments over in the order they were sent, has up
+//   to a window of connections in flight: the next one opens once the previous block has gone out whole,
+//   if that block fits the first flight of segments, and once it was taken otherwise. The receiver reads
+//   the earlier connections of a host before a later one.
 //
 // A handshake that goes unanswered is retried with a fresh connection after a back-off that doubles,
 // until the connect deadline; then the destination counts as dead for a while: its queued blocks fail and
@@ -43,7 +46,7 @@ class VELTCPSender {
     int blocksTotal = 8192;
     size_t bytesTotal = 64u << 20;
     int connections = 256;           // open at once, all destinations together; the others wait their turn
-    int window = 16;                 // connections in flight to one destination
+    int window = 16;                 // connections in flight to one destination on this host
     int firstRetryMs = 200;          // first handshake retry; doubles after each
     int connectDeadlineMs = 3000;    // for the handshake of one block, retries included
     int deliveryDeadlineMs = 10000;  // from connected to the receiver's close
