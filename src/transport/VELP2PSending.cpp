@@ -50,10 +50,11 @@ void VELP2PSending::Release(std::unique_ptr<VELTCPSender> sender) {
   });
   _orphans.push_back(
       Orphan{std::move(sender), application, std::chrono::steady_clock::now() + kOrphanLifetime});
-  if (_sweepTimer == 0 || _sweepApplication != application) {
-    _sweepApplication = application;
-    _sweepTimer = application->AddTimer(kSweepMs, [this]() { Sweep(); });
-  }
+  // A sweep pending on a loop that was destroyed since would never come: one is started on this loop in
+  // any case (timer numbers are unique in the process, so cancelling a dead loop's one does nothing).
+  application->CancelTimer(_sweepTimer);
+  _sweepApplication = application;
+  _sweepTimer = application->AddTimer(kSweepMs, [this]() { Sweep(); });
 }
 
 void VELP2PSending::Forget(std::vector<Orphan>::iterator orphan) {
