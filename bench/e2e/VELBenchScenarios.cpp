@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VELBenchBaselines.h"
@@ -389,13 +391,22 @@ VELBenchResult BenchStatusFanOut(int receivers, int changes, int targetPerSecond
 
 namespace {
 
-// A birth announcement of a peer that does not exist, as it would come from the network: one TCP record that
-// points at a port where nothing listens, so that the answer is refused at once.
-std::vector<char> ForgedBirth(int i) {
-  std::string name = "x" + std::to_string(i);
-  uint32_t pid = static_cast<uint32_t>(100000 + i);
-  unsigned char payload[15] = {'0', 0, 1, 0, 0, 0, 0, 8, 1, 0, 9, 127, 0, 0, 1};
-  std::memcpy(payload + 3, &pid, 4);
+// A birth announcement of a peer that does not exist, as it would come from the network, listing the TCP
+// records given as (address, port), both in network order.
+std::vector<char> ForgedBirth(const std::string& name,
+                              const std::vector<std::pair<uint32_t, uint16_t>>& records) {
+  static uint32_t pid = 100000;
+  ++pid;
+  std::vector<char> payload = {'0', static_cast<char>(records.size() >> 8),
+                               static_cast<char>(records.size())};
+  payload.resize(7);
+  std::memcpy(payload.data() + 3, &pid, 4);
+  for (const auto& record : records) {
+    char bytes[8] = {8, 1};
+    std::memcpy(bytes + 2, &record.second, 2);
+    std::memcpy(bytes + 4, &record.first, 4);
+    payload.insert(payload.end(), bytes, bytes + 8);
+  }
   in_addr group{};
   inet_pton(AF_INET, kGroup, &group);
   unsigned char reversed[4];
@@ -403,19 +414,21 @@ std::vector<char> ForgedBirth(int i) {
   std::reverse(reversed, reversed + 4);
   uint32_t groupRecord = 0;
   std::memcpy(&groupRecord, reversed, 4);
-  unsigned char tcpAddress[4] = {127, 0, 0, 1};
-  uint32_t other = 0;
-  std::memcpy(&other, tcpAddress, 4);
   VELP2PHeader header;
   if (VEL_FAILED(header.Build("/", "AwarenessService", name.c_str(), groupRecord,
-                              htons(static_cast<uint16_t>(g_port)), other, htons(9),
-                              reinterpret_cast<char*>(payload), sizeof payload, 1)))
+                              htons(static_cast<uint16_t>(g_port)), htonl(INADDR_LOOPBACK), htons(9),
+                              payload.data(), static_cast<int>(payload.size()), 1)))
     return {};
   char* bytes = nullptr;
   int length = 0;
   if (VEL_FAILED(header.GetBuffer(bytes, length)))
     return {};
   return std::vector<char>(bytes, bytes + length);
+}
+
+// One TCP record that points at a port where nothing listens, so that the answer is refused at once.
+std::vector<char> ForgedBirth(int i) {
+  return ForgedBirth("x" + std::to_string(i), {{htonl(INADDR_LOOPBACK), htons(9)}});
 }
 
 }  // namespace
@@ -465,5 +478,67 @@ VELBenchResult BenchMemoryPerPeer(int records) {
   }
   StopAll(children);
   unlink(config.c_str());
+  return out;
+}
+
+VELBenchResult BenchForgedBirth() {
+  // A listener whose backlog is full never completes a handshake: the records naming it never answer.
+  int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (bind(silent, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(silent, 0) != 0 ||
+      getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      connect(filler, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    close(silent);
+    close(filler);
+    return {};
+  }
+  std::vector<std::pair<uint32_t, uint16_t>> records = {{htonl(INADDR_ANY), address.sin_port},
+                                                        {htonl(0xE0000001u), address.sin_port},
+                                                        {htonl(INADDR_BROADCAST), address.sin_port}};
+  records.insert(records.end(), 90, {htonl(INADDR_LOOPBACK), address.sin_port});
+  records.insert(records.end(), 5, {htonl(INADDR_LOOPBACK), htons(9)});
+  std::string config = NewConfig();
+  Children children;
+  children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
+    VELBenchNode node("v", config);
+    if (!node.Start() || !node.WaitFor({VELBenchNode::NameOf("v")}, 10000))
+      return 1;
+    control.Report({{"ready", 1}});
+    // A timer due every millisecond: how late it fires is how long the loop was held.
+    double latest = 0, due = VELBenchNowUs() + 1000, heardAt = 0;
+    std::function<void()> tick = [&] {
+      latest = heardAt > 0 ? std::max(latest, VELBenchNowUs() - due) : latest;
+      due = VELBenchNowUs() + 1000;
+      node.App().AddTimer(1, tick);
+    };
+    node.App().AddTimer(1, tick);
+    node.App().RunUntil(
+        [&] {
+          if (heardAt == 0 && node.Births() > 1)
+            heardAt = VELBenchNowUs();
+          return (heardAt > 0 && VELBenchNowUs() - heardAt > 4e6) || control.Stopped();
+        },
+        30000);
+    control.Report({{"heard", heardAt > 0 ? 1 : 0}, {"late_us", latest}});
+    node.Serve(control, 30000);
+    return 0;
+  }));
+  VELBenchResult out;
+  if (AllReady(children)) {
+    sockaddr_in to{};
+    int fd = OpenMulticastSender(kGroup, g_port, to);
+    std::vector<char> datagram = ForgedBirth("mallory", records);
+    sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    close(fd);
+    out = children[0]->Result(40000);
+  }
+  StopAll(children);
+  unlink(config.c_str());
+  close(filler);
+  close(silent);
   return out;
 }

@@ -13,6 +13,9 @@ VELBenchResult BenchPointToPoint(int count, int bytes);
 VELBenchResult BenchLatency(int rounds, bool loaded);
 // rate (changes/s sent), lost (summed over receivers), perreceiver (changes/s heard).
 VELBenchResult BenchStatusFanOut(int receivers, int changes, int targetPerSecond);
+// A forged birth listing 3 forbidden, 90 unanswering and 5 refused records: heard (0 or 1), late_us (the
+// longest a 1 ms timer fired late in the 4 s that follow, while the answers are retried and given up).
+VELBenchResult BenchForgedBirth();
 // bytes (allocated bytes per directory entry), entries.
 VELBenchResult BenchMemoryPerPeer(int records);
 
