@@ -49,6 +49,9 @@ class VELP2PMessage : public VELBBMessage, public VELIP2PMessage {
   VELResult GetVersion(int& version);
 
  private:
+  // Reads the payload in place during the dispatch instead of copying it.
+  friend struct VELP2PReceivedMessage;
+
   // The header, when it has been built or parsed; null otherwise.
   VELP2PHeader* ReadableHeader() const;
 

@@ -1,5 +1,8 @@
 #include "core/VELP2PReceivedMessage.h"
 
+#include "velp2p/VELP2PHeader.h"
+#include "velp2p/VELP2PMessage.h"
+
 VELResult VELP2PReceivedMessage::Read(VELIP2PMessage* message) {
   if (!message)
     return VEL_E_FAIL;
@@ -13,11 +16,17 @@ VELResult VELP2PReceivedMessage::Read(VELIP2PMessage* message) {
   result = message->GetBufferLenght(length);
   if (VEL_FAILED(result))
     return result;
-  payload.assign(static_cast<size_t>(length > 0 ? length : 0), '\0');
-  if (length > 0) {
-    result = message->GetBuffer(payload.data());
+  payload = std::string_view();
+  auto* own = dynamic_cast<VELP2PMessage*>(message);
+  VELP2PHeader* header = own ? own->ReadableHeader() : nullptr;
+  if (length > 0 && header && header->GetPayload() && header->GetPayloadLength() == length) {
+    payload = std::string_view(header->GetPayload(), static_cast<size_t>(length));
+  } else if (length > 0) {
+    copied.assign(static_cast<size_t>(length), '\0');
+    result = message->GetBuffer(copied.data());
     if (VEL_FAILED(result))
       return result;
+    payload = std::string_view(copied.data(), copied.size());
   }
   multicast = message->IsMulticast() != 0;
   return VEL_S_OK;

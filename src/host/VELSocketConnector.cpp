@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "host/VELSockets.h"
 #include "velp2p/VELApplication.h"
@@ -23,7 +24,8 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kReadBudgetPerTurn = 1 << 20;
 // The first read takes the length prefix and, for most blocks, the whole block with it.
 constexpr size_t kFirstReadBytes = 1024;
-// Growth step of a block's buffer; it never grows beyond what has arrived by more than this or its size.
+// Growth step of a block's buffer when it cannot be sized at once; it then never grows beyond what has
+// arrived by more than this or its size.
 constexpr size_t kGrowthBytes = 64 << 10;
 // A connection that brought nothing for this long may give its place to a new one when all are taken;
 // a busier one is not cut (closing it with unread bytes would reset it), accepting waits instead.
@@ -48,10 +50,14 @@ int SystemBacklog() {
 
 struct VELSocketConnector::Incoming {
   int descriptor;
-  uint32_t source;          // address of the sending host
-  std::vector<char> block;  // starts with room for the first read, then holds the block as it arrives
-  size_t received = 0;      // bytes of block filled
-  uint32_t declared = 0;    // total length from the prefix; 0 until the prefix is complete
+  uint32_t source;  // address of the sending host
+  // Starts with room for the first read, then holds the block as it arrives. Not initialised: only the
+  // received bytes are ever read.
+  std::unique_ptr<char[]> block;
+  size_t capacity = 0;     // bytes of block
+  size_t received = 0;     // bytes of block filled
+  uint32_t declared = 0;   // total length from the prefix; 0 until the prefix is complete
+  size_t sizedAtOnce = 0;  // capacity counted against kMaxSizedAtOnceBytes
   int timerId = 0;
   Clock::time_point accepted;
   Clock::time_point lastActivity;
@@ -207,7 +213,6 @@ void VELSocketConnector::OnListenReady() {
     Incoming* raw = incoming.get();
     raw->descriptor = descriptor;
     raw->source = from.sin_addr.s_addr;
-    raw->block.resize(kFirstReadBytes);
     raw->accepted = raw->lastActivity = Clock::now();
     TakeEarlier(raw->source);
     // The block is often there already (a peer writes as soon as it is connected): it is then taken
@@ -254,17 +259,14 @@ void VELSocketConnector::TakeEarlier(uint32_t source) {
 VELSocketConnector::Progress VELSocketConnector::ReadSome(Incoming& incoming) {
   size_t budget = kReadBudgetPerTurn;
   while (budget > 0) {
-    size_t wanted;
-    if (incoming.declared == 0) {
-      wanted = incoming.block.size() - incoming.received;
-    } else {
-      if (incoming.received == incoming.block.size()) {
-        size_t grown = std::max(incoming.block.size() * 2, incoming.block.size() + kGrowthBytes);
-        incoming.block.resize(std::min<size_t>(grown, incoming.declared));
-      }
-      wanted = std::min(incoming.block.size() - incoming.received, budget);
+    if (incoming.received == incoming.capacity && !Grow(incoming)) {
+      return Progress::kFailed;
     }
-    ssize_t count = recv(incoming.descriptor, incoming.block.data() + incoming.received, wanted, 0);
+    size_t wanted = incoming.capacity - incoming.received;
+    if (incoming.declared != 0) {
+      wanted = std::min(wanted, budget);
+    }
+    ssize_t count = recv(incoming.descriptor, incoming.block.get() + incoming.received, wanted, 0);
     if (count < 0) {
       if (errno == EINTR) {
         continue;
@@ -279,7 +281,7 @@ VELSocketConnector::Progress VELSocketConnector::ReadSome(Incoming& incoming) {
     budget -= std::min(budget, static_cast<size_t>(count));
     if (incoming.declared == 0 && incoming.received >= 4) {
       uint32_t prefix;
-      std::memcpy(&prefix, incoming.block.data(), sizeof(prefix));
+      std::memcpy(&prefix, incoming.block.get(), sizeof(prefix));
       prefix = ntohl(prefix);
       if (prefix < 4 || prefix > static_cast<uint32_t>(VELSockets::kMaxBlockBytes)) {
         return Progress::kFailed;
@@ -287,13 +289,40 @@ VELSocketConnector::Progress VELSocketConnector::ReadSome(Incoming& incoming) {
       incoming.declared = prefix;
       // Bytes past the block belong to nobody.
       incoming.received = std::min<size_t>(incoming.received, prefix);
-      incoming.block.resize(std::min<size_t>(incoming.block.size(), prefix));
+      incoming.capacity = std::min<size_t>(incoming.capacity, prefix);
     }
     if (incoming.declared != 0 && incoming.received == incoming.declared) {
       return Progress::kComplete;
     }
   }
   return Progress::kMore;
+}
+
+bool VELSocketConnector::Grow(Incoming& incoming) {
+  size_t size = kFirstReadBytes;
+  bool atOnce = false;
+  if (incoming.capacity > 0) {
+    // A block that filled its first read is sized at once while the bound allows: every step of growth
+    // would otherwise copy it again into fresh memory.
+    atOnce = _sizedAtOnce + incoming.declared <= kMaxSizedAtOnceBytes;
+    size = atOnce ? incoming.declared
+                  : std::min<size_t>(std::max(incoming.capacity * 2, incoming.capacity + kGrowthBytes),
+                                     incoming.declared);
+  }
+  std::unique_ptr<char[]> grown(new (std::nothrow) char[size]);
+  if (!grown) {
+    return false;
+  }
+  if (incoming.received > 0) {
+    std::memcpy(grown.get(), incoming.block.get(), incoming.received);
+  }
+  incoming.block = std::move(grown);
+  incoming.capacity = size;
+  if (atOnce) {
+    incoming.sizedAtOnce = size;
+    _sizedAtOnce += size;
+  }
+  return true;
 }
 
 void VELSocketConnector::OnIncomingReady(Incoming* incoming) {
@@ -322,10 +351,11 @@ void VELSocketConnector::OnIncomingTimer(Incoming* incoming) {
 }
 
 void VELSocketConnector::Complete(Incoming* incoming) {
-  std::vector<char> block = std::move(incoming->block);
+  std::unique_ptr<char[]> block = std::move(incoming->block);
+  int size = static_cast<int>(incoming->declared);
   uint32_t source = incoming->source;
   Forget(incoming);
-  PushReady(std::move(block), source);
+  PushReady(std::move(block), size, source);
 }
 
 void VELSocketConnector::Drop(Incoming* incoming) {
@@ -342,6 +372,7 @@ void VELSocketConnector::Forget(Incoming* incoming) {
     _application->CancelTimer(incoming->timerId);
   }
   close(incoming->descriptor);
+  _sizedAtOnce -= incoming->sizedAtOnce;
   auto found =
       std::find_if(_inProgress.begin(), _inProgress.end(),
                    [incoming](const std::unique_ptr<Incoming>& entry) { return entry.get() == incoming; });
@@ -351,8 +382,8 @@ void VELSocketConnector::Forget(Incoming* incoming) {
   UpdateAcceptWatch();
 }
 
-void VELSocketConnector::PushReady(std::vector<char>&& block, uint32_t source) {
-  _ready.push_back(Ready{std::move(block), source});
+void VELSocketConnector::PushReady(std::unique_ptr<char[]> block, int size, uint32_t source) {
+  _ready.push_back(Ready{std::move(block), size, source});
   if (_ready.size() == 1) {
     ssize_t ignored = write(_readyWrite, "r", 1);
     (void)ignored;
@@ -382,10 +413,11 @@ int VELSocketConnector::Accept(VELSockets** socket) {
   if (_listenDescriptor < 0) {
     return ENOTCONN;
   }
-  std::vector<char> block;
+  std::unique_ptr<char[]> block;
+  int size = 0;
   uint32_t source = 0;
   if (_application == nullptr) {
-    int result = AcceptSynchronously(&block, &source);
+    int result = AcceptSynchronously(&block, &size, &source);
     if (result != 0) {
       return result;
     }
@@ -394,6 +426,7 @@ int VELSocketConnector::Accept(VELSockets** socket) {
       return EAGAIN;
     }
     block = std::move(_ready.front().block);
+    size = _ready.front().size;
     source = _ready.front().source;
     _ready.pop_front();
     if (_ready.empty()) {
@@ -404,12 +437,12 @@ int VELSocketConnector::Accept(VELSockets** socket) {
     UpdateAcceptWatch();
   }
   auto accepted = std::make_unique<VELSockets>();
-  accepted->SetReceivedBlock(std::move(block), source);
+  accepted->SetReceivedBlock(std::move(block), size, source);
   *socket = accepted.release();
   return 0;
 }
 
-int VELSocketConnector::AcceptSynchronously(std::vector<char>* block, uint32_t* source) {
+int VELSocketConnector::AcceptSynchronously(std::unique_ptr<char[]>* block, int* size, uint32_t* source) {
   sockaddr_in from;
   socklen_t fromLength = sizeof(from);
   std::memset(&from, 0, sizeof(from));
@@ -421,13 +454,13 @@ int VELSocketConnector::AcceptSynchronously(std::vector<char>* block, uint32_t* 
   *source = from.sin_addr.s_addr;
   Incoming incoming;
   incoming.descriptor = descriptor;
-  incoming.block.resize(kFirstReadBytes);
   Clock::time_point deadline = Clock::now() + _idleTimeout;
   int result = ETIMEDOUT;
   for (;;) {
     Progress progress = ReadSome(incoming);
     if (progress == Progress::kComplete) {
       *block = std::move(incoming.block);
+      *size = static_cast<int>(incoming.declared);
       result = 0;
       break;
     }
@@ -446,6 +479,7 @@ int VELSocketConnector::AcceptSynchronously(std::vector<char>* block, uint32_t* 
     }
   }
   close(descriptor);
+  _sizedAtOnce -= incoming.sizedAtOnce;
   if (result != 0) {
     ++_discarded;
   }

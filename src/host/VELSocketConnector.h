@@ -3,6 +3,7 @@
 #define VELP2P_HOST_VELSOCKETCONNECTOR_H
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -23,8 +24,10 @@ class VELSockets;
 // one brought nothing for a quarter of a second; otherwise accepting waits); a connection that
 // makes no progress for the idle timeout (2 s), or is not complete within the lifetime (10 s), is dropped;
 // a declared length below 4 or above the maximum drops the connection before more than the first kilobyte
-// is allocated for it, and a block's buffer grows only as its bytes arrive; at most kMaxReady blocks wait for
-// Accept, after which no further connection is accepted until Accept makes room.
+// is allocated for it; once that kilobyte is filled the buffer takes the declared length at once, as long as
+// such buffers total at most kMaxSizedAtOnceBytes over the connections in progress, and otherwise grows only
+// as its bytes arrive; at most kMaxReady blocks wait for Accept, after which no further connection is
+// accepted until Accept makes room.
 //
 // Without a main application at Declare, GetHandler() never becomes readable and Accept() accepts and
 // reads one waiting connection synchronously, bounded by the idle timeout.
@@ -34,6 +37,7 @@ class VELSocketConnector {
   static constexpr int kMaxReady = 64;
   static constexpr int kIdleTimeoutMs = 2000;
   static constexpr int kLifetimeMs = 10000;
+  static constexpr size_t kMaxSizedAtOnceBytes = 32 << 20;
 
   // a is a backlog hint (the backlog is at least the system's maximum, so that peers connecting while
   // the loop is busy are not dropped); b is not used.
@@ -58,12 +62,16 @@ class VELSocketConnector {
   int GetBlocksReady() const { return static_cast<int>(_ready.size()); }
   // Connections dropped: malformed length, early close, read error, timeout or eviction.
   int GetDiscardedCount() const { return _discarded; }
+  size_t GetBytesSizedAtOnce() const { return _sizedAtOnce; }
 
  private:
   struct Incoming;
   enum class Progress { kMore, kComplete, kFailed };
 
   Progress ReadSome(Incoming& incoming);
+  // Makes room for more of the block: the first read's, then the declared length at once while
+  // kMaxSizedAtOnceBytes allows, otherwise a step. False when memory ran out.
+  bool Grow(Incoming& incoming);
   void OnListenReady();
   void OnIncomingReady(Incoming* incoming);
   void OnIncomingTimer(Incoming* incoming);
@@ -71,9 +79,9 @@ class VELSocketConnector {
   void Drop(Incoming* incoming);
   void Forget(Incoming* incoming);
   void TakeEarlier(uint32_t source);
-  void PushReady(std::vector<char>&& block, uint32_t source);
+  void PushReady(std::unique_ptr<char[]> block, int size, uint32_t source);
   void UpdateAcceptWatch();
-  int AcceptSynchronously(std::vector<char>* block, uint32_t* source);
+  int AcceptSynchronously(std::unique_ptr<char[]>* block, int* size, uint32_t* source);
 
   unsigned short _port;  // asked for, then the one listened on
   int _backlog;
@@ -86,13 +94,15 @@ class VELSocketConnector {
   int _stallTimerId;             // pending look at whether the oldest connection stalled
   std::deque<std::unique_ptr<Incoming>> _inProgress;  // oldest first
   struct Ready {
-    std::vector<char> block;
+    std::unique_ptr<char[]> block;
+    int size;
     uint32_t source;
   };
   std::deque<Ready> _ready;  // complete blocks, oldest first
   std::chrono::milliseconds _idleTimeout;
   std::chrono::milliseconds _lifetime;
   int _discarded;
+  size_t _sizedAtOnce = 0;  // capacity of the buffers of connections in progress that were sized at once
 };
 
 #endif

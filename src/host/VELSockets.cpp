@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "host/VELOutgoingConnections.h"
 #include "velp2p/VELApplication.h"
@@ -43,7 +44,7 @@ int WaitFor(int descriptor, short events, Clock::time_point deadline) {
 
 }  // namespace
 
-VELSockets::VELSockets(int descriptor, void* /*unused*/) : _descriptor(descriptor), _hasBlock(false) {}
+VELSockets::VELSockets(int descriptor, void* /*unused*/) : _descriptor(descriptor) {}
 
 VELSockets::~VELSockets() {
   if (_descriptor >= 0) {
@@ -161,35 +162,33 @@ int VELSockets::Receive(char* buffer, int capacity, int* length) {
   if (length == nullptr) {
     return EINVAL;
   }
-  if (!_hasBlock) {
+  if (!_block) {
     *length = 0;
     return ENODATA;
   }
-  *length = static_cast<int>(_block.size());
-  if (buffer == nullptr || capacity < static_cast<int>(_block.size())) {
+  *length = _blockLength;
+  if (buffer == nullptr || capacity < _blockLength) {
     return kCapacityTooSmall;
   }
-  std::memcpy(buffer, _block.data(), _block.size());
-  _hasBlock = false;
-  std::vector<char>().swap(_block);
+  std::memcpy(buffer, _block.get(), static_cast<size_t>(_blockLength));
+  _block.reset();
   return 0;
 }
 
-int VELSockets::TakeReceivedBlock(std::vector<char>* block) {
-  if (block == nullptr) {
+int VELSockets::TakeReceivedBlock(std::unique_ptr<char[]>* block, int* length) {
+  if (block == nullptr || length == nullptr) {
     return EINVAL;
   }
-  if (!_hasBlock) {
+  if (!_block) {
     return ENODATA;
   }
   *block = std::move(_block);
-  _block.clear();
-  _hasBlock = false;
+  *length = _blockLength;
   return 0;
 }
 
-void VELSockets::SetReceivedBlock(std::vector<char>&& block, uint32_t source) {
+void VELSockets::SetReceivedBlock(std::unique_ptr<char[]> block, int length, uint32_t source) {
   _block = std::move(block);
+  _blockLength = length;
   _source = source;
-  _hasBlock = true;
 }

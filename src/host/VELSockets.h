@@ -3,7 +3,7 @@
 #define VELP2P_HOST_VELSOCKETS_H
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 // A connection carries exactly one block, whose first four bytes are its total length in network order
 // (those four included). Results are 0 on success, otherwise an errno value, except the one code below.
@@ -36,21 +36,22 @@ class VELSockets {
   // kCapacityTooSmall with *length the size to retry with; ENODATA once the block was taken or when none
   // was received (a connected socket does not read: the receiving side is the connector).
   [[nodiscard]] int Receive(char* buffer, int capacity, int* length);
-  // The same block without a copy: 0 and the block moved into *block, or ENODATA as Receive.
-  [[nodiscard]] int TakeReceivedBlock(std::vector<char>* block);
+  // The same block without a copy: 0 with the block moved into *block and *length its size, or ENODATA as
+  // Receive.
+  [[nodiscard]] int TakeReceivedBlock(std::unique_ptr<char[]>* block, int* length);
 
   int GetHandler() const { return _descriptor; }
   // Used by the connector to hand over a complete received block and the address (network order) of the
   // host that sent it, 0 when unknown.
-  void SetReceivedBlock(std::vector<char>&& block, uint32_t source);
+  void SetReceivedBlock(std::unique_ptr<char[]> block, int length, uint32_t source);
   uint32_t GetSource() const { return _source; }
 
  private:
   int SendBlocking(const char* bytes, int length);
 
-  int _descriptor;           // connected socket; -1 before ConnectTo and once Send handed it on
-  std::vector<char> _block;  // the received block, for sockets made by Accept
-  bool _hasBlock;            // _block is there and not yet taken by Receive
+  int _descriptor;                 // connected socket; -1 before ConnectTo and once Send handed it on
+  std::unique_ptr<char[]> _block;  // the received block, for sockets made by Accept; null once taken
+  int _blockLength = 0;
   uint32_t _source = 0;
 };
 

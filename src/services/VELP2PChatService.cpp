@@ -22,7 +22,7 @@ VELResult VELP2PChatService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& re
   if (!VELP2PReadChat(received.payload.data(), received.payload.size(), chat))
     return VEL_E_FAIL;
   VELUnicodeString header(chat.header, chat.headerBytes);
-  // The notification points into the copy, which lives until this call returns.
+  // The notification points into the received payload, which lives until this call returns.
   (void)peer.NewPeerMessageReceivedNotif(received.sender, header, chat.type, const_cast<char*>(chat.data),
                                          chat.dataBytes);
   return VEL_S_OK;

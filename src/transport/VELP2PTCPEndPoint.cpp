@@ -203,13 +203,14 @@ VELResult VELP2PTCPEndPoint::ReceiveOne() {
   if (_connector->Accept(&accepted) != 0 || !accepted)
     return VEL_E_FAIL;
   std::unique_ptr<VELSockets> connection(accepted);
-  std::vector<char> block;
-  if (connection->TakeReceivedBlock(&block) != 0)
+  std::unique_ptr<char[]> block;
+  int size = 0;
+  if (connection->TakeReceivedBlock(&block, &size) != 0)
     return Dropped(VELP2PDrop::ReadFailed);
   // Where the block came from decides, as for a datagram, whether the loopback records it names are usable.
   VELP2PEndPointInfo from{};
   from.address = connection->GetSource();
-  return Receive(block.data(), static_cast<int>(block.size()), from.address != 0 ? &from : nullptr);
+  return ReceiveOwned(std::move(block), size, from.address != 0 ? &from : nullptr);
 }
 
 VELResult VELP2PTCPEndPoint::SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "host/VELSocketConnector.h"
@@ -333,6 +334,37 @@ TEST_F(TcpMessage, BlocksBeyondTheReadyBoundWaitUntilAcceptMakesRoom) {
   ASSERT_TRUE(TurnUntil([&] { return static_cast<int>(_blocks.size()) == kSent; }));
   EXPECT_EQ(_sendResults, std::vector<int>(kSent, 0));
   EXPECT_EQ(_connector.GetDiscardedCount(), 0);
+}
+
+// Connections that declare the largest block and stall pin no more than the bound; a block beyond it grows
+// with its bytes, and both kinds arrive whole.
+TEST_F(TcpMessage, LargeBlocksAreSizedAtOnceOnlyWithinTheBoundAndArriveWholeEitherWay) {
+  Listen();
+  const size_t bound = VELSocketConnector::kMaxSizedAtOnceBytes;
+  const int within = static_cast<int>(bound / VELSockets::kMaxBlockBytes);
+  std::vector<char> block = MakeBlock(VELSockets::kMaxBlockBytes, 15);
+  const size_t head = 2048;
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i <= within; ++i) {
+    clients.push_back(std::make_unique<RawClient>(_connector.GetPort()));
+    ASSERT_TRUE(clients.back()->Write(block.data(), head));
+  }
+  ASSERT_TRUE(TurnUntil([&] { return _connector.GetBytesSizedAtOnce() == bound; }));
+  EXPECT_FALSE(TurnUntil([&] { return _connector.GetBytesSizedAtOnce() > bound; }, 100));
+  std::thread rest([&] {
+    for (int i : {within, 0}) {
+      EXPECT_TRUE(clients[i]->Write(block.data() + head, block.size() - head));
+    }
+  });
+  bool whole = TurnUntil([&] { return _blocks.size() == 2; }, 10000);
+  rest.join();
+  ASSERT_TRUE(whole);
+  EXPECT_TRUE(_blocks[0] == block && _blocks[1] == block);
+  for (int i = 1; i < within; ++i) {
+    clients[i]->Close();
+  }
+  EXPECT_TRUE(TurnUntil([&] { return _connector.GetConnectionsInProgress() == 0; }));
+  EXPECT_EQ(_connector.GetBytesSizedAtOnce(), 0u);
 }
 
 // The endpoint reads with a first guess of the length, then with the length the block announced.
