@@ -171,7 +171,7 @@ VELBenchResult BenchPointToPoint(int count, int bytes) {
     if (!node.ServeUntilGo(control, 30000))
       return 1;
     std::vector<char> data(static_cast<size_t>(std::max<int>(bytes, sizeof(Stamp))), 'm');
-    double slowest = 0, failed = 0, sent = 0, full = 0, inSend = 0;
+    double slowest = 0, failed = 0, sent = 0, full = 0, inSend = 0, overMs = 0;
     double start = VELBenchNowUs();
     for (int i = 0; i < count && VELBenchNowUs() - start < 60e6; ++i) {
       Stamp stamp{static_cast<uint32_t>(i), VELBenchNowUs()};
@@ -179,6 +179,7 @@ VELBenchResult BenchPointToPoint(int count, int bytes) {
       VELResult result =
           node.Peer()->SendP2PMessage(receiver, 1, "b", data.data(), static_cast<int>(data.size()));
       slowest = std::max(slowest, VELBenchNowUs() - stamp.sentUs);
+      overMs += VELBenchNowUs() - stamp.sentUs > 1000 ? 1 : 0;
       inSend += VELBenchNowUs() - stamp.sentUs;
       // A full queue is the library's back-pressure: the application lets the loop run, then sends again.
       while (VEL_FAILED(result) && VELP2PGetLastErrorCode() == VELP2P_ERROR_QUEUE_FULL &&
@@ -188,6 +189,7 @@ VELBenchResult BenchPointToPoint(int count, int bytes) {
         double again = VELBenchNowUs();
         result = node.Peer()->SendP2PMessage(receiver, 1, "b", data.data(), static_cast<int>(data.size()));
         slowest = std::max(slowest, VELBenchNowUs() - again);
+        overMs += VELBenchNowUs() - again > 1000 ? 1 : 0;
         inSend += VELBenchNowUs() - again;
       }
       ++sent;
@@ -200,6 +202,7 @@ VELBenchResult BenchPointToPoint(int count, int bytes) {
                     {"failed", failed},
                     {"full", full},
                     {"maxsend_us", slowest},
+                    {"overms", overMs},
                     {"meansend_us", inSend / std::max(1.0, sent + full)}});
     node.Serve(control, 60000);
     return 0;
@@ -213,6 +216,7 @@ VELBenchResult BenchPointToPoint(int count, int bytes) {
     out["failed"] = sending["failed"];
     out["full"] = sending["full"];
     out["maxsend_us"] = sending["maxsend_us"];
+    out["overms"] = sending["overms"];
     out["meansend_us"] = sending["meansend_us"];
     out["lost"] = sending["sent"] - sending["failed"] - receiving["received"];
   }
