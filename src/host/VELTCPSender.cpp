@@ -69,6 +69,7 @@ struct VELTCPSender::Destination {
   size_t bytes = 0;               // queued and in flight
   int window = 1;                 // connections it may have in flight
   bool waiting = false;           // in _waiting
+  bool pumping = false;           // in _toPump
 };
 
 const char* VELTCPSender::FailureText(Failure reason) {
@@ -101,6 +102,7 @@ VELTCPSender::~VELTCPSender() {
     }
     _application->CancelTimer(connection.timerId);
   }
+  _application->CancelTimer(_pumpTimer);
 }
 
 void VELTCPSender::Abandon() {
@@ -111,6 +113,8 @@ void VELTCPSender::Abandon() {
   }
   _connections.clear();
   _destinations.clear();
+  _toPump.clear();
+  _pumpTimer = 0;
   _waiting.clear();
   _blocks = 0;
   _bytes = 0;
@@ -155,8 +159,30 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std
   _bytes += block.size();
   destination->bytes += block.size();
   destination->queue.push_back(Block{std::move(block), tag});
-  Pump(*destination);
+  // Connections are opened from the loop, so that a send call makes no system call at all.
+  if (!destination->pumping) {
+    destination->pumping = true;
+    _toPump.push_back(key);
+  }
+  if (_pumpTimer == 0) {
+    _pumpTimer = _application->AddTimer(0, [this]() { PumpQueued(); });
+  }
   return 0;
+}
+
+void VELTCPSender::PumpQueued() {
+  _pumpTimer = 0;
+  std::vector<Key> keys;
+  keys.swap(_toPump);
+  for (Key key : keys) {
+    auto found = _destinations.find(key);
+    if (found != _destinations.end()) {
+      found->second->pumping = false;
+      if (!found->second->waiting) {
+        Pump(*found->second);
+      }
+    }
+  }
 }
 
 int VELTCPSender::Pending(uint32_t addressNetworkOrder, unsigned short port) const {

@@ -99,6 +99,7 @@ class VELTCPSender {
   bool Watch(Connection& connection);
   void Close(Connection& connection);
   void Collect(uint32_t address, unsigned short port);
+  void PumpQueued();
 
   VELApplication* _application;
   Limits _limits;
@@ -110,6 +111,8 @@ class VELTCPSender {
   std::deque<Key> _waiting;  // destinations that wait for a connection slot, oldest first
   uint64_t _nextConnection = 1;
   bool _collecting = false;
+  std::vector<Key> _toPump;  // destinations given blocks since the loop last opened connections
+  int _pumpTimer = 0;
   int _blocks = 0;
   size_t _bytes = 0;
 };
