@@ -67,8 +67,9 @@ class VELTCPSender {
 
   // Queues one block (its first four bytes are its length in network order). 0 when queued; EINVAL for a
   // block whose prefix disagrees with its size, EMSGSIZE above VELSockets::kMaxBlockBytes, EHOSTDOWN for
-  // a destination that timed out recently, ENOBUFS when its queue or the total is full. Never blocks;
-  // callable from any callback of the loop, the failure callback included.
+  // a destination that timed out recently, ENOBUFS when its queue or the total is full. Makes no system
+  // call (the loop opens the connections on its next turn); callable from any callback of the loop, the
+  // failure callback included.
   [[nodiscard]] int Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
                             void* tag);
 
