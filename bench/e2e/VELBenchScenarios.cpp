@@ -59,6 +59,19 @@ double Percentile(std::vector<double> values, double p) {
   return values[std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())))];
 }
 
+// Serves until done() holds, nothing happened for quietUs since last (the time of the latest progress, 0
+// before any), the control says stop, or limitUs have passed.
+void ServeUntil(VELBenchNode& node, VELBenchControl& control, const std::function<bool()>& done,
+                const double& last, double quietUs, double limitUs) {
+  double start = VELBenchNowUs();
+  node.App().RunUntil(
+      [&] {
+        double now = VELBenchNowUs();
+        return done() || (last > 0 && now - last > quietUs) || control.Stopped() || now - start > limitUs;
+      },
+      -1);
+}
+
 using Children = std::vector<std::unique_ptr<VELBenchChild>>;
 
 // Collects the "ready" line of every child; false when one did not come up.
@@ -147,14 +160,8 @@ VELBenchResult BenchPointToPoint(int count, int bytes) {
       lastReceived = VELBenchNowUs();
     };
     control.Report({{"ready", 1}});
-    double start = VELBenchNowUs();
-    node.App().RunUntil(
-        [&] {
-          double now = VELBenchNowUs();
-          return received >= count || (received > 0 && now - lastReceived > 3e6) || control.Stopped() ||
-                 now - start > 90e6;
-        },
-        -1);
+    ServeUntil(
+        node, control, [&] { return received >= count; }, lastReceived, 3e6, 90e6);
     double span = std::max(1.0, lastReceived - firstSent);
     control.Report({{"received", received},
                     {"reordered", reordered},
@@ -361,13 +368,8 @@ VELBenchResult BenchStatusFanOut(int receivers, int changes, int targetPerSecond
         }
       };
       control.Report({{"ready", 1}});
-      double start = VELBenchNowUs();
-      node.App().RunUntil(
-          [&] {
-            double now = VELBenchNowUs();
-            return distinct >= changes || (distinct > 0 && now - last > 2e6) || now - start > 60e6;
-          },
-          -1);
+      ServeUntil(
+          node, control, [&] { return distinct >= changes; }, last, 2e6, 60e6);
       control.Report({{"heard", distinct}, {"last", last}});
       node.Serve(control, 30000);
       return 0;
@@ -449,18 +451,18 @@ VELBenchResult BenchMemoryPerPeer(int records) {
     double before = static_cast<double>(mallinfo2().uordblks);
     size_t known = node.Births();
     control.Report({{"ready", 1}});
-    double start = VELBenchNowUs(), lastGrowth = start;
+    double lastGrowth = VELBenchNowUs();
     size_t seen = known;
-    node.App().RunUntil(
+    ServeUntil(
+        node, control,
         [&] {
-          double now = VELBenchNowUs();
           if (node.Births() != seen) {
             seen = node.Births();
-            lastGrowth = now;
+            lastGrowth = VELBenchNowUs();
           }
-          return seen >= known + static_cast<size_t>(records) || now - lastGrowth > 2e6 || now - start > 60e6;
+          return seen >= known + static_cast<size_t>(records);
         },
-        -1);
+        lastGrowth, 2e6, 60e6);
     double entries = static_cast<double>(node.Births() - known);
     double grown = static_cast<double>(mallinfo2().uordblks) - before;
     control.Report({{"entries", entries}, {"bytes", entries > 0 ? grown / entries : -1}});
