@@ -185,13 +185,6 @@ void VELTCPSender::PumpQueued() {
   }
 }
 
-int VELTCPSender::Pending(uint32_t addressNetworkOrder, unsigned short port) const {
-  auto found = _destinations.find((static_cast<Key>(addressNetworkOrder) << 16) | port);
-  return found == _destinations.end()
-             ? 0
-             : static_cast<int>(found->second->queue.size() + found->second->inFlight.size());
-}
-
 bool VELTCPSender::IsDead(Key key) {
   auto found = _deadUntil.find(key);
   if (found == _deadUntil.end()) {

@@ -78,8 +78,7 @@ class VELTCPSender {
   void Abandon();
   VELApplication* GetApplication() const { return _application; }
 
-  // Blocks queued or in flight, to one destination and in total.
-  int Pending(uint32_t addressNetworkOrder, unsigned short port) const;
+  // Blocks queued or in flight, all destinations together.
   int Pending() const { return _blocks; }
 
  private:
