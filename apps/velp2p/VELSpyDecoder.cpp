@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "VELConsoleLine.h"
+#include "VELConsoleText.h"
 
 namespace {
 
@@ -196,7 +197,7 @@ class PayloadDecoder {
     _json.AddText("description", description);
     _block.summary = word + " " + std::to_string(status) +
                      (_statusName ? std::string(" (") + _statusName(status) + ")" : std::string()) + " " +
-                     VELConsoleJson::Quote(description);
+                     VELConsoleText::Quoted(description);
   }
 
   void Chat() {
@@ -211,7 +212,7 @@ class PayloadDecoder {
     _json.AddText("header", header)
         .AddNumber("dataLength", static_cast<int64_t>(data))
         .AddText("dataHex", VELConsoleLine::Hex(reinterpret_cast<const char*>(_bytes + _size - data), data));
-    _block.summary = "message type " + std::to_string(type) + ", header " + VELConsoleJson::Quote(header) +
+    _block.summary = "message type " + std::to_string(type) + ", header " + VELConsoleText::Quoted(header) +
                      ", " + std::to_string(data) + " data bytes";
   }
 
@@ -228,7 +229,7 @@ class PayloadDecoder {
     if (name.empty())
       return Fail("a session without the other peer's name");
     _json.AddText("otherPeer", name);
-    _block.summary = word + " type " + std::to_string(type) + " with " + VELConsoleJson::Quote(name);
+    _block.summary = word + " type " + std::to_string(type) + " with " + VELConsoleText::Quoted(name);
   }
 
   void Group() {
@@ -238,7 +239,7 @@ class PayloadDecoder {
     const std::string component(reinterpret_cast<const char*>(_bytes),
                                 static_cast<size_t>(static_cast<const uint8_t*>(end) - _bytes));
     _json.AddText("component", component);
-    _block.summary = "publishes " + VELConsoleJson::Quote(component);
+    _block.summary = "publishes " + VELConsoleText::Quoted(component);
   }
 
   void Unknown() {
