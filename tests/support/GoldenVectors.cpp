@@ -1,5 +1,8 @@
 #include "support/GoldenVectors.h"
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -26,4 +29,40 @@ std::vector<uint8_t> LoadGolden(const std::string& name) {
       bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
   }
   return bytes;
+}
+
+std::vector<uint8_t> GoldenPayload(const std::vector<uint8_t>& block) {
+  const size_t headerLength = block.size() < 6 ? block.size() : size_t(block[4]) << 8 | block[5];
+  return std::vector<uint8_t>(block.begin() + std::min(headerLength, block.size()), block.end());
+}
+
+std::vector<std::string> GoldenNames() {
+  std::vector<std::string> names;
+  if (DIR* directory = opendir(VELP2P_GOLDEN_DIR)) {
+    while (const dirent* entry = readdir(directory)) {
+      const std::string file = entry->d_name;
+      if (file.size() > 4 && file.compare(file.size() - 4, 4, ".hex") == 0)
+        names.push_back(file.substr(0, file.size() - 4));
+    }
+    closedir(directory);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<GoldenFields> LoadGoldenFields() {
+  std::ifstream in(std::string(VELP2P_GOLDEN_DIR) + "/decoded.txt");
+  std::vector<GoldenFields> blocks;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#')
+      continue;
+    if (line[0] == '[' && line.back() == ']') {
+      blocks.push_back({line.substr(1, line.size() - 2), {}});
+    } else if (!blocks.empty()) {
+      const size_t space = line.find(' ');
+      blocks.back().fields[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
+    }
+  }
+  return blocks;
 }
