@@ -40,6 +40,10 @@ while IFS= read -r line; do
   esac
 done <"$golden/decoded.txt"
 [ "${#names[@]}" -gt 0 ] || fail "no block in $golden/decoded.txt"
+for file in "$golden"/*.hex; do
+  file="$(basename "$file" .hex)"
+  [[ " ${names[*]} " == *" $file "* ]] || fail "$file.hex is not in $golden/decoded.txt"
+done
 
 # One datagram per block, in the table's order, as text2pcap reads a hex dump.
 for name in "${names[@]}"; do

@@ -1,11 +1,8 @@
 #include "support/GoldenVectors.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
-#include <sstream>
 
 std::vector<uint8_t> LoadGolden(const std::string& name) {
   std::ifstream in(std::string(VELP2P_GOLDEN_DIR) + "/" + name + ".hex");
@@ -34,20 +31,6 @@ std::vector<uint8_t> LoadGolden(const std::string& name) {
 std::vector<uint8_t> GoldenPayload(const std::vector<uint8_t>& block) {
   const size_t headerLength = block.size() < 6 ? block.size() : size_t(block[4]) << 8 | block[5];
   return std::vector<uint8_t>(block.begin() + std::min(headerLength, block.size()), block.end());
-}
-
-std::vector<std::string> GoldenNames() {
-  std::vector<std::string> names;
-  if (DIR* directory = opendir(VELP2P_GOLDEN_DIR)) {
-    while (const dirent* entry = readdir(directory)) {
-      const std::string file = entry->d_name;
-      if (file.size() > 4 && file.compare(file.size() - 4, 4, ".hex") == 0)
-        names.push_back(file.substr(0, file.size() - 4));
-    }
-    closedir(directory);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 std::vector<GoldenFields> LoadGoldenFields() {

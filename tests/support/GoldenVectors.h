@@ -15,8 +15,6 @@
 std::vector<uint8_t> LoadGolden(const std::string& name);
 // The payload of a golden block: its bytes from headerLength on; empty when the block is shorter.
 std::vector<uint8_t> GoldenPayload(const std::vector<uint8_t>& block);
-// The names of every tests/golden/*.hex, sorted.
-std::vector<std::string> GoldenNames();
 
 // One block of tests/golden/decoded.txt: the golden file's name and its fields, name to value.
 struct GoldenFields {
