@@ -115,7 +115,6 @@ VELP2PReassembler::Outcome VELP2PReassembler::TakeFollowing(const char* message,
   auto senderAt = _senders.find(sender);
   if (senderAt == _senders.end())
     return Drop(VELP2PDrop::NoGroup);
-  // The last fragment moves the identifier to bytes 76 to 79 so that bytes 80 to 83 can carry otherAddress.
   uint32_t msgGrpId = fields.MsgGrpId();
   auto& groups = senderAt->second->splittedMsgList;
   auto groupAt = groups.find(msgGrpId);
