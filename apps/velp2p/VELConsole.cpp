@@ -12,6 +12,7 @@
 
 #include "VELConsoleLine.h"
 #include "VELConsolePing.h"
+#include "VELConsoleText.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELIP2PPeer.h"
 #include "velp2p/VELLastError.h"
@@ -122,7 +123,7 @@ bool VELConsole::Start() {
     return false;
   if (!_options.json) {
     const VELUnicodeString* name = _peer->GetPeerName();
-    _output.Line(std::string("velp2p: you are ") + (name ? name->Str() : std::string("?")) + ", in " +
+    _output.Line("velp2p: you are " + VELConsoleText::Shown(name ? name->Str() : std::string("?")) + ", in " +
                  (_options.standard ? "standard" : "collaboration") +
                  " mode. Type /help for the commands, /quit or Ctrl-D to leave.");
   }

@@ -4,6 +4,7 @@
 
 #include "VELConsoleJson.h"
 #include "VELConsoleLine.h"
+#include "VELConsoleText.h"
 #include "velp2p/VELP2PLiveness.h"
 #include "velp2p/VELP2PNotifications.h"
 
@@ -22,12 +23,17 @@ std::vector<std::string> Texts(const VELListValVELUnicodeString* list) {
   return texts;
 }
 
+// A text from the network as a sentence shows it.
+std::string Shown(const VELUnicodeString* text) {
+  return VELConsoleText::Shown(Text(text));
+}
+
 std::string Joined(const std::vector<std::string>& texts) {
   std::string joined;
   for (const std::string& text : texts) {
     if (!joined.empty())
       joined += ", ";
-    joined += text;
+    joined += VELConsoleText::Shown(text);
   }
   return joined;
 }
@@ -63,19 +69,14 @@ const char* VELConsoleEvents::StatusName(int32_t status) {
 std::string VELConsoleEvents::StatusText(int32_t status, const std::string& description) {
   std::string text = std::to_string(status) + " (" + StatusName(status) + ")";
   if (!description.empty())
-    text += " " + VELConsoleJson::Quote(description);
+    text += " " + VELConsoleText::Quoted(description);
   return text;
 }
 
 std::string VELConsoleEvents::DataText(const char* data, unsigned int length) {
   std::string bytes(data ? data : "", data ? length : 0);
-  bool printable = VELConsoleJson::ValidUtf8(bytes) == bytes;
-  for (char c : bytes) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-      printable = false;
-  }
-  if (printable)
-    return VELConsoleJson::Quote(bytes);
+  if (VELConsoleText::IsPlain(bytes))
+    return VELConsoleText::Quoted(bytes);
   return std::to_string(bytes.size()) + " bytes hex:" + VELConsoleLine::Hex(bytes.data(), bytes.size());
 }
 
@@ -155,7 +156,7 @@ std::string VELConsoleEvents::Sentence(VELNotification* notification) const {
 std::string VELConsoleEvents::Clause(VELNotification* notification) const {
   if (!Is(notification, "VELP2PNotif"))
     return std::string("notification ") + notification->IsA();
-  const std::string peer = Text(As<VELP2PNotif>(notification)->getPeerName());
+  const std::string peer = Shown(As<VELP2PNotif>(notification)->getPeerName());
   if (Is(notification, "VELP2PInitPeerNotif"))
     return "started as " + peer;
   if (Is(notification, "VELP2PClosePeerNotif"))
@@ -178,17 +179,17 @@ std::string VELConsoleEvents::Clause(VELNotification* notification) const {
   }
   if (Is(notification, "VELP2PCrossGroupPeerCreatNotif")) {
     return peer + " is known in group " +
-           Text(As<VELP2PCrossGroupPeerCreatNotif>(notification)->getGroupName());
+           Shown(As<VELP2PCrossGroupPeerCreatNotif>(notification)->getGroupName());
   }
   if (Is(notification, "VELP2PSearchResultNotif")) {
-    return "found " + peer + " in group " + Text(As<VELP2PSearchResultNotif>(notification)->getGroupName());
+    return "found " + peer + " in group " + Shown(As<VELP2PSearchResultNotif>(notification)->getGroupName());
   }
   if (Is(notification, "VELP2PMessageReceivedNotif")) {
     auto* message = As<VELP2PMessageReceivedNotif>(notification);
     std::string header = Text(message->getHeader());
     std::string sentence = "message from " + peer + " (type " + std::to_string(message->getType());
     if (!header.empty())
-      sentence += ", header " + VELConsoleJson::Quote(header);
+      sentence += ", header " + VELConsoleText::Quoted(header);
     return sentence + "): " + DataText(message->getBuffer(), message->getLength());
   }
   if (Is(notification, "VELP2PSessionNotif")) {
@@ -204,7 +205,7 @@ std::string VELConsoleEvents::Clause(VELNotification* notification) const {
   if (Is(notification, "VELP2PGroupModifNotif")) {
     auto* group = As<VELP2PGroupModifNotif>(notification);
     std::vector<std::string> subGroups = Texts(group->getSubGroups());
-    std::string where = Text(group->getCurrentGroup());
+    std::string where = Shown(group->getCurrentGroup());
     std::string known = subGroups.empty() ? "no sub-group known" : "sub-groups: " + Joined(subGroups);
     if (Is(notification, "VELP2PCurrentGroupModifNotif"))
       return "now in group " + where + " (" + known + ")";

@@ -22,8 +22,6 @@ class VELConsoleJson {
 
   // A JSON string literal, quotes included.
   static std::string Quote(const std::string& text);
-  // The text with every malformed UTF-8 byte replaced by U+FFFD.
-  static std::string ValidUtf8(const std::string& text);
 
  private:
   void Key(const char* key);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "VELConsoleJson.h"
+#include "VELConsoleText.h"
 #include "velp2p/VELIP2PPeer.h"
 #include "velp2p/VELLastError.h"
 #include "velp2p/VELP2PNotifications.h"
@@ -64,7 +65,7 @@ void VELConsolePing::Notified(VELNotification* notification) {
     }
     if (!_target.empty()) {
       if (!_options.json)
-        Line("PING " + _target + ": " + std::to_string(_options.count) +
+        Line("PING " + VELConsoleText::Shown(_target) + ": " + std::to_string(_options.count) +
              " requests over the message service");
       _application.AddTimer(0, [this] { SendNext(); });
     }
@@ -93,8 +94,8 @@ void VELConsolePing::Notified(VELNotification* notification) {
              .AddText("rttMs", Milliseconds(rtt))
              .Text());
   } else {
-    Line("reply from " + _target + ": seq=" + std::to_string(sequence) + " time=" + Milliseconds(rtt) +
-         " ms");
+    Line("reply from " + VELConsoleText::Shown(_target) + ": seq=" + std::to_string(sequence) +
+         " time=" + Milliseconds(rtt) + " ms");
   }
 }
 
@@ -107,8 +108,10 @@ void VELConsolePing::SendNext() {
   VELResult result = _peer->SendP2PMessage(VELUnicodeString(_target), kType, VELUnicodeString(kRequest),
                                            &data[0], static_cast<int>(data.size()));
   if (VEL_FAILED(result)) {
-    std::fprintf(stderr, "velp2p ping: request %d not sent: %s\n", _sent,
-                 VELP2PGetLastErrorCode() ? VELP2PGetLastErrorText() : VELResultMessage(result));
+    // The library's reason may name the peer.
+    const std::string reason =
+        VELConsoleText::Shown(VELP2PGetLastErrorCode() ? VELP2PGetLastErrorText() : VELResultMessage(result));
+    std::fprintf(stderr, "velp2p ping: request %d not sent: %s\n", _sent, reason.c_str());
   }
   int intervalMs = static_cast<int>(_options.interval * 1000);
   if (_sent < _options.count) {
@@ -132,8 +135,8 @@ int VELConsolePing::Finish(bool) {
   }
   std::vector<double> sorted = _rtts;
   std::sort(sorted.begin(), sorted.end());
-  std::string summary =
-      _target + ": " + std::to_string(_sent) + " sent, " + std::to_string(_rtts.size()) + " received";
+  std::string summary = VELConsoleText::Shown(_target) + ": " + std::to_string(_sent) + " sent, " +
+                        std::to_string(_rtts.size()) + " received";
   if (_options.json) {
     VELConsoleJson json;
     json.AddText("ping", "summary")

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "VELConsoleJson.h"
+#include "VELConsoleText.h"
 
 VELConsoleReply VELConsoleReply::Error(const std::string& command, const std::string& message,
                                        int reasonCode) {
@@ -53,18 +54,20 @@ std::string VELConsoleReply::Json() const {
 }
 
 std::string VELConsoleReply::Human() const {
+  // Values, notes and reasons may hold names and texts that peers chose: each line is shown safe for a
+  // terminal, and a line end inside a value stays inside its line.
   if (_isError)
-    return "error: " + _error + " (try /help)";
+    return "error: " + VELConsoleText::Shown(_error) + " (try /help)";
   if (VEL_FAILED(_result)) {
     char code[16];
     std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(_result));
-    return _command + " failed: " + Reason() + " (" + code + ")";
+    return VELConsoleText::Shown(_command + " failed: " + Reason()) + " (" + code + ")";
   }
   std::string text;
   auto addLine = [&text](const std::string& line) {
     if (!text.empty())
       text += '\n';
-    text += line;
+    text += VELConsoleText::Shown(line);
   };
   if (!_notes.empty()) {
     for (const std::string& note : _notes)

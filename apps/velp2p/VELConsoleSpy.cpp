@@ -19,6 +19,7 @@
 #include "VELConsoleEvents.h"
 #include "VELConsoleJson.h"
 #include "VELConsoleOutput.h"
+#include "VELConsoleText.h"
 
 namespace {
 
@@ -42,13 +43,12 @@ void Line(const std::string& text) {
   std::fflush(stdout);
 }
 
-// A name for a terminal: as it is when it is plain, else as a quoted literal with its controls escaped.
+// A name for a terminal: as it is when it is plain, else quoted with its controls written out, so that a
+// space inside it does not run it into the next field of the line.
 std::string Shown(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c <= ' ' || c == '"' || c == 0x7F)
-      return VELConsoleJson::Quote(text);
-  }
-  return text.empty() ? "\"\"" : VELConsoleJson::ValidUtf8(text);
+  if (text.empty() || text.find_first_of(" \"") != std::string::npos || !VELConsoleText::IsPlain(text))
+    return VELConsoleText::Quoted(text);
+  return text;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "VELConsoleEvents.h"
 #include "VELConsoleJson.h"
 #include "VELConsoleOutput.h"
+#include "VELConsoleText.h"
 #include "velp2p/VELP2PNotifications.h"
 
 void VELConsoleWatch::Notified(VELNotification* notification) {
@@ -43,8 +44,8 @@ void VELConsoleWatch::Print(const char* change, const std::string& peer, int32_t
     return;
   }
   if (!isStatus) {
-    Line(std::string(change[0] == 'a' ? "+ " : "- ") + peer);
+    Line(std::string(change[0] == 'a' ? "+ " : "- ") + VELConsoleText::Shown(peer));
     return;
   }
-  Line("= " + peer + " " + VELConsoleEvents::StatusText(status, description));
+  Line("= " + VELConsoleText::Shown(peer) + " " + VELConsoleEvents::StatusText(status, description));
 }

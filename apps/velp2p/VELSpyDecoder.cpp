@@ -1,75 +1,22 @@
 #include "VELSpyDecoder.h"
 
+#include <cstddef>
 #include <cstring>
 #include <initializer_list>
 #include <vector>
 
 #include "VELConsoleLine.h"
+#include "VELConsoleText.h"
+#include "velp2p/VELP2PHeader.h"
+#include "wire/VELByteOrder.h"
+#include "wire/VELP2PHeaderFields.h"
+#include "wire/VELP2PPayloads.h"
 
 namespace {
 
-const size_t kFixedPart = 88;
-const size_t kNameField = 32;
-const uint8_t kWhole = 0x02, kByTcp = 0x08, kByMulticast = 0x10, kFirst = 0x20, kMiddle = 0x40, kLast = 0x80;
+typedef VELP2PHeaderFields::Fault Fault;
 
-uint16_t BE16At(const uint8_t* at) {
-  return static_cast<uint16_t>(at[0] << 8 | at[1]);
-}
-
-uint32_t BE32At(const uint8_t* at) {
-  return uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3];
-}
-
-// Every read checks what is left first, so nothing past the bytes received is ever touched.
-class Reader {
- public:
-  Reader(const uint8_t* bytes, size_t size) : _bytes(bytes), _size(size) {}
-  size_t Left() const { return _size - _at; }
-  bool Take(size_t count, const uint8_t*& at) {
-    if (count > Left())
-      return false;
-    at = _bytes + _at;
-    _at += count;
-    return true;
-  }
-  bool U8(uint8_t& value) {
-    const uint8_t* at = nullptr;
-    return Take(1, at) && (value = *at, true);
-  }
-  bool BE16(uint16_t& value) {
-    const uint8_t* at = nullptr;
-    return Take(2, at) && (value = BE16At(at), true);
-  }
-  bool LE32(int32_t& value) {
-    const uint8_t* at = nullptr;
-    if (!Take(4, at))
-      return false;
-    value =
-        static_cast<int32_t>(uint32_t(at[3]) << 24 | uint32_t(at[2]) << 16 | uint32_t(at[1]) << 8 | at[0]);
-    return true;
-  }
-  // A little-endian count followed by that many bytes.
-  bool Counted(std::string& bytes, std::string& reason, const char* what) {
-    int32_t count = 0;
-    const uint8_t* at = nullptr;
-    if (!LE32(count)) {
-      reason = std::string("the payload ends before the length of the ") + what;
-      return false;
-    }
-    if (count < 0 || !Take(static_cast<size_t>(count), at)) {
-      reason = std::string("a ") + what + " of " + std::to_string(count) + " bytes where " +
-               std::to_string(Left()) + " are left";
-      return false;
-    }
-    bytes.assign(reinterpret_cast<const char*>(at), static_cast<size_t>(count));
-    return true;
-  }
-
- private:
-  const uint8_t* _bytes;
-  size_t _size;
-  size_t _at = 0;
-};
+const size_t kNameField = sizeof(VELP2PHeaderFixedPart::serviceName);
 
 std::string Dotted(const uint8_t* at, bool reversed) {
   std::string text;
@@ -103,13 +50,38 @@ std::string Joined(const std::vector<std::string>& texts) {
   return joined;
 }
 
-// Decodes one payload; records its fields and summary, or the reason it is malformed.
+// The endpoint records a payload carries, for people; the reason they are refused, or empty.
+std::string Endpoints(const char* records, int bytes, uint16_t count, std::vector<std::string>& endpoints) {
+  const uint8_t* at = reinterpret_cast<const uint8_t*>(records);
+  size_t left = bytes > 0 ? static_cast<size_t>(bytes) : 0;
+  for (uint16_t i = 0; i < count; ++i) {
+    const std::string which = "endpoint record " + std::to_string(i + 1) + " of " + std::to_string(count);
+    if (left > 0 && at[0] < sizeof(VELP2PEndPointInfo))
+      return which + " is shorter than 8 bytes";
+    if (left == 0 || at[0] > left)
+      return which + " is cut short";
+    const uint8_t kind = at[offsetof(VELP2PEndPointInfo, kind)];
+    const uint8_t* address = at + offsetof(VELP2PEndPointInfo, address);
+    const std::string port = std::to_string(VELP2PLoadU16BE(at + offsetof(VELP2PEndPointInfo, port)));
+    if (kind == VELP2P_ENDPOINT_UNICAST || kind == VELP2P_ENDPOINT_MULTICAST)
+      endpoints.push_back(kind == VELP2P_ENDPOINT_UNICAST
+                              ? "tcp " + Dotted(address, false) + ":" + port
+                              : "multicast " + Dotted(address, true) + ":" + port);
+    else
+      endpoints.push_back("kind " + std::to_string(kind));
+    left -= at[0];
+    at += at[0];
+  }
+  return std::string();
+}
+
+// Decodes one payload with the readers the peers use; records its fields and summary, or why peers refuse
+// it.
 class PayloadDecoder {
  public:
   PayloadDecoder(const uint8_t* bytes, size_t size, VELConsoleJson& json, VELSpyDecoder::Block& block,
                  VELSpyDecoder::StatusNamer statusName)
-      : _reader(bytes, size),
-        _bytes(bytes),
+      : _data(reinterpret_cast<const char*>(bytes)),
         _size(size),
         _json(json),
         _block(block),
@@ -117,11 +89,11 @@ class PayloadDecoder {
 
   void Decode(const std::string& service) {
     if (service == "AwarenessService")
-      Announcement(true, {"birth", "update", "death", "nameUsed"});
+      Announcement();
     else if (service == "PeerService")
-      Announcement(false, {"present", "leaving"});
+      PeerRecords({"present", "leaving"});
     else if (service == "DiscoveryService")
-      Announcement(false, {"answer", "searchRequest"});
+      PeerRecords({"answer", "searchRequest"});
     else if (service == "StatusService")
       Status();
     else if (service == "VELP2PChatService")
@@ -139,115 +111,94 @@ class PayloadDecoder {
     if (_block.malformed.empty())
       _block.malformed = reason;
   }
-  std::string Shorter(const char* what, size_t fixed) const {
-    return std::string("a ") + what + " payload of " + std::to_string(_size) + " bytes, shorter than its " +
-           std::to_string(fixed) + "-byte start";
+  // Why a payload is refused: what (with its article) and the layout it does not hold.
+  void Refused(const char* what, const char* layout) {
+    Fail(std::string(what) + " payload of " + std::to_string(_size) + " bytes that does not hold " + layout);
   }
 
-  void Announcement(bool awareness, std::initializer_list<const char*> kinds) {
-    uint8_t kind = 0;
-    uint16_t count = 0;
-    int32_t pid = 0;
-    if (!_reader.U8(kind) || !_reader.BE16(count) || (awareness && !_reader.LE32(pid)))
-      return Fail(Shorter(awareness ? "awareness" : "peer-record", awareness ? 7 : 3));
-    _json.AddText("kind", Word(kind, kinds));
-    if (awareness)
-      _json.AddNumber("pid", pid);
+  void Records(const std::string& word, uint16_t count, const char* records, int recordBytes,
+               const std::string& pid) {
     _json.AddNumber("recordCount", count);
     std::vector<std::string> endpoints;
-    std::string reason;
-    for (uint16_t i = 0; i < count && reason.empty(); ++i) {
-      const uint8_t* record = nullptr;
-      const uint8_t length = _reader.Left() ? _bytes[_size - _reader.Left()] : 0;
-      const std::string which = "endpoint record " + std::to_string(i + 1) + " of " + std::to_string(count);
-      if (_reader.Left() && length < 8)
-        reason = which + " is shorter than 8 bytes";
-      else if (!_reader.Left() || !_reader.Take(length, record))
-        reason = which + " is cut short";
-      else if (record[1] == 1 || record[1] == 2)
-        endpoints.push_back(std::string(record[1] == 1 ? "tcp " : "multicast ") +
-                            Dotted(record + 4, record[1] == 2) + ":" + std::to_string(BE16At(record + 2)));
-      else
-        endpoints.push_back("kind " + std::to_string(record[1]));
-    }
+    const std::string reason = Endpoints(records, recordBytes, count, endpoints);
     _json.AddList("endpoints", endpoints);
     if (!reason.empty())
       return Fail(reason);
-    _block.summary = Word(kind, kinds) + (awareness ? " pid " + std::to_string(pid) : std::string()) +
-                     (endpoints.empty() ? std::string() : ": " + Joined(endpoints));
+    _block.summary = word + pid + (endpoints.empty() ? std::string() : ": " + Joined(endpoints));
+  }
+
+  void Announcement() {
+    VELP2PAnnouncement announcement;
+    if (!VELP2PReadAnnouncement(_data, _size, announcement))
+      return Refused("an awareness", "its 7-byte start");
+    const std::string word = Word(announcement.kind, {"birth", "update", "death", "nameUsed"});
+    _json.AddText("kind", word).AddNumber("pid", announcement.processId);
+    Records(word, announcement.count, announcement.records, announcement.recordBytes,
+            " pid " + std::to_string(announcement.processId));
+  }
+
+  void PeerRecords(std::initializer_list<const char*> commands) {
+    VELP2PPeerRecords body;
+    if (!VELP2PReadPeerRecords(_data, _size, body))
+      return Refused("a peer-record", "its 3-byte start");
+    const std::string word = Word(body.command, commands);
+    _json.AddText("kind", word);
+    Records(word, body.count, body.records, body.recordBytes, std::string());
   }
 
   void Status() {
-    uint8_t kind = 0;
-    int32_t status = 0;
-    std::string description, reason;
-    if (!_reader.U8(kind) || !_reader.LE32(status))
-      return Fail(Shorter("status", 5));
-    const std::string word = Word(kind, {"change", "update", "birth"});
-    _json.AddText("kind", word).AddNumber("status", status);
+    VELP2PStatusPayload status;
+    if (!VELP2PReadStatus(_data, _size, status))
+      return Refused("a status", "kind, status, a description count of 1 or more and as many bytes");
+    const std::string word = Word(status.kind, {"change", "update", "birth"});
+    const std::string description(status.desc ? status.desc : "", static_cast<size_t>(status.descBytes));
+    _json.AddText("kind", word).AddNumber("status", status.status);
     if (_statusName)
-      _json.AddText("statusName", _statusName(status));
-    if (!_reader.Counted(description, reason, "description"))
-      return Fail(reason);
-    if (description.empty())
-      return Fail("an empty description array: an empty description travels as one zero byte");
-    if (description == std::string(1, '\0'))
-      description.clear();
+      _json.AddText("statusName", _statusName(status.status));
     _json.AddText("description", description);
-    _block.summary = word + " " + std::to_string(status) +
-                     (_statusName ? std::string(" (") + _statusName(status) + ")" : std::string()) + " " +
-                     VELConsoleJson::Quote(description);
+    _block.summary = word + " " + std::to_string(status.status) +
+                     (_statusName ? std::string(" (") + _statusName(status.status) + ")" : std::string()) +
+                     " " + VELConsoleText::Quoted(description);
   }
 
   void Chat() {
-    uint8_t type = 0;
-    std::string header, reason;
-    if (!_reader.U8(type))
-      return Fail(Shorter("message", 5));
-    _json.AddNumber("type", type);
-    if (!_reader.Counted(header, reason, "header"))
-      return Fail(reason);
-    const size_t data = _reader.Left();
-    _json.AddText("header", header)
-        .AddNumber("dataLength", static_cast<int64_t>(data))
-        .AddText("dataHex", VELConsoleLine::Hex(reinterpret_cast<const char*>(_bytes + _size - data), data));
-    _block.summary = "message type " + std::to_string(type) + ", header " + VELConsoleJson::Quote(header) +
-                     ", " + std::to_string(data) + " data bytes";
+    VELP2PChatPayload chat;
+    if (!VELP2PReadChat(_data, _size, chat))
+      return Refused("a message", "type, a header count and as many bytes");
+    const std::string header(chat.header, static_cast<size_t>(chat.headerBytes));
+    _json.AddNumber("type", chat.type)
+        .AddText("header", header)
+        .AddNumber("dataLength", chat.dataBytes)
+        .AddText("dataHex", VELConsoleLine::Hex(chat.data, static_cast<size_t>(chat.dataBytes)));
+    _block.summary = "message type " + std::to_string(chat.type) + ", header " +
+                     VELConsoleText::Quoted(header) + ", " + std::to_string(chat.dataBytes) + " data bytes";
   }
 
   void Session() {
-    uint8_t event = 0;
-    int32_t type = 0;
-    std::string name, reason;
-    if (!_reader.U8(event) || !_reader.LE32(type))
-      return Fail(Shorter("session", 9));
-    const std::string word = Word(event, {"opened", "closed"});
-    _json.AddText("event", word).AddNumber("sessionType", type);
-    if (!_reader.Counted(name, reason, "peer name"))
-      return Fail(reason);
-    if (name.empty())
-      return Fail("a session without the other peer's name");
-    _json.AddText("otherPeer", name);
-    _block.summary = word + " type " + std::to_string(type) + " with " + VELConsoleJson::Quote(name);
+    VELP2PSessionPayload session;
+    if (!VELP2PReadSession(_data, _size, session))
+      return Refused("a session", "event, session type, a name count of 1 or more and as many bytes");
+    const std::string word = Word(session.event, {"opened", "closed"});
+    const std::string name(session.name, static_cast<size_t>(session.nameBytes));
+    _json.AddText("event", word).AddNumber("sessionType", session.sessionType).AddText("otherPeer", name);
+    _block.summary =
+        word + " type " + std::to_string(session.sessionType) + " with " + VELConsoleText::Quoted(name);
   }
 
   void Group() {
-    const void* end = _size ? std::memchr(_bytes, 0, _size) : nullptr;
-    if (!end)
+    std::string component;
+    if (!VELP2PReadGroupComponent(_data, _size, component))
       return Fail("a group publication without its zero byte");
-    const std::string component(reinterpret_cast<const char*>(_bytes),
-                                static_cast<size_t>(static_cast<const uint8_t*>(end) - _bytes));
     _json.AddText("component", component);
-    _block.summary = "publishes " + VELConsoleJson::Quote(component);
+    _block.summary = "publishes " + VELConsoleText::Quoted(component);
   }
 
   void Unknown() {
-    _json.AddText("payloadHex", VELConsoleLine::Hex(reinterpret_cast<const char*>(_bytes), _size));
+    _json.AddText("payloadHex", VELConsoleLine::Hex(_data, _size));
     _block.summary = std::to_string(_size) + " payload bytes";
   }
 
-  Reader _reader;
-  const uint8_t* _bytes;
+  const char* _data;
   size_t _size;
   VELConsoleJson& _json;
   VELSpyDecoder::Block& _block;
@@ -255,11 +206,28 @@ class PayloadDecoder {
 };
 
 // A name field: its text up to the zero byte, or all 32 bytes when the zero is missing.
-bool NameField(const uint8_t* at, std::string& name) {
+std::string NameField(const uint8_t* at) {
   const void* end = std::memchr(at, 0, kNameField);
-  size_t length = end ? static_cast<size_t>(static_cast<const uint8_t*>(end) - at) : kNameField;
-  name.assign(reinterpret_cast<const char*>(at), length);
-  return end != nullptr;
+  return std::string(reinterpret_cast<const char*>(at),
+                     end ? static_cast<size_t>(static_cast<const uint8_t*>(end) - at) : kNameField);
+}
+
+// Why the header is refused, or empty for a fault that leaves the rest of the block readable.
+std::string Structure(Fault fault, const VELP2PHeaderFields& fields, size_t size) {
+  const std::string total = "totalLength " + std::to_string(fields.totalLength);
+  switch (fault) {
+    case Fault::kBeyondReceived:
+      return total + " beyond the " + std::to_string(size) + " bytes received";
+    case Fault::kHeaderLength:
+      return "headerLength " + std::to_string(fields.headerLength) + " below 88";
+    case Fault::kBelowHeader:
+      return total + " below headerLength " + std::to_string(fields.headerLength);
+    case Fault::kGroupOutside:
+      return "the group path (offset " + std::to_string(fields.groupOffset) + ", " +
+             std::to_string(fields.groupLength) + " bytes) lies outside the header";
+    default:
+      return std::string();
+  }
 }
 
 }  // namespace
@@ -275,86 +243,79 @@ VELSpyDecoder::Block VELSpyDecoder::Decode(const uint8_t* bytes, size_t size, bo
   if (datagram && size > kMaxDatagram)
     fail("a datagram of " + std::to_string(size) + " bytes, longer than the " + std::to_string(kMaxDatagram) +
          " peers read");
-  if (!bytes || size < kFixedPart) {
-    fail(std::to_string(size) + " bytes, fewer than the " + std::to_string(kFixedPart) +
+  VELP2PHeaderFields fields;
+  const Fault fault = VELP2PHeaderFields::Check(bytes, size, fields);
+  if (fault == Fault::kShort) {
+    fail(std::to_string(size) + " bytes, fewer than the " + std::to_string(VELP2P_HEADER_FIXED_SIZE) +
          " of the fixed part");
     json.AddText("malformed", block.malformed);
     return block;
   }
-  const uint32_t total = BE32At(bytes);
-  const uint16_t headerLength = BE16At(bytes + 4), groupOffset = BE16At(bytes + 8),
-                 groupLength = BE16At(bytes + 10);
-  const uint8_t version = bytes[6], mode = bytes[7];
-  json.AddNumber("totalLength", total)
-      .AddNumber("headerLength", headerLength)
-      .AddNumber("version", version)
+  const uint8_t mode = fields.mode;
+  json.AddNumber("totalLength", fields.totalLength)
+      .AddNumber("headerLength", fields.headerLength)
+      .AddNumber("version", fields.version)
       .AddNumber("mode", mode)
       .AddText("modeFlags", ModeFlags(mode))
-      .AddNumber("groupOffset", groupOffset)
-      .AddNumber("groupLength", groupLength);
-  if (!NameField(bytes + 12, block.serviceName))
-    fail("serviceName without its zero byte");
-  if (!NameField(bytes + 44, block.senderName))
-    fail("senderName without its zero byte");
+      .AddNumber("groupOffset", fields.groupOffset)
+      .AddNumber("groupLength", fields.groupLength);
+  block.serviceName = NameField(bytes + offsetof(VELP2PHeaderFixedPart, serviceName));
+  block.senderName = NameField(bytes + offsetof(VELP2PHeaderFixedPart, senderName));
   json.AddText("serviceName", block.serviceName).AddText("senderName", block.senderName);
 
   // The last twelve bytes of the fixed part: the multicast record's address is kept reversed, and a fragment
   // puts its group identifier (and, first, the total length) in place of an address or the ports.
-  const bool whole = (mode & kWhole) != 0;
-  const char* fragment = whole              ? nullptr
-                         : (mode & kFirst)  ? "first"
-                         : (mode & kMiddle) ? "middle"
-                         : (mode & kLast)   ? "last"
-                                            : nullptr;
+  const bool whole = (mode & VELP2P_MESSAGE_SINGLE) != 0;
+  const char* fragment = whole                                  ? nullptr
+                         : (mode & VELP2P_MESSAGE_GROUP_BEGIN)  ? "first"
+                         : (mode & VELP2P_MESSAGE_GROUP_MIDDLE) ? "middle"
+                         : (mode & VELP2P_MESSAGE_GROUP_END)    ? "last"
+                                                                : nullptr;
   const bool last = fragment && fragment[0] == 'l', first = fragment && fragment[0] == 'f';
   if (fragment)
     json.AddText("fragment", fragment);
   if (last)
-    json.AddNumber("MsgGrpId", BE32At(bytes + 76));
+    json.AddNumber("MsgGrpId", fields.MsgGrpId());
   else
-    json.AddText("senderAddress", Dotted(bytes + 76, (mode & kByMulticast) != 0));
+    json.AddText("senderAddress", Dotted(bytes + offsetof(VELP2PHeaderFixedPart, senderAddress),
+                                         (mode & VELP2P_MESSAGE_MULTICAST) != 0));
   if (fragment && !last)
-    json.AddNumber("MsgGrpId", BE32At(bytes + 80));
+    json.AddNumber("MsgGrpId", fields.MsgGrpId());
   else
-    json.AddText("otherAddress", Dotted(bytes + 80, (mode & kByTcp) != 0));
+    json.AddText("otherAddress", Dotted(bytes + offsetof(VELP2PHeaderFixedPart, otherAddress),
+                                        (mode & VELP2P_MESSAGE_UNICAST) != 0));
   if (first)
-    json.AddNumber("totalPayloadLength", BE32At(bytes + 84));
+    json.AddNumber("totalPayloadLength", fields.AnnouncedTotal());
   else
-    json.AddNumber("senderPort", BE16At(bytes + 84)).AddNumber("otherPort", BE16At(bytes + 86));
+    json.AddNumber("senderPort", VELP2PLoadU16BE(bytes + offsetof(VELP2PHeaderFixedPart, senderPort)))
+        .AddNumber("otherPort", VELP2PLoadU16BE(bytes + offsetof(VELP2PHeaderFixedPart, otherPort)));
 
-  std::string structure;
-  if (total > size)
-    structure =
-        "totalLength " + std::to_string(total) + " beyond the " + std::to_string(size) + " bytes received";
-  else if (headerLength < kFixedPart)
-    structure = "headerLength " + std::to_string(headerLength) + " below 88";
-  else if (total < headerLength)
-    structure =
-        "totalLength " + std::to_string(total) + " below headerLength " + std::to_string(headerLength);
-  else if (groupOffset < kFixedPart || size_t(groupOffset) + groupLength > headerLength)
-    structure = "the group path (offset " + std::to_string(groupOffset) + ", " + std::to_string(groupLength) +
-                " bytes) lies outside the header";
+  const std::string structure = Structure(fault, fields, size);
   if (!structure.empty()) {
     fail(structure);
     json.AddText("malformed", block.malformed);
     return block;
   }
-  if (version == 0)
+  // A name without its zero byte is shown cut at 32 bytes; the rest of the block still reads.
+  if (fault == Fault::kServiceUnterminated || fault == Fault::kSenderUnterminated)
+    fail(std::string(fault == Fault::kServiceUnterminated ? "serviceName" : "senderName") +
+         " without its zero byte");
+  if (fields.version == 0)
     fail("version 0, which peers ignore");
   if (!whole && !fragment)
     fail("mode 0x" + VELConsoleLine::Hex(reinterpret_cast<const char*>(&mode), 1) +
          " is neither a whole message nor a fragment");
-  block.group.assign(reinterpret_cast<const char*>(bytes + groupOffset), groupLength);
-  const size_t payload = total - headerLength;
+  block.group.assign(reinterpret_cast<const char*>(fields.group), fields.groupLength);
+  const size_t payload = fields.totalLength - fields.headerLength;
   json.AddText("group", block.group).AddNumber("payloadLength", static_cast<int64_t>(payload));
-  if (size > total)
-    json.AddNumber("extraBytes", static_cast<int64_t>(size - total));
+  if (size > fields.totalLength)
+    json.AddNumber("extraBytes", static_cast<int64_t>(size - fields.totalLength));
   if (fragment) {
-    block.summary = std::string(fragment) + " fragment of group " +
-                    std::to_string(BE32At(bytes + (last ? 76 : 80))) + ", " + std::to_string(payload) +
-                    " payload bytes" + (first ? " of " + std::to_string(BE32At(bytes + 84)) : std::string());
+    block.summary = std::string(fragment) + " fragment of group " + std::to_string(fields.MsgGrpId()) + ", " +
+                    std::to_string(payload) + " payload bytes" +
+                    (first ? " of " + std::to_string(fields.AnnouncedTotal()) : std::string());
   } else if (whole) {
-    PayloadDecoder(bytes + headerLength, payload, json, block, _statusName).Decode(block.serviceName);
+    PayloadDecoder(bytes + fields.headerLength, payload, json, block, _statusName).Decode(block.serviceName);
   }
   if (!block.malformed.empty())
     json.AddText("malformed", block.malformed);

@@ -1,6 +1,7 @@
 // Decodes one velp2p block, as a multicast datagram or a TCP stream carries it, into named fields and a
-// one-line summary for people. It reads only the bytes it is given and never trusts a length inside them:
-// a block that peers would refuse is decoded as far as it goes and reported with the reason.
+// one-line summary for people. The header and payloads are read by the library's own readers, so a block is
+// called malformed exactly when peers refuse it; a refused header is described as far as it goes, with the
+// reason.
 #ifndef VELP2P_APPS_VELSPYDECODER_H
 #define VELP2P_APPS_VELSPYDECODER_H
 
@@ -9,11 +10,12 @@
 #include <string>
 
 #include "VELConsoleJson.h"
+#include "velp2p/VELP2PTypes.h"
 
 class VELSpyDecoder {
  public:
   // The largest datagram a peer reads; a longer one is discarded whole.
-  static const size_t kMaxDatagram = 1024;
+  static const size_t kMaxDatagram = VELP2P_MULTICAST_MAX_BLOCK;
 
   struct Block {
     std::string senderName;

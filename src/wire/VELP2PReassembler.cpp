@@ -13,10 +13,6 @@ namespace {
 
 const uint8_t kTransportBits = VELP2P_MESSAGE_UNICAST | VELP2P_MESSAGE_MULTICAST;
 
-uint32_t FieldU32(const char* block, size_t offset) {
-  return VELP2PLoadU32BE(block + offset);
-}
-
 }  // namespace
 
 VELP2PReassembler::Limits VELP2PReassembler::DefaultLimits() {
@@ -77,13 +73,13 @@ VELP2PReassembler::Outcome VELP2PReassembler::Take(const VELP2PBlock& fragment) 
 VELP2PReassembler::Outcome VELP2PReassembler::TakeFirst(const char* message, const VELP2PHeaderFields& fields,
                                                         const std::string& sender) {
   // The total travels as a signed number; a negative one is refused like zero.
-  int32_t total = static_cast<int32_t>(FieldU32(message, offsetof(VELP2PHeaderFixedPart, senderPort)));
+  int32_t total = static_cast<int32_t>(fields.AnnouncedTotal());
   int64_t capacity = static_cast<int64_t>(total) + fields.headerLength;
   if (total < 1 || total > _limits.maxTotal || static_cast<uint64_t>(capacity) > _limits.maxBytes)
     return Drop(VELP2PDrop::BadTotal);
   if (static_cast<int64_t>(fields.totalLength) > capacity)
     return Drop(VELP2PDrop::Overflow);
-  uint32_t msgGrpId = FieldU32(message, offsetof(VELP2PHeaderFixedPart, otherAddress));
+  uint32_t msgGrpId = fields.MsgGrpId();
   // A second group under an identifier already in progress is refused; the first one keeps its pieces.
   if (HasGroup(sender, msgGrpId))
     return Drop(VELP2PDrop::DuplicateGroup);
@@ -119,9 +115,7 @@ VELP2PReassembler::Outcome VELP2PReassembler::TakeFollowing(const char* message,
   auto senderAt = _senders.find(sender);
   if (senderAt == _senders.end())
     return Drop(VELP2PDrop::NoGroup);
-  // The last fragment moves the identifier to bytes 76 to 79 so that bytes 80 to 83 can carry otherAddress.
-  uint32_t msgGrpId = FieldU32(message, last ? offsetof(VELP2PHeaderFixedPart, senderAddress)
-                                             : offsetof(VELP2PHeaderFixedPart, otherAddress));
+  uint32_t msgGrpId = fields.MsgGrpId();
   auto& groups = senderAt->second->splittedMsgList;
   auto groupAt = groups.find(msgGrpId);
   if (groupAt == groups.end() || !groupAt->second->buffer)

@@ -9,6 +9,7 @@
 #include "VELConsoleJson.h"
 #include "VELConsoleJsonReader.h"
 #include "VELConsoleLine.h"
+#include "VELConsoleText.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  std::string valid = VELConsoleJson::ValidUtf8(input);
+  std::string valid = VELConsoleText::ValidUtf8(input);
   std::string record =
       VELConsoleJson().AddText("text", input).AddList("list", {input, ""}).AddNumber("n", -1).Text();
   VELConsoleJsonReader again;

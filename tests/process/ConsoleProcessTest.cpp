@@ -17,6 +17,7 @@
 
 #include "VELConsoleJsonReader.h"
 #include "VELConsoleLine.h"
+#include "VELConsoleText.h"
 #include "core/VELP2PConfig.h"
 #include "support/Blocks.h"
 #include "support/ChildProcess.h"
@@ -176,8 +177,8 @@ class ConsoleProcess : public ::testing::Test {
     ASSERT_TRUE(Multicast(sender, "AwarenessService", std::string(1, kind) + std::string(6, '\0'))) << sender;
   }
   // Multicasts payload to service under sender's name, as a forger does.
-  bool Multicast(const std::string& sender, const std::string& service, const std::string& payload) {
-    BlockFields fields;
+  bool Multicast(const std::string& sender, const std::string& service, const std::string& payload,
+                 BlockFields fields = BlockFields()) {
     fields.service = service;
     fields.sender = sender;
     const std::vector<char> block = BuildBlock(fields, payload);
@@ -774,4 +775,68 @@ TEST_F(ConsoleProcess, SpyDecodesABirthAndAStatusChangeAndIsNeverHeard) {
       kWaitMs))
       << read.Transcript();
   EXPECT_EQ(ExitCode(read.WaitExit(kWaitMs)), 0);
+}
+
+// Peers choose their names, descriptions, headers, data and group names: whatever bytes those hold, a console
+// for people shows them visibly and puts no control character on the terminal.
+TEST_F(ConsoleProcess, HumanOutputCarriesNoControlCharacterAPeerSent) {
+  const std::string names[] = {"esc\x1b[31mRED", "title\x1b]0;owned\x07", "cr\rdel\x7f",
+                               "c1\xC2\x9B"
+                               "2J\xC2\x85",
+                               "bad\xFF\xE2\x82"
+                               "utf8 caf\xC3\xA9"};
+  const char kText[] = "nul\0 esc\x1b[2J bel\x07 cr\r lf\n del\x7f c1\xC2\x9B bad\xC0\xAF";
+  const std::string text(kText, sizeof(kText) - 1);
+  const auto payload = [](const std::vector<char>& bytes) { return std::string(bytes.begin(), bytes.end()); };
+  for (const bool standard : {false, true}) {
+    VELTestChild console;
+    Names arguments = {"--config", _config->Path(), "--login", "victim"};
+    if (standard)
+      arguments = {"--config", _config->Path(), "--standard"};
+    ASSERT_TRUE(console.Start(VELTestProgramPath("velp2p"), arguments, {{"VELP2PTrace", "0"}}));
+    const auto seen = [&console](const std::string& text) {
+      return console.WaitForLine(
+          [&](const std::string& line) { return line.find(text) != std::string::npos; }, kWaitMs);
+    };
+    ASSERT_TRUE(seen(standard ? "now in group /P2PRoot" : "victim_KVZ is online")) << console.Transcript();
+    // In the root group, and with no TCP endpoint to answer.
+    BlockFields root;
+    root.group = "/P2PRoot";
+    root.otherAddress = 0;
+    root.otherPort = 0;
+    for (const std::string& name : names) {
+      if (standard) {
+        ASSERT_TRUE(Multicast(name, "PeerService", payload(PeerMessage('0', {})), root));
+        ASSERT_TRUE(Multicast("x", "GroupService", payload(VELP2PWriteGroupComponent(name)), root));
+        ASSERT_TRUE(seen(VELConsoleText::Shown(name) + " is in the group")) << console.Transcript();
+      } else {
+        ASSERT_NO_FATAL_FAILURE(Forge(name, '0'));
+        ASSERT_TRUE(Multicast(name, "StatusService", payload(VELP2PWriteStatus('0', 3, text))));
+        ASSERT_TRUE(Multicast(name, "VELP2PChatService",
+                              payload(VELP2PWriteChat(1, text, kText, sizeof(kText) - 1))));
+        ASSERT_TRUE(seen(VELConsoleText::Shown(name) + " (type 1")) << console.Transcript();
+      }
+    }
+    ASSERT_TRUE(console.WriteLine(standard ? "/group" : "GetConnectedPeers") && console.WriteLine("/peers") &&
+                console.WriteLine("quit"));
+    const int status = console.WaitExit(kWaitMs);
+    EXPECT_EQ(ExitCode(status), 0) << status << "\n" << console.Transcript();
+    std::string line;
+    while (console.ReadLine(line, kWaitMs)) {
+    }
+    int raw = 0;
+    for (const std::string& printed : console.Lines()) {
+      for (size_t i = 0; i < printed.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(printed[i]);
+        raw += c < 0x20 || c == 0x7F || (c == 0xC2 && (printed[i + 1] & 0xE0) == 0x80) ? 1 : 0;
+      }
+      EXPECT_EQ(VELConsoleText::ValidUtf8(printed), printed);
+    }
+    EXPECT_EQ(raw, 0) << console.Transcript();
+    // The peers' own words are all there, written out.
+    const std::string all = console.Transcript();
+    for (const std::string& name : names)
+      EXPECT_NE(all.find(VELConsoleText::Shown(name)), std::string::npos) << VELConsoleText::Shown(name);
+    EXPECT_TRUE(standard || all.find(VELConsoleText::Quoted(text)) != std::string::npos) << all;
+  }
 }

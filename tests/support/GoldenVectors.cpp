@@ -1,8 +1,8 @@
 #include "support/GoldenVectors.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
-#include <sstream>
 
 std::vector<uint8_t> LoadGolden(const std::string& name) {
   std::ifstream in(std::string(VELP2P_GOLDEN_DIR) + "/" + name + ".hex");
@@ -26,4 +26,26 @@ std::vector<uint8_t> LoadGolden(const std::string& name) {
       bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
   }
   return bytes;
+}
+
+std::vector<uint8_t> GoldenPayload(const std::vector<uint8_t>& block) {
+  const size_t headerLength = block.size() < 6 ? block.size() : size_t(block[4]) << 8 | block[5];
+  return std::vector<uint8_t>(block.begin() + std::min(headerLength, block.size()), block.end());
+}
+
+std::vector<GoldenFields> LoadGoldenFields() {
+  std::ifstream in(std::string(VELP2P_GOLDEN_DIR) + "/decoded.txt");
+  std::vector<GoldenFields> blocks;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#')
+      continue;
+    if (line[0] == '[' && line.back() == ']') {
+      blocks.push_back({line.substr(1, line.size() - 2), {}});
+    } else if (!blocks.empty()) {
+      const size_t space = line.find(' ');
+      blocks.back().fields[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
+    }
+  }
+  return blocks;
 }

@@ -1,5 +1,6 @@
-// The console's text: JSON records as written, the command-line syntax, numbers and data. The JSON reader
-// serves the tests and the demo only; its fuzz target holds it to reading back whatever the writer writes.
+// The console's text: what it shows people of the network's texts, JSON records as written, the command-line
+// syntax, numbers and data. The JSON reader serves the tests and the demo only; its fuzz target holds it to
+// reading back whatever the writer writes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "VELConsoleJson.h"
 #include "VELConsoleLine.h"
+#include "VELConsoleText.h"
 
 namespace {
 
@@ -44,7 +46,37 @@ TEST(ConsoleJson, WritesFieldsInOrderEscapedAndAsValidUtf8) {
       {"\xC3z", r + "z"},
   };
   for (const auto& [text, valid] : repaired)
-    EXPECT_EQ(VELConsoleJson::ValidUtf8(text), valid.empty() ? text : valid);
+    EXPECT_EQ(VELConsoleText::ValidUtf8(text), valid.empty() ? text : valid);
+}
+
+// What a terminal is given of a peer's text: a control character in any form written out, broken UTF-8
+// replaced, every other character kept as it came.
+TEST(ConsoleText, ShowsControlCharactersAndBrokenUtf8Visibly) {
+  const struct {
+    std::string text, shown, quoted;  // quoted: empty when it is the shown text in plain quotes
+  } cases[] = {
+      {"caf\xC3\xA9 \xE2\x98\x95 Gr\xC3\xB6\xC3\x9F\xC3\xA9 \xC2\xA0\xF4\x8F\xBF\xBF", "", ""},
+      {"esc\x1b[31mRED\x1b]0;title\x07", "esc\\x1b[31mRED\\x1b]0;title\\x07", ""},
+      {std::string("\0\r\n\t\x1f\x7f", 6), "\\x00\\x0d\\x0a\\x09\\x1f\\x7f", ""},
+      {"a\xC2\x80"
+       "b\xC2\x85"
+       "c\xC2\x9F",
+       "a\\u0080b\\u0085c\\u009f", ""},
+      // A lone C1 byte, which some terminals take as a control, is broken UTF-8 like the others.
+      {"\x9B"
+       "1m\xFF"
+       "a\xE2\x82"
+       "b\xC0\xAF",
+       r + "1m" + r + "a" + r + r + "b" + r + r, ""},
+      {"C:\\dir \"q\"\x1b", "C:\\dir \"q\"\\x1b", "\"C:\\\\dir \\\"q\\\"\\x1b\""},
+  };
+  for (const auto& c : cases) {
+    const std::string shown = c.shown.empty() ? c.text : c.shown;
+    EXPECT_EQ(VELConsoleText::Shown(c.text), shown);
+    EXPECT_EQ(VELConsoleText::Quoted(c.text), c.quoted.empty() ? "\"" + shown + "\"" : c.quoted);
+    EXPECT_EQ(VELConsoleText::IsPlain(c.text), c.shown.empty());
+    EXPECT_EQ(VELConsoleText::Shown(shown), shown);  // nothing shown is shown differently a second time
+  }
 }
 
 TEST(ConsoleLine, SplitsQuotesAndEscapes) {

@@ -1,5 +1,6 @@
-// Every payload the services exchange, written by its codec, against bytes written down once. The readers
-// are held to the writers by the payload fuzz target: whatever they accept writes back to the same bytes.
+// Every payload the services exchange, written by its codec, against the payload of a block written down
+// once. The readers are held to the writers by the payload fuzz target (whatever they accept writes back to
+// the same bytes) and to the other decoders by GoldenDecodingTest.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -34,7 +35,7 @@ TEST(PayloadCodec, WritesTheGoldenBytes) {
       {"payload_group", VELP2PWriteGroupComponent("Design")},
   };
   for (const auto& [golden, written] : cases) {
-    const std::vector<uint8_t> bytes = LoadGolden(golden);
+    const std::vector<uint8_t> bytes = GoldenPayload(LoadGolden(golden));
     EXPECT_EQ(std::vector<char>(bytes.begin(), bytes.end()), written) << golden;
   }
 }

@@ -1,6 +1,7 @@
 -- Wireshark dissector for velp2p: the multicast datagrams (UDP 2678 and the ports of the "udp_ports"
 -- preference) and the one-block TCP connections (recognised by their fixed part, or by the "tcp_ports"
--- preference). Field names follow docs/PROTOCOL.md.
+-- preference). Field names follow docs/PROTOCOL.md. Texts are UTF-8, so that a filter such as
+-- velp2p.status.description == "café ☕" finds what a peer typed.
 --
 --   tshark -X lua_script:tools/wireshark/velp2p.lua -r capture.pcapng -Y velp2p
 --   tshark -X lua_script:tools/wireshark/velp2p.lua -o velp2p.udp_ports:26780 -r capture.pcapng
@@ -95,6 +96,11 @@ velp2p.prefs.tcp_ports = Pref.range("TCP ports", "", "TCP endpoint ports to deco
 velp2p.prefs.heuristic = Pref.bool("Recognise TCP blocks heuristically", true,
   "Try every TCP connection whose first bytes look like a velp2p fixed part")
 
+-- Adds a text field over range, read as UTF-8 (a plain add would take the bytes for ASCII).
+local function add_text(tree, field, range)
+  return tree:add_packet_field(field, range, ENC_UTF_8)
+end
+
 -- Endpoint records: the address of a multicast record is stored with its components reversed.
 local function add_records(tree, tvb, offset, count, limit)
   for _ = 1, count do
@@ -121,6 +127,10 @@ local function add_records(tree, tvb, offset, count, limit)
       sub:add_proto_expert_info(e_bounds, "record shorter than 8 bytes")
       return limit
     end
+    if offset + length > limit then
+      sub:add_proto_expert_info(e_short, "endpoint record runs past the payload")
+      return limit
+    end
     offset = offset + length
   end
   return offset
@@ -135,25 +145,30 @@ local function need(tree, tvb, offset, count, limit)
 end
 
 -- A 32-bit little-endian length, then that many bytes of text; returns the offset after the text, or nil
--- when the text runs past the payload.
-local function add_counted(tree, tvb, offset, limit, length_field, text_field)
+-- when the text runs past the payload or is shorter than minimum bytes.
+local function add_counted(tree, tvb, offset, limit, length_field, text_field, minimum)
   local length = tvb(offset, 4):le_uint()
   tree:add_le(length_field, tvb(offset, 4))
   if offset + 4 + length > limit then
     tree:add_proto_expert_info(e_bounds, "text runs past the payload")
     return nil
   end
-  if length > 0 then tree:add(text_field, tvb(offset + 4, length)) end
+  if length < minimum then
+    tree:add_proto_expert_info(e_bounds, "empty text, which peers refuse")
+    return nil
+  end
+  if length > 0 then add_text(tree, text_field, tvb(offset + 4, length)) end
   return offset + 4 + length
 end
 
--- A command or kind byte, a 32-bit little-endian number, then a counted text: status and session payloads.
+-- A command or kind byte, a 32-bit little-endian number, then a counted text of at least one byte: status
+-- (an empty description travels as one zero byte) and session payloads.
 local function byte_int_text(byte_field, int_field, length_field, text_field)
   return function(tree, tvb, offset, limit)
     if not need(tree, tvb, offset, 9, limit) then return end
     tree:add(byte_field, tvb(offset, 1))
     tree:add_le(int_field, tvb(offset + 1, 4))
-    add_counted(tree, tvb, offset + 5, limit, length_field, text_field)
+    add_counted(tree, tvb, offset + 5, limit, length_field, text_field, 1)
   end
 end
 
@@ -184,7 +199,7 @@ local payloads = {
   VELP2PChatService = function(tree, tvb, offset, limit)
     if not need(tree, tvb, offset, 5, limit) then return end
     tree:add(f.chat_type, tvb(offset, 1))
-    local data = add_counted(tree, tvb, offset + 1, limit, f.chat_headerLength, f.chat_header)
+    local data = add_counted(tree, tvb, offset + 1, limit, f.chat_headerLength, f.chat_header, 0)
     if data and data < limit then tree:add(f.chat_data, tvb(data, limit - data)) end
   end,
 
@@ -208,7 +223,7 @@ local payloads = {
       tree:add_proto_expert_info(e_bounds, "group name component without its zero byte")
       return
     end
-    tree:add(f.group_component, tvb(offset, zero + 1))
+    add_text(tree, f.group_component, tvb(offset, zero + 1))
   end,
 }
 
@@ -236,6 +251,7 @@ local function dissect_block(tvb, pinfo, tree)
   local total = tvb(0, 4):uint()
   local header = tvb(4, 2):uint()
   local mode = tvb(7, 1):uint()
+  local group_offset = tvb(8, 2):uint()
   local group_length = tvb(10, 2):uint()
 
   root:add(f.totalLength, tvb(0, 4))
@@ -248,26 +264,29 @@ local function dissect_block(tvb, pinfo, tree)
   end
   root:add(f.groupOffset, tvb(8, 2))
   root:add(f.groupLength, tvb(10, 2))
-  local service = tvb(12, 32):stringz()
-  root:add(f.serviceName, tvb(12, 32))
-  local sender = tvb(44, 32):stringz()
-  root:add(f.senderName, tvb(44, 32))
+  local service = tvb(12, 32):stringz(ENC_UTF_8)
+  add_text(root, f.serviceName, tvb(12, 32))
+  local sender = tvb(44, 32):stringz(ENC_UTF_8)
+  add_text(root, f.senderName, tvb(44, 32))
 
   -- A record's address bytes are copied unchanged, so a multicast record's reads reversed.
   local function add_address(field, offset, multicast)
     if multicast then root:add_le(field, tvb(offset, 4)) else root:add(field, tvb(offset, 4)) end
   end
+  -- Peers take a block with the whole-message bit as whole, whatever fragment bits it also has.
   local by_multicast = bit.band(mode, MULTICAST) ~= 0
-  if bit.band(mode, FIRST) ~= 0 then
+  local whole = bit.band(mode, SINGLE) ~= 0
+  local pieces = whole and 0 or mode
+  if bit.band(pieces, FIRST) ~= 0 then
     add_address(f.senderAddress, 76, by_multicast)
     root:add(f.MsgGrpId, tvb(80, 4))
     root:add(f.totalPayloadLength, tvb(84, 4))
-  elseif bit.band(mode, MIDDLE) ~= 0 then
+  elseif bit.band(pieces, MIDDLE) ~= 0 then
     add_address(f.senderAddress, 76, by_multicast)
     root:add(f.MsgGrpId, tvb(80, 4))
     root:add(f.senderPort, tvb(84, 2))
     root:add(f.otherPort, tvb(86, 2))
-  elseif bit.band(mode, LAST) ~= 0 then
+  elseif bit.band(pieces, LAST) ~= 0 then
     root:add(f.MsgGrpId, tvb(76, 4))
     add_address(f.otherAddress, 80, not by_multicast)
     root:add(f.senderPort, tvb(84, 2))
@@ -279,19 +298,21 @@ local function dissect_block(tvb, pinfo, tree)
     root:add(f.otherPort, tvb(86, 2))
   end
 
+  -- The group path lies between the fixed part and the payload, where groupOffset says.
   local limit = math.min(total, length)
-  if total > length or header < FIXED or header > total or FIXED + group_length > limit then
-    root:add_proto_expert_info(e_bounds, "totalLength, headerLength or groupLength outside the block")
+  if total > length or header < FIXED or header > total or group_offset < FIXED
+    or group_offset + group_length > header then
+    root:add_proto_expert_info(e_bounds, "totalLength, headerLength or the group path outside the block")
     return length
   end
-  local group = tvb(FIXED, group_length):string()
-  if group_length > 0 then root:add(f.group, tvb(FIXED, group_length)) end
+  local group = tvb(group_offset, group_length):string(ENC_UTF_8)
+  if group_length > 0 then add_text(root, f.group, tvb(group_offset, group_length)) end
   pinfo.cols.info = string.format("%s %s -> %s [%s]", by_multicast and "multicast" or "TCP", sender, service,
     group)
 
   if header < limit then
     local payload_tree = root:add(f.payload, tvb(header, limit - header))
-    if bit.band(mode, SINGLE) == 0 then
+    if not whole then
       payload_tree:add_proto_expert_info(e_fragment)
       pinfo.cols.info:append(" fragment")
     elseif payloads[service] then
