@@ -157,6 +157,10 @@ def crowded_sends(ctx, report):
                "pointed it at listeners that never read" % (args.bursts, args.burst), target=("==", 0))
     report.add("(c) application messages delivered", received(), "of %d" % sent,
                "messages the real peer received by the end")
+    if forger:
+        with open(forger[1]) as text:
+            summary = [json.loads(line) for line in text if line.startswith("{")]
+        report.note("(c) the forger sent %s datagrams" % (summary[0]["sent"] if summary else "no"))
     unanswered = sent - len(victim.replies)
     if unanswered:
         report.note("(c) %d sends had no reply at all" % unanswered)

@@ -91,7 +91,7 @@ class Report:
     def print(self, out=sys.stdout):
         title = "scenario %s" % self.scenario
         if self.seconds is not None:
-            title += " (ran %.0f s)" % self.seconds
+            title += " (ran %.*f s)" % (1 if self.seconds < 10 else 0, self.seconds)
         rows = [("figure", "value", "unit", "target" if self.check else "", "meaning")]
         for f in self.figures:
             target = ""
@@ -123,7 +123,10 @@ class Report:
                     sink.write(line + "\n")
 
     def record(self, figure):
-        record = {"scenario": self.scenario, "figure": figure.name, "value": figure.value, "unit": figure.unit}
+        value = figure.value
+        if isinstance(value, float):
+            value = float("%.4g" % value)
+        record = {"scenario": self.scenario, "figure": figure.name, "value": value, "unit": figure.unit}
         if figure.target is not None:
             record["target"] = figure.target_text()
             record["met"] = figure.met()

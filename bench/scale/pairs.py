@@ -21,8 +21,10 @@ def status_race(ctx, report):
     kinds = {}
     began = time.monotonic()
     for number in range(rounds):
-        a = ctx.console(lab, "h1", "race-a%d" % number, login="racea")
-        b = ctx.console(lab, "h2", "race-b%d" % number, login="raceb")
+        # Names of their own each round: nothing a previous pair sent can count for this one.
+        names = ("ra%d_KVZ" % number, "rb%d_KVZ" % number)
+        a = ctx.console(lab, "h1", "race-a%d" % number, login=names[0][:-4])
+        b = ctx.console(lab, "h2", "race-b%d" % number, login=names[1][:-4])
         commanded = {}  # console -> index of its status command
 
         def reactor(other, text):
@@ -31,11 +33,11 @@ def status_race(ctx, report):
                     commanded[console] = console.command('ChangeP2PStatus 3 "%s"' % text)
             return react
 
-        a.listeners.append(reactor("raceb_KVZ", "a%d" % number))
-        b.listeners.append(reactor("racea_KVZ", "b%d" % number))
+        a.listeners.append(reactor(names[1], "a%d" % number))
+        b.listeners.append(reactor(names[0], "b%d" % number))
         release_together([a, b])
         want = {a: (3, "b%d" % number), b: (3, "a%d" % number)}
-        others = {a: "raceb_KVZ", b: "racea_KVZ"}
+        others = {a: names[1], b: names[0]}
 
         def settled():
             return all(c.statuses.get(others[c], (None, None, 0))[:2] == want[c] for c in (a, b))

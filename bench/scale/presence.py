@@ -62,7 +62,7 @@ def outage(ctx, report):
 
 
 def one_outage(ctx, report, duration):
-    suffix = " (%gs down)" % duration
+    suffix = " (%g s down)" % duration
     lab = ctx.lab(["h1", "h2"])
     peers = [ctx.console(lab, "h1", "a", login="outa"), ctx.console(lab, "h2", "b", login="outb")]
     start_all(ctx, peers)
@@ -106,7 +106,7 @@ def one_outage(ctx, report, duration):
                sum(1 for o, x in ((a, b), (b, a)) if o.first(x.name, False, up) is not None), "of 2",
                "peers that reported the other gone after the link was back")
     if reasons:
-        report.note("outage %gs: departure reasons: %s" % (duration, ", ".join(sorted(reasons))))
+        report.note("outage %g s: departure reasons: %s" % (duration, ", ".join(sorted(reasons))))
     ctx.close_labs()
 
 
@@ -151,7 +151,7 @@ def loss(ctx, report):
         times, missing_deadline, missing_cutoff, within = [], [], [], 0
         for round_number in range(args.loss_rounds):
             peers = [ctx.console(lab, hosts[i % len(hosts)], "%s-r%d-p%d" % (mode, round_number, i),
-                                 login=None if standard else "loss%d" % i, standard=standard)
+                                 login=None if standard else "l%dr%d" % (i, round_number), standard=standard)
                      for i in range(args.loss_peers)]
             last = start_all(ctx, peers)
             wait_for(peers, lambda: everyone_knows_everyone(peers), args.cutoff, interval=0.05)
@@ -175,7 +175,7 @@ def loss(ctx, report):
         ctx.close_labs()
         rounds = args.loss_rounds
         label = " (%s)" % mode
-        report.add("rounds all knew all by %gs%s" % (args.deadline, label), within, "of %d" % rounds,
+        report.add("rounds all knew all by %g s%s" % (args.deadline, label), within, "of %d" % rounds,
                    "rounds in which all %d pairs were listed within %g s of the last start"
                    % (pairs, args.deadline), target=("==", rounds))
         converged = [t for t in times if t is not None]
@@ -183,9 +183,9 @@ def loss(ctx, report):
                    "over the rounds that converged within %g s" % args.cutoff)
         report.add("slowest time to all know all" + label, None if len(converged) < rounds else max(converged),
                    "s", "over all rounds (never: a round did not converge within %g s)" % args.cutoff)
-        report.add("pairs missing at %gs%s" % (args.deadline, label), sum(missing_deadline), "pairs",
+        report.add("pairs missing at %g s%s" % (args.deadline, label), sum(missing_deadline), "pairs",
                    "summed over the rounds, of %d per round" % pairs)
-        report.add("pairs missing at %gs%s" % (args.cutoff, label), sum(missing_cutoff), "pairs",
+        report.add("pairs missing at %g s%s" % (args.cutoff, label), sum(missing_cutoff), "pairs",
                    "summed over the rounds, of %d per round" % pairs)
         if args.loss_percent > 0:
             report.add("datagrams dropped" + label, 100.0 * dropped / heard if heard else 0.0, "%",
@@ -295,7 +295,7 @@ def kill_some(ctx, report, peers):
     found = [d for d in delays if d is not None]
     bound = 15.0 if len(peers) <= 200 else 20.0
     report.add("killed peers reported gone, slowest", max(found) if found and not missing else None, "s",
-               "from SIGKILL of %d peers until every survivor reported each gone (never: %d of %d pairs not "
+               "from SIGKILL of %d peers until every survivor reported each gone (%d of %d pairs not reported "
                "within %g s)" % (len(victims), missing, len(delays), args.gone_cutoff), target=("<=", bound))
     report.add("killed peers reported gone, median", median(found), "s",
                "over the (survivor, killed peer) pairs reported within %g s" % args.gone_cutoff)
@@ -338,7 +338,7 @@ def restart(ctx, report, lab, peers, victims, survivors):
     found = [max(0.0, d) for d in delays if d is not None]
     report.add("restarted peers listed everywhere, slowest", max(found) if found and not missing else None, "s",
                "from the last restart until every survivor lists each restarted peer and each restarted peer "
-               "lists everyone (never: %d of %d pairs not within %g s)" % (missing, len(delays), args.back_cutoff),
+               "lists everyone (%d of %d pairs not listed within %g s)" % (missing, len(delays), args.back_cutoff),
                target=("<=", 2.0))
     report.add("restarted peers listed everywhere, median", median(found), "s", "over those pairs")
     # Reachable: one survivor sends each restarted peer a message.

@@ -10,10 +10,10 @@ import argparse
 import os
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 import time
+import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -220,6 +220,10 @@ def main(argv):
                 SCENARIOS[name](context, report)
             except lablib.SetupError as error:
                 report.note("could not run: %s" % error)
+                status = max(status, 2)
+            except Exception as error:  # a fault of the harness: the other scenarios still run
+                traceback.print_exc()
+                report.note("stopped by a fault of the harness: %r" % error)
                 status = max(status, 2)
             finally:
                 context.close_labs()
