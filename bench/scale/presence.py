@@ -28,9 +28,21 @@ def start_all(ctx, peers, timeout=60.0):
     """Opens the gates of peers together and waits until each has started; returns the console time of the
     last start. Raises SetupError when a console does not start."""
     release_together(peers)
-    if not wait_for(peers, lambda: all(p.name for p in peers), timeout, interval=0.05):
-        late = [p.label for p in peers if not p.name]
-        raise SetupError("consoles did not start within %.0f s: %s" % (timeout, ", ".join(late[:10])))
+
+    def settled():
+        return all(p.name or not p.alive() for p in peers)
+
+    if not wait_for(peers, settled, timeout, interval=0.05) or not all(p.name for p in peers):
+        late = [p for p in peers if not p.name]
+        detail = ""
+        try:
+            with open(late[0].err_path, errors="replace") as err:
+                detail = err.read().strip()[-300:]
+        except OSError:
+            pass
+        how = "exited before starting" if not any(p.alive() for p in late) else "did not start within %.0f s" % timeout
+        raise SetupError("%d consoles %s (%s)%s" % (len(late), how, ", ".join(p.label for p in late[:10]),
+                                                    ": " + detail if detail else ""))
     return max(p.started for p in peers)
 
 
