@@ -50,7 +50,6 @@ class Console:
         self.pid = self.process.pid
         self._fd = os.open(self.out_path, os.O_RDONLY)
         self._pending = b""
-        self.released_at = None  # wall clock when the gate opened
         self.name = None  # the peer's name, from its start-up event
         self.started = None  # console time of that event
         self.closed_at = None  # console time of the close-peer event
@@ -76,7 +75,6 @@ class Console:
         return comm != "ip" and state in "SDZ"
 
     def release(self):
-        self.released_at = time.time()
         self._write("")
 
     def command(self, line):

@@ -77,7 +77,6 @@ class Lab:
         self.index = {}  # host label -> 1-based port number
         self.processes = []  # every Popen started, newest last
         self.made_netns_dir = False
-        self.nft_tables = set()  # hosts holding the harness's nftables table
         self.closed = False
 
     # -- the segment ----------------------------------------------------------------------------------------
@@ -142,7 +141,6 @@ class Lab:
                      input_text=ruleset)
         if result.returncode != 0:
             raise SetupError("nft in %s: %s" % (host, result.stderr.strip()))
-        self.nft_tables.add(host)
 
     def nft_json(self, host, what):
         result = run(["ip", "netns", "exec", self.namespace(host), "nft", "-j", "list"] + what.split(),
@@ -152,8 +150,10 @@ class Lab:
     # -- processes -------------------------------------------------------------------------------------------
     def spawn(self, host, argv, env=None, stdin=None, stdout=None, stderr=None):
         """Starts argv inside the host (ip netns exec, which replaces itself with argv: the PID is argv's),
-        in a session of its own so that a Ctrl-C meant for the harness reaches it only through close()."""
-        full_env = dict(os.environ)
+        in a session of its own so that a Ctrl-C meant for the harness reaches it only through close().
+        The library's variables of the caller's environment are left out: peers run with their defaults
+        unless env says otherwise."""
+        full_env = {name: value for name, value in os.environ.items() if not name.startswith("VELP2P")}
         if env:
             full_env.update(env)
         process = subprocess.Popen(["ip", "netns", "exec", self.namespace(host)] + list(argv), env=full_env,

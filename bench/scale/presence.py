@@ -40,7 +40,7 @@ def start_all(ctx, peers, timeout=60.0):
                 detail = err.read().strip()[-300:]
         except OSError:
             pass
-        how = "exited before starting" if not any(p.alive() for p in late) else "did not start within %.0f s" % timeout
+        how = "did not start within %.0f s" % timeout if any(p.alive() for p in late) else "exited before starting"
         raise SetupError("%d consoles %s (%s)%s" % (len(late), how, ", ".join(p.label for p in late[:10]),
                                                     ": " + detail if detail else ""))
     return max(p.started for p in peers)
@@ -211,7 +211,7 @@ def scale(ctx, report):
     lab = ctx.lab(hosts)
     ctx.log("starting %d consoles in %d namespaces" % (count, len(hosts)))
     peers = [ctx.console(lab, hosts[i % len(hosts)], "s%d" % i, login="s%d" % i) for i in range(count)]
-    last = start_all(ctx, peers, timeout=120.0)
+    last = start_all(ctx, peers, timeout=max(120.0, 0.5 * count))
     ctx.log("all started (the last one %.2f s after the first)" % (last - min(p.started for p in peers)))
     pairs = count * (count - 1)
     wait_for(peers, lambda: everyone_knows_everyone(peers), args.converge_cutoff, interval=0.25)
