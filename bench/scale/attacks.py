@@ -67,12 +67,18 @@ def forge(ctx, report):
         ctx.close_labs()
 
 
-def third_host(ctx, report):
-    args = ctx.args
+def victim_and_listener(ctx, host, label, address, port):
+    """A lab, a counting listener in host, and a started victim in h1; returns (lab, listener output, victim)."""
     lab = ctx.lab(HOSTS)
-    _, accepted = listener(ctx, lab, "h3", "third", "0.0.0.0", "count", [7000])
+    _, accepted = listener(ctx, lab, host, label, address, "count", [port])
     victim = ctx.console(lab, "h1", "victim", login="victim")
     start_all(ctx, [victim])
+    return lab, accepted, victim
+
+
+def third_host(ctx, report):
+    args = ctx.args
+    lab, accepted, victim = victim_and_listener(ctx, "h3", "third", "0.0.0.0", 7000)
     drops = udp_drops(victim.pid)
     sent = forge_births(ctx, lab, [victim], "forger-a", "fa", args.births, lab.address("h3"), [7000])
     rest = args.window - (time.time() - sent["start"])
@@ -96,10 +102,7 @@ def third_host(ctx, report):
 
 def loopback(ctx, report):
     args = ctx.args
-    lab = ctx.lab(HOSTS)
-    _, accepted = listener(ctx, lab, "h1", "local-only", "127.0.0.1", "count", [7100])
-    victim = ctx.console(lab, "h1", "victim", login="victim")
-    start_all(ctx, [victim])
+    lab, accepted, victim = victim_and_listener(ctx, "h1", "local-only", "127.0.0.1", 7100)
     forge_births(ctx, lab, [victim], "forger-b1", "fb", args.births, "127.0.0.1", [7100])
     pause([victim], 15.0)
     first = len(tools.accepted_times(accepted))
@@ -170,10 +173,7 @@ def crowded_sends(ctx, report):
 
 def newcomer(ctx, report):
     args = ctx.args
-    lab = ctx.lab(HOSTS)
-    listener(ctx, lab, "h3", "accepting", "0.0.0.0", "count", [7300])
-    victim = ctx.console(lab, "h1", "victim", login="victim")
-    start_all(ctx, [victim])
+    lab, _, victim = victim_and_listener(ctx, "h3", "accepting", "0.0.0.0", 7300)
     forge_births(ctx, lab, [victim], "forger-d", "fd", args.flood, lab.address("h3"), [7300])
     pause([victim], 0.5)
     listed = forged_listed(victim, "fd")

@@ -97,20 +97,7 @@ class Console:
         return self.process.poll() is None
 
     def quit(self, grace=5.0):
-        """quit, end of input, then stop() if it is still there after grace seconds."""
-        if self.alive():
-            self._write("quit")
-            try:
-                self.process.stdin.close()
-            except OSError:
-                pass
-            try:
-                self.process.wait(timeout=grace)
-            except subprocess.TimeoutExpired:
-                pass
-        self.lab.stop(self.process)
-        self.poll()
-        self.close()
+        quit_all([self], grace)
 
     def close(self):
         if self._fd is not None:
@@ -249,7 +236,8 @@ def quit_all(consoles, grace=5.0):
             console.process.wait(timeout=max(0.01, until - time.monotonic()))
         except subprocess.TimeoutExpired:
             pass
+    if consoles:
+        consoles[0].lab.stop_many([console.process for console in consoles])
     for console in consoles:
-        console.lab.stop(console.process)
         console.poll()
         console.close()

@@ -164,32 +164,20 @@ class Lab:
 
     def stop(self, process, grace=3.0, sig=signal.SIGTERM):
         """Stops one process started here: sig, then SIGKILL after grace seconds."""
-        if process.poll() is None:
-            try:
-                os.kill(process.pid, sig)
-            except ProcessLookupError:
-                pass
-            try:
-                process.wait(timeout=grace)
-            except subprocess.TimeoutExpired:
-                try:
-                    os.kill(process.pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-                process.wait()
-        for stream in (process.stdin,):
-            if stream:
-                try:
-                    stream.close()
-                except OSError:
-                    pass
+        self.stop_many([process], grace, sig)
 
     def stop_all(self, grace=3.0):
-        """SIGTERM to every live process at once, then SIGKILL to those still there after grace seconds."""
-        live = [p for p in self.processes if p.poll() is None]
+        self.stop_many(self.processes, grace)
+        self.processes = [p for p in self.processes if p.poll() is None]
+
+    @staticmethod
+    def stop_many(processes, grace=3.0, sig=signal.SIGTERM):
+        """sig to every live process of processes at once, then SIGKILL to those still there after grace
+        seconds; closes their standard input."""
+        live = [p for p in processes if p.poll() is None]
         for process in live:
             try:
-                os.kill(process.pid, signal.SIGTERM)
+                os.kill(process.pid, sig)
             except ProcessLookupError:
                 pass
         until = time.monotonic() + grace
@@ -202,13 +190,12 @@ class Lab:
                 except ProcessLookupError:
                     pass
                 process.wait()
-        for process in self.processes:
+        for process in processes:
             if process.stdin:
                 try:
                     process.stdin.close()
                 except OSError:
                     pass
-        self.processes = [p for p in self.processes if p.poll() is None]
 
     # -- teardown --------------------------------------------------------------------------------------------
     def close(self):
