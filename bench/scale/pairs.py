@@ -17,7 +17,7 @@ DEATH = "VELP2PPeerDeathNotif"
 def status_race(ctx, report):
     rounds = ctx.args.race_rounds
     lab = ctx.lab(["h1", "h2"])
-    wrong, unseen, failed = 0, 0, 0
+    wrong, unseen = 0, 0
     kinds = {}
     began = time.monotonic()
     for number in range(rounds):
@@ -57,7 +57,6 @@ def status_race(ctx, report):
                 peer = b if console is a else a
                 reply = peer.reply(commanded.get(peer, 10 ** 9))
                 if reply is None or reply.get("result") != 0:
-                    failed += 1
                     kind = "the other's change failed"
                 else:
                     kind = "holds %s" % (("status %s %r" % view[:2]) if view else "no status")

@@ -293,6 +293,8 @@ def kill_some(ctx, report, peers):
         os.kill(victim.pid, signal.SIGKILL)
     for victim in victims:
         victim.process.wait()
+        victim.poll()
+        victim.close()
 
     def all_gone():
         return all(s.first(v.name, False, killed) is not None for s in survivors for v in victims)
