@@ -169,9 +169,13 @@ def parse(argv):
     args.loss_modes = [m.strip() for m in args.loss_modes.split(",") if m.strip()]
     if set(args.loss_modes) - {"collaboration", "standard"}:
         parser.error("--loss-modes takes collaboration and/or standard")
-    for name in ("loss_peers", "loss_hosts", "peers", "hosts", "loss_rounds", "race_rounds"):
+    for name in ("loss_peers", "loss_hosts", "peers", "hosts", "loss_rounds", "race_rounds", "births", "more",
+                 "burst", "bursts", "flood"):
         if getattr(args, name) < 1:
             parser.error("--%s must be at least 1" % name.replace("_", "-"))
+    for name in ("forge_rate", "window", "idle", "deadline", "cutoff"):
+        if not getattr(args, name) > 0:
+            parser.error("--%s must be positive" % name.replace("_", "-"))
     return args
 
 
