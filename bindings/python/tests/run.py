@@ -1,4 +1,4 @@
-"""Runs these tests with pytest (extra arguments are pytest's); exits 77, the suite's "skipped", without
+"""Runs these tests with pytest, or those the arguments name; exits 77, the suite's "skipped", without
 pytest."""
 
 import os
@@ -10,5 +10,4 @@ except ImportError:
     print("SKIP: pytest is not installed (apt-get install python3-pytest)")
     sys.exit(77)
 
-sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", os.path.dirname(os.path.abspath(__file__)),
-                      *sys.argv[1:]]))
+sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", *(sys.argv[1:] or [os.path.dirname(__file__)])]))
