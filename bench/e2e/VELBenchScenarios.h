@@ -3,7 +3,28 @@
 #ifndef VELP2P_BENCH_VELBENCHSCENARIOS_H
 #define VELP2P_BENCH_VELBENCHSCENARIOS_H
 
+#include <memory>
+#include <string>
+
 #include "VELBenchProcess.h"
+
+// What a point-to-point sender puts at the start of every message.
+struct VELBenchStamp {
+  uint32_t seq;
+  double sentUs;  // VELBenchNowUs() at the send
+};
+
+// A configuration file of its own (a new multicast port) for the next scenario; the caller unlinks it.
+std::string VELBenchNewConfig();
+// The body of a sender child (a C++ peer "s"): reports "ready" once it knows "r", waits for the go, sends
+// count stamped messages of bytes to "r" (letting the loop run when the queue is full), reports sent,
+// failed, full, maxsend_us, overms and meansend_us, then serves until stopped.
+int VELBenchStampedSender(VELBenchControl& control, const std::string& config, int count, int bytes);
+// Runs a point-to-point pair whose children each report "ready": the receiver's figures (received,
+// reordered, rate, mbps), with the sender's (sent, failed, full, maxsend_us, overms, meansend_us) and the
+// messages lost between them. Empty when one did not come up.
+VELBenchResult VELBenchRunPair(std::unique_ptr<VELBenchChild> receiver,
+                               std::unique_ptr<VELBenchChild> sender);
 
 // ms: the slowest peer's time from its init call until it has seen every other peer (median of rounds).
 VELBenchResult BenchDiscovery(int peers, int rounds);

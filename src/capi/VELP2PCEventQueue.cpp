@@ -32,7 +32,17 @@ std::unique_ptr<velp2p_event_t> VELP2PCEventQueue::Pop() {
   return event;
 }
 
+int VELP2PCEventQueue::Descriptor() {
+  if (!_signalling) {
+    _signalling = true;
+    Update();
+  }
+  return _ready.Descriptor();
+}
+
 void VELP2PCEventQueue::Update() {
+  if (!_signalling)
+    return;
   if (Empty())
     _ready.Lower();
   else

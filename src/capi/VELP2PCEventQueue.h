@@ -30,7 +30,10 @@ class VELP2PCEventQueue {
   size_t Size() const { return _events.size() + (_unreported ? 1 : 0); }
   uint64_t DroppedTotal() const { return _droppedTotal; }
 
-  // Readable while the queue holds something, and while any descriptor it watches is readable.
+  // A descriptor readable while the queue holds something, and while any descriptor Ready() watches is
+  // readable. The queue keeps it up to date from the first call on: a reader that never asks for it costs
+  // no system call.
+  int Descriptor();
   VELReadyDescriptor& Ready() { return _ready; }
 
  private:
@@ -43,6 +46,7 @@ class VELP2PCEventQueue {
   uint64_t _unreported = 0;  // drops not told yet
   uint64_t _droppedTotal = 0;
   VELReadyDescriptor _ready;
+  bool _signalling = false;  // someone asked for the descriptor
 };
 
 #endif

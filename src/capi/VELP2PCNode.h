@@ -38,7 +38,7 @@ class VELP2PCNode {
   // The started peer, or null with NOT_CONNECTED recorded.
   VELP2PPeer* Peer();
 
-  int Descriptor() { return _queue.Ready().Descriptor(); }
+  int Descriptor() { return _queue.Descriptor(); }
   int TimeoutMs() const;
   // The ready work without waiting; the number of events queued, -1 when the loop failed.
   int Process();
