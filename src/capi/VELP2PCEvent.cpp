@@ -80,8 +80,9 @@ const Kind kKinds[] = {
 }  // namespace
 
 std::unique_ptr<velp2p_event_t> VELP2PCEvent::FromNotification(VELNotification* notification) {
+  // The exact class names of the table are all notifications of the peer (VELP2PNotif).
   const char* className = notification ? notification->IsA() : nullptr;
-  if (!className || !notification->IsAKindOf("VELP2PNotif"))
+  if (!className)
     return nullptr;
   for (const Kind& kind : kKinds) {
     if (std::strcmp(kind.className, className) != 0)

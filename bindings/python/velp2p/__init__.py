@@ -148,7 +148,8 @@ class Node:
 
     def close(self):
         """Leaves the network (letting queued messages leave for the linger time); idempotent."""
-        if getattr(self, "_handle", None):
+        # At the interpreter's exit the module's names may be gone before the node is collected.
+        if getattr(self, "_handle", None) and ctypes and _lib:
             handle = ctypes.c_void_p(self._handle)
             self._handle = None
             _lib.velp2p_node_destroy(ctypes.byref(handle))
