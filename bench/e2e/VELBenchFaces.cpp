@@ -120,43 +120,24 @@ int Sender(VELBenchControl& control, const std::string& config, int count, int b
   }
   if (!go)
     return 1;
-  std::vector<char> data(static_cast<size_t>(std::max<int>(bytes, sizeof(VELBenchStamp))), 'm');
-  double slowest = 0, failed = 0, sent = 0, full = 0, inSend = 0, overMs = 0;
-  const double start = VELBenchNowUs();
-  for (int i = 0; i < count && VELBenchNowUs() - start < 60e6; ++i) {
-    VELBenchStamp stamp{static_cast<uint32_t>(i), VELBenchNowUs()};
-    std::memcpy(data.data(), &stamp, sizeof stamp);
-    double began = stamp.sentUs;
-    int result = velp2p_node_send(node, receiver.c_str(), 1, "b", data.data(), data.size());
-    // A full queue is the library's back-pressure: the application lets the node run, then sends again.
-    for (;;) {
-      const double took = VELBenchNowUs() - began;
-      slowest = std::max(slowest, took);
-      overMs += took > 1000 ? 1 : 0;
-      inSend += took;
-      if (result != VELP2P_E_QUEUE_FULL || VELBenchNowUs() - start >= 60e6)
-        break;
-      ++full;
-      velp2p_event_t* event = velp2p_node_recv(node, 1);
-      velp2p_event_destroy(&event);
-      began = VELBenchNowUs();
-      result = velp2p_node_send(node, receiver.c_str(), 1, "b", data.data(), data.size());
-    }
-    ++sent;
-    if (result != VELP2P_OK && failed++ == 0)
-      std::fprintf(stderr, "velp2p-bench: first failed send: %s\n", velp2p_strerror(result));
-    if (i % 16 == 15) {
-      velp2p_node_process(node);
-      while (velp2p_event_t* event = velp2p_node_recv(node, 0))
+  control.Report(VELBenchSendStamped(
+      count, bytes,
+      [&](const std::vector<char>& data) {
+        const int result = velp2p_node_send(node, receiver.c_str(), 1, "b", data.data(), data.size());
+        return result == VELP2P_OK             ? VELBenchSend::kQueued
+               : result == VELP2P_E_QUEUE_FULL ? VELBenchSend::kQueueFull
+                                               : VELBenchSend::kFailed;
+      },
+      [&] {
+        velp2p_event_t* event = velp2p_node_recv(node, 1);
         velp2p_event_destroy(&event);
-    }
-  }
-  control.Report({{"sent", sent},
-                  {"failed", failed},
-                  {"full", full},
-                  {"maxsend_us", slowest},
-                  {"overms", overMs},
-                  {"meansend_us", inSend / std::max(1.0, sent + full)}});
+      },
+      [&] {
+        velp2p_node_process(node);
+        while (velp2p_event_t* event = velp2p_node_recv(node, 0))
+          velp2p_event_destroy(&event);
+      },
+      [] { return std::string(velp2p_strerror(velp2p_last_error())); }));
   Serve(node, control, 60000);
   velp2p_node_destroy(&node);
   return 0;

@@ -178,6 +178,41 @@ VELBenchResult BenchPointToPoint(int count, int bytes) {
   return out;
 }
 
+VELBenchResult VELBenchSendStamped(int count, int bytes,
+                                   const std::function<VELBenchSend(const std::vector<char>&)>& send,
+                                   const std::function<void()>& wait, const std::function<void()>& turn,
+                                   const std::function<std::string()>& reason) {
+  std::vector<char> data(static_cast<size_t>(std::max<int>(bytes, sizeof(Stamp))), 'm');
+  double slowest = 0, failed = 0, sent = 0, full = 0, inSend = 0, overMs = 0;
+  double start = VELBenchNowUs();
+  for (int i = 0; i < count && VELBenchNowUs() - start < 60e6; ++i) {
+    Stamp stamp{static_cast<uint32_t>(i), VELBenchNowUs()};
+    std::memcpy(data.data(), &stamp, sizeof stamp);
+    double began = stamp.sentUs;
+    VELBenchSend result = send(data);
+    for (;;) {
+      const double took = VELBenchNowUs() - began;
+      slowest = std::max(slowest, took);
+      overMs += took > 1000 ? 1 : 0;
+      inSend += took;
+      if (result != VELBenchSend::kQueueFull || VELBenchNowUs() - start >= 60e6)
+        break;
+      // A full queue is the library's back-pressure: the application lets the peer run, then sends again.
+      ++full;
+      wait();
+      began = VELBenchNowUs();
+      result = send(data);
+    }
+    ++sent;
+    if (result != VELBenchSend::kQueued && failed++ == 0)
+      std::fprintf(stderr, "velp2p-bench: first failed send: %s\n", reason().c_str());
+    if (i % 16 == 15)
+      turn();
+  }
+  return {{"sent", sent},          {"failed", failed}, {"full", full},
+          {"maxsend_us", slowest}, {"overms", overMs}, {"meansend_us", inSend / std::max(1.0, sent + full)}};
+}
+
 int VELBenchStampedSender(VELBenchControl& control, const std::string& config, int count, int bytes) {
   const std::string receiver = VELBenchNode::NameOf("r");
   VELBenchNode node("s", config);
@@ -186,40 +221,18 @@ int VELBenchStampedSender(VELBenchControl& control, const std::string& config, i
   control.Report({{"ready", 1}});
   if (!node.ServeUntilGo(control, 30000))
     return 1;
-  std::vector<char> data(static_cast<size_t>(std::max<int>(bytes, sizeof(Stamp))), 'm');
-  double slowest = 0, failed = 0, sent = 0, full = 0, inSend = 0, overMs = 0;
-  double start = VELBenchNowUs();
-  for (int i = 0; i < count && VELBenchNowUs() - start < 60e6; ++i) {
-    Stamp stamp{static_cast<uint32_t>(i), VELBenchNowUs()};
-    std::memcpy(data.data(), &stamp, sizeof stamp);
-    VELResult result =
-        node.Peer()->SendP2PMessage(receiver, 1, "b", data.data(), static_cast<int>(data.size()));
-    slowest = std::max(slowest, VELBenchNowUs() - stamp.sentUs);
-    overMs += VELBenchNowUs() - stamp.sentUs > 1000 ? 1 : 0;
-    inSend += VELBenchNowUs() - stamp.sentUs;
-    // A full queue is the library's back-pressure: the application lets the loop run, then sends again.
-    while (VEL_FAILED(result) && VELP2PGetLastErrorCode() == VELP2P_ERROR_QUEUE_FULL &&
-           VELBenchNowUs() - start < 60e6) {
-      ++full;
-      node.App().RunOnce(1);
-      double again = VELBenchNowUs();
-      result = node.Peer()->SendP2PMessage(receiver, 1, "b", data.data(), static_cast<int>(data.size()));
-      slowest = std::max(slowest, VELBenchNowUs() - again);
-      overMs += VELBenchNowUs() - again > 1000 ? 1 : 0;
-      inSend += VELBenchNowUs() - again;
-    }
-    ++sent;
-    if (VEL_FAILED(result) && failed++ == 0)
-      std::fprintf(stderr, "velp2p-bench: first failed send: %s\n", VELP2PGetLastErrorText());
-    if (i % 16 == 15)
-      node.App().ProcessReady();
-  }
-  control.Report({{"sent", sent},
-                  {"failed", failed},
-                  {"full", full},
-                  {"maxsend_us", slowest},
-                  {"overms", overMs},
-                  {"meansend_us", inSend / std::max(1.0, sent + full)}});
+  control.Report(VELBenchSendStamped(
+      count, bytes,
+      [&](const std::vector<char>& data) {
+        VELResult result = node.Peer()->SendP2PMessage(receiver, 1, "b", const_cast<char*>(data.data()),
+                                                       static_cast<int>(data.size()));
+        if (VEL_SUCCEEDED(result))
+          return VELBenchSend::kQueued;
+        return VELP2PGetLastErrorCode() == VELP2P_ERROR_QUEUE_FULL ? VELBenchSend::kQueueFull
+                                                                   : VELBenchSend::kFailed;
+      },
+      [&] { node.App().RunOnce(1); }, [&] { node.App().ProcessReady(); },
+      [] { return std::string(VELP2PGetLastErrorText()); }));
   node.Serve(control, 60000);
   return 0;
 }

@@ -3,8 +3,10 @@
 #ifndef VELP2P_BENCH_VELBENCHSCENARIOS_H
 #define VELP2P_BENCH_VELBENCHSCENARIOS_H
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "VELBenchProcess.h"
 
@@ -16,6 +18,16 @@ struct VELBenchStamp {
 
 // A configuration file of its own (a new multicast port) for the next scenario; the caller unlinks it.
 std::string VELBenchNewConfig();
+// How one send went.
+enum class VELBenchSend { kQueued, kQueueFull, kFailed };
+// Sends count stamped messages of bytes (at least a stamp) with send; when the queue is full, lets the peer
+// run with wait() and sends again; lets it run with turn() every 16 messages. Returns sent, failed, full,
+// maxsend_us (the slowest send call), overms (calls over 1 ms) and meansend_us; reason() says why the
+// first failed send failed.
+VELBenchResult VELBenchSendStamped(int count, int bytes,
+                                   const std::function<VELBenchSend(const std::vector<char>&)>& send,
+                                   const std::function<void()>& wait, const std::function<void()>& turn,
+                                   const std::function<std::string()>& reason);
 // The body of a sender child (a C++ peer "s"): reports "ready" once it knows "r", waits for the go, sends
 // count stamped messages of bytes to "r" (letting the loop run when the queue is full), reports sent,
 // failed, full, maxsend_us, overms and meansend_us, then serves until stopped.
