@@ -104,7 +104,7 @@ VELP2P_C_API const char* velp2p_node_name(velp2p_node_t* node);
  * by the node. -1 on failure. */
 VELP2P_C_API int velp2p_node_fd(velp2p_node_t* node);
 /* Milliseconds to wait at most before calling velp2p_node_process: 0 while events are queued, -1 when
- * nothing is due. */
+ * nothing is due (poll's "no limit", not a failure; a NULL node gives VELP2P_E_BAD_ARGUMENT). */
 VELP2P_C_API int velp2p_node_timeout_ms(velp2p_node_t* node);
 /* Does the node's ready work without waiting; returns the number of events queued. */
 VELP2P_C_API int velp2p_node_process(velp2p_node_t* node);
@@ -186,7 +186,8 @@ VELP2P_C_API void velp2p_event_destroy(velp2p_event_t** event_p);
 
 /* ---- Errors and version ---- */
 
-/* The code of the calling thread's last failed call, 0 when the last call succeeded. */
+/* The code of the calling thread's last failure, 0 when there was none: each velp2p_node_* call starts
+ * by setting it to 0, so after one it tells whether that call failed. */
 VELP2P_C_API int velp2p_last_error(void);
 /* The text of a code (never NULL). For the code of the thread's last failure, the text with its details
  * ("bad configuration: /etc/p2p.cfg:3: the port 2678O is not a number from 0 to 65535"), valid until the
