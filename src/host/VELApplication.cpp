@@ -74,7 +74,9 @@ struct VELApplication::State {
   uint64_t turns = 0;
   std::atomic<bool> stopRequested{false};
   std::mutex postedLock;
-  std::vector<std::function<void()>> posted;  // guarded by postedLock
+  std::vector<std::function<void()>> posted;              // guarded by postedLock
+  std::shared_ptr<void> life = std::make_shared<char>();  // what links watch; reset as the loop goes
+  std::vector<std::shared_ptr<void>> adopted;             // objects the loop destroys with itself
 };
 
 VELApplication::VELApplication() : _state(new State()), _turnDepth(0) {
@@ -96,6 +98,16 @@ VELApplication::~VELApplication() {
     g_mainApplication = nullptr;
   }
   RunTurnEndTasks();
+  // Adopted objects go while the loop is whole, so that they can withdraw what they registered; their
+  // destructors may drop or adopt others.
+  while (!_state->adopted.empty()) {
+    std::vector<std::shared_ptr<void>> adopted;
+    adopted.swap(_state->adopted);
+    adopted.clear();
+    RunTurnEndTasks();
+  }
+  // From here on every link finds the loop gone, whatever the callbacks released below still hold.
+  _state->life.reset();
   // Callbacks may own resources (the host sockets hand connections to them); they are released with no
   // main application left, so their destructors cannot call back into this one.
   std::unordered_map<int, State::Descriptor> descriptors;
@@ -293,6 +305,42 @@ int VELApplication::AddTimer(int delayMs, std::function<void()> callback) {
 
 void VELApplication::CancelTimer(int id) {
   _state->timers.Cancel(id);
+}
+
+std::weak_ptr<void> VELApplication::Life() const {
+  return _state->life;
+}
+
+bool VELApplication::Adopt(std::shared_ptr<void> object) {
+  if (!object || !_state->life) {
+    return false;
+  }
+  _state->adopted.push_back(std::move(object));
+  return true;
+}
+
+void VELApplication::Drop(const void* object) {
+  auto& adopted = _state->adopted;
+  auto found = std::find_if(adopted.begin(), adopted.end(),
+                            [object](const std::shared_ptr<void>& held) { return held.get() == object; });
+  if (found == adopted.end()) {
+    return;
+  }
+  // Held by the task, so that a second drop, or an object adopted meanwhile at the same address, is not
+  // mistaken for this one.
+  std::weak_ptr<void> doomed = *found;
+  auto destroy = [this, doomed]() {
+    std::shared_ptr<void> held = doomed.lock();
+    auto& list = _state->adopted;
+    list.erase(std::remove(list.begin(), list.end(), held), list.end());
+  };
+  if (!DeferToTurnEnd(destroy)) {
+    destroy();
+  }
+}
+
+int VELApplication::Adopted() const {
+  return static_cast<int>(_state->adopted.size());
 }
 
 bool VELApplication::DeferToTurnEnd(std::function<void()> task) {

@@ -78,8 +78,8 @@ VELSocketConnector::VELSocketConnector(unsigned short port, int a, int /*b*/)
       _discarded(0) {}
 
 VELSocketConnector::~VELSocketConnector() {
-  // An application destroyed before us took our callbacks with it; only the live one is told.
-  bool registered = _application != nullptr && _application == VELApplication::MainApplication();
+  // An application destroyed before us took our callbacks with it.
+  bool registered = _loop.Get() != nullptr;
   if (registered && _listenDescriptor >= 0) {
     _application->RemoveWatch(_listenDescriptor);
     _application->CancelTimer(_resumeTimerId);
@@ -164,6 +164,7 @@ int VELSocketConnector::Declare(const char* address) {
   _readyRead = ends[0];
   _readyWrite = ends[1];
   _application = application;
+  _loop = VELLoopLink(application);
   _port = ntohs(local.sin_port);
   return 0;
 }
@@ -392,7 +393,7 @@ void VELSocketConnector::PushReady(std::unique_ptr<char[]> block, int size, uint
 }
 
 void VELSocketConnector::UpdateAcceptWatch() {
-  if (_application == nullptr) {
+  if (_loop.Get() == nullptr) {
     return;
   }
   bool accept = static_cast<int>(_ready.size()) < kMaxReady && _resumeTimerId == 0 &&

@@ -11,16 +11,22 @@
 #include "velp2p/VELApplication.h"
 
 VELTCPProbe::~VELTCPProbe() {
+  // A loop destroyed first took the watches and timers with it.
+  bool withLoop = _loop.Get() != nullptr;
   for (auto& entry : _probes) {
     if (entry.second.descriptor >= 0) {
-      _application->RemoveWatch(entry.second.descriptor);
+      if (withLoop)
+        _application->RemoveWatch(entry.second.descriptor);
       close(entry.second.descriptor);
     }
-    _application->CancelTimer(entry.second.timerId);
+    if (withLoop)
+      _application->CancelTimer(entry.second.timerId);
   }
 }
 
 void VELTCPProbe::Start(uint32_t addressNetworkOrder, unsigned short port, int timeoutMs, Callback callback) {
+  if (_loop.Get() == nullptr)
+    return;
   int id = _nextId++;
   Probe& probe = _probes[id];
   probe.callback = std::move(callback);

@@ -89,35 +89,26 @@ const char* VELTCPSender::FailureText(Failure reason) {
 VELTCPSender::VELTCPSender(VELApplication* application) : VELTCPSender(application, Limits()) {}
 
 VELTCPSender::VELTCPSender(VELApplication* application, const Limits& limits)
-    : _application(application), _limits(limits) {}
+    : _loop(application), _application(application), _limits(limits) {}
 
 VELTCPSender::~VELTCPSender() {
+  // A loop destroyed first took the watches and timers with it.
+  bool withLoop = _loop.Get() != nullptr;
   for (auto& entry : _connections) {
     Connection& connection = *entry.second;
-    if (connection.watched) {
+    if (withLoop && connection.watched) {
       _application->RemoveWatch(connection.descriptor);
     }
     if (connection.descriptor >= 0) {
       close(connection.descriptor);
     }
-    _application->CancelTimer(connection.timerId);
-  }
-  _application->CancelTimer(_pumpTimer);
-}
-
-void VELTCPSender::Abandon() {
-  for (auto& entry : _connections) {
-    if (entry.second->descriptor >= 0) {
-      close(entry.second->descriptor);
+    if (withLoop) {
+      _application->CancelTimer(connection.timerId);
     }
   }
-  _connections.clear();
-  _destinations.clear();
-  _toPump.clear();
-  _pumpTimer = 0;
-  _waiting.clear();
-  _blocks = 0;
-  _bytes = 0;
+  if (withLoop) {
+    _application->CancelTimer(_pumpTimer);
+  }
 }
 
 int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
@@ -132,6 +123,9 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std
   std::memcpy(&prefix, block.data(), sizeof(prefix));
   if (ntohl(prefix) != block.size()) {
     return EINVAL;
+  }
+  if (_loop.Get() == nullptr) {
+    return ESHUTDOWN;
   }
   Key key = (static_cast<Key>(addressNetworkOrder) << 16) | port;
   if (IsDead(key)) {
