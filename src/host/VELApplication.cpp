@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/VELSystemCalls.h"
 #include "host/VELTimerHeap.h"
 #include "velp2p/VELResult.h"
 
@@ -80,13 +81,13 @@ struct VELApplication::State {
 };
 
 VELApplication::VELApplication() : _state(new State()), _turnDepth(0) {
-  _state->epoll = epoll_create1(EPOLL_CLOEXEC);
-  _state->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  _state->epoll = VELSys(epoll_create1(EPOLL_CLOEXEC));
+  _state->wake = VELSys(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (_state->epoll >= 0 && _state->wake >= 0) {
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = _state->wake;
-    epoll_ctl(_state->epoll, EPOLL_CTL_ADD, _state->wake, &event);
+    VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_ADD, _state->wake, &event));
   }
   if (g_mainApplication == nullptr) {
     g_mainApplication = this;
@@ -127,7 +128,7 @@ VELApplication::~VELApplication() {
   RunTurnEndTasks();
   for (int descriptor : {_state->epoll, _state->wake}) {
     if (descriptor >= 0) {
-      close(descriptor);
+      VELSys(close(descriptor));
     }
   }
 }
@@ -158,7 +159,7 @@ int VELApplication::AddWatch(int descriptor, bool read, bool write, WatchCallbac
 
 int VELApplication::Register(const std::shared_ptr<Registration>& registration) {
   struct stat status;
-  if (_state->epoll < 0 || fstat(registration->descriptor, &status) != 0) {
+  if (_state->epoll < 0 || VELSys(fstat(registration->descriptor, &status)) != 0) {
     return VEL_E_FAIL;
   }
   State::Descriptor& entry = _state->descriptors[registration->descriptor];
@@ -214,13 +215,13 @@ int VELApplication::Update(int descriptor) {
   if (events == 0) {
     // Not even hang-ups are wanted from a descriptor nobody asks anything of.
     if (entry.inEpoll) {
-      epoll_ctl(_state->epoll, EPOLL_CTL_DEL, descriptor, nullptr);
+      VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_DEL, descriptor, nullptr));
       entry.inEpoll = false;
     }
   } else if (!entry.inEpoll) {
-    int result = epoll_ctl(_state->epoll, EPOLL_CTL_ADD, descriptor, &event);
+    int result = VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_ADD, descriptor, &event));
     if (result != 0 && errno == EEXIST) {
-      result = epoll_ctl(_state->epoll, EPOLL_CTL_MOD, descriptor, &event);
+      result = VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_MOD, descriptor, &event));
     }
     if (result != 0 && errno == EPERM) {
       // poll() calls such files always ready; so does the loop.
@@ -233,7 +234,7 @@ int VELApplication::Update(int descriptor) {
     }
     entry.inEpoll = !entry.alwaysReady;
   } else if (events != entry.events) {
-    epoll_ctl(_state->epoll, EPOLL_CTL_MOD, descriptor, &event);
+    VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_MOD, descriptor, &event));
   }
   entry.events = events;
   return VEL_S_OK;
@@ -357,7 +358,7 @@ void VELApplication::Stop() {
   _state->stopRequested.store(true);
   if (_state->wake >= 0) {
     uint64_t one = 1;
-    ssize_t ignored = write(_state->wake, &one, sizeof(one));
+    ssize_t ignored = VELSys(write(_state->wake, &one, sizeof(one)));
     (void)ignored;
   }
   errno = savedErrno;
@@ -372,7 +373,7 @@ bool VELApplication::Post(std::function<void()> task) {
     _state->posted.push_back(std::move(task));
   }
   uint64_t one = 1;
-  ssize_t ignored = write(_state->wake, &one, sizeof(one));
+  ssize_t ignored = VELSys(write(_state->wake, &one, sizeof(one)));
   (void)ignored;
   return true;
 }
@@ -423,7 +424,7 @@ int VELApplication::RunOnce(int timeoutMs) {
   uint64_t turn = ++_state->turns;
   epoll_event events[kEventsPerTurn];
   int served = 0;
-  int ready = epoll_wait(_state->epoll, events, kEventsPerTurn, WaitTimeout(timeoutMs));
+  int ready = VELSys(epoll_wait(_state->epoll, events, kEventsPerTurn, WaitTimeout(timeoutMs)));
   if (ready < 0 && errno != EINTR) {
     served = -1;
   }
@@ -484,7 +485,7 @@ int VELApplication::Serve(int descriptor, uint32_t events, uint64_t turn) {
 
 int VELApplication::RunPosted() {
   uint64_t count;
-  while (read(_state->wake, &count, sizeof(count)) > 0) {
+  while (VELSys(read(_state->wake, &count, sizeof(count))) > 0) {
   }
   std::vector<std::function<void()>> tasks;
   {
