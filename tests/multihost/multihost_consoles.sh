@@ -29,7 +29,7 @@ subnet="10.213.$(($$ % 250)).0"
 scratch="$(mktemp -d)"
 declare -A pid input
 made_netns_dir=0
-deadline=$((SECONDS + 150))  # well inside the CTest time-out, cleaning up included
+deadline=$((SECONDS + 250))  # well inside the CTest time-out, cleaning up included
 # Builtins only while waiting: on a loaded machine every process started costs tens of milliseconds.
 now_ms() { local t="${EPOCHREALTIME/./}"; echo $((t / 1000)); }
 started_ms=$(now_ms)
@@ -124,10 +124,10 @@ mkfifo "$scratch/idle"
 exec {idle}<>"$scratch/idle"
 pause() { read -r -t 0.01 -u "$idle" || true; }
 
-# within WHAT COMMAND...: repeats COMMAND until it succeeds, for at most 30 s (a sanitized build on a loaded
+# within WHAT COMMAND...: repeats COMMAND until it succeeds, for at most 60 s (a sanitized build on a loaded
 # machine; a passing step takes a fraction of a second) and within the run's budget.
 within() {
-  local what="$1" step=$((SECONDS + 30))
+  local what="$1" step=$((SECONDS + 60))
   shift
   until "$@"; do
     [ "$SECONDS" -lt "$step" ] && [ "$SECONDS" -lt "$deadline" ] || fail "$what"

@@ -31,7 +31,7 @@ namespace {
 
 // What a console must do within: long enough for a sanitized build on a loaded machine; a test that
 // passes never waits that long.
-const int kWaitMs = 20000;
+const int kWaitMs = 60000;
 const int64_t kFailure = -2147467259;  // 0x80004005 as the console prints it
 typedef VELConsoleJsonReader Record;
 typedef std::function<bool(const Record&)> Match;
