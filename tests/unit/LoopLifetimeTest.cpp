@@ -150,7 +150,7 @@ TEST(LoopLifetime, AdoptedObjectsAreDestroyedWhileTheLoopIsWholeOrWhenDropped) {
     link.Drop(firstAddress);
     aliveInTurn = !firstGone;
   });
-  EXPECT_TRUE(loop->RunUntil([&] { return firstGone; }, 10000));
+  EXPECT_TRUE(loop->RunUntil([&] { return firstGone; }, 30000));
   EXPECT_TRUE(aliveInTurn);
   EXPECT_EQ(link.Adopted(), 1);
   loop.reset();

@@ -175,7 +175,7 @@ TEST_F(TcpMessage, SenderDeliversBlocksUpToTheLargestInOrderEvenOnceReleasedAndR
   EXPECT_EQ(VELSystemCalls::Count(), calls);  // queued or refused, nothing reached the system yet
   EXPECT_EQ(VELP2PPendingSends(), limits.blocksPerDestination);
   VELP2PSending::Instance().Release(std::move(sender));
-  ASSERT_TRUE(TurnUntil([&] { return _blocks.size() == sent.size(); }, 10000));
+  ASSERT_TRUE(TurnUntil([&] { return _blocks.size() == sent.size(); }));
   EXPECT_TRUE(_blocks == sent);
   EXPECT_TRUE(TurnUntil([&] { return VELP2PPendingSends() == 0; }));
   EXPECT_EQ(_connector.GetDiscardedCount(), 0);
@@ -370,7 +370,7 @@ TEST_F(TcpMessage, LargeBlocksAreSizedAtOnceOnlyWithinTheBoundAndArriveWholeEith
       EXPECT_TRUE(clients[i]->Write(block.data() + head, block.size() - head));
     }
   });
-  bool whole = TurnUntil([&] { return _blocks.size() == 2; }, 10000);
+  bool whole = TurnUntil([&] { return _blocks.size() == 2; });
   rest.join();
   ASSERT_TRUE(whole);
   EXPECT_TRUE(_blocks[0] == block && _blocks[1] == block);
