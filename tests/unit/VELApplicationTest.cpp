@@ -147,8 +147,6 @@ TEST(EventLoop, DueTimersRunInDeadlineOrderCancelledOnesNeverAndWaitsEndAtTheTim
   VELApplication application;
   std::vector<int> fired;
   int second = 0;
-  application.AddTimer(30, [&] { fired.push_back(4); });
-  application.AddTimer(15, [&] { fired.push_back(3); });
   application.AddTimer(0, [&] {
     fired.push_back(1);
     // Due in this same turn, but cancelled before its turn comes.
@@ -160,6 +158,10 @@ TEST(EventLoop, DueTimersRunInDeadlineOrderCancelledOnesNeverAndWaitsEndAtTheTim
   ASSERT_GT(second, 0);
   EXPECT_EQ(application.RunOnce(0), 1);
   EXPECT_EQ(fired, (std::vector<int>{1}));
+  // Added only now, so that a thread held up before the turn above cannot find them due already; the
+  // later one goes first.
+  application.AddTimer(30, [&] { fired.push_back(4); });
+  application.AddTimer(15, [&] { fired.push_back(3); });
   EXPECT_TRUE(application.RunUntil([&] { return fired.size() >= 4; }, 30000));
   EXPECT_EQ(fired, (std::vector<int>{1, 2, 3, 4}));
 

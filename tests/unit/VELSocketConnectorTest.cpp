@@ -313,7 +313,8 @@ TEST_F(TcpMessage, IdleAndLifetimeTimeoutsReclaimStalledConnections) {
   std::vector<char> block = MakeBlock(1000, 11);
   size_t written = 0;
   Trickle(trickler, block, written, 50);
-  ASSERT_TRUE(TurnUntil([&] { return _connector.GetDiscardedCount() == 1; }));
+  // Both may go in one turn when the loop was held up past the idle time-out.
+  ASSERT_TRUE(TurnUntil([&] { return _connector.GetDiscardedCount() >= 1; }));
   EXPECT_GE(Clock::now() - start, milliseconds(150));
   EXPECT_TRUE(TurnUntil([&] { return silent.SeesClose(); }));
   ASSERT_TRUE(TurnUntil([&] { return _connector.GetDiscardedCount() == 2; }));
