@@ -30,9 +30,9 @@ class VELApplication;
 // until the connect deadline; then the destination counts as dead for a while: its queued blocks fail and
 // new ones are refused at once. Every failure found after Enqueue returned is reported once per block
 // through the failure callback, with the tag the caller gave, never from inside Enqueue; the callback may
-// enqueue again but must not destroy the sender. Blocks still queued when the sender is
-// destroyed are dropped without a report. The loop and the sender may be destroyed in either order: a
-// sender whose loop is gone refuses new blocks, and its destructor only closes its connections.
+// enqueue again but must not destroy the sender. Blocks still queued when the sender is destroyed are
+// dropped without a report. The loop and the sender may be destroyed in either order: a sender whose loop
+// is gone refuses new blocks, and its destructor only closes its connections.
 class VELTCPSender {
  public:
   // kTimedOut: no handshake within the deadline, or the receiver never closed; kRefused: nothing listens;
@@ -70,9 +70,8 @@ class VELTCPSender {
   // Queues one block (its first four bytes are its length in network order). 0 when queued; EINVAL for a
   // block whose prefix disagrees with its size, EMSGSIZE above VELSockets::kMaxBlockBytes, EHOSTDOWN for
   // a destination that timed out recently, ENOBUFS when its queue or the total is full, ESHUTDOWN once
-  // the loop is gone. Makes no system
-  // call (the loop opens the connections on its next turn); callable from any callback of the loop, the
-  // failure callback included.
+  // the loop is gone. Makes no system call (the loop opens the connections on its next turn); callable
+  // from any callback of the loop, the failure callback included.
   [[nodiscard]] int Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
                             void* tag);
 
