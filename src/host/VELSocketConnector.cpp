@@ -14,6 +14,7 @@
 #include <new>
 
 #include "host/VELSockets.h"
+#include "host/VELSystemCalls.h"
 #include "velp2p/VELApplication.h"
 
 namespace {
@@ -78,8 +79,8 @@ VELSocketConnector::VELSocketConnector(unsigned short port, int a, int /*b*/)
       _discarded(0) {}
 
 VELSocketConnector::~VELSocketConnector() {
-  // An application destroyed before us took our callbacks with it; only the live one is told.
-  bool registered = _application != nullptr && _application == VELApplication::MainApplication();
+  // An application destroyed before us took our callbacks with it.
+  bool registered = _loop.Get() != nullptr;
   if (registered && _listenDescriptor >= 0) {
     _application->RemoveWatch(_listenDescriptor);
     _application->CancelTimer(_resumeTimerId);
@@ -90,11 +91,11 @@ VELSocketConnector::~VELSocketConnector() {
       _application->RemoveWatch(incoming->descriptor);
       _application->CancelTimer(incoming->timerId);
     }
-    close(incoming->descriptor);
+    VELSys(close(incoming->descriptor));
   }
   for (int descriptor : {_listenDescriptor, _readyRead, _readyWrite}) {
     if (descriptor >= 0) {
-      close(descriptor);
+      VELSys(close(descriptor));
     }
   }
 }
@@ -116,17 +117,17 @@ int VELSocketConnector::Declare(const char* address) {
   if (address != nullptr && inet_pton(AF_INET, address, &local.sin_addr) != 1) {
     return EINVAL;
   }
-  int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int descriptor = VELSys(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (descriptor < 0) {
     return errno;
   }
   int ends[2] = {-1, -1};
   auto fail = [&]() {
     int error = errno != 0 ? errno : EIO;
-    close(descriptor);
+    VELSys(close(descriptor));
     for (int end : ends) {
       if (end >= 0) {
-        close(end);
+        VELSys(close(end));
       }
     }
     return error;
@@ -138,18 +139,20 @@ int VELSocketConnector::Declare(const char* address) {
   // close several times during a large block, and the sender's probes at each close retransmit its tail.
   // The kernel takes it as a ceiling, not an allocation.
   int room = VELSockets::kMaxBlockBytes;
-  setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &room, sizeof(room));
-  if (setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
-      bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 ||
-      listen(descriptor, _backlog) != 0) {
+  VELSys(setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &room, sizeof(room)));
+  if (VELSys(setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on))) != 0 ||
+      VELSys(bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local))) != 0 ||
+      VELSys(listen(descriptor, _backlog)) != 0) {
     return fail();
   }
   socklen_t length = sizeof(local);
-  if (getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0 || pipe(ends) != 0) {
+  if (VELSys(getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length)) != 0 ||
+      VELSys(pipe(ends)) != 0) {
     return fail();
   }
   for (int end : ends) {
-    if (fcntl(end, F_SETFD, FD_CLOEXEC) != 0 || fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK) != 0) {
+    if (VELSys(fcntl(end, F_SETFD, FD_CLOEXEC)) != 0 ||
+        VELSys(fcntl(end, F_SETFL, VELSys(fcntl(end, F_GETFL)) | O_NONBLOCK)) != 0) {
       return fail();
     }
   }
@@ -164,6 +167,7 @@ int VELSocketConnector::Declare(const char* address) {
   _readyRead = ends[0];
   _readyWrite = ends[1];
   _application = application;
+  _loop = VELLoopLink(application);
   _port = ntohs(local.sin_port);
   return 0;
 }
@@ -188,7 +192,7 @@ void VELSocketConnector::OnListenReady() {
       // The oldest is stalled; a flood of silent clients then cannot lock out peers. Only for a
       // connection that is really waiting, though.
       pollfd pending{_listenDescriptor, POLLIN, 0};
-      if (poll(&pending, 1, 0) <= 0) {
+      if (VELSys(poll(&pending, 1, 0)) <= 0) {
         return;
       }
       Drop(_inProgress.front().get());
@@ -196,8 +200,8 @@ void VELSocketConnector::OnListenReady() {
     sockaddr_in from;
     socklen_t fromLength = sizeof(from);
     std::memset(&from, 0, sizeof(from));
-    int descriptor = accept4(_listenDescriptor, reinterpret_cast<sockaddr*>(&from), &fromLength,
-                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int descriptor = VELSys(accept4(_listenDescriptor, reinterpret_cast<sockaddr*>(&from), &fromLength,
+                                    SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (descriptor < 0) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
         // The waiting connection stays in the backlog and would make every turn ready; try again later.
@@ -219,14 +223,14 @@ void VELSocketConnector::OnListenReady() {
     // without ever registering the connection with the loop.
     Progress progress = ReadSome(*raw);
     if (progress == Progress::kFailed) {
-      close(descriptor);
+      VELSys(close(descriptor));
       ++_discarded;
       continue;
     }
     if (progress == Progress::kMore) {
       if (_application->AddWatch(descriptor, true, false,
                                  [this, raw](int, bool, bool, bool) { OnIncomingReady(raw); }) != 0) {
-        close(descriptor);
+        VELSys(close(descriptor));
         ++_discarded;
         continue;
       }
@@ -266,7 +270,7 @@ VELSocketConnector::Progress VELSocketConnector::ReadSome(Incoming& incoming) {
     if (incoming.declared != 0) {
       wanted = std::min(wanted, budget);
     }
-    ssize_t count = recv(incoming.descriptor, incoming.block.get() + incoming.received, wanted, 0);
+    ssize_t count = VELSys(recv(incoming.descriptor, incoming.block.get() + incoming.received, wanted, 0));
     if (count < 0) {
       if (errno == EINTR) {
         continue;
@@ -371,7 +375,7 @@ void VELSocketConnector::Forget(Incoming* incoming) {
     _application->RemoveWatch(incoming->descriptor);
     _application->CancelTimer(incoming->timerId);
   }
-  close(incoming->descriptor);
+  VELSys(close(incoming->descriptor));
   _sizedAtOnce -= incoming->sizedAtOnce;
   auto found =
       std::find_if(_inProgress.begin(), _inProgress.end(),
@@ -385,14 +389,14 @@ void VELSocketConnector::Forget(Incoming* incoming) {
 void VELSocketConnector::PushReady(std::unique_ptr<char[]> block, int size, uint32_t source) {
   _ready.push_back(Ready{std::move(block), size, source});
   if (_ready.size() == 1) {
-    ssize_t ignored = write(_readyWrite, "r", 1);
+    ssize_t ignored = VELSys(write(_readyWrite, "r", 1));
     (void)ignored;
   }
   UpdateAcceptWatch();
 }
 
 void VELSocketConnector::UpdateAcceptWatch() {
-  if (_application == nullptr) {
+  if (_loop.Get() == nullptr) {
     return;
   }
   bool accept = static_cast<int>(_ready.size()) < kMaxReady && _resumeTimerId == 0 &&
@@ -431,7 +435,7 @@ int VELSocketConnector::Accept(VELSockets** socket) {
     _ready.pop_front();
     if (_ready.empty()) {
       char drain[16];
-      while (read(_readyRead, drain, sizeof(drain)) > 0) {
+      while (VELSys(read(_readyRead, drain, sizeof(drain))) > 0) {
       }
     }
     UpdateAcceptWatch();
@@ -446,8 +450,8 @@ int VELSocketConnector::AcceptSynchronously(std::unique_ptr<char[]>* block, int*
   sockaddr_in from;
   socklen_t fromLength = sizeof(from);
   std::memset(&from, 0, sizeof(from));
-  int descriptor = accept4(_listenDescriptor, reinterpret_cast<sockaddr*>(&from), &fromLength,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int descriptor = VELSys(accept4(_listenDescriptor, reinterpret_cast<sockaddr*>(&from), &fromLength,
+                                  SOCK_NONBLOCK | SOCK_CLOEXEC));
   if (descriptor < 0) {
     return errno;
   }
@@ -473,12 +477,12 @@ int VELSocketConnector::AcceptSynchronously(std::unique_ptr<char[]>* block, int*
       break;
     }
     pollfd entry{descriptor, POLLIN, 0};
-    if (poll(&entry, 1, static_cast<int>(remaining)) < 0 && errno != EINTR) {
+    if (VELSys(poll(&entry, 1, static_cast<int>(remaining))) < 0 && errno != EINTR) {
       result = errno;
       break;
     }
   }
-  close(descriptor);
+  VELSys(close(descriptor));
   _sizedAtOnce -= incoming.sizedAtOnce;
   if (result != 0) {
     ++_discarded;

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "host/VELLoopLink.h"
+
 class VELApplication;
 class VELSockets;
 
@@ -89,6 +91,7 @@ class VELSocketConnector {
   int _readyRead;                // read end of the self-pipe signalling _ready
   int _readyWrite;               // write end of that pipe
   VELApplication* _application;  // where the watches are; null when none at Declare
+  VELLoopLink _loop;             // whether _application still lives
   bool _acceptPaused;            // listening watch off while _ready is full
   int _resumeTimerId;            // pending retry after the process ran out of descriptors
   int _stallTimerId;             // pending look at whether the oldest connection stalled

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 
 #include "host/VELSocketConnector.h"
 #include "host/VELSockets.h"
+#include "host/VELSystemCalls.h"
 #include "host/VELTCPProbe.h"
 #include "host/VELTCPSender.h"
 #include "support/NetSandbox.h"
@@ -76,6 +78,9 @@ class TcpMessage : public ::testing::Test {
  protected:
   void SetUp() override {
     VELP2P_REQUIRE_SANDBOX();
+    // Only the test of the timeouts depends on them; the others must not lose a connection to a loop
+    // that a loaded machine holds up.
+    _connector.SetTimeouts(60000, 60000);
     ASSERT_EQ(_connector.Declare(nullptr), 0);
     ASSERT_NE(_connector.GetPort(), 0);
   }
@@ -119,14 +124,15 @@ class TcpMessage : public ::testing::Test {
     });
   }
 
-  bool TurnUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
+  bool TurnUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
     return _application.RunUntil(done, timeoutMs);
   }
 
-  // Writes one byte of the block every periodMs from the loop, as long as the connection takes them.
+  // Writes one byte of the block every periodMs from the loop, as long as the connection takes them and
+  // fewer than _dripUpTo were written.
   void Trickle(RawClient& client, const std::vector<char>& block, size_t& written, int periodMs) {
     _drip = [this, &client, &block, &written, periodMs] {
-      if (written < block.size() && client.Write(&block[written], 1)) {
+      if (written < block.size() && written < _dripUpTo && client.Write(&block[written], 1)) {
         ++written;
         _application.AddTimer(periodMs, _drip);
       }
@@ -140,6 +146,7 @@ class TcpMessage : public ::testing::Test {
   std::vector<std::vector<char>> _blocks;
   std::vector<int> _sendResults;
   std::function<void()> _drip;
+  size_t _dripUpTo = SIZE_MAX;
 };
 
 }  // namespace
@@ -153,6 +160,7 @@ TEST_F(TcpMessage, SenderDeliversBlocksUpToTheLargestInOrderEvenOnceReleasedAndR
   VELP2PSending::Instance().Track(sender.get());
   unsigned short port = _connector.GetPort();
   std::vector<std::vector<char>> sent;
+  const uint64_t calls = VELSystemCalls::Count();
   for (int i = 0; i < limits.blocksPerDestination; ++i) {
     sent.push_back(
         MakeBlock(i % 10 == 9 ? VELSockets::kMaxBlockBytes : 100 + i, static_cast<unsigned char>(i)));
@@ -163,13 +171,11 @@ TEST_F(TcpMessage, SenderDeliversBlocksUpToTheLargestInOrderEvenOnceReleasedAndR
   EXPECT_EQ(sender->Enqueue(kLoopback, port, std::move(lying), nullptr), EINVAL);
   EXPECT_EQ(sender->Enqueue(kLoopback, port, MakeBlock(VELSockets::kMaxBlockBytes + 1, 0), nullptr),
             EMSGSIZE);
-  std::vector<char> extra = MakeBlock(100, 0);
-  Clock::time_point start = Clock::now();
-  EXPECT_EQ(sender->Enqueue(kLoopback, port, std::move(extra), nullptr), ENOBUFS);
-  EXPECT_LT(Clock::now() - start, milliseconds(1));
+  EXPECT_EQ(sender->Enqueue(kLoopback, port, MakeBlock(100, 0), nullptr), ENOBUFS);
+  EXPECT_EQ(VELSystemCalls::Count(), calls);  // queued or refused, nothing reached the system yet
   EXPECT_EQ(VELP2PPendingSends(), limits.blocksPerDestination);
   VELP2PSending::Instance().Release(std::move(sender));
-  ASSERT_TRUE(TurnUntil([&] { return _blocks.size() == sent.size(); }, 10000));
+  ASSERT_TRUE(TurnUntil([&] { return _blocks.size() == sent.size(); }));
   EXPECT_TRUE(_blocks == sent);
   EXPECT_TRUE(TurnUntil([&] { return VELP2PPendingSends() == 0; }));
   EXPECT_EQ(_connector.GetDiscardedCount(), 0);
@@ -186,15 +192,21 @@ TEST_F(TcpMessage, SenderRetriesAnUnansweredHandshakeThenReportsTheDestinationDe
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
   ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&local), &length), 0);
   unsigned short port = ntohs(local.sin_port);
+  // The retry must succeed however long the loop is held up, so that sender has time; the other gives up
+  // soon.
   VELTCPSender::Limits limits;
   limits.firstRetryMs = 50;
-  limits.connectDeadlineMs = 700;
+  limits.connectDeadlineMs = 30000;
   VELTCPSender sender(&_application, limits);
+  limits.connectDeadlineMs = 700;
+  VELTCPSender hasty(&_application, limits);
   std::vector<std::pair<VELTCPSender::Failure, void*>> failures;
-  sender.SetFailureCallback([&](uint32_t, unsigned short to, VELTCPSender::Failure reason, void* tag) {
-    EXPECT_EQ(to, port);
-    failures.emplace_back(reason, tag);
-  });
+  for (VELTCPSender* each : {&sender, &hasty}) {
+    each->SetFailureCallback([&](uint32_t, unsigned short to, VELTCPSender::Failure reason, void* tag) {
+      EXPECT_EQ(to, port);
+      failures.emplace_back(reason, tag);
+    });
+  }
   int tags[3];
   // Not listening yet: refused.
   ASSERT_EQ(sender.Enqueue(kLoopback, port, MakeBlock(100, 0), &tags[0]), 0);
@@ -220,33 +232,36 @@ TEST_F(TcpMessage, SenderRetriesAnUnansweredHandshakeThenReportsTheDestinationDe
 
   filler = std::make_unique<RawClient>(port);
   Clock::time_point start = Clock::now();
-  ASSERT_EQ(sender.Enqueue(kLoopback, port, MakeBlock(100, 2), &tags[1]), 0);
-  ASSERT_EQ(sender.Enqueue(kLoopback, port, MakeBlock(100, 3), &tags[2]), 0);
+  ASSERT_EQ(hasty.Enqueue(kLoopback, port, MakeBlock(100, 2), &tags[1]), 0);
+  ASSERT_EQ(hasty.Enqueue(kLoopback, port, MakeBlock(100, 3), &tags[2]), 0);
   ASSERT_TRUE(TurnUntil([&] { return failures.size() == 3; }));
   EXPECT_GE(Clock::now() - start, milliseconds(650));
   EXPECT_EQ(failures[1], std::make_pair(VELTCPSender::Failure::kTimedOut, static_cast<void*>(&tags[1])));
   EXPECT_EQ(failures[2], std::make_pair(VELTCPSender::Failure::kTimedOut, static_cast<void*>(&tags[2])));
-  EXPECT_EQ(sender.Enqueue(kLoopback, port, MakeBlock(100, 4), nullptr), EHOSTDOWN);
+  EXPECT_EQ(hasty.Enqueue(kLoopback, port, MakeBlock(100, 4), nullptr), EHOSTDOWN);
   close(listener);
 }
 
+// While one client says nothing and another stopped halfway through its block, a real message arrives:
+// neither holds up the loop.
 TEST_F(TcpMessage, SilentAndTricklingClientsDoNotDelayARealMessage) {
   Listen();
   RawClient silent(_connector.GetPort());
   RawClient trickler(_connector.GetPort());
   std::vector<char> trickled = MakeBlock(150, 6);
   size_t written = 0;
+  _dripUpTo = 10;
   Trickle(trickler, trickled, written, 1);
-  ASSERT_TRUE(TurnUntil([&] { return written >= 10; }));
+  ASSERT_TRUE(TurnUntil([&] { return written == _dripUpTo; }));
 
-  Clock::time_point start = Clock::now();
   std::vector<char> real = MakeBlock(100, 7);
   SendFromLoop(real);
   ASSERT_TRUE(TurnUntil([&] { return _blocks.size() == 1; }));
-  EXPECT_LT(Clock::now() - start, milliseconds(250));
   EXPECT_EQ(_blocks[0], real);
-  EXPECT_LT(written, trickled.size());
+  EXPECT_EQ(written, _dripUpTo);
 
+  _dripUpTo = SIZE_MAX;
+  _application.AddTimer(0, _drip);
   ASSERT_TRUE(TurnUntil([&] { return _blocks.size() == 2; }));
   EXPECT_EQ(_blocks[1], trickled);
   EXPECT_EQ(_connector.GetConnectionsInProgress(), 1);  // the silent one
@@ -298,12 +313,12 @@ TEST_F(TcpMessage, IdleAndLifetimeTimeoutsReclaimStalledConnections) {
   std::vector<char> block = MakeBlock(1000, 11);
   size_t written = 0;
   Trickle(trickler, block, written, 50);
-  ASSERT_TRUE(TurnUntil([&] { return _connector.GetDiscardedCount() == 1; }));
+  // Both may go in one turn when the loop was held up past the idle time-out.
+  ASSERT_TRUE(TurnUntil([&] { return _connector.GetDiscardedCount() >= 1; }));
   EXPECT_GE(Clock::now() - start, milliseconds(150));
   EXPECT_TRUE(TurnUntil([&] { return silent.SeesClose(); }));
   ASSERT_TRUE(TurnUntil([&] { return _connector.GetDiscardedCount() == 2; }));
-  EXPECT_LT(Clock::now() - start, milliseconds(1000));
-  EXPECT_LT(written, 30u);  // about 400 ms of one byte every 50 ms, not the whole block
+  EXPECT_LT(written, block.size());  // still sending when its lifetime ran out
   EXPECT_EQ(_connector.GetConnectionsInProgress(), 0);
 }
 
@@ -356,7 +371,7 @@ TEST_F(TcpMessage, LargeBlocksAreSizedAtOnceOnlyWithinTheBoundAndArriveWholeEith
       EXPECT_TRUE(clients[i]->Write(block.data() + head, block.size() - head));
     }
   });
-  bool whole = TurnUntil([&] { return _blocks.size() == 2; }, 10000);
+  bool whole = TurnUntil([&] { return _blocks.size() == 2; });
   rest.join();
   ASSERT_TRUE(whole);
   EXPECT_TRUE(_blocks[0] == block && _blocks[1] == block);
