@@ -5,11 +5,12 @@
 #include <cstddef>
 #include <memory>
 
-// A block of kMapFromBytes or more is a mapping of its own, unmapped when the block is freed, so that its
-// pages go back to the system at once. From the heap, a freed buffer of a few MiB would stay with the
-// process: the allocator raises its threshold for mapping to the largest mapped buffer freed, takes the next
-// ones from its heap, and keeps what is freed there. After a burst of large blocks tens of MB would then stay
-// resident.
+// A block of kMapFromBytes or more is a mapping of its own, so that its pages can go back to the system. From
+// the heap, a freed buffer of a few MiB would stay with the process: the allocator raises its threshold for
+// mapping to the largest mapped buffer freed, takes the next ones from its heap, and keeps what is freed
+// there. After a burst of large blocks tens of MB would then stay resident. Freed mappings are kept for the
+// next blocks up to 8 MiB, since a fresh mapping costs a page fault per page, and unmapped beyond that or
+// by VELReleaseKeptBlockBytes.
 class VELBlockRelease {
  public:
   static constexpr size_t kMapFromBytes = 64 << 10;
@@ -29,5 +30,7 @@ using VELBlockBytes = std::unique_ptr<char[], VELBlockRelease>;
 
 // size bytes, not initialised; null when memory ran out.
 VELBlockBytes VELNewBlockBytes(size_t size);
+// Unmaps the freed mappings kept for the next blocks, once blocks stopped coming.
+void VELReleaseKeptBlockBytes();
 
 #endif

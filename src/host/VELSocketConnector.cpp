@@ -33,6 +33,8 @@ constexpr size_t kGrowthBytes = 64 << 10;
 constexpr auto kStalledAfter = std::chrono::milliseconds(250);
 // Pause before accepting again once the process ran out of descriptors.
 constexpr int kDescriptorShortageMs = 100;
+// Quiet time after which the buffers kept for the next blocks are given back.
+constexpr int kQuietMs = 1000;
 // Kept back from the bytes blocks in progress read freely: a block closest to completion can always finish,
 // whatever the first kilobytes of new connections took meanwhile.
 constexpr size_t kKeptBackBytes =
@@ -98,6 +100,7 @@ VELSocketConnector::~VELSocketConnector() {
     _application->RemoveWatch(_listenDescriptor);
     _application->CancelTimer(_resumeTimerId);
     _application->CancelTimer(_stallTimerId);
+    _application->CancelTimer(_quietTimerId);
   }
   for (auto& incoming : _inProgress) {
     if (registered) {
@@ -413,7 +416,7 @@ void VELSocketConnector::Resume(Incoming* incoming, bool finishing) {
 }
 
 void VELSocketConnector::ResumeWaiting() {
-  if (_paused == 0) {
+  if (_paused == 0 || _application == nullptr) {
     return;
   }
   // Only the oldest connection in progress from each host may go on, the others wait behind it.
@@ -480,6 +483,7 @@ void VELSocketConnector::Forget(Incoming* incoming) {
   }
   UpdateAcceptWatch();
   ResumeWaiting();
+  WatchQuiet();
 }
 
 void VELSocketConnector::PushReady(VELBlockBytes block, int size, uint32_t source) {
@@ -504,6 +508,18 @@ void VELSocketConnector::UpdateAcceptWatch() {
   }
   _acceptPaused = !accept;
   _application->ModifyWatch(_listenDescriptor, accept, false);
+}
+
+void VELSocketConnector::WatchQuiet() {
+  if (_application == nullptr || _quietTimerId != 0 || !_inProgress.empty() || !_ready.empty()) {
+    return;
+  }
+  _quietTimerId = _application->AddTimer(kQuietMs, [this]() {
+    _quietTimerId = 0;
+    if (_inProgress.empty() && _ready.empty()) {
+      VELReleaseKeptBlockBytes();
+    }
+  });
 }
 
 int VELSocketConnector::Accept(VELSockets** socket) {
@@ -538,6 +554,7 @@ int VELSocketConnector::Accept(VELSockets** socket) {
     }
     UpdateAcceptWatch();
     ResumeWaiting();
+    WatchQuiet();
   }
   auto accepted = std::make_unique<VELSockets>();
   accepted->SetReceivedBlock(std::move(block), size, source);

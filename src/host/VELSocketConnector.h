@@ -41,7 +41,8 @@ class VELSockets;
 // finishing or waiting for Accept, so blocks keep completing however many connections wait. A paused
 // connection goes on only once it is the oldest in progress from its host, and one accepted behind a
 // paused one from its host waits unread, so a host's blocks are handed over in the order they came.
-// Buffers of 64 KiB and more are mapped on their own (VELBlockRelease) and return to the system when freed.
+// Buffers of 64 KiB and more are mapped on their own (VELBlockRelease); the few kept for the next blocks go
+// back to the system once nothing has been in progress or ready for a second.
 //
 // Without a main application at Declare, GetHandler() never becomes readable and Accept() accepts and
 // reads one waiting connection synchronously, bounded by the idle timeout.
@@ -109,6 +110,8 @@ class VELSocketConnector {
   void TakeEarlier(uint32_t source);
   void PushReady(VELBlockBytes block, int size, uint32_t source);
   void UpdateAcceptWatch();
+  // Once nothing has been in progress or ready for a while, the memory kept for the next blocks goes back.
+  void WatchQuiet();
   int AcceptSynchronously(VELBlockBytes* block, int* size, uint32_t* source);
 
   unsigned short _port;  // asked for, then the one listened on
@@ -120,6 +123,7 @@ class VELSocketConnector {
   bool _acceptPaused;            // listening watch off while _ready is full
   int _resumeTimerId;            // pending retry after the process ran out of descriptors
   int _stallTimerId;             // pending look at whether the oldest connection stalled
+  int _quietTimerId = 0;         // pending release of the memory kept for the next blocks
   std::deque<std::unique_ptr<Incoming>> _inProgress;  // oldest first
   struct Ready {
     VELBlockBytes block;

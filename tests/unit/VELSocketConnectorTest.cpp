@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/VELBlockRelease.h"
 #include "host/VELSocketConnector.h"
 #include "host/VELSockets.h"
 #include "host/VELTCPProbe.h"
@@ -468,6 +469,27 @@ TEST_F(TcpMessage, AConnectionWaitingForRoomIsNotIdleButStallingOnceReadAgainDro
   EXPECT_EQ(_connector.GetConnectionsInProgress(), 0);
   EXPECT_EQ(_connector.GetBytesHeld(), 0u);
   EXPECT_EQ(_connector.GetConnectionsPaused(), 0);
+}
+
+// Freed mappings are kept for the next blocks, reused only when long enough; blocks from the heap convert
+// and are freed as they were allocated.
+TEST(BlockMemory, KeptMappingsServeOnlyBlocksTheyHoldAndGoBackOnRelease) {
+  std::vector<size_t> sizes = {100, 64 << 10, 100 << 10, 1 << 20, 3 << 20, VELSockets::kMaxBlockBytes};
+  for (int round = 0; round < 2; ++round) {
+    std::vector<VELBlockBytes> blocks;
+    for (size_t size : sizes) {
+      blocks.push_back(VELNewBlockBytes(size));
+      ASSERT_TRUE(blocks.back());
+      std::memset(blocks.back().get(), round, size);
+    }
+    std::reverse(sizes.begin(), sizes.end());
+  }
+  VELReleaseKeptBlockBytes();
+  char* freed = VELNewBlockBytes(1 << 20).get();
+  EXPECT_EQ(VELNewBlockBytes((1 << 20) - 4096).get(), freed);
+  std::unique_ptr<char[]> fromHeap(new char[10]);
+  VELBlockBytes converted(std::move(fromHeap));
+  VELReleaseKeptBlockBytes();
 }
 
 // The endpoint reads with a first guess of the length, then with the length the block announced.
