@@ -117,7 +117,7 @@ class Console {
     }
     return found;
   }
-  // Turns until a line holding text came, at most timeoutMs.
+  // Waits until a line holding text came, at most timeoutMs.
   bool Await(const char* text, int timeoutMs) {
     double deadline = VELBenchNowUs() + timeoutMs * 1000.0;
     while (Take(text) == 0) {
