@@ -176,7 +176,7 @@ int VELSockets::Receive(char* buffer, int capacity, int* length) {
   return 0;
 }
 
-int VELSockets::TakeReceivedBlock(std::unique_ptr<char[]>* block, int* length) {
+int VELSockets::TakeReceivedBlock(VELBlockBytes* block, int* length) {
   if (block == nullptr || length == nullptr) {
     return EINVAL;
   }
@@ -188,7 +188,7 @@ int VELSockets::TakeReceivedBlock(std::unique_ptr<char[]>* block, int* length) {
   return 0;
 }
 
-void VELSockets::SetReceivedBlock(std::unique_ptr<char[]> block, int length, uint32_t source) {
+void VELSockets::SetReceivedBlock(VELBlockBytes block, int length, uint32_t source) {
   _block = std::move(block);
   _blockLength = length;
   _source = source;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/VELBlockRelease.h"
 #include "host/VELSocketConnector.h"
 #include "host/VELSockets.h"
 #include "host/VELSystemCalls.h"
@@ -44,10 +45,16 @@ std::vector<char> MakeBlock(uint32_t size, unsigned char seed) {
   return block;
 }
 
-// A plain client socket that the test drives byte by byte.
+// A plain client socket that the test drives byte by byte, from the loopback address given (network order):
+// each address of 127/8 is another host to the listener.
 class RawClient {
  public:
-  explicit RawClient(unsigned short port) : _descriptor(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  explicit RawClient(unsigned short port, uint32_t from = kLoopback)
+      : _descriptor(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = from;
+    EXPECT_EQ(bind(_descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
     sockaddr_in remote = {};
     remote.sin_family = AF_INET;
     remote.sin_addr.s_addr = kLoopback;
@@ -57,6 +64,11 @@ class RawClient {
   ~RawClient() { Close(); }
   bool Write(const void* bytes, size_t length) {
     return send(_descriptor, bytes, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
+  }
+  // What the kernel takes now, without waiting.
+  size_t WriteSome(const void* bytes, size_t length) {
+    ssize_t count = send(_descriptor, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    return count > 0 ? static_cast<size_t>(count) : 0;
   }
   // True once the other side has closed (end of stream or reset).
   bool SeesClose() {
@@ -98,7 +110,8 @@ class TcpMessage : public ::testing::Test {
     VELSockets* socket = nullptr;
     if (test->_connector.Accept(&socket) != 0)
       return;
-    EXPECT_EQ(socket->GetSource(), kLoopback);  // decides whether the loopback records it names are usable
+    // Decides whether the loopback records it names are usable.
+    EXPECT_EQ(ntohl(socket->GetSource()) >> 24, 127u);
     std::vector<char> buffer(720);
     int length = 0;
     int result = socket->Receive(buffer.data(), static_cast<int>(buffer.size()), &length);
@@ -140,6 +153,31 @@ class TcpMessage : public ::testing::Test {
     _application.AddTimer(0, _drip);
   }
 
+  // Writes block up to upTo from the loop as fast as the connection takes it, then calls then.
+  void Pump(RawClient& client, const std::vector<char>& block, size_t upTo, std::function<void()> then = {}) {
+    _pumps.push_back(std::make_unique<std::function<void()>>());
+    std::function<void()>* pump = _pumps.back().get();
+    auto written = std::make_shared<size_t>(0);
+    *pump = [this, &client, &block, upTo, then, pump, written] {
+      *written += client.WriteSome(&block[*written], upTo - *written);
+      if (*written < upTo)
+        _application.AddTimer(1, *pump);
+      else if (then)
+        then();
+    };
+    _application.AddTimer(0, *pump);
+  }
+
+  // TurnUntil, noting the most bytes the connector held at any turn.
+  bool TurnHolding(const std::function<bool()>& done, int timeoutMs = 3000) {
+    return TurnUntil(
+        [&] {
+          _mostHeld = std::max(_mostHeld, _connector.GetBytesHeld());
+          return done();
+        },
+        timeoutMs);
+  }
+
   VELApplication _application;
   VELCommand _owner{nullptr, "P2PSender"};
   VELSocketConnector _connector{0, 5, 2};
@@ -147,7 +185,14 @@ class TcpMessage : public ::testing::Test {
   std::vector<int> _sendResults;
   std::function<void()> _drip;
   size_t _dripUpTo = SIZE_MAX;
+  std::vector<std::unique_ptr<std::function<void()>>> _pumps;
+  size_t _mostHeld = 0;
 };
+
+// Host addresses of 127/8, in network order.
+uint32_t Host(int n) {
+  return htonl(INADDR_LOOPBACK + static_cast<uint32_t>(n) - 1);
+}
 
 }  // namespace
 
@@ -380,6 +425,86 @@ TEST_F(TcpMessage, LargeBlocksAreSizedAtOnceOnlyWithinTheBoundAndArriveWholeEith
   }
   EXPECT_TRUE(TurnUntil([&] { return _connector.GetConnectionsInProgress() == 0; }));
   EXPECT_EQ(_connector.GetBytesSizedAtOnce(), 0u);
+}
+
+// Three hosts bring half a largest block each and stall, a fourth sends a whole one: beyond the bound
+// connections wait unread, and once the stalled ones close, the whole block arrives and every byte counted
+// is given back.
+TEST_F(TcpMessage, BeyondTheHeldBoundConnectionsWaitAndAWholeBlockStillArrives) {
+  Listen();
+  const size_t bound = 6 << 20;
+  const size_t firstKilobytes = VELSocketConnector::kMaxInProgress * 1024;
+  _connector.SetHeldBound(bound);
+  std::vector<char> large = MakeBlock(VELSockets::kMaxBlockBytes, 20);
+  std::vector<std::unique_ptr<RawClient>> stalled;
+  for (int host = 2; host <= 4; ++host) {
+    stalled.push_back(std::make_unique<RawClient>(_connector.GetPort(), Host(host)));
+    Pump(*stalled.back(), large, 2 << 20);
+  }
+  // One goes on to the end of what it has, counted at its whole length; that leaves no room for another.
+  ASSERT_TRUE(TurnHolding([&] { return _connector.GetConnectionsPaused() == 2; }));
+  RawClient whole(_connector.GetPort(), Host(5));
+  Pump(whole, large, large.size());
+  ASSERT_TRUE(TurnHolding([&] { return _connector.GetConnectionsPaused() == 3; }));
+  EXPECT_TRUE(_blocks.empty());
+  for (auto& client : stalled) {
+    client->Close();
+  }
+  ASSERT_TRUE(TurnHolding([&] { return _blocks.size() == 1; }, 10000));
+  EXPECT_TRUE(_blocks[0] == large);
+  EXPECT_TRUE(TurnHolding([&] { return _connector.GetConnectionsInProgress() == 0; }));
+  EXPECT_EQ(_connector.GetDiscardedCount(), 3);
+  EXPECT_EQ(_connector.GetBytesHeld(), 0u);
+  EXPECT_EQ(_connector.GetConnectionsPaused(), 0);
+  EXPECT_GT(_mostHeld, bound / 2);
+  EXPECT_LE(_mostHeld, bound + firstKilobytes);
+}
+
+// The later of two blocks from one host waits behind the earlier, unread for longer than the idle timeout,
+// and is not dropped for it: we are the ones not reading. Once it is read again, stalling drops it.
+TEST_F(TcpMessage, AConnectionWaitingForRoomIsNotIdleButStallingOnceReadAgainDropsIt) {
+  _connector.SetHeldBound(6 << 20);
+  _connector.SetTimeouts(300, 10000);
+  std::vector<char> large = MakeBlock(VELSockets::kMaxBlockBytes, 21);
+  RawClient earlier(_connector.GetPort(), Host(2));
+  RawClient later(_connector.GetPort(), Host(2));
+  size_t trickled = 0;
+  Pump(earlier, large, 2 << 20, [&] {
+    trickled = 2 << 20;
+    Trickle(earlier, large, trickled, 50);
+  });
+  Pump(later, large, 2 << 20);
+  // The earlier one brings a byte every 50 ms for three idle timeouts.
+  ASSERT_TRUE(TurnHolding(
+      [&] { return _connector.GetConnectionsPaused() == 1 && trickled > (2u << 20) + 18; }, 5000));
+  EXPECT_EQ(_connector.GetDiscardedCount(), 0);
+  earlier.Close();
+  ASSERT_TRUE(TurnHolding([&] { return _connector.GetDiscardedCount() == 2; }));
+  EXPECT_TRUE(TurnUntil([&] { return later.SeesClose(); }));
+  EXPECT_EQ(_connector.GetConnectionsInProgress(), 0);
+  EXPECT_EQ(_connector.GetBytesHeld(), 0u);
+  EXPECT_EQ(_connector.GetConnectionsPaused(), 0);
+}
+
+// Freed mappings are kept for the next blocks, reused only when long enough; blocks from the heap convert
+// and are freed as they were allocated.
+TEST(BlockMemory, KeptMappingsServeOnlyBlocksTheyHoldAndGoBackOnRelease) {
+  std::vector<size_t> sizes = {100, 64 << 10, 100 << 10, 1 << 20, 3 << 20, VELSockets::kMaxBlockBytes};
+  for (int round = 0; round < 2; ++round) {
+    std::vector<VELBlockBytes> blocks;
+    for (size_t size : sizes) {
+      blocks.push_back(VELNewBlockBytes(size));
+      ASSERT_TRUE(blocks.back());
+      std::memset(blocks.back().get(), round, size);
+    }
+    std::reverse(sizes.begin(), sizes.end());
+  }
+  VELReleaseKeptBlockBytes();
+  char* freed = VELNewBlockBytes(1 << 20).get();
+  EXPECT_EQ(VELNewBlockBytes((1 << 20) - 4096).get(), freed);
+  std::unique_ptr<char[]> fromHeap(new char[10]);
+  VELBlockBytes converted(std::move(fromHeap));
+  VELReleaseKeptBlockBytes();
 }
 
 // The endpoint reads with a first guess of the length, then with the length the block announced.
