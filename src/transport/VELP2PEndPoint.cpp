@@ -160,10 +160,12 @@ VELResult VELP2PEndPoint::ReceiveOwned(VELP2PBlock&& received, const VELP2PEndPo
     return Dropped(VELP2PDrop::Malformed);
   if (!_receiver)
     return Dropped(VELP2PDrop::NoReceiver);
-  VELP2POrigin origin = VELP2POrigin::kUnknown;
-  if (from)
-    origin = VELIsLocalIPv4(from->address) ? VELP2POrigin::kThisHost : VELP2POrigin::kElsewhere;
-  return VEL_FAILED(_receiver->Receive(header, IsUnicast() != 0, origin)) ? VEL_E_FAIL : VEL_S_OK;
+  VELP2PSource source;
+  if (from) {
+    source.origin = VELIsLocalIPv4(from->address) ? VELP2POrigin::kThisHost : VELP2POrigin::kElsewhere;
+    source.address = from->address;
+  }
+  return VEL_FAILED(_receiver->Receive(header, IsUnicast() != 0, source)) ? VEL_E_FAIL : VEL_S_OK;
 }
 
 VELResult VELP2PEndPoint::BuildBlock(VELUnicodeString& group, const char* serviceName, const char* data,

@@ -360,7 +360,7 @@ TEST(AnswerGuard, RefusesForbiddenAndForeignLoopbackAddressesAndLimitsAnswersPer
   int i = 0;
   for (const auto& c : cases) {
     const std::string name = "p" + std::to_string(i++);
-    VELP2PAnswerGuard::Scope scope(name, true, c.origin);
+    VELP2PAnswerGuard::Scope scope(name, true, VELP2PSource{c.origin, c.address});
     EXPECT_EQ(guard.MayConnect(c.address, name), c.allowed) << i;
   }
   // Outside a dispatch, the last datagram heard from the name decides.
@@ -368,7 +368,7 @@ TEST(AnswerGuard, RefusesForbiddenAndForeignLoopbackAddressesAndLimitsAnswersPer
   EXPECT_TRUE(guard.MayConnect(loopback, "p0"));
   EXPECT_TRUE(guard.MayConnect(loopback, "never heard"));
 
-  VELP2PAnswerGuard::Scope scope("chatty", true, VELP2POrigin::kThisHost);
+  VELP2PAnswerGuard::Scope scope("chatty", true, VELP2PSource{VELP2POrigin::kThisHost, 0});
   int granted = 0;
   const auto start = std::chrono::steady_clock::now();
   for (int n = 0; n < 100; ++n)
@@ -381,7 +381,7 @@ TEST(AnswerGuard, RefusesForbiddenAndForeignLoopbackAddressesAndLimitsAnswersPer
             VELP2PAnswerGuard::kAnswerBurst + 1 + took.count() * VELP2PAnswerGuard::kAnswersPerSecond / 1000);
   {
     // A point-to-point message is not answered automatically: nothing limits what its handler sends.
-    VELP2PAnswerGuard::Scope direct("chatty", false, VELP2POrigin::kUnknown);
+    VELP2PAnswerGuard::Scope direct("chatty", false, VELP2PSource{});
     EXPECT_TRUE(guard.TakeAnswer());
   }
   guard.Reset();
