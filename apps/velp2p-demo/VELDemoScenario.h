@@ -21,8 +21,8 @@ class VELDemoScenario {
   bool Run();
 
   // Time allowed for one expected record, and for the whole run.
-  static constexpr int kStepMs = 6000;
-  static constexpr int kTotalMs = 45000;
+  static constexpr int kStepMs = 20000;
+  static constexpr int kTotalMs = 120000;
 
  private:
   void Collaboration();

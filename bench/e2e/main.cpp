@@ -5,7 +5,11 @@
 //   velp2p-bench [--scale F] [--only TEXT]
 //     F (default 1) multiplies every message count, e.g. 0.1 for a quick look; --only runs the figures whose
 //     name holds TEXT, e.g. "point to point", with the baselines they compare with
+//
+// The receive flood figure starts the console beside this program (build/bin/velp2p), or the one that
+// VELP2P_BENCH_CONSOLE names, e.g. a build of another revision.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,8 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include "VELBenchBaselines.h"
 #include "VELBenchFaces.h"
+#include "VELBenchFlood.h"
 #include "VELBenchScenarios.h"
 
 namespace {
@@ -216,6 +223,24 @@ int main(int argc, char** argv) {
     Row("forged birth, 98 records", Format("%.2f ms", forged["late_us"] / 1000.0), 0, "-",
         Format("longest a 1 ms timer fired late over the 4 s after it; heard %.0f", forged["heard"]) +
             "; 3 forbidden, 90 unanswering and 5 refused records");
+  }
+
+  if (Wanted("receive flood")) {
+    const char* console = std::getenv("VELP2P_BENCH_CONSOLE");
+    std::string program = console ? console : "";
+    if (program.empty()) {
+      char self[PATH_MAX] = {};
+      ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+      program = std::string(self, length > 0 ? static_cast<size_t>(length) : 0);
+      program = program.substr(0, program.rfind('/') + 1) + "velp2p";
+    }
+    VELBenchResult flood = BenchReceiveFlood(program, 256, 4 << 20, 6000);
+    Row("receive flood, 256 x 4 MiB", Format("%.0f MB peak", flood["peak_kb"] / 1024), 0, "-",
+        Format("console resident %.0f MB before, %.0f MB 5 s after the close; GetStatus p50 / p99 / max %.1f",
+               flood["base_kb"] / 1024, flood["after_kb"] / 1024, flood["p50_ms"]) +
+            Format(" / %.1f / %.1f ms over %.0f commands; %.0f MB sent in 6 s", flood["p99_ms"],
+                   flood["max_ms"], flood["commands"], flood["sent_mb"]) +
+            (flood["alive"] > 0 ? "" : "; the console stopped answering"));
   }
 
   if (!Wanted("memory per known peer"))

@@ -86,6 +86,12 @@ class VELP2P_API VELApplication {
  private:
   struct Registration;
   struct State;
+  // The library's own objects hold the loop through VELLoopLink, which these serve.
+  friend class VELLoopLink;
+  std::weak_ptr<void> Life() const;
+  bool Adopt(std::shared_ptr<void> object);
+  void Drop(const void* object);
+  int Adopted() const;
 
   int Register(const std::shared_ptr<Registration>& registration);
   void Unregister(const std::shared_ptr<Registration>& registration);

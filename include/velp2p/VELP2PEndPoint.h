@@ -12,6 +12,7 @@
 #include "velp2p/VELUnicodeString.h"
 
 class VELCommand;
+struct VELP2PBlock;
 class VELP2PHeader;
 class VELP2PReassembler;
 class VELP2PReceiver;
@@ -65,6 +66,7 @@ class VELP2P_API VELP2PEndPoint : public VELBaseUnknown {
   VELResult RemoveP2PCB(int descriptor);
   // Receive for bytes the endpoint hands over (size of them), so that a large block is not copied again.
   VELResult ReceiveOwned(std::unique_ptr<char[]> bytes, int size, const VELP2PEndPointInfo* from);
+  VELResult ReceiveOwned(VELP2PBlock&& block, const VELP2PEndPointInfo* from);
   // Builds one block in mode 0 (unicast) or 1 (multicast) from this endpoint's record and the receiver's
   // identity; fails without a receiver.
   VELResult BuildBlock(VELUnicodeString& group, const char* serviceName, const char* data, int length,

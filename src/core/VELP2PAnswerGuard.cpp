@@ -66,12 +66,12 @@ uint32_t VELP2PAnswerGuard::NowMs() const {
   return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
-VELP2PAnswerGuard::Scope::Scope(const std::string& sender, bool group, VELP2POrigin origin)
-    : _sender(Instance().Key(sender)), _group(group), _origin(origin), _outer(Instance()._current) {
+VELP2PAnswerGuard::Scope::Scope(const std::string& sender, bool group, const VELP2PSource& source)
+    : _sender(Instance().Key(sender)), _group(group), _source(source), _outer(Instance()._current) {
   VELP2PAnswerGuard& guard = Instance();
   guard._current = this;
-  if (group && origin != VELP2POrigin::kUnknown)
-    guard.Find(_sender).elsewhere = origin == VELP2POrigin::kElsewhere;
+  if (group && source.origin != VELP2POrigin::kUnknown)
+    guard.Find(_sender).elsewhere = source.origin == VELP2POrigin::kElsewhere;
 }
 
 VELP2PAnswerGuard::Scope::~Scope() {
@@ -99,8 +99,8 @@ bool VELP2PAnswerGuard::MayConnect(uint32_t addressNetworkOrder, const std::stri
     return false;
   if (!VELIsLoopbackIPv4(addressNetworkOrder))
     return true;
-  if (_current && _current->_group && _current->_origin != VELP2POrigin::kUnknown)
-    return _current->_origin == VELP2POrigin::kThisHost;
+  if (_current && _current->_group && _current->_source.origin != VELP2POrigin::kUnknown)
+    return _current->_source.origin == VELP2POrigin::kThisHost;
   auto found = _names.find(Key(peerName));
   return found == _names.end() || !found->second.elsewhere;
 }

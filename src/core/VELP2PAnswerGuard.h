@@ -22,7 +22,7 @@ class VELP2PAnswerGuard {
   // automatic answers: each takes one record and one unit of the sender's allowance.
   class Scope {
    public:
-    Scope(const std::string& sender, bool group, VELP2POrigin origin);
+    Scope(const std::string& sender, bool group, const VELP2PSource& source);
     ~Scope();
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
@@ -31,7 +31,7 @@ class VELP2PAnswerGuard {
     friend class VELP2PAnswerGuard;
     uint64_t _sender;
     bool _group;
-    VELP2POrigin _origin;
+    VELP2PSource _source;
     Scope* _outer;
   };
 
@@ -39,6 +39,8 @@ class VELP2PAnswerGuard {
   // (or, outside a dispatch, the last datagram heard from peerName) came from this host.
   bool MayConnect(uint32_t addressNetworkOrder, const std::string& peerName);
   bool Answering() const { return _current && _current->_group; }
+  // Where the message being dispatched came from; null outside a dispatch.
+  const VELP2PSource* CurrentSource() const { return _current ? &_current->_source : nullptr; }
   // Inside a group message's dispatch: takes one answer from the sender's allowance, false when spent.
   bool TakeAnswer();
 

@@ -49,6 +49,7 @@ const char* VELP2PPresenceReason() {
 VELP2PLiveness::VELP2PLiveness(VELP2PPeer* peer, VELApplication* application, int intervalMs)
     : _peer(peer),
       _application(application),
+      _loop(application),
       _intervalMs(intervalMs),
       _random(std::random_device()()),
       _probe(application) {
@@ -56,7 +57,8 @@ VELP2PLiveness::VELP2PLiveness(VELP2PPeer* peer, VELApplication* application, in
 }
 
 VELP2PLiveness::~VELP2PLiveness() {
-  _application->CancelTimer(_timerId);
+  if (_loop.Get() != nullptr)
+    _application->CancelTimer(_timerId);
 }
 
 void VELP2PLiveness::Start(VELP2PPeer* peer, int intervalMs) {
@@ -72,13 +74,10 @@ void VELP2PLiveness::Stop() {
   g_instance = nullptr;
   if (!stopped)
     return;
-  // Once the loop is gone (a tear-down at process exit), so are the timer and watches this object would
-  // cancel: it is left as it is.
-  if (VELApplication::MainApplication() != stopped->_application)
-    return;
   // The peer may close from a notification fired by this object's own callbacks: let them return first.
   // Callbacks that still come find themselves detached and do nothing.
-  if (!stopped->_application->DeferToTurnEnd([stopped]() { delete stopped; }))
+  VELApplication* loop = stopped->_loop.Get();
+  if (loop == nullptr || !loop->DeferToTurnEnd([stopped]() { delete stopped; }))
     delete stopped;
 }
 

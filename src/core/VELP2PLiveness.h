@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/VELLoopLink.h"
 #include "host/VELTCPProbe.h"
 
 class VELApplication;
@@ -88,7 +89,8 @@ class VELP2PLiveness {
   void Insert(Directory directory, std::unique_ptr<VELP2PPeerInfo> info);
 
   VELP2PPeer* _peer;
-  VELApplication* _application;
+  VELApplication* _application;  // used only while _loop says it lives
+  VELLoopLink _loop;
   int _intervalMs;
   int _timerId = 0;
   std::map<std::string, Entry> _entries;

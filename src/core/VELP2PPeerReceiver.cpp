@@ -23,7 +23,7 @@ VELP2PPeerReceiver& VELP2PPeerReceiver::Instance() {
   return receiver;
 }
 
-VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast, VELP2POrigin origin) {
+VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast, const VELP2PSource& source) {
   // No peer is created here: a receive path without a started peer has nobody to hand the message to.
   VELP2PPeer* peer = VELP2PPeer::IsConnected() ? VELP2PPeer::GetLocalPeer() : nullptr;
   if (!peer)
@@ -35,7 +35,7 @@ VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast, VELP
   }
   if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
     liveness->Heard(header.GetSendingPeerName());
-  VELP2PAnswerGuard::Scope scope(header.GetSendingPeerName().Str(), !byUnicast, origin);
+  VELP2PAnswerGuard::Scope scope(header.GetSendingPeerName().Str(), !byUnicast, source);
   return VEL_FAILED(peer->Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
 }
 

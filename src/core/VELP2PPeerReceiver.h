@@ -13,7 +13,7 @@ class VELP2PPeerReceiver : public VELP2PReceiver {
   // Nothing is handed over while no peer is started. In collaboration mode a peer may hear its own
   // point-to-point messages (another process started under the same name); those are dropped unless they
   // ask to be delivered through the group "/Force".
-  VELResult Receive(VELP2PHeader& header, bool byUnicast, VELP2POrigin origin) override;
+  VELResult Receive(VELP2PHeader& header, bool byUnicast, const VELP2PSource& source) override;
   std::string NameOf(VELP2PPeerInfo* peer) override;
   // Fires VELP2PSendFailedNotif and writes one diagnostic line.
   void SendFailed(const std::string& peerName, const std::string& address, const std::string& service,

@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/VELSystemCalls.h"
 #include "host/VELTimerHeap.h"
 #include "velp2p/VELResult.h"
 
@@ -74,17 +75,19 @@ struct VELApplication::State {
   uint64_t turns = 0;
   std::atomic<bool> stopRequested{false};
   std::mutex postedLock;
-  std::vector<std::function<void()>> posted;  // guarded by postedLock
+  std::vector<std::function<void()>> posted;              // guarded by postedLock
+  std::shared_ptr<void> life = std::make_shared<char>();  // what links watch; reset as the loop goes
+  std::vector<std::shared_ptr<void>> adopted;             // objects the loop destroys with itself
 };
 
 VELApplication::VELApplication() : _state(new State()), _turnDepth(0) {
-  _state->epoll = epoll_create1(EPOLL_CLOEXEC);
-  _state->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  _state->epoll = VELSys(epoll_create1(EPOLL_CLOEXEC));
+  _state->wake = VELSys(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (_state->epoll >= 0 && _state->wake >= 0) {
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = _state->wake;
-    epoll_ctl(_state->epoll, EPOLL_CTL_ADD, _state->wake, &event);
+    VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_ADD, _state->wake, &event));
   }
   if (g_mainApplication == nullptr) {
     g_mainApplication = this;
@@ -96,6 +99,16 @@ VELApplication::~VELApplication() {
     g_mainApplication = nullptr;
   }
   RunTurnEndTasks();
+  // Adopted objects go while the loop is whole, so that they can withdraw what they registered; their
+  // destructors may drop or adopt others.
+  while (!_state->adopted.empty()) {
+    std::vector<std::shared_ptr<void>> adopted;
+    adopted.swap(_state->adopted);
+    adopted.clear();
+    RunTurnEndTasks();
+  }
+  // From here on every link finds the loop gone, whatever the callbacks released below still hold.
+  _state->life.reset();
   // Callbacks may own resources (the host sockets hand connections to them); they are released with no
   // main application left, so their destructors cannot call back into this one.
   std::unordered_map<int, State::Descriptor> descriptors;
@@ -115,7 +128,7 @@ VELApplication::~VELApplication() {
   RunTurnEndTasks();
   for (int descriptor : {_state->epoll, _state->wake}) {
     if (descriptor >= 0) {
-      close(descriptor);
+      VELSys(close(descriptor));
     }
   }
 }
@@ -146,7 +159,7 @@ int VELApplication::AddWatch(int descriptor, bool read, bool write, WatchCallbac
 
 int VELApplication::Register(const std::shared_ptr<Registration>& registration) {
   struct stat status;
-  if (_state->epoll < 0 || fstat(registration->descriptor, &status) != 0) {
+  if (_state->epoll < 0 || VELSys(fstat(registration->descriptor, &status)) != 0) {
     return VEL_E_FAIL;
   }
   State::Descriptor& entry = _state->descriptors[registration->descriptor];
@@ -202,13 +215,13 @@ int VELApplication::Update(int descriptor) {
   if (events == 0) {
     // Not even hang-ups are wanted from a descriptor nobody asks anything of.
     if (entry.inEpoll) {
-      epoll_ctl(_state->epoll, EPOLL_CTL_DEL, descriptor, nullptr);
+      VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_DEL, descriptor, nullptr));
       entry.inEpoll = false;
     }
   } else if (!entry.inEpoll) {
-    int result = epoll_ctl(_state->epoll, EPOLL_CTL_ADD, descriptor, &event);
+    int result = VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_ADD, descriptor, &event));
     if (result != 0 && errno == EEXIST) {
-      result = epoll_ctl(_state->epoll, EPOLL_CTL_MOD, descriptor, &event);
+      result = VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_MOD, descriptor, &event));
     }
     if (result != 0 && errno == EPERM) {
       // poll() calls such files always ready; so does the loop.
@@ -221,7 +234,7 @@ int VELApplication::Update(int descriptor) {
     }
     entry.inEpoll = !entry.alwaysReady;
   } else if (events != entry.events) {
-    epoll_ctl(_state->epoll, EPOLL_CTL_MOD, descriptor, &event);
+    VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_MOD, descriptor, &event));
   }
   entry.events = events;
   return VEL_S_OK;
@@ -295,6 +308,42 @@ void VELApplication::CancelTimer(int id) {
   _state->timers.Cancel(id);
 }
 
+std::weak_ptr<void> VELApplication::Life() const {
+  return _state->life;
+}
+
+bool VELApplication::Adopt(std::shared_ptr<void> object) {
+  if (!object || !_state->life) {
+    return false;
+  }
+  _state->adopted.push_back(std::move(object));
+  return true;
+}
+
+void VELApplication::Drop(const void* object) {
+  auto& adopted = _state->adopted;
+  auto found = std::find_if(adopted.begin(), adopted.end(),
+                            [object](const std::shared_ptr<void>& held) { return held.get() == object; });
+  if (found == adopted.end()) {
+    return;
+  }
+  // Held by the task, so that a second drop, or an object adopted meanwhile at the same address, is not
+  // mistaken for this one.
+  std::weak_ptr<void> doomed = *found;
+  auto destroy = [this, doomed]() {
+    std::shared_ptr<void> held = doomed.lock();
+    auto& list = _state->adopted;
+    list.erase(std::remove(list.begin(), list.end(), held), list.end());
+  };
+  if (!DeferToTurnEnd(destroy)) {
+    destroy();
+  }
+}
+
+int VELApplication::Adopted() const {
+  return static_cast<int>(_state->adopted.size());
+}
+
 bool VELApplication::DeferToTurnEnd(std::function<void()> task) {
   if (_turnDepth == 0 || !task) {
     return false;
@@ -309,7 +358,7 @@ void VELApplication::Stop() {
   _state->stopRequested.store(true);
   if (_state->wake >= 0) {
     uint64_t one = 1;
-    ssize_t ignored = write(_state->wake, &one, sizeof(one));
+    ssize_t ignored = VELSys(write(_state->wake, &one, sizeof(one)));
     (void)ignored;
   }
   errno = savedErrno;
@@ -324,7 +373,7 @@ bool VELApplication::Post(std::function<void()> task) {
     _state->posted.push_back(std::move(task));
   }
   uint64_t one = 1;
-  ssize_t ignored = write(_state->wake, &one, sizeof(one));
+  ssize_t ignored = VELSys(write(_state->wake, &one, sizeof(one)));
   (void)ignored;
   return true;
 }
@@ -375,7 +424,7 @@ int VELApplication::RunOnce(int timeoutMs) {
   uint64_t turn = ++_state->turns;
   epoll_event events[kEventsPerTurn];
   int served = 0;
-  int ready = epoll_wait(_state->epoll, events, kEventsPerTurn, WaitTimeout(timeoutMs));
+  int ready = VELSys(epoll_wait(_state->epoll, events, kEventsPerTurn, WaitTimeout(timeoutMs)));
   if (ready < 0 && errno != EINTR) {
     served = -1;
   }
@@ -436,7 +485,7 @@ int VELApplication::Serve(int descriptor, uint32_t events, uint64_t turn) {
 
 int VELApplication::RunPosted() {
   uint64_t count;
-  while (read(_state->wake, &count, sizeof(count)) > 0) {
+  while (VELSys(read(_state->wake, &count, sizeof(count))) > 0) {
   }
   std::vector<std::function<void()>> tasks;
   {

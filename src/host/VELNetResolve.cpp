@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/VELSystemCalls.h"
 #include "velp2p/VELSystem.h"
 
 namespace {
@@ -37,7 +38,7 @@ bool IsUsable(const VELIPv4& address) {
 // The source address the kernel picks for a datagram to a multicast group. Connecting a datagram socket
 // only looks the route up: nothing is sent.
 bool MulticastRouteSource(VELIPv4& address) {
-  int descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int descriptor = VELSys(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (descriptor < 0)
     return false;
   sockaddr_in group;
@@ -47,10 +48,10 @@ bool MulticastRouteSource(VELIPv4& address) {
   group.sin_addr.s_addr = htonl(INADDR_ALLHOSTS_GROUP);
   sockaddr_in source;
   socklen_t length = sizeof(source);
-  bool found = connect(descriptor, reinterpret_cast<const sockaddr*>(&group), sizeof(group)) == 0 &&
-               getsockname(descriptor, reinterpret_cast<sockaddr*>(&source), &length) == 0 &&
+  bool found = VELSys(connect(descriptor, reinterpret_cast<const sockaddr*>(&group), sizeof(group))) == 0 &&
+               VELSys(getsockname(descriptor, reinterpret_cast<sockaddr*>(&source), &length)) == 0 &&
                source.sin_family == AF_INET;
-  close(descriptor);
+  VELSys(close(descriptor));
   if (found)
     std::memcpy(address.data(), &source.sin_addr.s_addr, 4);
   return found && IsUsable(address);

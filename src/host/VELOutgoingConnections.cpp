@@ -7,6 +7,7 @@
 #include <list>
 #include <memory>
 
+#include "host/VELSystemCalls.h"
 #include "velp2p/VELApplication.h"
 
 namespace {
@@ -22,7 +23,7 @@ struct Outgoing {
 
   ~Outgoing() {
     if (descriptor >= 0) {
-      close(descriptor);
+      VELSys(close(descriptor));
     }
   }
 
@@ -34,7 +35,7 @@ struct Outgoing {
     }
     application->RemoveWatch(descriptor);
     application->CancelTimer(timerId);
-    close(descriptor);
+    VELSys(close(descriptor));
     descriptor = -1;
   }
 
@@ -42,7 +43,7 @@ struct Outgoing {
   bool WriteSome() {
     while (!Written()) {
       ssize_t sent =
-          send(descriptor, rest.data() + offset, rest.size() - offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+          VELSys(send(descriptor, rest.data() + offset, rest.size() - offset, MSG_NOSIGNAL | MSG_DONTWAIT));
       if (sent < 0) {
         if (errno == EINTR) {
           continue;
@@ -68,7 +69,7 @@ struct Outgoing {
     if (readable) {
       // The receiver sends nothing; end of stream (or a reset) is its close, which we wait for.
       char scratch[512];
-      ssize_t received = recv(descriptor, scratch, sizeof(scratch), MSG_DONTWAIT);
+      ssize_t received = VELSys(recv(descriptor, scratch, sizeof(scratch), MSG_DONTWAIT));
       if (received == 0 || (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
         Finish();
         return;

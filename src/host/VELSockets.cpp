@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/VELOutgoingConnections.h"
+#include "host/VELSystemCalls.h"
 #include "velp2p/VELApplication.h"
 
 namespace {
@@ -29,7 +30,7 @@ int RemainingMs(Clock::time_point deadline) {
 int WaitFor(int descriptor, short events, Clock::time_point deadline) {
   for (;;) {
     pollfd entry{descriptor, events, 0};
-    int ready = poll(&entry, 1, RemainingMs(deadline));
+    int ready = VELSys(poll(&entry, 1, RemainingMs(deadline)));
     if (ready > 0) {
       return 0;
     }
@@ -48,7 +49,7 @@ VELSockets::VELSockets(int descriptor, void* /*unused*/) : _descriptor(descripto
 
 VELSockets::~VELSockets() {
   if (_descriptor >= 0) {
-    close(_descriptor);
+    VELSys(close(_descriptor));
   }
 }
 
@@ -56,33 +57,33 @@ int VELSockets::ConnectTo(uint32_t addressNetworkOrder, unsigned short port) {
   if (_descriptor >= 0) {
     return EISCONN;
   }
-  int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int descriptor = VELSys(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (descriptor < 0) {
     return errno;
   }
   // Send writes the block at once; holding back its last segment for an acknowledgement only delays it.
   int on = 1;
-  setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  VELSys(setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)));
   sockaddr_in remote;
   std::memset(&remote, 0, sizeof(remote));
   remote.sin_family = AF_INET;
   remote.sin_addr.s_addr = addressNetworkOrder;
   remote.sin_port = htons(port);
   int error = 0;
-  if (connect(descriptor, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) != 0) {
+  if (VELSys(connect(descriptor, reinterpret_cast<sockaddr*>(&remote), sizeof(remote))) != 0) {
     error = errno;
     if (error == EINPROGRESS || error == EINTR) {
       error = WaitFor(descriptor, POLLOUT, Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs));
       if (error == 0) {
         socklen_t length = sizeof(error);
-        if (getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        if (VELSys(getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &length)) != 0) {
           error = errno;
         }
       }
     }
   }
   if (error != 0) {
-    close(descriptor);
+    VELSys(close(descriptor));
     return error;
   }
   _descriptor = descriptor;
@@ -113,7 +114,7 @@ int VELSockets::Send(const char* bytes, int length) {
 
   size_t offset = 0;
   while (offset < static_cast<size_t>(length)) {
-    ssize_t sent = send(_descriptor, bytes + offset, length - offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t sent = VELSys(send(_descriptor, bytes + offset, length - offset, MSG_NOSIGNAL | MSG_DONTWAIT));
     if (sent < 0) {
       if (errno == EINTR) {
         continue;
@@ -139,7 +140,7 @@ int VELSockets::SendBlocking(const char* bytes, int length) {
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kBlockingSendTimeoutMs);
   size_t offset = 0;
   while (offset < static_cast<size_t>(length)) {
-    ssize_t sent = send(_descriptor, bytes + offset, length - offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t sent = VELSys(send(_descriptor, bytes + offset, length - offset, MSG_NOSIGNAL | MSG_DONTWAIT));
     if (sent >= 0) {
       offset += static_cast<size_t>(sent);
       continue;
@@ -175,7 +176,7 @@ int VELSockets::Receive(char* buffer, int capacity, int* length) {
   return 0;
 }
 
-int VELSockets::TakeReceivedBlock(std::unique_ptr<char[]>* block, int* length) {
+int VELSockets::TakeReceivedBlock(VELBlockBytes* block, int* length) {
   if (block == nullptr || length == nullptr) {
     return EINVAL;
   }
@@ -187,7 +188,7 @@ int VELSockets::TakeReceivedBlock(std::unique_ptr<char[]>* block, int* length) {
   return 0;
 }
 
-void VELSockets::SetReceivedBlock(std::unique_ptr<char[]> block, int length, uint32_t source) {
+void VELSockets::SetReceivedBlock(VELBlockBytes block, int length, uint32_t source) {
   _block = std::move(block);
   _blockLength = length;
   _source = source;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "host/VELBlockRelease.h"
+
 // A connection carries exactly one block, whose first four bytes are its total length in network order
 // (those four included). Results are 0 on success, otherwise an errno value, except the one code below.
 class VELSockets {
@@ -38,19 +40,19 @@ class VELSockets {
   [[nodiscard]] int Receive(char* buffer, int capacity, int* length);
   // The same block without a copy: 0 with the block moved into *block and *length its size, or ENODATA as
   // Receive.
-  [[nodiscard]] int TakeReceivedBlock(std::unique_ptr<char[]>* block, int* length);
+  [[nodiscard]] int TakeReceivedBlock(VELBlockBytes* block, int* length);
 
   int GetHandler() const { return _descriptor; }
   // Used by the connector to hand over a complete received block and the address (network order) of the
   // host that sent it, 0 when unknown.
-  void SetReceivedBlock(std::unique_ptr<char[]> block, int length, uint32_t source);
+  void SetReceivedBlock(VELBlockBytes block, int length, uint32_t source);
   uint32_t GetSource() const { return _source; }
 
  private:
   int SendBlocking(const char* bytes, int length);
 
-  int _descriptor;                 // connected socket; -1 before ConnectTo and once Send handed it on
-  std::unique_ptr<char[]> _block;  // the received block, for sockets made by Accept; null once taken
+  int _descriptor;       // connected socket; -1 before ConnectTo and once Send handed it on
+  VELBlockBytes _block;  // the received block, for sockets made by Accept; null once taken
   int _blockLength = 0;
   uint32_t _source = 0;
 };

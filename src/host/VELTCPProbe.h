@@ -7,19 +7,21 @@
 #include <functional>
 #include <map>
 
+#include "host/VELLoopLink.h"
+
 class VELApplication;
 
 // The receiver sees a connection that closes before bringing a byte, which a listener of this library
 // drops without telling anyone. A result is always reported from the loop, never from inside Start, and
-// probes still in flight when the prober is destroyed are dropped without a report.
+// probes still in flight when the prober is destroyed, or started once the loop is gone, are dropped
+// without a report. The loop and the prober may be destroyed in either order.
 class VELTCPProbe {
  public:
   // kTimedOut also covers errors that say nothing about the listener (no route, no descriptor).
   enum class Result { kConnected, kRefused, kTimedOut };
   typedef std::function<void(Result)> Callback;
 
-  // The loop must outlive the prober.
-  explicit VELTCPProbe(VELApplication* application) : _application(application) {}
+  explicit VELTCPProbe(VELApplication* application) : _application(application), _loop(application) {}
   ~VELTCPProbe();
   VELTCPProbe(const VELTCPProbe&) = delete;
   VELTCPProbe& operator=(const VELTCPProbe&) = delete;
@@ -35,7 +37,8 @@ class VELTCPProbe {
   };
   void Finish(int id, Result result);
 
-  VELApplication* _application;
+  VELApplication* _application;  // used only while _loop says it lives
+  VELLoopLink _loop;
   std::map<int, Probe> _probes;
   int _nextId = 1;
 };

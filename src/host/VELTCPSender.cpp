@@ -12,6 +12,7 @@
 
 #include "host/VELLocalAddress.h"
 #include "host/VELSockets.h"
+#include "host/VELSystemCalls.h"
 #include "velp2p/VELApplication.h"
 
 namespace {
@@ -89,35 +90,26 @@ const char* VELTCPSender::FailureText(Failure reason) {
 VELTCPSender::VELTCPSender(VELApplication* application) : VELTCPSender(application, Limits()) {}
 
 VELTCPSender::VELTCPSender(VELApplication* application, const Limits& limits)
-    : _application(application), _limits(limits) {}
+    : _loop(application), _application(application), _limits(limits) {}
 
 VELTCPSender::~VELTCPSender() {
+  // A loop destroyed first took the watches and timers with it.
+  bool withLoop = _loop.Get() != nullptr;
   for (auto& entry : _connections) {
     Connection& connection = *entry.second;
-    if (connection.watched) {
+    if (withLoop && connection.watched) {
       _application->RemoveWatch(connection.descriptor);
     }
     if (connection.descriptor >= 0) {
-      close(connection.descriptor);
+      VELSys(close(connection.descriptor));
     }
-    _application->CancelTimer(connection.timerId);
-  }
-  _application->CancelTimer(_pumpTimer);
-}
-
-void VELTCPSender::Abandon() {
-  for (auto& entry : _connections) {
-    if (entry.second->descriptor >= 0) {
-      close(entry.second->descriptor);
+    if (withLoop) {
+      _application->CancelTimer(connection.timerId);
     }
   }
-  _connections.clear();
-  _destinations.clear();
-  _toPump.clear();
-  _pumpTimer = 0;
-  _waiting.clear();
-  _blocks = 0;
-  _bytes = 0;
+  if (withLoop) {
+    _application->CancelTimer(_pumpTimer);
+  }
 }
 
 int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
@@ -132,6 +124,9 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std
   std::memcpy(&prefix, block.data(), sizeof(prefix));
   if (ntohl(prefix) != block.size()) {
     return EINVAL;
+  }
+  if (_loop.Get() == nullptr) {
+    return ESHUTDOWN;
   }
   Key key = (static_cast<Key>(addressNetworkOrder) << 16) | port;
   if (IsDead(key)) {
@@ -238,19 +233,19 @@ void VELTCPSender::Connect(Connection& connection) {
   const Destination& destination = *_destinations.at(connection.key);
   connection.phase = Connection::Phase::kConnecting;
   connection.offset = 0;
-  int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int descriptor = VELSys(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   int error = descriptor < 0 ? errno : 0;
   if (descriptor >= 0) {
     if (connection.block.bytes.size() > kOneSegmentBytes) {
       int on = 1;
-      setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+      VELSys(setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)));
     }
     sockaddr_in remote;
     std::memset(&remote, 0, sizeof(remote));
     remote.sin_family = AF_INET;
     remote.sin_addr.s_addr = destination.address;
     remote.sin_port = htons(destination.port);
-    if (connect(descriptor, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) != 0 &&
+    if (VELSys(connect(descriptor, reinterpret_cast<sockaddr*>(&remote), sizeof(remote))) != 0 &&
         errno != EINPROGRESS) {
       error = errno;
     }
@@ -259,8 +254,8 @@ void VELTCPSender::Connect(Connection& connection) {
   // asked for the receiver's close. An error found here is reported from the loop, like any other.
   bool established = false;
   if (error == 0) {
-    ssize_t sent = send(descriptor, connection.block.bytes.data(), connection.block.bytes.size(),
-                        MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t sent = VELSys(send(descriptor, connection.block.bytes.data(), connection.block.bytes.size(),
+                               MSG_NOSIGNAL | MSG_DONTWAIT));
     if (sent > 0) {
       established = true;
       connection.offset = static_cast<size_t>(sent);
@@ -280,7 +275,7 @@ void VELTCPSender::Connect(Connection& connection) {
   }
   if (error != 0) {
     if (descriptor >= 0) {
-      close(descriptor);
+      VELSys(close(descriptor));
     }
     connection.descriptor = -1;
     // Reported from the loop, so that Enqueue never calls back and failures never recurse.
@@ -342,7 +337,7 @@ void VELTCPSender::OnReady(uint64_t id, bool readable, bool writable, bool error
   if (connection.phase == Connection::Phase::kConnecting) {
     int pending = 0;
     socklen_t length = sizeof(pending);
-    if (getsockopt(connection.descriptor, SOL_SOCKET, SO_ERROR, &pending, &length) != 0) {
+    if (VELSys(getsockopt(connection.descriptor, SOL_SOCKET, SO_ERROR, &pending, &length)) != 0) {
       pending = errno;
     }
     if (pending == ECONNREFUSED) {
@@ -370,8 +365,8 @@ void VELTCPSender::OnReady(uint64_t id, bool readable, bool writable, bool error
 void VELTCPSender::Write(Connection& connection) {
   const std::vector<char>& bytes = connection.block.bytes;
   while (connection.offset < bytes.size()) {
-    ssize_t sent = send(connection.descriptor, bytes.data() + connection.offset,
-                        bytes.size() - connection.offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t sent = VELSys(send(connection.descriptor, bytes.data() + connection.offset,
+                               bytes.size() - connection.offset, MSG_NOSIGNAL | MSG_DONTWAIT));
     if (sent < 0) {
       if (errno == EINTR) {
         continue;
@@ -397,7 +392,7 @@ void VELTCPSender::Write(Connection& connection) {
 void VELTCPSender::Drain(Connection& connection) {
   char scratch[256];
   for (;;) {
-    ssize_t received = recv(connection.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT);
+    ssize_t received = VELSys(recv(connection.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT));
     if (received > 0) {
       continue;  // the receiver sends nothing; ignore it rather than reset it
     }
@@ -478,7 +473,7 @@ void VELTCPSender::Close(Connection& connection) {
     connection.watched = false;
   }
   if (connection.descriptor >= 0) {
-    close(connection.descriptor);
+    VELSys(close(connection.descriptor));
     connection.descriptor = -1;
   }
 }
@@ -498,7 +493,7 @@ void VELTCPSender::Collect(uint32_t address, unsigned short port) {
     char scratch[256];
     ssize_t received;
     do {
-      received = recv(oldest.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT);
+      received = VELSys(recv(oldest.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT));
     } while (received > 0 || (received < 0 && errno == EINTR));
     if (received == 0) {
       Finish(oldest, true, Failure::kReset, false);

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "host/VELLoopLink.h"
+
 class VELApplication;
 
 // Each block still travels on a connection of its own (the receiver reads one block per connection), and a
@@ -28,8 +30,9 @@ class VELApplication;
 // until the connect deadline; then the destination counts as dead for a while: its queued blocks fail and
 // new ones are refused at once. Every failure found after Enqueue returned is reported once per block
 // through the failure callback, with the tag the caller gave, never from inside Enqueue; the callback may
-// enqueue again but must not destroy the sender. Blocks still queued when the sender is
-// destroyed are dropped without a report.
+// enqueue again but must not destroy the sender. Blocks still queued when the sender is destroyed are
+// dropped without a report. The loop and the sender may be destroyed in either order: a sender whose loop
+// is gone refuses new blocks, and its destructor only closes its connections.
 class VELTCPSender {
  public:
   // kTimedOut: no handshake within the deadline, or the receiver never closed; kRefused: nothing listens;
@@ -53,7 +56,6 @@ class VELTCPSender {
     int deadForMs = 30000;           // how long a timed-out destination refuses blocks
   };
 
-  // The loop must outlive the sender.
   explicit VELTCPSender(VELApplication* application);
   VELTCPSender(VELApplication* application, const Limits& limits);
   ~VELTCPSender();
@@ -67,16 +69,13 @@ class VELTCPSender {
 
   // Queues one block (its first four bytes are its length in network order). 0 when queued; EINVAL for a
   // block whose prefix disagrees with its size, EMSGSIZE above VELSockets::kMaxBlockBytes, EHOSTDOWN for
-  // a destination that timed out recently, ENOBUFS when its queue or the total is full. Makes no system
-  // call (the loop opens the connections on its next turn); callable from any callback of the loop, the
-  // failure callback included.
+  // a destination that timed out recently, ENOBUFS when its queue or the total is full, ESHUTDOWN once
+  // the loop is gone. Makes no system call (the loop opens the connections on its next turn); callable
+  // from any callback of the loop, the failure callback included.
   [[nodiscard]] int Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
                             void* tag);
 
-  // For a sender whose loop is gone: closes its connections and drops its blocks without a report and
-  // without a word to the loop.
-  void Abandon();
-  VELApplication* GetApplication() const { return _application; }
+  const VELLoopLink& Loop() const { return _loop; }
 
   // Blocks queued or in flight, all destinations together.
   int Pending() const { return _blocks; }
@@ -101,7 +100,8 @@ class VELTCPSender {
   void Collect(uint32_t address, unsigned short port);
   void PumpQueued();
 
-  VELApplication* _application;
+  VELLoopLink _loop;
+  VELApplication* _application;  // the loop's; used only while _loop says it lives
   Limits _limits;
   FailureCallback _onFailure;
   std::function<void(void* tag)> _onDelivered;

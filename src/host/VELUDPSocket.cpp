@@ -1,5 +1,7 @@
 #include "host/VELUDPSocket.h"
 
+#include "host/VELSystemCalls.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -14,7 +16,7 @@ VELUDPSocket::VELUDPSocket() : _descriptor(-1) {
 
 VELUDPSocket::~VELUDPSocket() {
   if (_descriptor >= 0) {
-    close(_descriptor);
+    VELSys(close(_descriptor));
   }
 }
 
@@ -35,23 +37,23 @@ int VELUDPSocket::Initialize(const char* interfaceAddress, unsigned short port, 
     return EINVAL;
   }
 
-  int descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int descriptor = VELSys(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (descriptor < 0) {
     return errno;
   }
   auto fail = [descriptor]() {
     int error = errno;
-    close(descriptor);
+    VELSys(close(descriptor));
     return error != 0 ? error : EIO;
   };
   int on = 1;
-  if (setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
-      setsockopt(descriptor, SOL_SOCKET, SO_REUSEPORT, &on, sizeof(on)) != 0) {
+  if (VELSys(setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on))) != 0 ||
+      VELSys(setsockopt(descriptor, SOL_SOCKET, SO_REUSEPORT, &on, sizeof(on))) != 0) {
     return fail();
   }
   // A smaller buffer than asked is not fatal: the kernel caps it at its own maximum.
   int receiveBuffer = kReceiveBufferBytes;
-  setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
+  VELSys(setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer)));
 
   // Bound to the group address rather than to any address, the socket hears only that group's datagrams,
   // not unicast traffic or other groups that happen to use the same port.
@@ -60,23 +62,23 @@ int VELUDPSocket::Initialize(const char* interfaceAddress, unsigned short port, 
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
   local.sin_addr = group;
-  if (bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
+  if (VELSys(bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local))) != 0) {
     return fail();
   }
   ip_mreq membership;
   membership.imr_multiaddr = group;
   membership.imr_interface = interface;
-  if (setsockopt(descriptor, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0) {
+  if (VELSys(setsockopt(descriptor, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership))) != 0) {
     return fail();
   }
   if (interfaceAddress != nullptr &&
-      setsockopt(descriptor, IPPROTO_IP, IP_MULTICAST_IF, &interface, sizeof(interface)) != 0) {
+      VELSys(setsockopt(descriptor, IPPROTO_IP, IP_MULTICAST_IF, &interface, sizeof(interface))) != 0) {
     return fail();
   }
   unsigned char loop = 1;
   unsigned char ttl = 1;
-  if (setsockopt(descriptor, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof(loop)) != 0 ||
-      setsockopt(descriptor, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof(ttl)) != 0) {
+  if (VELSys(setsockopt(descriptor, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof(loop))) != 0 ||
+      VELSys(setsockopt(descriptor, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof(ttl))) != 0) {
     return fail();
   }
 
@@ -96,8 +98,8 @@ int VELUDPSocket::Send(const char* bytes, int length) {
   }
   ssize_t sent;
   do {
-    sent = sendto(_descriptor, bytes, static_cast<size_t>(length), 0,
-                  reinterpret_cast<const sockaddr*>(&_destination), sizeof(_destination));
+    sent = VELSys(sendto(_descriptor, bytes, static_cast<size_t>(length), 0,
+                         reinterpret_cast<const sockaddr*>(&_destination), sizeof(_destination)));
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) {
     return errno;
@@ -124,8 +126,8 @@ int VELUDPSocket::Receive(char* buffer, int capacity, int* received, uint32_t* f
     std::memset(&from, 0, sizeof(from));
     socklen_t fromLength = sizeof(from);
     // MSG_TRUNC makes the answer the datagram's real length, so a cut datagram is recognised.
-    length = recvfrom(_descriptor, buffer, static_cast<size_t>(capacity), MSG_TRUNC,
-                      reinterpret_cast<sockaddr*>(&from), &fromLength);
+    length = VELSys(recvfrom(_descriptor, buffer, static_cast<size_t>(capacity), MSG_TRUNC,
+                             reinterpret_cast<sockaddr*>(&from), &fromLength));
   } while (length < 0 && errno == EINTR);
   if (length >= 0 && fromAddress != nullptr && from.sin_family == AF_INET) {
     *fromAddress = from.sin_addr.s_addr;
@@ -144,7 +146,7 @@ int VELUDPSocket::Receive(char* buffer, int capacity, int* received, uint32_t* f
 int VELUDPSocket::GetReceiveBufferSize() const {
   int size = 0;
   socklen_t length = sizeof(size);
-  if (_descriptor < 0 || getsockopt(_descriptor, SOL_SOCKET, SO_RCVBUF, &size, &length) != 0) {
+  if (_descriptor < 0 || VELSys(getsockopt(_descriptor, SOL_SOCKET, SO_RCVBUF, &size, &length)) != 0) {
     return 0;
   }
   return size;
@@ -153,7 +155,8 @@ int VELUDPSocket::GetReceiveBufferSize() const {
 unsigned short VELUDPSocket::GetPort() const {
   sockaddr_in local;
   socklen_t length = sizeof(local);
-  if (_descriptor < 0 || getsockname(_descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+  if (_descriptor < 0 ||
+      VELSys(getsockname(_descriptor, reinterpret_cast<sockaddr*>(&local), &length)) != 0) {
     return 0;
   }
   return ntohs(local.sin_port);

@@ -122,19 +122,23 @@ VELResult VELP2PEndPoint::Receive(const char* bytes, int size, const VELP2PEndPo
   VELP2PBlock block = VELP2PBlock::Copy(bytes, size);
   if (!block)
     return Dropped(VELP2PDrop::NoMemory);
-  return ReceiveOwned(std::move(block.bytes), block.size, from);
+  return ReceiveOwned(std::move(block), from);
 }
 
 VELResult VELP2PEndPoint::ReceiveOwned(std::unique_ptr<char[]> bytes, int size,
                                        const VELP2PEndPointInfo* from) {
+  return ReceiveOwned(VELP2PBlock(std::move(bytes), size), from);
+}
+
+VELResult VELP2PEndPoint::ReceiveOwned(VELP2PBlock&& received, const VELP2PEndPointInfo* from) {
   // Only the fixed part's version and mode are read before the header parse checks the rest, and both lie
   // inside it.
-  if (!bytes || size < VELP2P_HEADER_FIXED_SIZE)
+  if (!received.bytes || received.size < VELP2P_HEADER_FIXED_SIZE)
     return Dropped(VELP2PDrop::Malformed);
-  const auto* fixedPart = reinterpret_cast<const VELP2PHeaderFixedPart*>(bytes.get());
+  const auto* fixedPart = reinterpret_cast<const VELP2PHeaderFixedPart*>(received.bytes.get());
   if (fixedPart->version == 0)
     return VEL_S_OK;
-  VELP2PBlock block(std::move(bytes), size);
+  VELP2PBlock block = std::move(received);
   if ((fixedPart->mode & VELP2P_MESSAGE_SINGLE) == 0) {
     if ((fixedPart->mode & kGroupBits) == 0)
       return Dropped(VELP2PDrop::BadMode);
@@ -156,10 +160,12 @@ VELResult VELP2PEndPoint::ReceiveOwned(std::unique_ptr<char[]> bytes, int size,
     return Dropped(VELP2PDrop::Malformed);
   if (!_receiver)
     return Dropped(VELP2PDrop::NoReceiver);
-  VELP2POrigin origin = VELP2POrigin::kUnknown;
-  if (from)
-    origin = VELIsLocalIPv4(from->address) ? VELP2POrigin::kThisHost : VELP2POrigin::kElsewhere;
-  return VEL_FAILED(_receiver->Receive(header, IsUnicast() != 0, origin)) ? VEL_E_FAIL : VEL_S_OK;
+  VELP2PSource source;
+  if (from) {
+    source.origin = VELIsLocalIPv4(from->address) ? VELP2POrigin::kThisHost : VELP2POrigin::kElsewhere;
+    source.address = from->address;
+  }
+  return VEL_FAILED(_receiver->Receive(header, IsUnicast() != 0, source)) ? VEL_E_FAIL : VEL_S_OK;
 }
 
 VELResult VELP2PEndPoint::BuildBlock(VELUnicodeString& group, const char* serviceName, const char* data,

@@ -3,6 +3,7 @@
 #ifndef VELP2P_TRANSPORT_VELP2PRECEIVER_H
 #define VELP2P_TRANSPORT_VELP2PRECEIVER_H
 
+#include <cstdint>
 #include <string>
 
 #include "velp2p/VELResult.h"
@@ -14,10 +15,15 @@ class VELP2PPeerInfo;
 // Where the bytes of a received message came from, as far as the medium tells.
 enum class VELP2POrigin { kUnknown, kThisHost, kElsewhere };
 
+struct VELP2PSource {
+  VELP2POrigin origin = VELP2POrigin::kUnknown;
+  uint32_t address = 0;  // the datagram's or the connection's source address, network order; 0: unknown
+};
+
 class VELP2PReceiver {
  public:
   // One whole message, parsed and checked, received by a unicast endpoint or by a multicast one.
-  virtual VELResult Receive(VELP2PHeader& header, bool byUnicast, VELP2POrigin origin) = 0;
+  virtual VELResult Receive(VELP2PHeader& header, bool byUnicast, const VELP2PSource& source) = 0;
   // A block that a send had queued was not delivered. peerName is empty when unknown; address reads
   // "a.b.c.d:port"; reason is "timed out", "refused", "reset" or "unreachable". Called from the loop, never
   // from inside a send.

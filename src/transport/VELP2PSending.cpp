@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELDiagnostics.h"
@@ -10,20 +9,56 @@
 
 namespace {
 
-constexpr auto kOrphanLifetime = std::chrono::seconds(30);
-constexpr int kSweepMs = 100;
+constexpr int kReleasedLifetimeMs = 30000;
 
 }  // namespace
+
+// A released sender, owned by the loop it runs on.
+class VELP2PSending::Released {
+ public:
+  // The sender's loop must be alive.
+  explicit Released(std::unique_ptr<VELTCPSender> sender) : _sender(std::move(sender)) {
+    _sender->SetDeliveredCallback([this](void*) { DropWhenDone(); });
+    _sender->SetFailureCallback([this](uint32_t address, unsigned short port, VELTCPSender::Failure reason,
+                                       void*) {
+      uint8_t bytes[4];
+      std::memcpy(bytes, &address, 4);
+      VELDiagnosticPrintf("a block queued before the disconnection did not reach %u.%u.%u.%u:%u: %s\n",
+                          bytes[0], bytes[1], bytes[2], bytes[3], port, VELTCPSender::FailureText(reason));
+      DropWhenDone();
+    });
+    _deadline = _sender->Loop().Get()->AddTimer(kReleasedLifetimeMs, [this]() {
+      _deadline = 0;
+      VELDiagnosticPrintf("%d blocks queued before the disconnection were dropped undelivered\n",
+                          _sender->Pending());
+      _sender->Loop().Drop(this);
+    });
+  }
+  ~Released() {
+    if (VELApplication* loop = _sender->Loop().Get())
+      loop->CancelTimer(_deadline);
+  }
+  Released(const Released&) = delete;
+  Released& operator=(const Released&) = delete;
+
+  const VELLoopLink& Loop() const { return _sender->Loop(); }
+  int Pending() const { return _sender->Pending(); }
+
+ private:
+  // Called back from the sender, which must not be destroyed under its own feet: the loop destroys it
+  // once the turn ends.
+  void DropWhenDone() {
+    if (_sender->Pending() == 0)
+      _sender->Loop().Drop(this);
+  }
+
+  std::unique_ptr<VELTCPSender> _sender;
+  int _deadline = 0;  // timer that gives up on the queue
+};
 
 VELP2PSending& VELP2PSending::Instance() {
   static VELP2PSending instance;
   return instance;
-}
-
-VELP2PSending::~VELP2PSending() {
-  // At exit the loop may be gone already.
-  for (Orphan& orphan : _orphans)
-    orphan.sender->Abandon();
 }
 
 void VELP2PSending::Track(VELTCPSender* sender) {
@@ -32,63 +67,25 @@ void VELP2PSending::Track(VELTCPSender* sender) {
 
 void VELP2PSending::Release(std::unique_ptr<VELTCPSender> sender) {
   _live.erase(std::remove(_live.begin(), _live.end(), sender.get()), _live.end());
-  if (!sender)
+  // Without blocks, or once its loop is gone, it has nothing left to do.
+  if (!sender || sender->Pending() == 0 || sender->Loop().Get() == nullptr)
     return;
-  VELApplication* application = VELApplication::MainApplication();
-  if (application != sender->GetApplication()) {
-    sender->Abandon();  // its loop is gone
+  auto released = std::make_shared<Released>(std::move(sender));
+  if (!released->Loop().Adopt(released))
     return;
-  }
-  if (sender->Pending() == 0)
-    return;
-  sender->SetDeliveredCallback(nullptr);
-  sender->SetFailureCallback([](uint32_t address, unsigned short port, VELTCPSender::Failure reason, void*) {
-    uint8_t bytes[4];
-    std::memcpy(bytes, &address, 4);
-    VELDiagnosticPrintf("a block queued before the disconnection did not reach %u.%u.%u.%u:%u: %s\n",
-                        bytes[0], bytes[1], bytes[2], bytes[3], port, VELTCPSender::FailureText(reason));
-  });
-  _orphans.push_back(
-      Orphan{std::move(sender), application, std::chrono::steady_clock::now() + kOrphanLifetime});
-  // A sweep pending on a loop that was destroyed since would never come: one is started on this loop in
-  // any case (timer numbers are unique in the process, so cancelling a dead loop's one does nothing).
-  application->CancelTimer(_sweepTimer);
-  _sweepApplication = application;
-  _sweepTimer = application->AddTimer(kSweepMs, [this]() { Sweep(); });
-}
-
-void VELP2PSending::Forget(std::vector<Orphan>::iterator orphan) {
-  // A sender whose loop is gone cannot unregister from it.
-  if (orphan->application != VELApplication::MainApplication())
-    orphan->sender->Abandon();
-}
-
-void VELP2PSending::Sweep() {
-  _sweepTimer = 0;
-  auto now = std::chrono::steady_clock::now();
-  for (auto orphan = _orphans.begin(); orphan != _orphans.end();) {
-    if (orphan->application != VELApplication::MainApplication() || orphan->sender->Pending() == 0) {
-      Forget(orphan);
-      orphan = _orphans.erase(orphan);
-    } else if (orphan->deadline <= now) {
-      VELDiagnosticPrintf("%d blocks queued before the disconnection were dropped undelivered\n",
-                          orphan->sender->Pending());
-      orphan = _orphans.erase(orphan);
-    } else {
-      ++orphan;
-    }
-  }
-  if (!_orphans.empty() && _sweepApplication)
-    _sweepTimer = _sweepApplication->AddTimer(kSweepMs, [this]() { Sweep(); });
+  _released.erase(std::remove_if(_released.begin(), _released.end(),
+                                 [](const std::weak_ptr<Released>& held) { return held.expired(); }),
+                  _released.end());
+  _released.push_back(released);
 }
 
 int VELP2PSending::Pending() const {
   int pending = 0;
   for (const VELTCPSender* sender : _live)
     pending += sender->Pending();
-  for (const Orphan& orphan : _orphans) {
-    if (orphan.application == VELApplication::MainApplication())
-      pending += orphan.sender->Pending();
+  for (const std::weak_ptr<Released>& held : _released) {
+    if (std::shared_ptr<Released> released = held.lock())
+      pending += released->Pending();
   }
   return pending;
 }

@@ -2,37 +2,29 @@
 #ifndef VELP2P_TRANSPORT_VELP2PSENDING_H
 #define VELP2P_TRANSPORT_VELP2PSENDING_H
 
-#include <chrono>
 #include <memory>
 #include <vector>
 
 #include "host/VELTCPSender.h"
 
+// Holds no sender: a live one belongs to its endpoint, a released one to its loop. The loop, this object
+// and the senders may therefore be destroyed in any order.
 class VELP2PSending {
  public:
   static VELP2PSending& Instance();
 
   void Track(VELTCPSender* sender);
-  // Forgets a live sender; one with blocks still queued is kept and drained by the loop, its failures
+  // Forgets a live sender. One with blocks still queued is handed to its loop, which drives it until the
+  // queue is delivered or 30 s have passed, and destroys it with itself at the latest; its failures are
   // reported as diagnostic lines since nobody is left to notify.
   void Release(std::unique_ptr<VELTCPSender> sender);
   int Pending() const;
 
-  ~VELP2PSending();
-
  private:
-  struct Orphan {
-    std::unique_ptr<VELTCPSender> sender;
-    VELApplication* application;  // whose loop drives it
-    std::chrono::steady_clock::time_point deadline;
-  };
-  void Sweep();
-  void Forget(std::vector<Orphan>::iterator orphan);
+  class Released;
 
   std::vector<VELTCPSender*> _live;
-  std::vector<Orphan> _orphans;
-  int _sweepTimer = 0;
-  VELApplication* _sweepApplication = nullptr;
+  std::vector<std::weak_ptr<Released>> _released;  // expire as their loops destroy them
 };
 
 #endif

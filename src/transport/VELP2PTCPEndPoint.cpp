@@ -19,6 +19,7 @@
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PHeader.h"
+#include "wire/VELP2PBlock.h"
 #include "wire/VELP2PBuiltBlock.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PTCPEndPoint, VELBaseUnknown)
@@ -203,14 +204,13 @@ VELResult VELP2PTCPEndPoint::ReceiveOne() {
   if (_connector->Accept(&accepted) != 0 || !accepted)
     return VEL_E_FAIL;
   std::unique_ptr<VELSockets> connection(accepted);
-  std::unique_ptr<char[]> block;
-  int size = 0;
-  if (connection->TakeReceivedBlock(&block, &size) != 0)
+  VELP2PBlock block;
+  if (connection->TakeReceivedBlock(&block.bytes, &block.size) != 0)
     return Dropped(VELP2PDrop::ReadFailed);
   // Where the block came from decides, as for a datagram, whether the loopback records it names are usable.
   VELP2PEndPointInfo from{};
   from.address = connection->GetSource();
-  return ReceiveOwned(std::move(block), size, from.address != 0 ? &from : nullptr);
+  return ReceiveOwned(std::move(block), from.address != 0 ? &from : nullptr);
 }
 
 VELResult VELP2PTCPEndPoint::SendData(VELUnicodeString&, const char*, char*, int, VELP2PEndPointInfo*,

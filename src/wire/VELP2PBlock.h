@@ -6,12 +6,14 @@
 #include <memory>
 #include <new>
 
+#include "host/VELBlockRelease.h"
+
 struct VELP2PBlock {
-  std::unique_ptr<char[]> bytes;
+  VELBlockBytes bytes;
   int size = 0;
 
   VELP2PBlock() = default;
-  VELP2PBlock(std::unique_ptr<char[]> owned, int length) : bytes(std::move(owned)), size(length) {}
+  VELP2PBlock(VELBlockBytes owned, int length) : bytes(std::move(owned)), size(length) {}
 
   // A copy of size bytes at data; empty when size is negative or memory runs out.
   static VELP2PBlock Copy(const char* data, int size) {

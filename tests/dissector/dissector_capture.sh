@@ -38,9 +38,9 @@ fail() {
 base=$((20000 + ($$ % 400) * 100))
 mcast=$base tcp_alice=$((base + 1)) tcp_bob=$((base + 2))
 
-# Waits until FILE holds a line matching REGEX, for at most 10 s.
+# Waits until FILE holds a line matching REGEX, for at most 60 s (a sanitized build on a loaded machine).
 wait_for() {
-  local file="$1" regex="$2" deadline=$((SECONDS + 10))
+  local file="$1" regex="$2" deadline=$((SECONDS + 60))
   until grep -q -- "$regex" "$file" 2>/dev/null; do
     [ "$SECONDS" -lt "$deadline" ] || fail "no '$regex' in $file"
     sleep 0.05
@@ -53,7 +53,7 @@ pids+=($!)
 # The capture holds what it was handed, which lags the wire: a marker datagram seen in the file shows that
 # the capture has started, and a second one that everything before it is in.
 mark() {
-  local deadline=$((SECONDS + 10))
+  local deadline=$((SECONDS + 60))
   until grep -q -a "$1" "$scratch/cap.pcapng" 2>/dev/null; do
     [ "$SECONDS" -lt "$deadline" ] || fail "marker $1 never reached the capture"
     printf '%s' "$1" >"/dev/udp/127.0.0.1/$mcast" || true
@@ -93,7 +93,8 @@ exec 4>&-
 wait_for "$scratch/alice.out" '"event":"VELP2PPeerDeathNotif",.*"peerName":"bob_KVZ"'
 echo quit >&3
 exec 3>&-
-wait "${pids[1]}" "${pids[2]}" || fail "a console failed"
+wait "${pids[1]}" || fail "alice's console failed"
+wait "${pids[2]}" || fail "bob's console failed"
 mark capture-end
 kill -INT "${pids[0]}"
 wait "${pids[0]}" || true

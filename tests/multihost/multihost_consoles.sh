@@ -29,7 +29,7 @@ subnet="10.213.$(($$ % 250)).0"
 scratch="$(mktemp -d)"
 declare -A pid input
 made_netns_dir=0
-deadline=$((SECONDS + 40))  # well inside the CTest time-out, cleaning up included
+deadline=$((SECONDS + 250))  # well inside the CTest time-out, cleaning up included
 # Builtins only while waiting: on a loaded machine every process started costs tens of milliseconds.
 now_ms() { local t="${EPOCHREALTIME/./}"; echo $((t / 1000)); }
 started_ms=$(now_ms)
@@ -96,6 +96,8 @@ start() {
   local label="$1" ns="${hosts[$(($2 - 1))]}"
   shift 2
   mkfifo "$scratch/$label.in"
+  # Made here rather than by the redirection of the background job, which may come after the first look.
+  : >"$scratch/$label.out"
   ip netns exec "$ns" "$console" --json "$@" <"$scratch/$label.in" >"$scratch/$label.out" \
     2>"$scratch/$label.err" &
   pid[$label]=$!
@@ -106,9 +108,10 @@ start() {
 # count LABEL PATTERN...: sets counted to the number of lines of LABEL's output that hold every fixed string.
 count() {
   local label="$1" line p
+  local -a lines=()
   shift
   counted=0
-  mapfile -t lines <"$scratch/$label.out"
+  mapfile -t lines <"$scratch/$label.out" || return 1
   for line in "${lines[@]}"; do
     for p in "$@"; do [[ "$line" == *"$p"* ]] || continue 2; done
     counted=$((counted + 1))
@@ -121,9 +124,10 @@ mkfifo "$scratch/idle"
 exec {idle}<>"$scratch/idle"
 pause() { read -r -t 0.01 -u "$idle" || true; }
 
-# within WHAT COMMAND...: repeats COMMAND until it succeeds, for at most 10 s and within the run's budget.
+# within WHAT COMMAND...: repeats COMMAND until it succeeds, for at most 60 s (a sanitized build on a loaded
+# machine; a passing step takes a fraction of a second) and within the run's budget.
 within() {
-  local what="$1" step=$((SECONDS + 10))
+  local what="$1" step=$((SECONDS + 60))
   shift
   until "$@"; do
     [ "$SECONDS" -lt "$step" ] && [ "$SECONDS" -lt "$deadline" ] || fail "$what"
@@ -214,6 +218,7 @@ for i in 1 2 3; do
     >"$scratch/$label.cfg"
   start "$label" "$i" --standard --config "$scratch/$label.cfg"
   expect "$label starts" "$label" "$(event VELP2PInitPeerNotif)"
+  lines=()
   mapfile -t lines <"$scratch/$label.out"
   for line in "${lines[@]}"; do
     [[ "$line" =~ \"event\":\"VELP2PInitPeerNotif\".*\"peerName\":\"([^\"]*)\" ]] && peer[$label]="${BASH_REMATCH[1]}"
