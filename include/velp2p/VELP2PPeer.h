@@ -18,6 +18,7 @@ class VELP2PHeader;
 class VELIP2PMessage;
 class VELHashDicVELP2PPeerInfo;
 class VELP2PStatusStore;
+class VELP2POptions;
 
 class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VEL_DECLARE_CLASS(VELP2PPeer)
@@ -35,7 +36,12 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   // Lifecycle.
   VELResult InitP2P() override;
   VELResult InitP2PForRTC() override;
+  // The start-up with the options the environment gives (VELP2POptions::FromEnvironment).
   VELResult Initialize();
+  // Inside the library: the start-up with options set in code, in the mode they name. Refused, with nothing
+  // changed, when the peer is started, when the options cannot be used, and for the standard mode once the
+  // process chose the collaboration mode.
+  VELResult Start(const VELP2POptions& options);
   VELResult Disconnect() override;
   VELResult ClosePeer();
   VELResult Refresh() override;
@@ -117,6 +123,7 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VELP2PPeer(const VELP2PPeer&) = delete;
   VELP2PPeer& operator=(const VELP2PPeer&) = delete;
 
+  VELResult Initialize(const VELP2POptions& options);
   VELResult InitEndPoints();
   VELResult InitServices();
   VELP2PEndPoint* RegisterEndPoint(const char* className);
@@ -154,7 +161,8 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   char _httpConnexionText1[256];
   int _httpPort;
   char _httpConnexionText2[256];
-  void* _httpConnexionData;  // only stored
+  void* _httpConnexionData;                 // only stored
+  std::unique_ptr<VELP2POptions> _options;  // those of the last start-up
 
   static VELP2PPeer* _singlePeer;
   static int _connected;

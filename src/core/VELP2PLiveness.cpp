@@ -61,14 +61,11 @@ VELP2PLiveness::~VELP2PLiveness() {
     _application->CancelTimer(_timerId);
 }
 
-void VELP2PLiveness::Start(VELP2PPeer* peer) {
+void VELP2PLiveness::Start(VELP2PPeer* peer, int intervalMs) {
   Stop();
-  const char* setting = VELGetEnv("VELP2PLiveness");
-  double seconds = setting ? std::strtod(setting, nullptr) : kDefaultIntervalMs / 1000.0;
   VELApplication* application = VELApplication::MainApplication();
-  if (!(seconds > 0) || !application)
+  if (intervalMs <= 0 || !application)
     return;
-  int intervalMs = seconds > 3600 ? 3600000 : static_cast<int>(seconds * 1000);
   g_instance = new VELP2PLiveness(peer, application, intervalMs < kTickMs ? kTickMs : intervalMs);
 }
 

@@ -39,9 +39,8 @@ class VELP2PLiveness {
   static constexpr size_t kMaxWaiting = 8;  // newcomers kept while a directory is full
   static constexpr int kOldestChecked = 8;  // entries checked at once when a directory is full
 
-  // The interval comes from the environment variable "VELP2PLiveness" in seconds (0: off). Off as well
-  // without a main application.
-  static void Start(VELP2PPeer* peer);
+  // Checks every intervalMs (the peer's liveness option; 0: off). Off as well without a main application.
+  static void Start(VELP2PPeer* peer, int intervalMs);
   static void Stop();
   // Null while off.
   static VELP2PLiveness* Get();
