@@ -56,8 +56,8 @@ bool VELP2PAnswerGuard::TakeAnswer(uint32_t destinationNetworkOrder) {
   return _budgets.Take(true, _current->_source.address, destinationNetworkOrder, now);
 }
 
-bool VELP2PAnswerGuard::MayCheck(uint32_t addressNetworkOrder) {
-  if (VELIsForbiddenIPv4(addressNetworkOrder))
+bool VELP2PAnswerGuard::MayCheck(uint32_t addressNetworkOrder, const VELP2PPeerInfo* record) {
+  if (!MayConnect(addressNetworkOrder, record))
     return false;
   const uint32_t now = NowMs();
   HearLocal(addressNetworkOrder, now);

@@ -69,9 +69,10 @@ class VELP2PAnswerGuard {
   // For an automatic answer to destination: one unit of the budget of the host the message came from and
   // one of the destination's, or false when either is spent. True for any other send.
   bool TakeAnswer(uint32_t destinationNetworkOrder);
-  // For a check of a quiet peer at address: false for an address no record may name or when the address's
-  // budget is spent; otherwise takes one unit of it.
-  bool MayCheck(uint32_t addressNetworkOrder);
+  // For a check of a quiet peer at address (where its traffic came from), record being the peer's directory
+  // record when there is one: false where MayConnect refuses or when the address's budget is spent;
+  // otherwise takes one unit of that budget.
+  bool MayCheck(uint32_t addressNetworkOrder, const VELP2PPeerInfo* record = nullptr);
   bool IsHeard(uint32_t addressNetworkOrder) const { return _budgets.IsHeard(addressNetworkOrder); }
 
   void Reset();  // for tests

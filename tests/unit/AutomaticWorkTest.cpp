@@ -117,6 +117,7 @@ TEST(AnswerGuard, AnAddressOfThisHostIsUsedForNoOtherHostWhereverItsRecordIsKept
   }
   EXPECT_EQ(VELP2PRecordFacts::Count(), facts);
   EXPECT_FALSE(guard.MayConnect(loopback, foreign.get()));
+  EXPECT_FALSE(guard.MayCheck(loopback, foreign.get()));
   EXPECT_TRUE(guard.MayConnect(lan, foreign.get()));
   EXPECT_TRUE(guard.MayConnect(loopback, local.get()));
   EXPECT_TRUE(guard.MayConnect(loopback, made.get()));
