@@ -86,6 +86,19 @@ class RawClient {
   int _descriptor;
 };
 
+// A TCP socket bound to a loopback port that the system chose, not listening yet.
+int BoundSocket(unsigned short& port) {
+  int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local = {};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = kLoopback;
+  socklen_t length = sizeof(local);
+  EXPECT_EQ(bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
+  EXPECT_EQ(getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length), 0);
+  port = ntohs(local.sin_port);
+  return descriptor;
+}
+
 class TcpMessage : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -231,15 +244,9 @@ TEST_F(TcpMessage, SenderDeliversBlocksUpToTheLargestInOrderEvenOnceReleasedAndR
 TEST_F(TcpMessage, AutomaticBlocksHaveRoomAndConnectionsOfTheirOwn) {
   Listen();
   // A listener whose accept queue a filler keeps full answers no handshake.
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in local = {};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = kLoopback;
-  socklen_t length = sizeof(local);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&local), &length), 0);
+  unsigned short silent = 0;
+  int listener = BoundSocket(silent);
   ASSERT_EQ(listen(listener, 0), 0);
-  const unsigned short silent = ntohs(local.sin_port);
   RawClient filler(silent);
   using Lane = VELTCPSender::Lane;
   VELTCPSender::Limits limits;
@@ -268,14 +275,8 @@ TEST_F(TcpMessage, AutomaticBlocksHaveRoomAndConnectionsOfTheirOwn) {
 TEST_F(TcpMessage, SenderRetriesAnUnansweredHandshakeThenReportsTheDestinationDeadAndFailsFast) {
   // A listener whose accept queue (room for one) a filler keeps full: the kernel leaves further
   // handshakes unanswered, as a host that went away would.
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in local = {};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = kLoopback;
-  socklen_t length = sizeof(local);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&local), &length), 0);
-  unsigned short port = ntohs(local.sin_port);
+  unsigned short port = 0;
+  int listener = BoundSocket(port);
   // The retry must succeed however long the loop is held up, so that sender has time; the other gives up
   // soon.
   VELTCPSender::Limits limits;
