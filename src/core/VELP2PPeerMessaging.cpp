@@ -119,8 +119,8 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
     return VELFail(VELP2P_ERROR_NETWORK, "an address that is not used");
   if (!guard.TakeAnswer(remote->address))
     return VELFail(VELP2P_ERROR_NETWORK, "too many automatic sends to that address or for that sender");
-  // An answer is queued apart from the application's blocks, so that no flood of them refuses or delays
-  // what the application sends.
+  // An answer is queued apart from the application's blocks, so that no flood of them refuses what the
+  // application sends or takes its connections.
   VELP2PSending::Automatic lane(guard.Answering());
   for (int i = 1; _unicastEndPoints && i <= _unicastEndPoints->Size(); ++i) {
     VELP2PEndPoint* endpoint = (*_unicastEndPoints)[i];
