@@ -78,6 +78,8 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VELHashDicVELP2PPeerInfo* GetGroupPeers() { return _groupPeers.get(); }
   VELHashDicVELP2PPeerInfo* GetCrossGroupPeers() { return _crossGroupPeers.get(); }
   VELHashDicVELP2PPeerInfo* GetConnectedPeersDirectory() { return _connectedPeers.get(); }
+  // The status store (null until a first status is stored, and after a tear-down).
+  VELP2PStatusStore* GetStatusStore() { return _statusAndDesc.get(); }
 
   // Groups.
   VELResult CreateAndOrJoinSubGroup(const VELUnicodeString* name) override;

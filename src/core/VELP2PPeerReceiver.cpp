@@ -35,7 +35,7 @@ VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast, cons
   }
   if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
     liveness->Heard(header.GetSendingPeerName());
-  VELP2PAnswerGuard::Scope scope(header.GetSendingPeerName().Str(), !byUnicast, source);
+  VELP2PAnswerGuard::Scope scope(!byUnicast, source);
   return VEL_FAILED(peer->Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
 }
 

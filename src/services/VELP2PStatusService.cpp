@@ -2,6 +2,7 @@
 
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PReceivedMessage.h"
+#include "core/VELP2PStatusStore.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELDiagnostics.h"
@@ -67,27 +68,33 @@ VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& 
         VELDiagnosticPrintf("CHANGE For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
                             status, desc.CastToCharPtr());
         peer.AddStatusAndDesc(sender, status, desc);
-        if (_changed.size() < static_cast<size_t>(kVELP2PMaxKnownPeers))
-          _changed.insert(sender.Str());
+        if (VELP2PStatusStore* store = peer.GetStatusStore())
+          store->Notice(sender);
       }
       peer.NewPeerStatus(sender, status, desc);
       break;
-    case kVELP2PStatusUpdate:
-      // Every status this answer to the local birth can carry, but the first, was also multicast as a change,
-      // and the answer may have left before the last change: once a change has been heard, the answer can
-      // only bring back an older status.
-      if (_changed.count(sender.Str()))
+    case kVELP2PStatusUpdate: {
+      // Every status this answer can carry, but the peer's first, was also multicast as a change, and the
+      // answer may have left before the last change: once a change notice has been heard since the peer's
+      // birth, the answer can only bring back an older status.
+      const VELP2PStatusStore* store = peer.GetStatusStore();
+      if (store && store->Noticed(sender))
         break;
       VELDiagnosticPrintf("UPDATE For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
                           status, desc.CastToCharPtr());
       peer.AddStatusAndDesc(sender, status, desc);
       peer.NewPeerStatus(sender, status, desc);
       break;
+    }
     case kVELP2PStatusBirth:
       if (!fromLocal) {
         VELDiagnosticPrintf("BIRTH For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
                             status, desc.CastToCharPtr());
         peer.AddStatusAndDesc(sender, status, desc);
+        // Multicast like the changes, from the same socket, so heard in the order they were sent: newer than
+        // any answer that has not arrived yet.
+        if (VELP2PStatusStore* store = peer.GetStatusStore())
+          store->Notice(sender);
       }
       break;
     default:
