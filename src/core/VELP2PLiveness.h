@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/VELLoopLink.h"
-#include "host/VELTCPProbe.h"
+#include "transport/VELTCPProbe.h"
 
 class VELApplication;
 class VELP2PPeer;

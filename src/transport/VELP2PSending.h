@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/VELTCPSender.h"
+#include "transport/VELTCPSender.h"
 
 // Holds no sender: a live one belongs to its endpoint, a released one to its loop. The loop, this object
 // and the senders may therefore be destroyed in any order.

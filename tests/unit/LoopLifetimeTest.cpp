@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "host/VELLoopLink.h"
-#include "host/VELTCPSender.h"
 #include "support/NetSandbox.h"
 #include "transport/VELP2PSending.h"
+#include "transport/VELTCPSender.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELP2PSending.h"
 

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "host/VELSocketConnector.h"
 #include "host/VELSystemCalls.h"
 #include "host/VELUDPSocket.h"
 #include "support/Blocks.h"
@@ -21,6 +20,7 @@
 #include "support/NetSandbox.h"
 #include "support/PeerTestAccess.h"
 #include "transport/VELP2PEndPointRecord.h"
+#include "transport/VELSocketConnector.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PCoreService.h"

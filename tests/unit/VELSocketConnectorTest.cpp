@@ -16,13 +16,13 @@
 #include <vector>
 
 #include "host/VELBlockRelease.h"
-#include "host/VELSocketConnector.h"
 #include "host/VELSockets.h"
 #include "host/VELSystemCalls.h"
-#include "host/VELTCPProbe.h"
-#include "host/VELTCPSender.h"
 #include "support/NetSandbox.h"
 #include "transport/VELP2PSending.h"
+#include "transport/VELSocketConnector.h"
+#include "transport/VELTCPProbe.h"
+#include "transport/VELTCPSender.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELCommand.h"
 #include "velp2p/VELP2PSending.h"

@@ -1,4 +1,4 @@
-#include "host/VELTCPSender.h"
+#include "transport/VELTCPSender.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,4 +1,4 @@
-#include "host/VELTCPProbe.h"
+#include "transport/VELTCPProbe.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,6 +1,6 @@
 // The listening side of the TCP messages: accepts connections and collects one block from each.
-#ifndef VELP2P_HOST_VELSOCKETCONNECTOR_H
-#define VELP2P_HOST_VELSOCKETCONNECTOR_H
+#ifndef VELP2P_TRANSPORT_VELSOCKETCONNECTOR_H
+#define VELP2P_TRANSPORT_VELSOCKETCONNECTOR_H
 
 #include <chrono>
 #include <cstddef>

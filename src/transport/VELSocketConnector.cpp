@@ -1,4 +1,4 @@
-#include "host/VELSocketConnector.h"
+#include "transport/VELSocketConnector.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

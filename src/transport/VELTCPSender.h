@@ -1,6 +1,6 @@
 // Sends TCP blocks without ever blocking the loop: a bounded FIFO per destination, driven by the loop.
-#ifndef VELP2P_HOST_VELTCPSENDER_H
-#define VELP2P_HOST_VELTCPSENDER_H
+#ifndef VELP2P_TRANSPORT_VELTCPSENDER_H
+#define VELP2P_TRANSPORT_VELTCPSENDER_H
 
 #include <chrono>
 #include <cstddef>
