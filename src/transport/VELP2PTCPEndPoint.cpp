@@ -200,16 +200,13 @@ VELResult VELP2PTCPEndPoint::ReceiveData() {
 VELResult VELP2PTCPEndPoint::ReceiveOne() {
   if (!_connector)
     return VEL_E_FAIL;
-  VELSockets* accepted = nullptr;
-  if (_connector->Accept(&accepted) != 0 || !accepted)
-    return VEL_E_FAIL;
-  std::unique_ptr<VELSockets> connection(accepted);
   VELP2PBlock block;
-  if (connection->TakeReceivedBlock(&block.bytes, &block.size) != 0)
-    return Dropped(VELP2PDrop::ReadFailed);
+  uint32_t source = 0;
+  if (_connector->TakeBlock(&block.bytes, &block.size, &source) != 0)
+    return VEL_E_FAIL;
   // Where the block came from decides, as for a datagram, whether the loopback records it names are usable.
   VELP2PEndPointInfo from{};
-  from.address = connection->GetSource();
+  from.address = source;
   return ReceiveOwned(std::move(block), from.address != 0 ? &from : nullptr);
 }
 

@@ -1,34 +1,24 @@
 #include "transport/VELSocketConnector.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "host/VELSockets.h"
-#include "host/VELSystemCalls.h"
 #include "velp2p/VELApplication.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Bytes read from one connection per turn, so that a fast sender of a large block shares the loop.
-constexpr size_t kReadBudgetPerTurn = 1 << 20;
 // The first read takes the length prefix and, for most blocks, the whole block with it.
-constexpr size_t kFirstReadBytes = 1024;
-// Growth step of a block's buffer when it cannot be sized at once; it then never grows beyond what has
-// arrived by more than this or its size.
-constexpr size_t kGrowthBytes = 64 << 10;
+constexpr size_t kFirstReadBytes = VELTCPIncoming::kFirstReadBytes;
+// What a stream reads its short blocks into, a turn's worth of them at a time.
+constexpr size_t kScratchBytes = 64 << 10;
 // A connection that brought nothing for this long may give its place to a new one when all are taken;
 // a busier one is not cut (closing it with unread bytes would reset it), accepting waits instead.
 constexpr auto kStalledAfter = std::chrono::milliseconds(250);
@@ -56,36 +46,9 @@ int SystemBacklog() {
 
 }  // namespace
 
-struct VELSocketConnector::Incoming {
-  int descriptor;
-  uint32_t source;  // address of the sending host
-  // Starts with room for the first read, then holds the block as it arrives. Not initialised: only the
-  // received bytes are ever read.
-  VELBlockBytes block;
-  size_t capacity = 0;     // bytes of block
-  size_t received = 0;     // bytes of block filled
-  uint32_t declared = 0;   // total length from the prefix; 0 until the prefix is complete
-  size_t sizedAtOnce = 0;  // capacity counted against kMaxSizedAtOnceBytes
-  bool paused = false;     // read interest off: no room for its bytes, or behind a paused one from its host
-  bool finishing = false;  // counted at its declared length and read to its end whatever the bound
-  int timerId = 0;
-  Clock::time_point accepted;
-  Clock::time_point lastActivity;  // last bytes read, or the end of a pause
-
-  size_t Counted() const { return finishing ? declared : received; }
-  size_t Remaining() const { return declared - received; }
-  // How long it has brought nothing while it was read: a paused connection is not idle, we are.
-  Clock::duration QuietFor(Clock::time_point now) const {
-    return paused ? Clock::duration::zero() : now - lastActivity;
-  }
-};
-
 VELSocketConnector::VELSocketConnector(unsigned short port, int a, int /*b*/)
     : _port(port),
       _backlog(std::max(a, SystemBacklog())),
-      _listenDescriptor(-1),
-      _readyRead(-1),
-      _readyWrite(-1),
       _application(nullptr),
       _acceptPaused(false),
       _resumeTimerId(0),
@@ -104,17 +67,24 @@ VELSocketConnector::~VELSocketConnector() {
     _application->CancelTimer(_quietTimerId);
   }
   for (auto& incoming : _inProgress) {
-    if (registered) {
+    if (registered && incoming->watched) {
       _application->RemoveWatch(incoming->descriptor);
       _application->CancelTimer(incoming->timerId);
     }
-    VELSys(close(incoming->descriptor));
+    VELTCPClose(incoming->descriptor);
   }
-  for (int descriptor : {_listenDescriptor, _readyRead, _readyWrite}) {
-    if (descriptor >= 0) {
-      VELSys(close(descriptor));
+  // Streams between blocks tell their senders that nothing more was taken, so that those send it again.
+  for (auto& incoming : _streamList) {
+    if (registered && incoming->watched) {
+      _application->RemoveWatch(incoming->descriptor);
+      _application->CancelTimer(incoming->timerId);
     }
+    VELTCPClose(incoming->descriptor, incoming->Received() != 0 || !incoming->Acknowledge(true));
   }
+  _inProgress.clear();
+  _streamList.clear();
+  VELTCPClose(_listenDescriptor);
+  VELCloseSignalPipe(&_readySignal);
 }
 
 void VELSocketConnector::SetTimeouts(int idleMs, int lifetimeMs) {
@@ -122,70 +92,45 @@ void VELSocketConnector::SetTimeouts(int idleMs, int lifetimeMs) {
   _lifetime = std::chrono::milliseconds(lifetimeMs);
 }
 
+void VELSocketConnector::SetStreamBounds(int total, int perHost, int idleMs) {
+  _maxStreams = total;
+  _maxStreamsPerHost = perHost;
+  _streamIdle = std::chrono::milliseconds(idleMs);
+}
+
 int VELSocketConnector::Declare(const char* address) {
   if (_listenDescriptor >= 0) {
     return EISCONN;
   }
-  sockaddr_in local;
-  std::memset(&local, 0, sizeof(local));
-  local.sin_family = AF_INET;
-  local.sin_port = htons(_port);
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (address != nullptr && inet_pton(AF_INET, address, &local.sin_addr) != 1) {
-    return EINVAL;
-  }
-  int descriptor = VELSys(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (descriptor < 0) {
-    return errno;
-  }
-  int ends[2] = {-1, -1};
-  auto fail = [&]() {
-    int error = errno != 0 ? errno : EIO;
-    VELSys(close(descriptor));
-    for (int end : ends) {
-      if (end >= 0) {
-        VELSys(close(end));
-      }
-    }
-    return error;
-  };
-  // The receiving side closes first and so holds TIME_WAIT; without this a restarted peer could not
-  // listen on its port again for a while.
-  int on = 1;
   // Room for the largest block from the start: a new connection's window would otherwise begin small and
   // close several times during a large block, and the sender's probes at each close retransmit its tail.
-  // The kernel takes it as a ceiling, not an allocation.
-  int room = VELSockets::kMaxBlockBytes;
-  VELSys(setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &room, sizeof(room)));
-  if (VELSys(setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on))) != 0 ||
-      VELSys(bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local))) != 0 ||
-      VELSys(listen(descriptor, _backlog)) != 0) {
-    return fail();
+  // The kernel takes it as a ceiling, not an allocation. The address is reused: the receiving side of a
+  // connection that carried one block closes first and so holds TIME_WAIT, and without it a restarted peer
+  // could not listen on its port again for a while.
+  int descriptor = -1;
+  unsigned short bound = 0;
+  int error = VELTCPListen(address, _port, _backlog, VELSockets::kMaxBlockBytes, &descriptor, &bound);
+  if (error != 0) {
+    return error;
   }
-  socklen_t length = sizeof(local);
-  if (VELSys(getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length)) != 0 ||
-      VELSys(pipe(ends)) != 0) {
-    return fail();
-  }
-  for (int end : ends) {
-    if (VELSys(fcntl(end, F_SETFD, FD_CLOEXEC)) != 0 ||
-        VELSys(fcntl(end, F_SETFL, VELSys(fcntl(end, F_GETFL)) | O_NONBLOCK)) != 0) {
-      return fail();
-    }
-  }
+  VELSignalPipe signal;
+  error = VELOpenSignalPipe(&signal);
   VELApplication* application = VELApplication::MainApplication();
-  if (application != nullptr && application->AddWatch(descriptor, true, false, [this](int, bool, bool, bool) {
-        OnListenReady();
-      }) != 0) {
-    errno = EBUSY;
-    return fail();
+  if (error == 0 && application != nullptr &&
+      application->AddWatch(descriptor, true, false, [this](int, bool, bool, bool) { OnListenReady(); }) !=
+          0) {
+    error = EBUSY;
+  }
+  if (error != 0) {
+    VELTCPClose(descriptor);
+    VELCloseSignalPipe(&signal);
+    return error;
   }
   _listenDescriptor = descriptor;
-  _readyRead = ends[0];
-  _readyWrite = ends[1];
+  _readySignal = signal;
   _application = application;
   _loop = VELLoopLink(application);
-  _port = ntohs(local.sin_port);
+  _port = bound;
   return 0;
 }
 
@@ -208,19 +153,16 @@ void VELSocketConnector::OnListenReady() {
       }
       // The oldest is stalled; a flood of silent clients then cannot lock out peers. Only for a
       // connection that is really waiting, though.
-      pollfd pending{_listenDescriptor, POLLIN, 0};
-      if (VELSys(poll(&pending, 1, 0)) <= 0) {
+      if (!VELTCPConnectionWaiting(_listenDescriptor)) {
         return;
       }
       Drop(_inProgress.front().get());
     }
-    sockaddr_in from;
-    socklen_t fromLength = sizeof(from);
-    std::memset(&from, 0, sizeof(from));
-    int descriptor = VELSys(accept4(_listenDescriptor, reinterpret_cast<sockaddr*>(&from), &fromLength,
-                                    SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (descriptor < 0) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+    int descriptor = -1;
+    uint32_t source = 0;
+    int error = VELTCPAccept(_listenDescriptor, &descriptor, &source);
+    if (error != 0) {
+      if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
         // The waiting connection stays in the backlog and would make every turn ready; try again later.
         _resumeTimerId = _application->AddTimer(kDescriptorShortageMs, [this]() {
           _resumeTimerId = 0;
@@ -230,11 +172,8 @@ void VELSocketConnector::OnListenReady() {
       }
       return;
     }
-    auto incoming = std::make_unique<Incoming>();
+    auto incoming = std::make_unique<Incoming>(descriptor, source, Clock::now());
     Incoming* raw = incoming.get();
-    raw->descriptor = descriptor;
-    raw->source = from.sin_addr.s_addr;
-    raw->accepted = raw->lastActivity = Clock::now();
     TakeEarlier(raw->source);
     bool behind = std::any_of(_inProgress.begin(), _inProgress.end(), [raw](const auto& earlier) {
       return earlier->source == raw->source && earlier->paused;
@@ -251,15 +190,17 @@ void VELSocketConnector::OnListenReady() {
       Complete(raw);
       continue;
     }
-    if (_application->AddWatch(descriptor, progress == Progress::kMore, false,
+    if (_application->AddWatch(descriptor, progress != Progress::kPaused, false,
                                [this, raw](int, bool, bool, bool) { OnIncomingReady(raw); }) != 0) {
       Drop(raw);
       continue;
     }
-    raw->timerId = _application->AddTimer(static_cast<int>(_idleTimeout.count()),
-                                          [this, raw]() { OnIncomingTimer(raw); });
+    raw->watched = true;
+    ArmTimer(raw, _idleTimeout);
     if (progress == Progress::kPaused) {
       Pause(raw);
+    } else if (progress == Progress::kHello) {
+      Stream(raw);
     }
   }
 }
@@ -280,99 +221,30 @@ void VELSocketConnector::TakeEarlier(uint32_t source) {
   }
 }
 
+size_t VELSocketConnector::Room() const {
+  size_t readFreely = _maxHeld > kKeptBackBytes ? _maxHeld - kKeptBackBytes : 0;
+  return _held < readFreely ? readFreely - _held : 0;
+}
+
 VELSocketConnector::Progress VELSocketConnector::ReadCounted(Incoming& incoming) {
-  size_t room = SIZE_MAX;
-  if (!incoming.finishing) {
-    size_t readFreely = _maxHeld > kKeptBackBytes ? _maxHeld - kKeptBackBytes : 0;
-    room = _held < readFreely ? readFreely - _held : 0;
-  }
   size_t before = incoming.Counted();
-  Progress progress = ReadSome(incoming, room);
+  Progress progress = incoming.ReadOne(incoming.finishing ? SIZE_MAX : Room(), _sizedAtOnce,
+                                       _streams && _application != nullptr);
   _held = _held - before + incoming.Counted();
   return progress;
-}
-
-VELSocketConnector::Progress VELSocketConnector::ReadSome(Incoming& incoming, size_t room) {
-  size_t budget = kReadBudgetPerTurn;
-  while (budget > 0) {
-    size_t firstLeft = incoming.received < kFirstReadBytes ? kFirstReadBytes - incoming.received : 0;
-    size_t allowed = room > SIZE_MAX - firstLeft ? SIZE_MAX : room + firstLeft;
-    if (incoming.declared != 0 && allowed == 0) {
-      return Progress::kPaused;
-    }
-    if (incoming.received == incoming.capacity && !Grow(incoming)) {
-      return Progress::kFailed;
-    }
-    size_t wanted = incoming.capacity - incoming.received;
-    if (incoming.declared != 0) {
-      wanted = std::min({wanted, budget, allowed});
-    }
-    ssize_t count = VELSys(recv(incoming.descriptor, incoming.block.get() + incoming.received, wanted, 0));
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return (errno == EAGAIN || errno == EWOULDBLOCK) ? Progress::kMore : Progress::kFailed;
-    }
-    if (count == 0) {
-      return Progress::kFailed;  // closed before the block was whole
-    }
-    incoming.received += static_cast<size_t>(count);
-    incoming.lastActivity = Clock::now();
-    budget -= std::min(budget, static_cast<size_t>(count));
-    room -= std::min(room, static_cast<size_t>(count) - std::min(firstLeft, static_cast<size_t>(count)));
-    if (incoming.declared == 0 && incoming.received >= 4) {
-      uint32_t prefix;
-      std::memcpy(&prefix, incoming.block.get(), sizeof(prefix));
-      prefix = ntohl(prefix);
-      if (prefix < 4 || prefix > static_cast<uint32_t>(VELSockets::kMaxBlockBytes)) {
-        return Progress::kFailed;
-      }
-      incoming.declared = prefix;
-      // Bytes past the block belong to nobody.
-      incoming.received = std::min<size_t>(incoming.received, prefix);
-      incoming.capacity = std::min<size_t>(incoming.capacity, prefix);
-    }
-    if (incoming.declared != 0 && incoming.received == incoming.declared) {
-      return Progress::kComplete;
-    }
-  }
-  return Progress::kMore;
-}
-
-bool VELSocketConnector::Grow(Incoming& incoming) {
-  size_t size = kFirstReadBytes;
-  bool atOnce = false;
-  if (incoming.capacity > 0) {
-    // A block that filled its first read is sized at once while the bound allows: every step of growth
-    // would otherwise copy it again into fresh memory.
-    atOnce = _sizedAtOnce + incoming.declared <= kMaxSizedAtOnceBytes;
-    size = atOnce ? incoming.declared
-                  : std::min<size_t>(std::max(incoming.capacity * 2, incoming.capacity + kGrowthBytes),
-                                     incoming.declared);
-  }
-  VELBlockBytes grown = VELNewBlockBytes(size);
-  if (!grown) {
-    return false;
-  }
-  if (incoming.received > 0) {
-    std::memcpy(grown.get(), incoming.block.get(), incoming.received);
-  }
-  incoming.block = std::move(grown);
-  incoming.capacity = size;
-  if (atOnce) {
-    incoming.sizedAtOnce = size;
-    _sizedAtOnce += size;
-  }
-  return true;
 }
 
 void VELSocketConnector::OnIncomingReady(Incoming* incoming) {
   if (incoming->paused) {
     return;  // an earlier connection of its host being taken, or a hang-up in the turn that paused it
   }
+  if (incoming->IsStream()) {
+    OnStreamReady(incoming);
+    return;
+  }
   switch (ReadCounted(*incoming)) {
     case Progress::kMore:
+    case Progress::kEnded:
       break;
     case Progress::kComplete:
       Complete(incoming);
@@ -383,20 +255,129 @@ void VELSocketConnector::OnIncomingReady(Incoming* incoming) {
     case Progress::kPaused:
       Pause(incoming);
       break;
+    case Progress::kHello:
+      Stream(incoming);
+      break;
   }
+}
+
+void VELSocketConnector::OnStreamReady(Incoming* incoming) {
+  if (!_scratch) {
+    _scratch.reset(new char[kScratchBytes]);
+  }
+  size_t room = Room();
+  _held -= incoming->Counted();
+  Progress progress = incoming->ReadStream(room, _scratch.get(), kScratchBytes,
+                                           [this, incoming](VELBlockBytes block, int size) {
+                                             // Counted at its whole length from here on, as ready.
+                                             incoming->finishing = false;
+                                             ++incoming->taken;
+                                             PushReady(std::move(block), size, incoming->source);
+                                           });
+  _held += incoming->Counted();
+  switch (progress) {
+    case Progress::kMore:
+    case Progress::kComplete:
+    case Progress::kHello:
+      break;
+    case Progress::kPaused:
+      Pause(incoming);
+      break;
+    case Progress::kFailed:
+      Drop(incoming);
+      return;
+    case Progress::kEnded:
+      // The sender closed between blocks, having all it sent acknowledged: nothing is lost.
+      Forget(incoming);
+      return;
+  }
+  incoming->Acknowledge();
+}
+
+void VELSocketConnector::Stream(Incoming* incoming) {
+  uint32_t source = incoming->source;
+  int fromHost = 0;
+  for (auto& stream : _streamList) {
+    fromHost += stream->source == source ? 1 : 0;
+  }
+  bool placed = true;
+  if (fromHost >= _maxStreamsPerHost || static_cast<int>(_streamList.size()) >= _maxStreams) {
+    Incoming* quietest = Quietest(source, fromHost < _maxStreamsPerHost);
+    if (quietest != nullptr) {
+      Retire(quietest);
+    } else {
+      placed = false;
+    }
+  }
+  // The hello of a version we do not speak, or no place: the sender learns that nothing was taken.
+  if (!placed || incoming->Opening() != VELTCPOpening::kHello) {
+    ++_discarded;
+    Forget(incoming, !incoming->Acknowledge(true));
+    return;
+  }
+  auto found =
+      std::find_if(_inProgress.begin(), _inProgress.end(),
+                   [incoming](const std::unique_ptr<Incoming>& entry) { return entry.get() == incoming; });
+  _streamList.push_back(std::move(*found));
+  _inProgress.erase(found);
+  _held -= incoming->Counted();
+  bool taken = incoming->Stream(&_sizedAtOnce, VELSockets::kMaxBlockBytes,
+                                [this, incoming](VELBlockBytes block, int size) {
+                                  incoming->finishing = false;
+                                  ++incoming->taken;
+                                  PushReady(std::move(block), size, incoming->source);
+                                });
+  _held += incoming->Counted();
+  if (!taken) {
+    Drop(incoming);
+    return;
+  }
+  UpdateAcceptWatch();
+  OnStreamReady(incoming);
+}
+
+VELSocketConnector::Incoming* VELSocketConnector::Quietest(uint32_t source, bool anyHost) {
+  Incoming* quietest = nullptr;
+  for (auto& stream : _streamList) {
+    if ((!anyHost && stream->source != source) || stream->Received() != 0 || stream->paused) {
+      continue;
+    }
+    if (quietest == nullptr || stream->lastActivity < quietest->lastActivity) {
+      quietest = stream.get();
+    }
+  }
+  return quietest;
+}
+
+void VELSocketConnector::Retire(Incoming* incoming) {
+  Forget(incoming, incoming->Received() != 0 || !incoming->Acknowledge(true));
+}
+
+void VELSocketConnector::ArmTimer(Incoming* incoming, std::chrono::nanoseconds wait) {
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait);
+  incoming->timerId = _application->AddTimer(static_cast<int>(std::max<int64_t>(ms.count(), 0)),
+                                             [this, incoming]() { OnIncomingTimer(incoming); });
 }
 
 void VELSocketConnector::OnIncomingTimer(Incoming* incoming) {
   Clock::time_point now = Clock::now();
   auto idle = incoming->QuietFor(now);
-  auto age = now - incoming->accepted;
+  if (incoming->IsStream() && incoming->Received() == 0) {
+    // Between blocks: silence is allowed, up to a point.
+    if (idle >= _streamIdle) {
+      Retire(incoming);
+      return;
+    }
+    ArmTimer(incoming, _streamIdle - idle);
+    return;
+  }
+  // A block under way: the timeouts of a block of its own connection, its lifetime from its first bytes.
+  auto age = now - (incoming->IsStream() ? incoming->blockSince : incoming->accepted);
   if (idle >= _idleTimeout || age >= _lifetime) {
     Drop(incoming);
     return;
   }
-  auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::min(_idleTimeout - idle, _lifetime - age));
-  incoming->timerId = _application->AddTimer(static_cast<int>(wait.count()),
-                                             [this, incoming]() { OnIncomingTimer(incoming); });
+  ArmTimer(incoming, std::min(_idleTimeout - idle, _lifetime - age));
 }
 
 void VELSocketConnector::Pause(Incoming* incoming) {
@@ -423,23 +404,29 @@ void VELSocketConnector::ResumeWaiting() {
   if (_paused == 0 || _application == nullptr) {
     return;
   }
-  // Only the oldest connection in progress from each host may go on, the others wait behind it.
+  // Only the oldest connection in progress from each host may go on, the others wait behind it; a stream
+  // waits for nobody.
   std::vector<uint32_t> hosts;
   std::vector<Incoming*> waiting;
-  for (auto& entry : _inProgress) {
-    Incoming* incoming = entry.get();
-    bool oldest = std::find(hosts.begin(), hosts.end(), incoming->source) == hosts.end();
-    if (oldest) {
-      hosts.push_back(incoming->source);
-    }
+  auto consider = [&](Incoming* incoming, bool oldest) {
     if (!incoming->paused || !oldest) {
-      continue;
+      return;
     }
-    if (incoming->declared == 0) {
+    if (incoming->Declared() == 0) {
       Resume(incoming, false);  // unread yet: it goes on with its first kilobyte, which the bound leaves it
     } else {
       waiting.push_back(incoming);
     }
+  };
+  for (auto& entry : _inProgress) {
+    bool oldest = std::find(hosts.begin(), hosts.end(), entry->source) == hosts.end();
+    if (oldest) {
+      hosts.push_back(entry->source);
+    }
+    consider(entry.get(), oldest);
+  }
+  for (auto& entry : _streamList) {
+    consider(entry.get(), true);
   }
   std::stable_sort(waiting.begin(), waiting.end(),
                    [](const Incoming* a, const Incoming* b) { return a->Remaining() < b->Remaining(); });
@@ -452,38 +439,37 @@ void VELSocketConnector::ResumeWaiting() {
 }
 
 void VELSocketConnector::Complete(Incoming* incoming) {
-  VELBlockBytes block = std::move(incoming->block);
-  int size = static_cast<int>(incoming->declared);
-  uint32_t source = incoming->source;
+  int size = static_cast<int>(incoming->Declared());
   // Counted as ready before it stops counting in progress: the room it leaves is not there.
-  PushReady(std::move(block), size, source);
+  PushReady(incoming->TakeBlock(), size, incoming->source);
   Forget(incoming);
 }
 
 void VELSocketConnector::Drop(Incoming* incoming) {
   ++_discarded;
-  Forget(incoming);
+  Forget(incoming, incoming->IsStream());
 }
 
-void VELSocketConnector::Forget(Incoming* incoming) {
+void VELSocketConnector::Forget(Incoming* incoming, bool abort) {
   // Unregistered before closing, so that a descriptor number reused later in this turn is not mistaken
   // for this one; the loop skips both callbacks for the rest of the turn. A connection whose block was
   // whole at once was never registered.
-  if (incoming->timerId != 0) {
+  if (incoming->watched) {
     _application->RemoveWatch(incoming->descriptor);
     _application->CancelTimer(incoming->timerId);
   }
-  VELSys(close(incoming->descriptor));
-  _sizedAtOnce -= incoming->sizedAtOnce;
+  VELTCPClose(incoming->descriptor, abort);
+  _sizedAtOnce.used -= incoming->SizedAtOnce();
   _held -= incoming->Counted();
   if (incoming->paused) {
     --_paused;
   }
-  auto found =
-      std::find_if(_inProgress.begin(), _inProgress.end(),
-                   [incoming](const std::unique_ptr<Incoming>& entry) { return entry.get() == incoming; });
+  auto same = [incoming](const std::unique_ptr<Incoming>& entry) { return entry.get() == incoming; };
+  auto found = std::find_if(_inProgress.begin(), _inProgress.end(), same);
   if (found != _inProgress.end()) {
     _inProgress.erase(found);
+  } else {
+    _streamList.erase(std::remove_if(_streamList.begin(), _streamList.end(), same), _streamList.end());
   }
   UpdateAcceptWatch();
   ResumeWaiting();
@@ -493,9 +479,20 @@ void VELSocketConnector::Forget(Incoming* incoming) {
 void VELSocketConnector::PushReady(VELBlockBytes block, int size, uint32_t source) {
   _held += static_cast<size_t>(size);
   _ready.push_back(Ready{std::move(block), size, source});
-  if (_ready.size() == 1) {
-    ssize_t ignored = VELSys(write(_readyWrite, "r", 1));
-    (void)ignored;
+  // Handed on once the turn ends, when someone takes them; otherwise through the descriptor.
+  if (!_handOffPending && _onReady && _application != nullptr) {
+    std::weak_ptr<char> life = _life;
+    _handOffPending = _application->DeferToTurnEnd([this, life]() {
+      if (life.expired()) {
+        return;
+      }
+      _handOffPending = false;
+      _onReady();  // may destroy this connector: nothing after it
+    });
+  }
+  if (!_handOffPending && !_signalRaised) {
+    _signalRaised = true;
+    VELRaiseSignal(_readySignal);
   }
   UpdateAcceptWatch();
 }
@@ -514,16 +511,41 @@ void VELSocketConnector::UpdateAcceptWatch() {
   _application->ModifyWatch(_listenDescriptor, accept, false);
 }
 
+bool VELSocketConnector::Busy() const {
+  return !_inProgress.empty() || !_ready.empty() ||
+         std::any_of(_streamList.begin(), _streamList.end(),
+                     [](const std::unique_ptr<Incoming>& stream) { return stream->Received() != 0; });
+}
+
 void VELSocketConnector::WatchQuiet() {
-  if (_application == nullptr || _quietTimerId != 0 || !_inProgress.empty() || !_ready.empty()) {
+  if (_application == nullptr || _quietTimerId != 0 || Busy()) {
     return;
   }
   _quietTimerId = _application->AddTimer(kQuietMs, [this]() {
     _quietTimerId = 0;
-    if (_inProgress.empty() && _ready.empty()) {
+    if (!Busy()) {
       VELReleaseKeptBlockBytes();
     }
   });
+}
+
+int VELSocketConnector::TakeBlock(VELBlockBytes* block, int* size, uint32_t* source) {
+  if (_ready.empty()) {
+    return EAGAIN;
+  }
+  *block = std::move(_ready.front().block);
+  *size = _ready.front().size;
+  *source = _ready.front().source;
+  _ready.pop_front();
+  _held -= static_cast<size_t>(*size);
+  if (_ready.empty() && _signalRaised) {
+    _signalRaised = false;
+    VELLowerSignal(_readySignal);
+  }
+  UpdateAcceptWatch();
+  ResumeWaiting();
+  WatchQuiet();
+  return 0;
 }
 
 int VELSocketConnector::Accept(VELSockets** socket) {
@@ -537,28 +559,10 @@ int VELSocketConnector::Accept(VELSockets** socket) {
   VELBlockBytes block;
   int size = 0;
   uint32_t source = 0;
-  if (_application == nullptr) {
-    int result = AcceptSynchronously(&block, &size, &source);
-    if (result != 0) {
-      return result;
-    }
-  } else {
-    if (_ready.empty()) {
-      return EAGAIN;
-    }
-    block = std::move(_ready.front().block);
-    size = _ready.front().size;
-    source = _ready.front().source;
-    _ready.pop_front();
-    _held -= static_cast<size_t>(size);
-    if (_ready.empty()) {
-      char drain[16];
-      while (VELSys(read(_readyRead, drain, sizeof(drain))) > 0) {
-      }
-    }
-    UpdateAcceptWatch();
-    ResumeWaiting();
-    WatchQuiet();
+  int result = _application == nullptr ? AcceptSynchronously(&block, &size, &source)
+                                       : TakeBlock(&block, &size, &source);
+  if (result != 0) {
+    return result;
   }
   auto accepted = std::make_unique<VELSockets>();
   accepted->SetReceivedBlock(std::move(block), size, source);
@@ -567,24 +571,19 @@ int VELSocketConnector::Accept(VELSockets** socket) {
 }
 
 int VELSocketConnector::AcceptSynchronously(VELBlockBytes* block, int* size, uint32_t* source) {
-  sockaddr_in from;
-  socklen_t fromLength = sizeof(from);
-  std::memset(&from, 0, sizeof(from));
-  int descriptor = VELSys(accept4(_listenDescriptor, reinterpret_cast<sockaddr*>(&from), &fromLength,
-                                  SOCK_NONBLOCK | SOCK_CLOEXEC));
-  if (descriptor < 0) {
-    return errno;
+  int descriptor = -1;
+  int result = VELTCPAccept(_listenDescriptor, &descriptor, source);
+  if (result != 0) {
+    return result;
   }
-  *source = from.sin_addr.s_addr;
-  Incoming incoming;
-  incoming.descriptor = descriptor;
+  Incoming incoming(descriptor, *source, Clock::now());
   Clock::time_point deadline = Clock::now() + _idleTimeout;
-  int result = ETIMEDOUT;
+  result = ETIMEDOUT;
   for (;;) {
-    Progress progress = ReadSome(incoming, SIZE_MAX);
+    Progress progress = incoming.ReadOne(SIZE_MAX, _sizedAtOnce, false);
     if (progress == Progress::kComplete) {
-      *block = std::move(incoming.block);
-      *size = static_cast<int>(incoming.declared);
+      *size = static_cast<int>(incoming.Declared());
+      *block = incoming.TakeBlock();
       result = 0;
       break;
     }
@@ -596,14 +595,14 @@ int VELSocketConnector::AcceptSynchronously(VELBlockBytes* block, int* size, uin
     if (remaining <= 0) {
       break;
     }
-    pollfd entry{descriptor, POLLIN, 0};
-    if (VELSys(poll(&entry, 1, static_cast<int>(remaining))) < 0 && errno != EINTR) {
-      result = errno;
+    int waited = VELWaitReadable(descriptor, static_cast<int>(remaining));
+    if (waited != 0 && waited != ETIMEDOUT) {
+      result = waited;
       break;
     }
   }
-  VELSys(close(descriptor));
-  _sizedAtOnce -= incoming.sizedAtOnce;
+  VELTCPClose(descriptor);
+  _sizedAtOnce.used -= incoming.SizedAtOnce();
   if (result != 0) {
     ++_discarded;
   }

@@ -1,14 +1,8 @@
 #include "transport/VELTCPProbe.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 
-#include "host/VELSystemCalls.h"
+#include "host/VELSocketCalls.h"
 #include "velp2p/VELApplication.h"
 
 VELTCPProbe::~VELTCPProbe() {
@@ -18,7 +12,7 @@ VELTCPProbe::~VELTCPProbe() {
     if (entry.second.descriptor >= 0) {
       if (withLoop)
         _application->RemoveWatch(entry.second.descriptor);
-      VELSys(close(entry.second.descriptor));
+      VELTCPClose(entry.second.descriptor);
     }
     if (withLoop)
       _application->CancelTimer(entry.second.timerId);
@@ -31,34 +25,21 @@ void VELTCPProbe::Start(uint32_t addressNetworkOrder, unsigned short port, int t
   int id = _nextId++;
   Probe& probe = _probes[id];
   probe.callback = std::move(callback);
-  probe.descriptor = VELSys(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   Result early = Result::kTimedOut;
   bool pending = false;
-  if (probe.descriptor >= 0) {
-    sockaddr_in remote;
-    std::memset(&remote, 0, sizeof(remote));
-    remote.sin_family = AF_INET;
-    remote.sin_addr.s_addr = addressNetworkOrder;
-    remote.sin_port = htons(port);
-    int connected = VELSys(connect(probe.descriptor, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)));
-    if (connected == 0) {
-      early = Result::kConnected;
-    } else if (errno == EINPROGRESS) {
-      pending = _application->AddWatch(probe.descriptor, false, true, [this, id](int d, bool, bool, bool) {
-        int error = 0;
-        socklen_t size = sizeof(error);
-        if (VELSys(getsockopt(d, SOL_SOCKET, SO_ERROR, &error, &size)) != 0)
-          error = errno;
-        Finish(id, error == 0              ? Result::kConnected
-                   : error == ECONNREFUSED ? Result::kRefused
-                                           : Result::kTimedOut);
-      }) == 0;
-    } else if (errno == ECONNREFUSED) {
-      early = Result::kRefused;
-    }
+  const int error = VELTCPConnect(addressNetworkOrder, port, false, &probe.descriptor);
+  if (error == 0) {
+    pending = _application->AddWatch(probe.descriptor, false, true, [this, id](int d, bool, bool, bool) {
+      int result = VELTCPConnectResult(d);
+      Finish(id, result == 0              ? Result::kConnected
+                 : result == ECONNREFUSED ? Result::kRefused
+                                          : Result::kTimedOut);
+    }) == 0;
+  } else if (error == ECONNREFUSED) {
+    early = Result::kRefused;
   }
   if (!pending && probe.descriptor >= 0) {
-    VELSys(close(probe.descriptor));
+    VELTCPClose(probe.descriptor);
     probe.descriptor = -1;
   }
   probe.timerId = _application->AddTimer(pending ? timeoutMs : 0, [this, id, early]() { Finish(id, early); });
@@ -72,7 +53,7 @@ void VELTCPProbe::Finish(int id, Result result) {
   _probes.erase(found);
   if (probe.descriptor >= 0) {
     _application->RemoveWatch(probe.descriptor);
-    VELSys(close(probe.descriptor));
+    VELTCPClose(probe.descriptor);
   }
   _application->CancelTimer(probe.timerId);
   if (probe.callback)

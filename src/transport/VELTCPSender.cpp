@@ -1,18 +1,14 @@
 #include "transport/VELTCPSender.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "host/VELLocalAddress.h"
+#include "host/VELSocketCalls.h"
 #include "host/VELSockets.h"
-#include "host/VELSystemCalls.h"
 #include "velp2p/VELApplication.h"
 
 namespace {
@@ -107,9 +103,7 @@ VELTCPSender::~VELTCPSender() {
     if (withLoop && connection.watched) {
       _application->RemoveWatch(connection.descriptor);
     }
-    if (connection.descriptor >= 0) {
-      VELSys(close(connection.descriptor));
-    }
+    VELTCPClose(connection.descriptor);
     if (withLoop) {
       _application->CancelTimer(connection.timerId);
     }
@@ -249,36 +243,21 @@ void VELTCPSender::Connect(Connection& connection) {
   const Destination& destination = *_destinations.at(connection.key);
   connection.phase = Connection::Phase::kConnecting;
   connection.offset = 0;
-  int descriptor = VELSys(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  int error = descriptor < 0 ? errno : 0;
-  if (descriptor >= 0) {
-    if (connection.block.bytes.size() > kOneSegmentBytes) {
-      int on = 1;
-      VELSys(setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)));
-    }
-    sockaddr_in remote;
-    std::memset(&remote, 0, sizeof(remote));
-    remote.sin_family = AF_INET;
-    remote.sin_addr.s_addr = destination.address;
-    remote.sin_port = htons(destination.port);
-    if (VELSys(connect(descriptor, reinterpret_cast<sockaddr*>(&remote), sizeof(remote))) != 0 &&
-        errno != EINPROGRESS) {
-      error = errno;
-    }
-  }
+  int descriptor = -1;
+  int error = VELTCPConnect(destination.address, destination.port,
+                            connection.block.bytes.size() > kOneSegmentBytes, &descriptor);
   // Where the handshake is over by now (a peer on this host), the block goes at once and the loop is only
   // asked for the receiver's close. An error found here is reported from the loop, like any other.
   bool established = false;
   if (error == 0) {
-    ssize_t sent = VELSys(send(descriptor, connection.block.bytes.data(), connection.block.bytes.size(),
-                               MSG_NOSIGNAL | MSG_DONTWAIT));
+    ssize_t sent = VELTCPSend(descriptor, connection.block.bytes.data(), connection.block.bytes.size());
     if (sent > 0) {
       established = true;
       connection.offset = static_cast<size_t>(sent);
       connection.phase = connection.offset == connection.block.bytes.size() ? Connection::Phase::kDraining
                                                                             : Connection::Phase::kWriting;
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ENOTCONN) {
-      error = errno;
+    } else if (sent < 0 && sent != -EAGAIN && sent != -ENOTCONN) {
+      error = static_cast<int>(-sent);
     }
   }
   // Receivers close in the order the blocks were sent: a block that is out whole behind others is only
@@ -290,9 +269,7 @@ void VELTCPSender::Connect(Connection& connection) {
     error = EBUSY;
   }
   if (error != 0) {
-    if (descriptor >= 0) {
-      VELSys(close(descriptor));
-    }
+    VELTCPClose(descriptor);
     connection.descriptor = -1;
     // Reported from the loop, so that Enqueue never calls back and failures never recurse.
     connection.phase = Connection::Phase::kConnecting;
@@ -351,11 +328,7 @@ void VELTCPSender::OnReady(uint64_t id, bool readable, bool writable, bool error
   }
   Connection& connection = *found->second;
   if (connection.phase == Connection::Phase::kConnecting) {
-    int pending = 0;
-    socklen_t length = sizeof(pending);
-    if (VELSys(getsockopt(connection.descriptor, SOL_SOCKET, SO_ERROR, &pending, &length)) != 0) {
-      pending = errno;
-    }
+    int pending = VELTCPConnectResult(connection.descriptor);
     if (pending == ECONNREFUSED) {
       Finish(connection, false, Failure::kRefused, false);
       return;
@@ -381,13 +354,10 @@ void VELTCPSender::OnReady(uint64_t id, bool readable, bool writable, bool error
 void VELTCPSender::Write(Connection& connection) {
   const std::vector<char>& bytes = connection.block.bytes;
   while (connection.offset < bytes.size()) {
-    ssize_t sent = VELSys(send(connection.descriptor, bytes.data() + connection.offset,
-                               bytes.size() - connection.offset, MSG_NOSIGNAL | MSG_DONTWAIT));
+    ssize_t sent =
+        VELTCPSend(connection.descriptor, bytes.data() + connection.offset, bytes.size() - connection.offset);
     if (sent < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (sent == -EAGAIN) {
         _application->ModifyWatch(connection.descriptor, false, true);
         return;
       }
@@ -408,15 +378,13 @@ void VELTCPSender::Write(Connection& connection) {
 void VELTCPSender::Drain(Connection& connection) {
   char scratch[256];
   for (;;) {
-    ssize_t received = VELSys(recv(connection.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT));
+    ssize_t received = VELTCPReceive(connection.descriptor, scratch, sizeof(scratch));
     if (received > 0) {
       continue;  // the receiver sends nothing; ignore it rather than reset it
     }
     if (received == 0) {
       Finish(connection, true, Failure::kReset, false);
-    } else if (errno == EINTR) {
-      continue;
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    } else if (received != -EAGAIN) {
       Finish(connection, false, Failure::kReset, false);
     }
     return;
@@ -492,10 +460,8 @@ void VELTCPSender::Close(Connection& connection) {
     _application->RemoveWatch(connection.descriptor);
     connection.watched = false;
   }
-  if (connection.descriptor >= 0) {
-    VELSys(close(connection.descriptor));
-    connection.descriptor = -1;
-  }
+  VELTCPClose(connection.descriptor);
+  connection.descriptor = -1;
 }
 
 void VELTCPSender::Collect(uint32_t address, unsigned short port) {
@@ -513,11 +479,11 @@ void VELTCPSender::Collect(uint32_t address, unsigned short port) {
     char scratch[256];
     ssize_t received;
     do {
-      received = VELSys(recv(oldest.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT));
-    } while (received > 0 || (received < 0 && errno == EINTR));
+      received = VELTCPReceive(oldest.descriptor, scratch, sizeof(scratch));
+    } while (received > 0);
     if (received == 0) {
       Finish(oldest, true, Failure::kReset, false);
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    } else if (received != -EAGAIN) {
       Finish(oldest, false, Failure::kReset, false);
     } else if (!Watch(oldest)) {
       Finish(oldest, false, Failure::kReset, false);
