@@ -43,6 +43,10 @@ VELP2POptions VELP2POptions::FromEnvironment(Mode mode) {
     options.configPath = path;
   if (const char* liveness = VELGetEnv("VELP2PLiveness"))
     options.liveness = liveness;
+  if (const char* persistent = VELGetEnv("VELP2PPersistent")) {
+    char* end = nullptr;
+    options.persistent = !(std::strtol(persistent, &end, 10) == 0 && end != persistent);
+  }
   options.httpEndPoints = VELGetEnv("VELP2PHTTPEndPoint") != nullptr;
   return options;
 }
@@ -73,6 +77,11 @@ VELResult VELP2POptions::Set(const std::string& name, const std::string& value) 
     if (!ParseSeconds(value, seconds))
       return BadLiveness(value);
     liveness = value;
+  } else if (name == "persistent") {
+    if (value != "0" && value != "1")
+      return VELFail(VELP2P_ERROR_BAD_OPTION,
+                     "persistent \"" + value + "\" is neither \"0\" (off) nor \"1\" (on)");
+    persistent = value == "1";
   } else {
     return VELFail(VELP2P_ERROR_BAD_OPTION, "no option \"" + name + "\"");
   }

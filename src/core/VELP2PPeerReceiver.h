@@ -21,6 +21,12 @@ class VELP2PPeerReceiver : public VELP2PReceiver {
   // Fails without a local peer, or when its name does not fit the header (over 31 bytes, or a zero byte
   // inside that would cut it short).
   VELResult GetSenderIdentity(int mode, VELP2PSenderIdentity& identity) override;
+  // As the last start-up's options say ("persistent"); the TCP endpoints ask when they open.
+  bool Persistent() override { return _persistent; }
+  void SetPersistent(bool on) { _persistent = on; }
+
+ private:
+  bool _persistent = true;
 };
 
 #endif

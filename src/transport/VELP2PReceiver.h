@@ -33,6 +33,8 @@ class VELP2PReceiver {
                           const char* reason) = 0;
   // The sender fields of a block built in mode 0 (unicast: the other kind is multicast) or 1 (multicast).
   virtual VELResult GetSenderIdentity(int mode, VELP2PSenderIdentity& identity) = 0;
+  // Whether TCP endpoints take, and send, many blocks per connection where the other side does too.
+  virtual bool Persistent() { return true; }
 
  protected:
   ~VELP2PReceiver() = default;

@@ -68,10 +68,16 @@ VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
   int declared = _connector->Declare(nullptr);
   if (_port == 0)
     _port = _connector->GetPort();
-  // The record is filled even when listening failed, as the port that was asked for.
+  // The record is filled even when listening failed, as the port that was asked for. Streams need the loop.
+  VELApplication* loop = VELApplication::MainApplication();
+  _streams = loop && (!_receiver || _receiver->Persistent());
   (void)VELP2PMakeUnicastRecord(address, _port, *_endPointInfo);
+  if (_streams)
+    _endPointInfo->kind |= VELP2P_ENDPOINT_STREAMS;
   if (declared != 0)
     return VEL_E_FAIL;
+  _connector->SetStreams(_streams);
+  _connector->SetReadyCallback([this]() { TakeReady(); });
   VELResult installed = InstallP2PCB(_connector->GetHandler());
   if (VEL_FAILED(installed))
     return installed;
@@ -136,7 +142,8 @@ VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* ser
 
   const unsigned short port = VELP2PRecordPort(*endPointInfo);
   if (_sender)
-    return Queue(endPointInfo->address, port, bytes, byteLength, serviceName, peerInfo);
+    return Queue(endPointInfo->address, port, header, serviceName, peerInfo,
+                 _streams && (endPointInfo->kind & VELP2P_ENDPOINT_STREAMS) != 0);
   uint8_t address[4];
   std::memcpy(address, &endPointInfo->address, 4);
   VELSockets connection(-1, nullptr);
@@ -149,11 +156,14 @@ VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* ser
   return connection.Send(bytes, byteLength) != 0 ? VEL_E_FAIL : VEL_S_OK;
 }
 
-VELResult VELP2PTCPEndPoint::Queue(uint32_t address, unsigned short port, const char* bytes, int byteLength,
-                                   const char* serviceName, VELP2PPeerInfo* peerInfo) {
+VELResult VELP2PTCPEndPoint::Queue(uint32_t address, unsigned short port, VELP2PHeader& header,
+                                   const char* serviceName, VELP2PPeerInfo* peerInfo, bool stream) {
   uintptr_t tag = _nextTag++;
-  int queued = _sender->Enqueue(address, port, std::vector<char>(bytes, bytes + byteLength),
-                                reinterpret_cast<void*>(tag), VELP2PSending::Instance().CurrentLane());
+  int byteLength = 0;
+  std::unique_ptr<char[]> bytes = header.TakeBuffer(byteLength);
+  int queued =
+      _sender->Enqueue(address, port, std::move(bytes), static_cast<size_t>(byteLength),
+                       reinterpret_cast<void*>(tag), VELP2PSending::Instance().CurrentLane(), stream);
   switch (queued) {
     case 0:
       _outgoing[tag] = Outgoing{peerInfo && _receiver ? _receiver->NameOf(peerInfo) : std::string(),
@@ -195,6 +205,14 @@ VELResult VELP2PTCPEndPoint::ReceiveData() {
     result = ReceiveOne();
   } while (_connector->GetBlocksReady() > 0 && ++taken < VELSocketConnector::kMaxReady);
   return result;
+}
+
+void VELP2PTCPEndPoint::TakeReady() {
+  // A handler may disconnect the peer, which releases this endpoint: it lives until the blocks are taken.
+  AddRef();
+  while (_connector && _connector->GetBlocksReady() > 0)
+    (void)ReceiveOne();
+  Release();
 }
 
 VELResult VELP2PTCPEndPoint::ReceiveOne() {

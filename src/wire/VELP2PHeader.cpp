@@ -113,6 +113,16 @@ VELResult VELP2PHeader::Initialize(VELP2PHeaderFixedPart* block, int receivedByt
   return VEL_S_OK;
 }
 
+std::unique_ptr<char[]> VELP2PHeader::TakeBuffer(int& length) {
+  length = _buffer ? _bufferLength : 0;
+  _fixedPart = nullptr;
+  _rawMessage = nullptr;
+  _payload = nullptr;
+  _bufferLength = 0;
+  _payloadLength = 0;
+  return std::move(_buffer);
+}
+
 VELResult VELP2PHeader::GetBuffer(char*& buffer, int& length) {
   if (!_buffer)
     return VEL_E_FAIL;
