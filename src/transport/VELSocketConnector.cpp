@@ -19,6 +19,11 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kFirstReadBytes = VELTCPIncoming::kFirstReadBytes;
 // What a stream reads its short blocks into, a turn's worth of them at a time.
 constexpr size_t kScratchBytes = 64 << 10;
+// A stream's acknowledgements wait at most this long, or until this many blocks or bytes were taken, so that
+// they cost the sender neither a wake-up per block nor the room of its queue.
+constexpr int kAckDelayMs = 5;
+constexpr uint32_t kAckEveryBlocks = 64;
+constexpr size_t kAckEveryBytes = 1 << 20;
 // A connection that brought nothing for this long may give its place to a new one when all are taken;
 // a busier one is not cut (closing it with unread bytes would reset it), accepting waits instead.
 constexpr auto kStalledAfter = std::chrono::milliseconds(250);
@@ -65,6 +70,7 @@ VELSocketConnector::~VELSocketConnector() {
     _application->CancelTimer(_resumeTimerId);
     _application->CancelTimer(_stallTimerId);
     _application->CancelTimer(_quietTimerId);
+    _application->CancelTimer(_ackTimerId);
   }
   for (auto& incoming : _inProgress) {
     if (registered && incoming->watched) {
@@ -267,13 +273,9 @@ void VELSocketConnector::OnStreamReady(Incoming* incoming) {
   }
   size_t room = Room();
   _held -= incoming->Counted();
-  Progress progress = incoming->ReadStream(room, _scratch.get(), kScratchBytes,
-                                           [this, incoming](VELBlockBytes block, int size) {
-                                             // Counted at its whole length from here on, as ready.
-                                             incoming->finishing = false;
-                                             ++incoming->taken;
-                                             PushReady(std::move(block), size, incoming->source);
-                                           });
+  Progress progress = incoming->ReadStream(
+      room, _scratch.get(), kScratchBytes,
+      [this, incoming](VELBlockBytes block, int size) { Taken(incoming, std::move(block), size); });
   _held += incoming->Counted();
   switch (progress) {
     case Progress::kMore:
@@ -291,7 +293,24 @@ void VELSocketConnector::OnStreamReady(Incoming* incoming) {
       Forget(incoming);
       return;
   }
-  incoming->Acknowledge();
+  if (incoming->Unacknowledged() >= kAckEveryBlocks || incoming->unacknowledgedBytes >= kAckEveryBytes) {
+    incoming->Acknowledge();
+  } else if (incoming->Unacknowledged() > 0 && _ackTimerId == 0) {
+    _ackTimerId = _application->AddTimer(kAckDelayMs, [this]() {
+      _ackTimerId = 0;
+      for (auto& stream : _streamList) {
+        stream->Acknowledge();
+      }
+    });
+  }
+}
+
+void VELSocketConnector::Taken(Incoming* incoming, VELBlockBytes block, int size) {
+  // Counted at its whole length from here on, as ready.
+  incoming->finishing = false;
+  ++incoming->taken;
+  incoming->unacknowledgedBytes += static_cast<size_t>(size);
+  PushReady(std::move(block), size, incoming->source);
 }
 
 void VELSocketConnector::Stream(Incoming* incoming) {
@@ -321,12 +340,9 @@ void VELSocketConnector::Stream(Incoming* incoming) {
   _streamList.push_back(std::move(*found));
   _inProgress.erase(found);
   _held -= incoming->Counted();
-  bool taken = incoming->Stream(&_sizedAtOnce, VELSockets::kMaxBlockBytes,
-                                [this, incoming](VELBlockBytes block, int size) {
-                                  incoming->finishing = false;
-                                  ++incoming->taken;
-                                  PushReady(std::move(block), size, incoming->source);
-                                });
+  bool taken = incoming->Stream(
+      &_sizedAtOnce, VELSockets::kMaxBlockBytes,
+      [this, incoming](VELBlockBytes block, int size) { Taken(incoming, std::move(block), size); });
   _held += incoming->Counted();
   if (!taken) {
     Drop(incoming);

@@ -163,12 +163,14 @@ bool VELTCPIncoming::Acknowledge(bool closing) {
   ssize_t sent = VELTCPSend(descriptor, ack, sizeof(ack));
   if (sent == static_cast<ssize_t>(sizeof(ack))) {
     _acknowledged = taken;
+    unacknowledgedBytes = 0;
     return true;
   }
   if (sent > 0 && !closing) {
     std::memcpy(_ackLeft, ack, sizeof(ack));
     _ackLeftBytes = sizeof(ack) - static_cast<size_t>(sent);
     _acknowledged = taken;
+    unacknowledgedBytes = 0;
   }
   return !closing;
 }

@@ -48,6 +48,8 @@ class VELTCPIncoming {
   // What the first bytes said, until the connection is a stream.
   VELTCPOpening Opening() const { return VELTCPReadOpening(_block.get(), _received); }
   bool IsStream() const { return _splitter != nullptr; }
+  // Blocks taken and not yet acknowledged.
+  uint32_t Unacknowledged() const { return taken - _acknowledged; }
   size_t Received() const { return _splitter ? _splitter->Received() : _received; }
   uint32_t Declared() const { return _splitter ? _splitter->Declared() : _declared; }
   // Bytes counted against the connector's bound: as received, or the declared length once it may finish.
@@ -68,7 +70,8 @@ class VELTCPIncoming {
   bool finishing = false;  // counted at its declared length and read to its end whatever the bound
   bool watched = false;    // registered with the loop
   int timerId = 0;
-  uint32_t taken = 0;  // blocks a stream handed over
+  uint32_t taken = 0;              // blocks a stream handed over
+  size_t unacknowledgedBytes = 0;  // their bytes since the last acknowledgement
   Clock::time_point accepted;
   Clock::time_point lastActivity;  // last bytes read, or the end of a pause
   Clock::time_point blockSince;    // first bytes of the block under way of a stream

@@ -148,12 +148,12 @@ void VELTCPSender::ScheduleFlush(Link& link) {
   if (!link.open || link.flushQueued) {
     return;
   }
-  // Outside the loop's callbacks, a block with nothing else on its way goes at once: the fastest answer.
-  // Otherwise the blocks of a turn go together when it ends (or, outside it, on the next one).
+  // Inside the loop's callbacks, the blocks of a turn go together when it ends. Outside them, a block goes at
+  // once, the fastest answer, unless the socket is full; the ones that follow before the loop turns again go
+  // together on that turn.
   const bool turning = _application->IsTurning();
-  if (!turning && link.bytes.Blocks().size() == 1 && !link.writing) {
+  if (!turning && !link.writing) {
     Flush(link, false);
-    return;
   }
   link.flushQueued = true;
   _toFlush.push_back(link.id);

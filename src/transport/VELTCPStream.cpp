@@ -52,6 +52,7 @@ VELTCPStream::Reading VELTCPStream::Read(int descriptor) {
     ssize_t received = VELTCPReceive(descriptor, bytes, sizeof(bytes));
     if (received == -EAGAIN)
       return heard;
+    const bool drained = received > 0 && static_cast<size_t>(received) < sizeof(bytes);
     if (received <= 0) {
       heard.ended = true;
       return heard;
@@ -67,6 +68,8 @@ VELTCPStream::Reading VELTCPStream::Read(int descriptor) {
       heard.closing = true;
       return heard;
     }
+    if (drained)
+      return heard;  // another read would only say so
   }
 }
 
