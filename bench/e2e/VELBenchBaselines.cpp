@@ -180,26 +180,37 @@ VELBenchResult BaselinePersistent(int count, int bytes, const VELBenchNet& net) 
         if (!Readable(listener, 20000))
           return 1;
         int connection = accept(listener, nullptr, nullptr);
-        // Reads what has come, however much, and cuts it into blocks by their lengths.
-        std::vector<char> buffer(std::max<size_t>(256 << 10, static_cast<size_t>(bytes) * 2));
-        size_t have = 0;
+        // Reads what has come, however much, and counts the blocks by their lengths; a block's bytes are only
+        // read, never kept or moved.
+        std::vector<char> buffer(256 << 10);
+        unsigned char head[4];
+        size_t headHave = 0, remaining = 0;
         double received = 0, first = 0, last = 0, total = 0;
         ssize_t n = 0;
-        while (received < count && (n = read(connection, buffer.data() + have, buffer.size() - have)) > 0) {
-          have += static_cast<size_t>(n);
-          size_t at = 0;
-          uint32_t length = 0;
-          while (have - at >= 4 &&
-                 (std::memcpy(&length, &buffer[at], 4), length = ntohl(length), have - at >= length)) {
-            if (received == 0)
-              std::memcpy(&first, &buffer[at + 4], sizeof first);
-            ++received;
-            total += length;
-            at += length;
+        while (received < count && (n = read(connection, buffer.data(), buffer.size())) > 0) {
+          for (size_t at = 0; at < static_cast<size_t>(n);) {
+            if (remaining == 0) {
+              head[headHave++] = static_cast<unsigned char>(buffer[at++]);
+              if (headHave < 4)
+                continue;
+              headHave = 0;
+              const uint32_t length = (static_cast<uint32_t>(head[0]) << 24) |
+                                      (static_cast<uint32_t>(head[1]) << 16) |
+                                      (static_cast<uint32_t>(head[2]) << 8) | head[3];
+              remaining = length - 4;
+              total += length;
+              if (received == 0 && static_cast<size_t>(n) - at >= sizeof first)
+                std::memcpy(&first, &buffer[at], sizeof first);
+              if (remaining > 0)
+                continue;
+            }
+            const size_t skip = std::min(remaining, static_cast<size_t>(n) - at);
+            at += skip;
+            remaining -= skip;
+            if (remaining == 0)
+              ++received;
           }
           last = VELBenchNowUs();
-          std::memmove(buffer.data(), buffer.data() + at, have - at);
-          have -= at;
         }
         close(connection);
         const double span = std::max(1.0, last - first);

@@ -66,9 +66,6 @@ class VELP2PHeader {
 
   // The bytes of a built header, still owned by it; fails when nothing was built.
   [[nodiscard]] VELResult GetBuffer(char*& buffer, int& length);
-  // The bytes of a built header handed over, with their length; null when nothing was built. The header
-  // holds nothing afterwards.
-  std::unique_ptr<char[]> TakeBuffer(int& length);
 
   // The fixed part read or built, or null.
   VELP2PHeaderFixedPart* GetFixedPart() const { return _fixedPart; }

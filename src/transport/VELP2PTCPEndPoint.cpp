@@ -20,6 +20,7 @@
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PHeader.h"
 #include "wire/VELP2PBlock.h"
+#include "wire/VELP2PBlockLayout.h"
 #include "wire/VELP2PBuiltBlock.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PTCPEndPoint, VELBaseUnknown)
@@ -129,20 +130,30 @@ VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* ser
   if (!endPointInfo)
     return VEL_E_FAIL;
   // The block is built before connecting, so that a message that cannot be built or is too long for any
-  // receiver never opens a connection to the peer.
-  VELP2PHeader header;
-  char* bytes = nullptr;
-  int byteLength = 0;
-  VELResult taken =
-      VELP2PBuiltBlock(BuildBlock(group, serviceName, data, length, 0, header), header, bytes, byteLength);
-  if (VEL_FAILED(taken))
-    return taken;
-  if (byteLength > VELSockets::kMaxBlockBytes)
+  // receiver never opens a connection to the peer. It is built where a large block is kept for the next one
+  // rather than in the heap, whose pages would be given back and faulted in again for every block.
+  VELP2PSenderIdentity identity;
+  if (!_receiver || VEL_FAILED(_receiver->GetSenderIdentity(0, identity)))
     return VEL_E_FAIL;
+  const VELP2PBlockFields fields{serviceName,
+                                 identity.name.c_str(),
+                                 _endPointInfo->address,
+                                 _endPointInfo->port,
+                                 identity.otherAddress,
+                                 identity.otherPort,
+                                 0};
+  const int byteLength = VELP2PBlockSize(group, fields, data, length);
+  if (byteLength < 0 || byteLength > VELSockets::kMaxBlockBytes)
+    return VEL_E_FAIL;
+  VELBlockBytes block = VELNewBlockBytes(static_cast<size_t>(byteLength));
+  if (!block)
+    return VEL_E_FAIL;
+  VELP2PWriteBlock(block.get(), group, fields, data, length);
+  char* bytes = block.get();
 
   const unsigned short port = VELP2PRecordPort(*endPointInfo);
   if (_sender)
-    return Queue(endPointInfo->address, port, header, serviceName, peerInfo,
+    return Queue(endPointInfo->address, port, std::move(block), byteLength, serviceName, peerInfo,
                  _streams && (endPointInfo->kind & VELP2P_ENDPOINT_STREAMS) != 0);
   uint8_t address[4];
   std::memcpy(address, &endPointInfo->address, 4);
@@ -156,11 +167,9 @@ VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* ser
   return connection.Send(bytes, byteLength) != 0 ? VEL_E_FAIL : VEL_S_OK;
 }
 
-VELResult VELP2PTCPEndPoint::Queue(uint32_t address, unsigned short port, VELP2PHeader& header,
+VELResult VELP2PTCPEndPoint::Queue(uint32_t address, unsigned short port, VELBlockBytes bytes, int byteLength,
                                    const char* serviceName, VELP2PPeerInfo* peerInfo, bool stream) {
   uintptr_t tag = _nextTag++;
-  int byteLength = 0;
-  std::unique_ptr<char[]> bytes = header.TakeBuffer(byteLength);
   int queued =
       _sender->Enqueue(address, port, std::move(bytes), static_cast<size_t>(byteLength),
                        reinterpret_cast<void*>(tag), VELP2PSending::Instance().CurrentLane(), stream);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/VELBlockRelease.h"
 #include "velp2p/VELP2PEndPoint.h"
 
 class VELSocketConnector;
@@ -60,9 +61,9 @@ class VELP2PTCPEndPoint : public VELP2PEndPoint {
   VELResult ReceiveOne();
   // Dispatches every block the connector holds, at the end of the turn in which they completed.
   void TakeReady();
-  // Queues the block header built, taking its bytes. stream: the destination takes many per connection.
-  VELResult Queue(uint32_t address, unsigned short port, VELP2PHeader& header, const char* serviceName,
-                  VELP2PPeerInfo* peerInfo, bool stream);
+  // Queues a built block. stream: the destination takes many per connection.
+  VELResult Queue(uint32_t address, unsigned short port, VELBlockBytes bytes, int byteLength,
+                  const char* serviceName, VELP2PPeerInfo* peerInfo, bool stream);
   void ReportFailures();
 
   std::unique_ptr<VELSocketConnector> _connector;  // the listening side, null until Initialize

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "host/VELLocalAddress.h"
 #include "host/VELSocketCalls.h"
@@ -20,6 +21,9 @@ constexpr size_t kOneSegmentBytes = 1024;
 
 // Blocks up to this size fit the first flight of segments of a new connection (ten of a typical LAN's).
 constexpr size_t kPipelinedBytes = 8 << 10;
+
+// Time without a block on its way after which the memory kept for large blocks goes back.
+constexpr int kQuietMs = 1000;
 
 int LaneIndex(VELTCPSender::Lane lane) {
   return static_cast<int>(lane);
@@ -98,18 +102,22 @@ VELTCPSender::~VELTCPSender() {
   if (withLoop) {
     _application->CancelTimer(_pumpTimer);
     _application->CancelTimer(_flushTimer);
+    _application->CancelTimer(_quietTimer);
   }
 }
 
 int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
                           void* tag, Lane lane, bool stream) {
-  std::unique_ptr<char[]> bytes(new char[block.empty() ? 1 : block.size()]);
+  std::unique_ptr<char[]> bytes(new (std::nothrow) char[block.empty() ? 1 : block.size()]);
+  if (!bytes) {
+    return ENOBUFS;
+  }
   std::memcpy(bytes.get(), block.data(), block.size());
   return Enqueue(addressNetworkOrder, port, std::move(bytes), block.size(), tag, lane, stream);
 }
 
-int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::unique_ptr<char[]> bytes,
-                          size_t size, void* tag, Lane lane, bool stream) {
+int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, VELBlockBytes bytes, size_t size,
+                          void* tag, Lane lane, bool stream) {
   if (size < 4 || !bytes) {
     return EINVAL;
   }
@@ -484,6 +492,16 @@ void VELTCPSender::Settled(Key key, Outcomes& outcomes) {
     }
   }
   Serve();
+  // Large blocks are built in memory kept for the next ones; once nothing is on its way for a while, it goes
+  // back to the system.
+  if (Pending() == 0 && _quietTimer == 0) {
+    _quietTimer = _application->AddTimer(kQuietMs, [this]() {
+      _quietTimer = 0;
+      if (Pending() == 0) {
+        VELReleaseKeptBlockBytes();
+      }
+    });
+  }
   uint32_t address = static_cast<uint32_t>(key >> 16);
   unsigned short port = static_cast<unsigned short>(key & 0xFFFF);
   for (void* tag : outcomes.delivered) {

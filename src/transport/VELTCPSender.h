@@ -99,7 +99,7 @@ class VELTCPSender {
   // is gone. Makes no system call, except that a block for a stream with nothing else on its way, enqueued
   // outside the loop's callbacks, is written at once; inside them, what the turn enqueued is written when it
   // ends. Callable from any callback of the loop, the failure callback included.
-  [[nodiscard]] int Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::unique_ptr<char[]> bytes,
+  [[nodiscard]] int Enqueue(uint32_t addressNetworkOrder, unsigned short port, VELBlockBytes bytes,
                             size_t size, void* tag, Lane lane, bool stream);
   // The same from a vector, which is copied.
   [[nodiscard]] int Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
@@ -225,6 +225,7 @@ class VELTCPSender {
   std::vector<uint64_t> _toFlush;  // streams given blocks to write
   bool _flushScheduled = false;
   int _flushTimer = 0;
+  int _quietTimer = 0;  // pending release of the memory kept for large blocks
   std::shared_ptr<char> _life = std::make_shared<char>();  // what a flush deferred to the turn's end checks
 };
 

@@ -11,11 +11,12 @@
 #include <memory>
 #include <vector>
 
+#include "host/VELBlockRelease.h"
 #include "transport/VELTCPStreamFraming.h"
 
 // One block as a sender holds it until it is delivered or failed.
 struct VELTCPOutgoingBlock {
-  std::unique_ptr<char[]> bytes;
+  VELBlockBytes bytes;
   size_t size = 0;
   void* tag = nullptr;
   int lane = 0;
