@@ -158,6 +158,10 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, VEL
     created->address = addressNetworkOrder;
     created->port = port;
     created->window = VELIsLocalIPv4(addressNetworkOrder) ? _limits.window : 1;
+    auto plain = _plainUntil.find(key);
+    if (plain != _plainUntil.end()) {
+      created->plainUntil = plain->second;
+    }
     destination = created.get();
     _destinations[key] = std::move(created);
   }
@@ -214,10 +218,20 @@ bool VELTCPSender::IsDead(Key key) {
 }
 
 void VELTCPSender::MarkDead(Key key) {
-  _deadUntil[key] = Clock::now() + std::chrono::milliseconds(_limits.deadForMs);
-  if (_deadUntil.size() > 1024) {
-    for (auto it = _deadUntil.begin(); it != _deadUntil.end();) {
-      it = it->second <= Clock::now() ? _deadUntil.erase(it) : std::next(it);
+  Remember(_deadUntil, key, Clock::now() + std::chrono::milliseconds(_limits.deadForMs));
+}
+
+void VELTCPSender::MarkPlain(Destination& destination) {
+  destination.plainUntil = Clock::now() + std::chrono::milliseconds(_limits.plainForMs);
+  Remember(_plainUntil, destination.key, destination.plainUntil);
+}
+
+void VELTCPSender::Remember(std::map<Key, Clock::time_point>& until, Key key, Clock::time_point when) {
+  until[key] = when;
+  if (until.size() > 1024) {
+    const Clock::time_point now = Clock::now();
+    for (auto it = until.begin(); it != until.end();) {
+      it = it->second <= now ? until.erase(it) : std::next(it);
     }
   }
 }

@@ -176,6 +176,8 @@ class VELTCPSender {
   void Serve();
   bool IsDead(Key key);
   void MarkDead(Key key);
+  // The destination refused a stream: one connection per block for plainForMs, even once it is forgotten.
+  void MarkPlain(Destination& destination);
   bool Watch(Connection& connection);
   void Close(Connection& connection);
   void Collect(uint32_t address, unsigned short port);
@@ -190,6 +192,8 @@ class VELTCPSender {
   // Errors that no retry would mend.
   static bool IsFinal(int error);
   static int MsUntil(Clock::time_point deadline);
+  // Sets key's time in until, forgetting the past ones once there are many.
+  static void Remember(std::map<Key, Clock::time_point>& until, Key key, Clock::time_point when);
   static Lane LaneOf(const Block& block) { return static_cast<Lane>(block.lane); }
 
   // Streams (VELTCPSenderStreams.cpp).
@@ -217,6 +221,7 @@ class VELTCPSender {
   std::map<uint64_t, std::unique_ptr<Connection>> _connections;
   std::map<uint64_t, std::unique_ptr<Link>> _links;
   std::map<Key, std::chrono::steady_clock::time_point> _deadUntil;
+  std::map<Key, std::chrono::steady_clock::time_point> _plainUntil;
   LaneState _lanes[2];  // by Lane
   uint64_t _nextConnection = 1;
   bool _collecting = false;

@@ -223,6 +223,10 @@ void VELTCPSender::ReadLink(Link& link) {
   link.delivered += heard.delivered;
   if (heard.delivered > 0) {
     link.lastProgress = Clock::now();
+    // The pending deadline is the delivery one; an idle time shorter than it must not wait for it.
+    if (link.bytes.Blocks().empty() && _limits.streamIdleMs < _limits.deliveryDeadlineMs) {
+      ArmLinkTimer(link, _limits.streamIdleMs);
+    }
   }
   if (heard.malformed) {
     EndLink(link, false, Failure::kReset, true, outcomes);
@@ -230,13 +234,13 @@ void VELTCPSender::ReadLink(Link& link) {
     // Nothing past the count was taken: those blocks go again. A stream closed before it carried anything
     // was refused.
     if (link.delivered == 0) {
-      destination.plainUntil = Clock::now() + std::chrono::milliseconds(_limits.plainForMs);
+      MarkPlain(destination);
     }
     EndLink(link, true, Failure::kReset, false, outcomes);
   } else if (heard.ended) {
     // Never acknowledged: the receiver did not take the hello, and takes one block per connection.
     if (!link.bytes.Heard()) {
-      destination.plainUntil = Clock::now() + std::chrono::milliseconds(_limits.plainForMs);
+      MarkPlain(destination);
     }
     EndLink(link, false, Failure::kReset, false, outcomes);
   } else if (heard.delivered == 0) {
