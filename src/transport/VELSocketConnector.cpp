@@ -19,9 +19,10 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kFirstReadBytes = VELTCPIncoming::kFirstReadBytes;
 // What a stream reads its short blocks into, a turn's worth of them at a time.
 constexpr size_t kScratchBytes = 64 << 10;
-// A stream's acknowledgements wait at most this long, or until this many blocks or bytes were taken, so that
-// they cost the sender neither a wake-up per block nor the room of its queue.
-constexpr int kAckDelayMs = 5;
+// A stream's acknowledgements wait for the end of the turn, which takes many blocks under load, or go at once
+// after this many blocks or bytes, so that they cost the sender neither a wake-up per block nor the room of
+// its queue. Waiting longer would leave blocks taken but unacknowledged, which a receiver that dies then
+// makes its sender report as failed.
 constexpr uint32_t kAckEveryBlocks = 64;
 constexpr size_t kAckEveryBytes = 1 << 20;
 // A connection that brought nothing for this long may give its place to a new one when all are taken;
@@ -295,13 +296,26 @@ void VELSocketConnector::OnStreamReady(Incoming* incoming) {
   }
   if (incoming->Unacknowledged() >= kAckEveryBlocks || incoming->unacknowledgedBytes >= kAckEveryBytes) {
     incoming->Acknowledge();
-  } else if (incoming->Unacknowledged() > 0 && _ackTimerId == 0) {
-    _ackTimerId = _application->AddTimer(kAckDelayMs, [this]() {
-      _ackTimerId = 0;
-      for (auto& stream : _streamList) {
-        stream->Acknowledge();
+  } else if (incoming->Unacknowledged() > 0 && !_acksPending && _ackTimerId == 0) {
+    std::weak_ptr<char> life = _life;
+    _acksPending = _application->DeferToTurnEnd([this, life]() {
+      if (!life.expired()) {
+        _acksPending = false;
+        AcknowledgeStreams();
       }
     });
+    if (!_acksPending) {
+      _ackTimerId = _application->AddTimer(0, [this]() {
+        _ackTimerId = 0;
+        AcknowledgeStreams();
+      });
+    }
+  }
+}
+
+void VELSocketConnector::AcknowledgeStreams() {
+  for (auto& stream : _streamList) {
+    stream->Acknowledge();
   }
 }
 

@@ -127,6 +127,8 @@ class VELSocketConnector {
   void OnIncomingReady(Incoming* incoming);
   void OnIncomingTimer(Incoming* incoming);
   void OnStreamReady(Incoming* incoming);
+  // Writes the counts of the blocks streams took since they last did.
+  void AcknowledgeStreams();
   // A block a stream completed.
   void Taken(Incoming* incoming, VELBlockBytes block, int size);
   void ArmTimer(Incoming* incoming, std::chrono::nanoseconds wait);
@@ -161,7 +163,8 @@ class VELSocketConnector {
   int _resumeTimerId;            // pending retry after the process ran out of descriptors
   int _stallTimerId;             // pending look at whether the oldest connection stalled
   int _quietTimerId = 0;         // pending release of the memory kept for the next blocks
-  int _ackTimerId = 0;           // pending acknowledgements of streams
+  int _ackTimerId = 0;           // pending acknowledgements of streams, outside a turn
+  bool _acksPending = false;     // pending acknowledgements of streams at the end of the turn
   std::deque<std::unique_ptr<Incoming>> _inProgress;   // oldest first
   std::vector<std::unique_ptr<Incoming>> _streamList;  // in the order they became streams
   struct Ready {

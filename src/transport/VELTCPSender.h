@@ -24,7 +24,8 @@ class VELApplication;
 //   acknowledges it. A stream that stays idle for streamIdleMs is closed (this side then keeps the
 //   TIME_WAIT). When the receiver closes a stream with its closing acknowledgement, the blocks it did not
 //   take are sent again in order; when it refuses the stream at once, or the connection ends without ever
-//   being acknowledged, that destination gets one connection per block for plainForMs.
+//   being acknowledged, that destination gets one connection per block for plainForMs. When a stream that
+//   moved blocks breaks, those written and not acknowledged fail, and those not yet written whole go again.
 // - On a connection of its own: the receiver reads one block per connection, and the block counts as
 //   delivered when the receiver closes it, which it does once it has read the whole block; the receiver
 //   therefore keeps the TIME_WAIT. A destination on another host has one such connection at a time: a

@@ -252,12 +252,17 @@ void VELTCPSender::ReadLink(Link& link) {
 void VELTCPSender::EndLink(Link& link, bool returned, Failure reason, bool abort, Outcomes& outcomes) {
   Destination& destination = *_destinations.at(link.key);
   std::deque<Block>& blocks = link.bytes.Blocks();
-  if (returned) {
-    while (!blocks.empty()) {
-      destination.queue.push_front(std::move(blocks.back()));
-      blocks.pop_back();
-    }
-  } else {
+  // Blocks that never left whole cannot have been taken: once the stream has moved any, they go again rather
+  // than fail (a receiver that went away is then found refusing, as a connection of their own would find it).
+  const bool moved = link.delivered > 0 || link.bytes.Written() > 0;
+  const size_t keep = returned                             ? 0
+                      : moved && reason == Failure::kReset ? link.bytes.Written()
+                                                           : blocks.size();
+  while (blocks.size() > keep) {
+    destination.queue.push_front(std::move(blocks.back()));
+    blocks.pop_back();
+  }
+  if (!blocks.empty()) {
     for (const Block& block : blocks) {
       Account(destination, block, outcomes.failed);
     }
