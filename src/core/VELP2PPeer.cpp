@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "core/VELP2PConfig.h"
-#include "core/VELP2PLiveness.h"
 #include "core/VELP2PPeerReceiver.h"
+#include "core/VELP2PPresence.h"
 #include "core/VELP2PStatusStore.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
@@ -162,7 +162,7 @@ VELResult VELP2PPeer::Initialize() {
   if (VEL_FAILED(result))
     return VEL_E_FAIL;
   _connected = 1;
-  VELP2PLiveness::Start(this);
+  VELP2PPresence::Start(this);
   FireCurrentGroupNotif();
   FirePeerInitNotif();
   return result;
@@ -340,7 +340,7 @@ VELResult VELP2PPeer::internal_destructor() {
   VELP2P_TRACE("VELP2PPeer - Destructor");
   if (!_singlePeer)
     return VEL_S_OK;
-  VELP2PLiveness::Stop();
+  VELP2PPresence::Stop();
   ReleaseAll(std::move(_unicastEndPoints));
   ReleaseAll(std::move(_multicastEndPoints));
   ReleaseAll(std::move(_services));

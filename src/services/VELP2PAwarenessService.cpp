@@ -2,6 +2,7 @@
 
 #include "core/VELP2PReceivedMessage.h"
 #include "host/VELTraceMacros.h"
+#include "services/VELP2PNewcomer.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PPeer.h"
@@ -121,19 +122,9 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
       } else {
         VELDiagnosticPrintf("sending PEER_UPDATE \n");
       }
-      const VELUnicodeString* current = peer.GetCurrentGroup();
-      if (!current || _peerMessage.empty())
+      if (VEL_FAILED(VELP2PAnswerNewcomer(peer, *info, _peerMessage,
+                                          fromLocalName ? kPeerAlreadyUsed : kPeerUpdate)))
         return VEL_E_FAIL;
-      VELUnicodeString group(*current);
-      _peerMessage[0] = static_cast<char>(fromLocalName ? kPeerAlreadyUsed : kPeerUpdate);
-      (void)peer.SendToPeer(group, GetServiceName(), _peerMessage.data(),
-                            static_cast<int>(_peerMessage.size()), info.get());
-
-      // Then the local status, so that the newcomer knows it without waiting for a change.
-      std::vector<char> status =
-          VELP2PWriteStatus(kVELP2PStatusUpdate, peer.GetStatus(), peer.GetDesc().Str());
-      (void)peer.SendToPeer(group, "StatusService", status.data(), static_cast<int>(status.size()),
-                            info.get());
       RecordBirth(peer, std::move(info));
       return VEL_S_OK;
     }

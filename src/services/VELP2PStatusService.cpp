@@ -1,16 +1,54 @@
 #include "velp2p/VELP2PStatusService.h"
 
 #include "core/VELP2PConfig.h"
+#include "core/VELP2PLiveness.h"
 #include "core/VELP2PReceivedMessage.h"
 #include "host/VELTraceMacros.h"
+#include "services/VELP2PNewcomer.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELDiagnostics.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELIBBStreamer.h"
 #include "velp2p/VELP2PPeer.h"
+#include "velp2p/VELP2PPeerInfo.h"
+#include "velp2p/VELSystem.h"
 #include "wire/VELP2PPayloads.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PStatusService, VELP2PCoreService)
 VEL_IMPLEMENT_CREATE_EXT(VELP2PStatusService)
+
+namespace {
+
+constexpr uint8_t kPeerUpdate = '1';
+
+// A peer's announcement of itself with its current status. From a known peer it is only a sign of life,
+// which the receive path has noted already, unless it comes from another TCP endpoint (a restart the birth
+// of which was lost). From a peer not known (never heard of, or expired) it is a birth: answered as one,
+// and the peer is recorded with the status it carries, which is its current one.
+VELResult Present(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message,
+                  std::vector<char> announcement, VELP2PUserStatus status, const VELUnicodeString& desc) {
+  std::unique_ptr<VELP2PPeerInfo> info = VELP2PSenderFromHeader(message, received);
+  VELHashDicVELP2PPeerInfo* connected = peer.GetConnectedPeersDirectory();
+  if (!info || !connected)
+    return VEL_E_FAIL;
+  if (VELP2PPeerInfo* known = connected->Locate(received.sender)) {
+    VELP2PLiveness* liveness = VELP2PLiveness::Get();
+    if (liveness && liveness->Restarted(VELP2PLiveness::Directory::kConnected, info.get(), *known))
+      info.release();
+    return VEL_S_OK;
+  }
+  (void)VELP2PAnswerNewcomer(peer, *info, announcement, kPeerUpdate);
+  if (VEL_SUCCEEDED(peer.NewPeerBirth(info.get())))
+    info.release();
+  // Only while the birth's subscribers have left the peer connected and the newcomer recorded.
+  if (peer.IsPeerConnected(received.sender)) {
+    peer.AddStatusAndDesc(received.sender, status, desc);
+    peer.NewPeerStatus(received.sender, status, desc);
+  }
+  return VEL_S_OK;
+}
+
+}  // namespace
 
 VELP2PStatusService::VELP2PStatusService() : VELP2PCoreService(true) {
   VELP2P_TRACE("VELP2PStatusService - Constructor");
@@ -51,7 +89,8 @@ VELResult VELP2PStatusService::StreamStatus(VELIBBStreamer* streamer, unsigned c
   return arrayResult;
 }
 
-VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage*) {
+VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received,
+                                       VELIP2PMessage* message) {
   VELP2PStatusPayload payload;
   if (!VELP2PReadStatus(received.payload.data(), received.payload.size(), payload))
     return VEL_E_FAIL;
@@ -84,11 +123,17 @@ VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& 
       peer.NewPeerStatus(sender, status, desc);
       break;
     case kVELP2PStatusBirth:
-      if (!fromLocal) {
-        VELDiagnosticPrintf("BIRTH For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
-                            status, desc.CastToCharPtr());
-        peer.AddStatusAndDesc(sender, status, desc);
+      if (fromLocal)
+        break;
+      // Peers announce themselves again with this kind: heard by multicast, it is presence.
+      if (received.multicast) {
+        const std::vector<char> announcement =
+            VELP2PWriteAnnouncement(kPeerUpdate, static_cast<int32_t>(VELGetProcessId()), LocalRecords(peer));
+        return Present(peer, received, message, announcement, status, desc);
       }
+      VELDiagnosticPrintf("BIRTH For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(), status,
+                          desc.CastToCharPtr());
+      peer.AddStatusAndDesc(sender, status, desc);
       break;
     default:
       break;

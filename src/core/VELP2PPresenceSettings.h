@@ -1,0 +1,27 @@
+// How the local peer keeps its view of the others fresh: how long a peer may stay silent before it is
+// checked, and whether the local peer re-announces itself. One object, so that a caller may give it instead
+// of the environment.
+#ifndef VELP2P_CORE_VELP2PPRESENCESETTINGS_H
+#define VELP2P_CORE_VELP2PPRESENCESETTINGS_H
+
+struct VELP2PPresenceSettings {
+  static constexpr int kDefaultLivenessMs = 10000;
+  static constexpr int kMinLivenessMs = 500;
+  static constexpr int kMaxLivenessMs = 3600000;
+
+  // Silence after which a peer is checked, then removed when the checks fail; 0: never checked, never
+  // removed for silence.
+  int livenessMs = kDefaultLivenessMs;
+  // Whether the local peer announces itself again after its start (soon, then periodically).
+  bool announce = true;
+
+  // From "VELP2PLiveness" (seconds, 0 off; default 10; at least 0.5, at most an hour) and "VELP2PAnnounce"
+  // (the number 0 off; anything else, or unset, on).
+  static VELP2PPresenceSettings FromEnvironment();
+
+  // Half the liveness interval, so that a live peer is heard twice before it would be checked; with checks
+  // off, half the default interval.
+  int AnnouncePeriodMs() const;
+};
+
+#endif
