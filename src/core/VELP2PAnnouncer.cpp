@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "host/VELTraceMacros.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELNotification.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PPeer.h"
@@ -26,10 +27,11 @@ std::vector<const VELP2PEndPointInfo*> LocalRecords(VELP2PPeer& peer) {
 
 }  // namespace
 
-VELP2PAnnouncer::VELP2PAnnouncer(VELP2PPeer* peer, VELApplication* application, int periodMs, uint32_t seed,
-                                 VELNetworkWatch watch)
+VELP2PAnnouncer::VELP2PAnnouncer(VELP2PPeer* peer, VELApplication* application,
+                                 const VELP2PPresenceSettings& settings, uint32_t seed, VELNetworkWatch watch)
     : _peer(peer),
-      _schedule(periodMs, seed),
+      _settings(settings),
+      _schedule(seed),
       _watch(std::move(watch)),
       _timer(application, [this]() { Run(); }) {
   if (!VELP2PPeer::_rtc) {
@@ -46,8 +48,15 @@ VELP2PAnnouncer::~VELP2PAnnouncer() {
 
 void VELP2PAnnouncer::Restart() {
   _schedule.Restart();
-  _nextAnnounce = Clock::now() + std::chrono::milliseconds(_schedule.NextGapMs());
+  _nextAnnounce = Clock::now() + NextGap();
   _timer.ArmAt(_nextAnnounce);
+}
+
+std::chrono::milliseconds VELP2PAnnouncer::NextGap() {
+  VELHashDicVELP2PPeerInfo* known =
+      VELP2PPeer::_rtc ? _peer->GetConnectedPeersDirectory() : _peer->GetGroupPeers();
+  return std::chrono::milliseconds(
+      _schedule.NextGapMs(_settings.AnnouncePeriodMs(known ? known->Size() : 0)));
 }
 
 void VELP2PAnnouncer::Suspect() {
@@ -103,7 +112,7 @@ void VELP2PAnnouncer::Run() {
     return;
   const Clock::time_point now = Clock::now();
   if (now >= _nextAnnounce) {
-    _nextAnnounce = now + std::chrono::milliseconds(_schedule.NextGapMs());
+    _nextAnnounce = now + NextGap();
     _failing = !Announce(now);
     if (_failing)
       Suspect();

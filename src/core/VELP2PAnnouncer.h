@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/VELP2PAnnounceSchedule.h"
+#include "core/VELP2PPresenceSettings.h"
 #include "host/VELDueTimer.h"
 #include "host/VELNetworkWatch.h"
 
@@ -30,8 +31,8 @@ class VELP2PAnnouncer {
   static constexpr int kMinGapMs = 1000;
 
   // watch: the local addresses (tests give their own); starts the schedule.
-  VELP2PAnnouncer(VELP2PPeer* peer, VELApplication* application, int periodMs, uint32_t seed,
-                  VELNetworkWatch watch = VELNetworkWatch());
+  VELP2PAnnouncer(VELP2PPeer* peer, VELApplication* application, const VELP2PPresenceSettings& settings,
+                  uint32_t seed, VELNetworkWatch watch = VELNetworkWatch());
   ~VELP2PAnnouncer();
   VELP2PAnnouncer(const VELP2PAnnouncer&) = delete;
   VELP2PAnnouncer& operator=(const VELP2PAnnouncer&) = delete;
@@ -48,10 +49,13 @@ class VELP2PAnnouncer {
   void Run();
   // The early announcements again: the local peer entered another group.
   void Restart();
+  // The wait before the next announcement, for the peers known now.
+  std::chrono::milliseconds NextGap();
   // True when a multicast endpoint took the announcement.
   bool Announce(Clock::time_point now);
 
   VELP2PPeer* _peer;
+  VELP2PPresenceSettings _settings;
   VELP2PAnnounceSchedule _schedule;
   VELNetworkWatch _watch;
   VELCallback* _groupChanges = nullptr;  // subscription to the current group's changes

@@ -218,13 +218,8 @@ bool VELP2PLiveness::MakeRoom(Clock::time_point now) {
   // The newest newcomer first: the older ones may be gone by now.
   const Waiting& waiting = _waiting.back();
   if (!Crowded(waiting)) {
-    // Room was made by a departure: let the newcomers in.
-    std::deque<Waiting> admitted = std::move(_waiting);
-    _waiting.clear();
-    while (!admitted.empty() && Get() == this) {
-      Insert(admitted.front().directory, std::move(admitted.front().info), admitted.front().source);
-      admitted.pop_front();
-    }
+    // Room was made by a departure.
+    AdmitWaiting();
     return true;
   }
   VELHashDicVELP2PPeerInfo* directory = waiting.directory == Directory::kConnected
@@ -257,7 +252,8 @@ bool VELP2PLiveness::MakeRoom(Clock::time_point now) {
     }
   }
   if (stalest != _entries.end()) {
-    Dead(stalest->first);
+    const std::string name = stalest->first;  // Dead erases the entry that holds the key
+    Dead(name);
     return true;
   }
   // Entries already being checked count: were more added at each turn, the checks would spread over so many
@@ -396,7 +392,7 @@ void VELP2PLiveness::Answered(const std::string& name, uint32_t address, VELTCPP
   _timer.ArmAt(DueOf(entry));
 }
 
-void VELP2PLiveness::Dead(const std::string& name) {
+void VELP2PLiveness::Dead(const std::string name) {
   VELP2P_TRACE("VELP2PLiveness - peer found dead");
   std::vector<Waiting> replacements;
   auto found = _replacements.find(name);
@@ -423,11 +419,16 @@ void VELP2PLiveness::Dead(const std::string& name) {
         return;
     }
   }
+  AdmitWaiting();
+}
+
+void VELP2PLiveness::AdmitWaiting() {
+  // The newest first: after a flood, the newcomer that matters came last.
   std::deque<Waiting> waiting = std::move(_waiting);
   _waiting.clear();
   while (!waiting.empty() && Get() == this) {
-    Insert(waiting.front().directory, std::move(waiting.front().info), waiting.front().source);
-    waiting.pop_front();
+    Insert(waiting.back().directory, std::move(waiting.back().info), waiting.back().source);
+    waiting.pop_back();
   }
 }
 

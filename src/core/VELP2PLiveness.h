@@ -133,7 +133,10 @@ class VELP2PLiveness {
   bool MakeRoom(Clock::time_point now);
   void Check(const std::string& name, Entry& entry, Clock::time_point now);
   void Answered(const std::string& name, uint32_t address, VELTCPProbe::Result result);
-  void Dead(const std::string& name);
+  // Takes the name by value: the entry whose key it may be goes first.
+  void Dead(const std::string name);
+  // Hands the waiting newcomers to their directories again.
+  void AdmitWaiting();
   void Insert(Directory directory, std::unique_ptr<VELP2PPeerInfo> info, uint32_t source);
 
   VELP2PPeer* _peer;

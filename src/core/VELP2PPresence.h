@@ -9,6 +9,7 @@
 
 class VELApplication;
 class VELP2PAnnouncer;
+class VELP2PHeader;
 class VELP2PLiveness;
 class VELP2PPeer;
 
@@ -32,6 +33,11 @@ class VELP2PPresence {
 
   // A send to another peer went unanswered or found no route: the local network may be the cause.
   void SendFailed();
+
+  // Whether a message received by multicast is nothing but a known peer announcing itself again, from the
+  // endpoints it is known with: the receive path has renewed its lease, and handling it would change
+  // nothing. Announcements are the bulk of an idle group's traffic, so they skip the dispatch.
+  static bool OnlyPresence(VELP2PPeer& peer, const VELP2PHeader& header);
 
  private:
   VELP2PPresenceSettings _settings;

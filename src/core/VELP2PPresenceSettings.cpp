@@ -1,5 +1,6 @@
 #include "core/VELP2PPresenceSettings.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "velp2p/VELSystem.h"
@@ -23,6 +24,8 @@ VELP2PPresenceSettings VELP2PPresenceSettings::FromEnvironment() {
   return settings;
 }
 
-int VELP2PPresenceSettings::AnnouncePeriodMs() const {
-  return (livenessMs > 0 ? livenessMs : kDefaultLivenessMs) / 2;
+int VELP2PPresenceSettings::AnnouncePeriodMs(int knownPeers) const {
+  const long long interval = livenessMs > 0 ? livenessMs : kDefaultLivenessMs;
+  const long long peers = std::clamp(knownPeers, 0, kLargeGroup);
+  return static_cast<int>(interval / 2 + interval * 3 * peers / (10 * kLargeGroup));
 }

@@ -19,9 +19,13 @@ struct VELP2PPresenceSettings {
   // (the number 0 off; anything else, or unset, on).
   static VELP2PPresenceSettings FromEnvironment();
 
-  // Half the liveness interval, so that a live peer is heard twice before it would be checked; with checks
-  // off, half the default interval.
-  int AnnouncePeriodMs() const;
+  // The announcement period: half the liveness interval (the default one with checks off), so that a live
+  // peer is heard twice before it would be checked. Every peer hears every announcement, so in a larger
+  // group it grows, up to 0.8 of the interval from kLargeGroup known peers on; with a tenth of jitter, the
+  // longest gap still ends before the interval.
+  int AnnouncePeriodMs(int knownPeers = 0) const;
+
+  static constexpr int kLargeGroup = 200;
 };
 
 #endif

@@ -26,7 +26,8 @@ constexpr uint8_t kPeerUpdate = '1';
 // of which was lost). From a peer not known (never heard of, or expired) it is a birth: answered as one,
 // and the peer is recorded with the status it carries, which is its current one.
 VELResult Present(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message,
-                  std::vector<char> announcement, VELP2PUserStatus status, const VELUnicodeString& desc) {
+                  const std::vector<const VELP2PEndPointInfo*>& localRecords, VELP2PUserStatus status,
+                  const VELUnicodeString& desc) {
   std::unique_ptr<VELP2PPeerInfo> info = VELP2PSenderFromHeader(message, received);
   VELHashDicVELP2PPeerInfo* connected = peer.GetConnectedPeersDirectory();
   if (!info || !connected)
@@ -37,6 +38,8 @@ VELResult Present(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMess
       info.release();
     return VEL_S_OK;
   }
+  std::vector<char> announcement =
+      VELP2PWriteAnnouncement(kPeerUpdate, static_cast<int32_t>(VELGetProcessId()), localRecords);
   (void)VELP2PAnswerNewcomer(peer, *info, announcement, kPeerUpdate);
   if (VEL_SUCCEEDED(peer.NewPeerBirth(info.get())))
     info.release();
@@ -126,11 +129,8 @@ VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& 
       if (fromLocal)
         break;
       // Peers announce themselves again with this kind: heard by multicast, it is presence.
-      if (received.multicast) {
-        const std::vector<char> announcement =
-            VELP2PWriteAnnouncement(kPeerUpdate, static_cast<int32_t>(VELGetProcessId()), LocalRecords(peer));
-        return Present(peer, received, message, announcement, status, desc);
-      }
+      if (received.multicast)
+        return Present(peer, received, message, LocalRecords(peer), status, desc);
       VELDiagnosticPrintf("BIRTH For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(), status,
                           desc.CastToCharPtr());
       peer.AddStatusAndDesc(sender, status, desc);

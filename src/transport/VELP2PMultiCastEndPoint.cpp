@@ -8,6 +8,7 @@
 #include "host/VELTraceMacros.h"
 #include "host/VELUDPSocket.h"
 #include "transport/VELP2PEndPointRecord.h"
+#include "transport/VELP2PReceiver.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELP2PHeader.h"
@@ -136,9 +137,11 @@ bool VELP2PMultiCastEndPoint::ReceiveOne() {
 
 int VELP2PMultiCastEndPoint::Drain() {
   int count = 0;
+  const uint64_t routine = _receiver ? _receiver->RoutineCount() : 0;
   // A handler may close the socket's endpoint (a disconnect releases it; the caller holds it meanwhile).
   while (count < kDrainMax && _udpSocket && ReceiveOne())
     ++count;
+  _news = _receiver && _receiver->RoutineCount() - routine < static_cast<uint64_t>(count);
   return count;
 }
 
@@ -147,8 +150,9 @@ void VELP2PMultiCastEndPoint::Paced(int count, Clock::time_point now) {
   const auto sinceLastUs = std::chrono::duration_cast<std::chrono::microseconds>(now - _lastDrain).count();
   _lastDrain = now;
   // The pause that lets about half of kDrainMax gather at the rate seen since the previous drain.
-  const long long pauseMs =
-      count <= 0 ? 0 : std::min<long long>(kGatherMs, sinceLastUs * (kDrainMax / 2) / count / 1000);
+  const long long pauseMs = count <= 0 ? 0
+                                       : std::min<long long>(_news ? kNewsGatherMs : kGatherMs,
+                                                             sinceLastUs * (kDrainMax / 2) / count / 1000);
   // Busy: the wake-ups of the last second reached kBusyWakes.
   if (now - _windowStart >= std::chrono::seconds(1)) {
     _windowStart = now;

@@ -17,8 +17,10 @@ class VELUDPSocket;
 // process woken for each datagram would spend most of its time waking up. A wake-up reads all the socket
 // holds (up to kDrainMax). Once kBusyWakes came within a second, the last within kGatherMs of the one before,
 // the socket is left unwatched and read again after a pause, for as long as the pauses find datagrams: the
-// pause is kGatherMs, shorter when datagrams come fast enough to fill half of kDrainMax in less. So a quiet
-// group is heard at once, and a busy one within kGatherMs, at a few wake-ups a second.
+// pause is kGatherMs after datagrams that brought nothing new (known peers announcing themselves again),
+// kNewsGatherMs after others, and shorter when datagrams come fast enough to fill half of kDrainMax in less.
+// So a quiet group is heard at once, a busy one within kNewsGatherMs, and an idle large one at a few
+// wake-ups a second.
 class VELP2PMultiCastEndPoint : public VELP2PEndPoint {
   VEL_DECLARE_CLASS(VELP2PMultiCastEndPoint)
  public:
@@ -26,6 +28,7 @@ class VELP2PMultiCastEndPoint : public VELP2PEndPoint {
   static constexpr int kDefaultPort = 2678;
   static constexpr int kDrainMax = 64;
   static constexpr int kGatherMs = 500;
+  static constexpr int kNewsGatherMs = 50;
   static constexpr int kBusyWakes = 4;
 
   VELP2PMultiCastEndPoint();
@@ -67,6 +70,7 @@ class VELP2PMultiCastEndPoint : public VELP2PEndPoint {
   Clock::time_point _lastDrain;
   Clock::time_point _windowStart;  // of the second whose wake-ups _wakes counts
   int _wakes = 0;
+  bool _news = false;    // the last drain read something other than a known peer's presence
   bool _paused = false;  // the socket is not watched: Gather reads it when _gatherTimer fires
   int _gatherTimer = 0;
 };

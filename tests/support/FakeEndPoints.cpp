@@ -80,11 +80,13 @@ VELResult FakeEndPoint::SendBuffer(VELUnicodeString&, const char*, char* bytes, 
   return feedBack ? ReceiveBytes(blocks.back().bytes) : VEL_S_OK;
 }
 
-VELResult FakeEndPoint::ReceiveBytes(const std::vector<char>& bytes, int size) {
+VELResult FakeEndPoint::ReceiveBytes(const std::vector<char>& bytes, int size, uint32_t from) {
   const size_t count = size < 0 ? bytes.size() : static_cast<size_t>(size);
   std::unique_ptr<char[]> copy(new char[count > 0 ? count : 1]);
   std::memcpy(copy.get(), bytes.data(), count);
-  return Receive(copy.get(), static_cast<int>(count), nullptr);
+  VELP2PEndPointInfo source{};
+  source.address = from;
+  return Receive(copy.get(), static_cast<int>(count), from != 0 ? &source : nullptr);
 }
 
 ScopedClass::ScopedClass(const char* className, VELCreateFunction create)
@@ -103,7 +105,8 @@ ScopedFakeEndPoints::ScopedFakeEndPoints()
       _unicast("VELP2PTCPEndPoint", []() -> VELBaseUnknown* { return new FakeEndPoint(true); }) {}
 
 VELResult Deliver(const char* group, const char* service, const char* sender,
-                  const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast) {
+                  const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast,
+                  uint32_t from) {
   BlockFields fields;
   fields.group = group;
   fields.service = service;
@@ -119,7 +122,7 @@ VELResult Deliver(const char* group, const char* service, const char* sender,
   if (block.empty())
     return VEL_E_FAIL;
   FakeEndPoint* endpoint = new FakeEndPoint(!multicast);
-  VELResult result = endpoint->ReceiveBytes(block);
+  VELResult result = endpoint->ReceiveBytes(block, -1, from);
   endpoint->Release();
   return result;
 }
