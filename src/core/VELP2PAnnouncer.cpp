@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/VELP2PPresence.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELNotification.h"
@@ -108,7 +109,9 @@ bool VELP2PAnnouncer::Announce(Clock::time_point now) {
 }
 
 void VELP2PAnnouncer::Run() {
-  if (!VELP2PPeer::IsConnected())
+  // A stopped peer's announcer may live on until the end of the loop's turn.
+  VELP2PPresence* presence = VELP2PPresence::Get();
+  if (!VELP2PPeer::IsConnected() || !presence || presence->Announcer() != this)
     return;
   const Clock::time_point now = Clock::now();
   if (now >= _nextAnnounce) {

@@ -122,7 +122,7 @@ void VELP2PLiveness::Track(const VELP2PPeerInfo& info, Directory directory) {
     return;
   if (const VELP2PEndPointInfo* record = UnicastRecord(info))
     entry.port = VELP2PLoadU16BE(&record->port);
-  const uint32_t source = _inserting != 0 ? _inserting : DispatchSource();
+  const uint32_t source = Source();
   SetHome(entry, source);
   entry.heard = 1;
   entry.lastHeard = Clock::now();
@@ -131,10 +131,8 @@ void VELP2PLiveness::Track(const VELP2PPeerInfo& info, Directory directory) {
   _timer.ArmAt(DueOf(entry));
 }
 
-bool VELP2PLiveness::Known(const VELUnicodeString& name) {
-  VELHashDicVELP2PPeerInfo* connected = _peer->GetConnectedPeersDirectory();
-  VELHashDicVELP2PPeerInfo* group = _peer->GetGroupPeers();
-  return (connected && connected->Locate(name)) || (group && group->Locate(name));
+uint32_t VELP2PLiveness::Source() const {
+  return _inserting != 0 ? _inserting : DispatchSource();
 }
 
 void VELP2PLiveness::Forget(const VELUnicodeString& name) {
@@ -152,8 +150,21 @@ void VELP2PLiveness::Forget(const VELUnicodeString& name) {
   }
 }
 
+void VELP2PLiveness::GroupEmptied() {
+  for (auto item = _entries.begin(); item != _entries.end();) {
+    item->second.group = false;
+    if (item->second.connected || item->second.probing) {
+      ++item;
+      continue;
+    }
+    _replacements.erase(item->first);
+    auto gone = item++;
+    Erase(gone);
+  }
+}
+
 bool VELP2PLiveness::SourceHasRoom(const VELUnicodeString& name) const {
-  const uint32_t source = _inserting != 0 ? _inserting : DispatchSource();
+  const uint32_t source = Source();
   if (source == 0 || _entries.count(name.Str()))
     return true;
   auto counted = _perSource.find(source);
@@ -176,7 +187,7 @@ bool VELP2PLiveness::Restarted(Directory directory, VELP2PPeerInfo* info, const 
   std::vector<Waiting>& replacements = _replacements[info->name.Str()];
   if (replacements.size() >= 2)
     replacements.erase(replacements.begin());
-  replacements.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info), DispatchSource()});
+  replacements.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info), Source()});
   found->second.urgent = true;
   found->second.due = Clock::now();
   _timer.ArmAt(found->second.due);
@@ -186,7 +197,7 @@ bool VELP2PLiveness::Restarted(Directory directory, VELP2PPeerInfo* info, const 
 void VELP2PLiveness::Full(Directory directory, VELP2PPeerInfo* info) {
   if (_waiting.size() >= kMaxWaiting)
     _waiting.pop_front();
-  _waiting.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info), DispatchSource()});
+  _waiting.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info), Source()});
   // Making room looks at every entry: during a flood of newcomers, not at every one.
   _timer.ArmAt(std::max(Clock::now(), _roomMadeAt + std::chrono::milliseconds(kRoomGapMs)));
 }
@@ -327,11 +338,13 @@ void VELP2PLiveness::Check(const std::string& name, Entry& entry, Clock::time_po
   // a peer heard from elsewhere.
   if (VELIsForbiddenIPv4(address) || !VELP2PAnswerGuard::Instance().MayConnect(address, name)) {
     entry.uncheckable = true;
+    _timer.ArmAt(DueOf(entry));
     return;
   }
   if (!MayCheck(address)) {
     entry.due = now + std::chrono::seconds(1);
     entry.misses = std::max<uint8_t>(entry.misses, 1);
+    _timer.ArmAt(entry.due);
     return;
   }
   _tokens -= 1;

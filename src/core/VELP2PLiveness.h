@@ -71,6 +71,8 @@ class VELP2PLiveness {
   void Track(const VELP2PPeerInfo& info, Directory directory);
   // The name has left the directories by an announced departure.
   void Forget(const VELUnicodeString& name);
+  // The directory of the current group was emptied (the local peer changed groups).
+  void GroupEmptied();
   // Whether a record of name may enter a directory at once: false when the name is new and the address of
   // the message being dispatched already speaks for kMaxPerSource of the entries (then Full applies).
   bool SourceHasRoom(const VELUnicodeString& name) const;
@@ -121,11 +123,13 @@ class VELP2PLiveness {
   };
 
   void Run();
+  // Where the record being handled came from: the message being dispatched, or the waiting record being
+  // inserted; 0 when unknown.
+  uint32_t Source() const;
   bool Checkable(const Entry& entry) const;
   Clock::time_point DueOf(const Entry& entry) const;
   void SetHome(Entry& entry, uint32_t address);
   void Erase(std::unordered_map<std::string, Entry>::iterator entry);
-  bool Known(const VELUnicodeString& name);
   // Whether a waiting newcomer still finds its directory full, or its source speaking for too many names.
   bool Crowded(const Waiting& waiting) const;
   // Lets waiting newcomers in once there is room, or gives the newest the place of a name heard once and

@@ -201,6 +201,11 @@ TEST_F(CollaborationPresence, OneSourceFillsHalfTheDirectoryAndANewcomerFromItWa
   ASSERT_TRUE(RunUntil([this] { return _peer->IsPeerConnected("dave") == 1; }));
   EXPECT_EQ(_log->Count("VELP2PPeerDeathNotif"), 1);
   EXPECT_EQ(_peer->IsPeerConnected("carol"), 1);
+  // The names still waiting get in the same way, one for one: the host never holds more.
+  (void)_loop.RunUntil([] { return false; }, 1500);
+  names.RemoveAll();
+  ASSERT_EQ(_peer->GetConnectedPeers(names), VEL_S_OK);
+  EXPECT_EQ(names.Size(), VELP2PLiveness::kMaxPerSource + 1);
 }
 
 TEST_F(StandardPresence, AGroupPeerExpiredForSilenceComesBackWithItsNextAnnouncement) {
