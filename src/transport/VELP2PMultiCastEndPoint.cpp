@@ -150,9 +150,10 @@ void VELP2PMultiCastEndPoint::Paced(int count, Clock::time_point now) {
   const auto sinceLastUs = std::chrono::duration_cast<std::chrono::microseconds>(now - _lastDrain).count();
   _lastDrain = now;
   // The pause that lets about half of kDrainMax gather at the rate seen since the previous drain.
-  const long long pauseMs = count <= 0 ? 0
-                                       : std::min<long long>(_news ? kNewsGatherMs : kGatherMs,
-                                                             sinceLastUs * (kDrainMax / 2) / count / 1000);
+  // News shortens the pause; every drain of nothing but presence doubles it, up to kGatherMs.
+  _gatherMs = _news ? kNewsGatherMs : std::min(kGatherMs, _gatherMs * 2);
+  const long long pauseMs =
+      count <= 0 ? 0 : std::min<long long>(_gatherMs, sinceLastUs * (kDrainMax / 2) / count / 1000);
   // Busy: the wake-ups of the last second reached kBusyWakes.
   if (now - _windowStart >= std::chrono::seconds(1)) {
     _windowStart = now;

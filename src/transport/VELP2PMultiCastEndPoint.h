@@ -16,18 +16,18 @@ class VELUDPSocket;
 // Datagrams are read in gathered turns. Every peer hears every other's announcements, so in a large group a
 // process woken for each datagram would spend most of its time waking up. A wake-up reads all the socket
 // holds (up to kDrainMax). Once kBusyWakes came within a second, the last within kGatherMs of the one before,
-// the socket is left unwatched and read again after a pause, for as long as the pauses find datagrams: the
-// pause is kGatherMs after datagrams that brought nothing new (known peers announcing themselves again),
-// kNewsGatherMs after others, and shorter when datagrams come fast enough to fill half of kDrainMax in less.
-// So a quiet group is heard at once, a busy one within kNewsGatherMs, and an idle large one at a few
-// wake-ups a second.
+// the socket is left unwatched and read again after a pause, for as long as the pauses find datagrams. The
+// pause is kNewsGatherMs after datagrams that brought news, and doubles after each read that brought nothing
+// but known peers announcing themselves again, up to kGatherMs; it is shorter when datagrams come fast
+// enough to fill half of kDrainMax in less. So a quiet group is heard at once, a busy one within tens of
+// milliseconds, and an idle large one, whose traffic is all announcements, at about one wake-up a second.
 class VELP2PMultiCastEndPoint : public VELP2PEndPoint {
   VEL_DECLARE_CLASS(VELP2PMultiCastEndPoint)
  public:
   static constexpr const char* kDefaultAddress = "224.0.1.85";
   static constexpr int kDefaultPort = 2678;
   static constexpr int kDrainMax = 64;
-  static constexpr int kGatherMs = 500;
+  static constexpr int kGatherMs = 1000;
   static constexpr int kNewsGatherMs = 50;
   static constexpr int kBusyWakes = 4;
 
@@ -70,8 +70,9 @@ class VELP2PMultiCastEndPoint : public VELP2PEndPoint {
   Clock::time_point _lastDrain;
   Clock::time_point _windowStart;  // of the second whose wake-ups _wakes counts
   int _wakes = 0;
-  bool _news = false;    // the last drain read something other than a known peer's presence
-  bool _paused = false;  // the socket is not watched: Gather reads it when _gatherTimer fires
+  bool _news = false;             // the last drain read something other than a known peer's presence
+  int _gatherMs = kNewsGatherMs;  // the pause now, before the rate is taken into account
+  bool _paused = false;           // the socket is not watched: Gather reads it when _gatherTimer fires
   int _gatherTimer = 0;
 };
 
