@@ -6,8 +6,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "VELConsoleLine.h"
@@ -57,31 +55,12 @@ VELConsole::~VELConsole() {
 }
 
 // The library reads its settings from the environment during the start-up, so the flags become
-// environment variables first. A configuration file that cannot be read makes the library fall back, without
-// a word, to the default endpoints on every interface, which is never what a user naming a file wants: a
-// file given with --config must be readable, and one named by the environment is at least warned about.
+// environment variables first. A configuration file that cannot be used fails the start-up with its reason.
 bool VELConsole::PrepareEnvironment(const VELConsoleOptions& options) {
   if (!options.login.empty())
     setenv("VELP2PLogin", options.login.c_str(), 1);
-  const char* inherited = std::getenv("VELP2PConfig");
-  std::string config = !options.config.empty() ? options.config : (inherited ? inherited : "");
-  if (!config.empty()) {
-    std::ifstream file(config, std::ios::binary);
-    if (!file && !options.config.empty()) {
-      Complain("cannot read the configuration file " + config);
-      return false;
-    }
-    if (!file) {
-      Complain("warning: VELP2PConfig names " + config +
-               ", which cannot be read: the default endpoints are used");
-    } else {
-      std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-      if (!content.empty() && content.back() != '\n') {
-        Complain("warning: the last line of " + config + " has no line end and is ignored");
-      }
-    }
-    setenv("VELP2PConfig", config.c_str(), 1);
-  }
+  if (!options.config.empty())
+    setenv("VELP2PConfig", options.config.c_str(), 1);
   if (options.trace) {
     setenv("VELP2PTrace", "1", 1);
     VELTrace::SetEnabled(true);

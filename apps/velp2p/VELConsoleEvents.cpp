@@ -5,6 +5,7 @@
 #include "VELConsoleJson.h"
 #include "VELConsoleLine.h"
 #include "VELConsoleText.h"
+#include "velp2p/VELP2PCloseReason.h"
 #include "velp2p/VELP2PLiveness.h"
 #include "velp2p/VELP2PNotifications.h"
 
@@ -46,6 +47,12 @@ bool Is(VELNotification* notification, const char* className) {
 template <class T>
 const T* As(VELNotification* notification) {
   return static_cast<const T*>(notification);
+}
+
+// Why the peer named by the notification comes, goes or closes, when the library says.
+const char* Reason(VELNotification* notification) {
+  const char* closing = Is(notification, "VELP2PClosePeerNotif") ? VELP2PCloseReason() : nullptr;
+  return closing ? closing : VELP2PPresenceReason();
 }
 
 std::string SessionWord(unsigned char eventType) {
@@ -110,7 +117,7 @@ std::string VELConsoleEvents::Json(VELNotification* notification) const {
   if (!Is(notification, "VELP2PNotif"))
     return json.Text();
   json.AddText("peerName", Text(As<VELP2PNotif>(notification)->getPeerName()));
-  if (const char* reason = VELP2PPresenceReason())
+  if (const char* reason = Reason(notification))
     json.AddText("reason", reason);
   if (Is(notification, "VELP2PChangeStatusNotif")) {
     auto* status = As<VELP2PChangeStatusNotif>(notification);
@@ -148,7 +155,7 @@ std::string VELConsoleEvents::Json(VELNotification* notification) const {
 }
 
 std::string VELConsoleEvents::Sentence(VELNotification* notification) const {
-  const char* reason = VELP2PPresenceReason();
+  const char* reason = Reason(notification);
   std::string sentence = Clause(notification);
   return reason ? sentence + " (" + reason + ")" : sentence;
 }

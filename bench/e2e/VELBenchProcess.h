@@ -23,6 +23,9 @@ class VELBenchControl {
   // True once the parent asked to stop (or died).
   bool Stopped();
   void Report(const VELBenchResult& result);
+  // The pipe ends, for a child that runs another program with them.
+  int In() const { return _in; }
+  int Out() const { return _out; }
 
  private:
   int _in;

@@ -29,7 +29,9 @@ const int kReadyMs = 20000;
 int g_nextPort = 27100;
 int g_port = 0;
 
-std::string NewConfig() {
+}  // namespace
+
+std::string VELBenchNewConfig() {
   g_port = g_nextPort++;
   std::string path = "/tmp/velp2p-bench-" + std::to_string(getpid()) + "-" + std::to_string(g_port) + ".cfg";
   FILE* file = std::fopen(path.c_str(), "w");
@@ -40,10 +42,9 @@ std::string NewConfig() {
   return path;
 }
 
-struct Stamp {
-  uint32_t seq;
-  double sentUs;
-};
+namespace {
+
+using Stamp = VELBenchStamp;
 
 double Median(std::vector<double> values) {
   if (values.empty())
@@ -96,7 +97,7 @@ VELBenchResult BenchDiscovery(int peers, int rounds) {
   std::vector<double> worst;
   int failed = 0;
   for (int round = 0; round < rounds; ++round) {
-    std::string config = NewConfig();
+    std::string config = VELBenchNewConfig();
     std::set<std::string> all;
     for (int i = 0; i < peers; ++i)
       all.insert(VELBenchNode::NameOf("d" + std::to_string(i)));
@@ -134,7 +135,7 @@ VELBenchResult BenchDiscovery(int peers, int rounds) {
 }
 
 VELBenchResult BenchPointToPoint(int count, int bytes) {
-  std::string config = NewConfig();
+  std::string config = VELBenchNewConfig();
   const std::string receiver = VELBenchNode::NameOf("r");
   const std::string sender = VELBenchNode::NameOf("s");
   Children children;
@@ -170,70 +171,93 @@ VELBenchResult BenchPointToPoint(int count, int bytes) {
     node.Serve(control, 30000);
     return 0;
   }));
-  children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
-    VELBenchNode node("s", config);
-    if (!node.Start() || !node.WaitFor({receiver}, 10000))
-      return 1;
-    control.Report({{"ready", 1}});
-    if (!node.ServeUntilGo(control, 30000))
-      return 1;
-    std::vector<char> data(static_cast<size_t>(std::max<int>(bytes, sizeof(Stamp))), 'm');
-    double slowest = 0, failed = 0, sent = 0, full = 0, inSend = 0, overMs = 0;
-    double start = VELBenchNowUs();
-    for (int i = 0; i < count && VELBenchNowUs() - start < 60e6; ++i) {
-      Stamp stamp{static_cast<uint32_t>(i), VELBenchNowUs()};
-      std::memcpy(data.data(), &stamp, sizeof stamp);
-      VELResult result =
-          node.Peer()->SendP2PMessage(receiver, 1, "b", data.data(), static_cast<int>(data.size()));
-      slowest = std::max(slowest, VELBenchNowUs() - stamp.sentUs);
-      overMs += VELBenchNowUs() - stamp.sentUs > 1000 ? 1 : 0;
-      inSend += VELBenchNowUs() - stamp.sentUs;
-      // A full queue is the library's back-pressure: the application lets the loop run, then sends again.
-      while (VEL_FAILED(result) && VELP2PGetLastErrorCode() == VELP2P_ERROR_QUEUE_FULL &&
-             VELBenchNowUs() - start < 60e6) {
-        ++full;
-        node.App().RunOnce(1);
-        double again = VELBenchNowUs();
-        result = node.Peer()->SendP2PMessage(receiver, 1, "b", data.data(), static_cast<int>(data.size()));
-        slowest = std::max(slowest, VELBenchNowUs() - again);
-        overMs += VELBenchNowUs() - again > 1000 ? 1 : 0;
-        inSend += VELBenchNowUs() - again;
-      }
-      ++sent;
-      if (VEL_FAILED(result) && failed++ == 0)
-        std::fprintf(stderr, "velp2p-bench: first failed send: %s\n", VELP2PGetLastErrorText());
-      if (i % 16 == 15)
-        node.App().ProcessReady();
+  children.push_back(std::make_unique<VELBenchChild>(
+      [&](VELBenchControl& control) { return VELBenchStampedSender(control, config, count, bytes); }));
+  VELBenchResult out = VELBenchRunPair(std::move(children[0]), std::move(children[1]));
+  unlink(config.c_str());
+  return out;
+}
+
+VELBenchResult VELBenchSendStamped(int count, int bytes,
+                                   const std::function<VELBenchSend(const std::vector<char>&)>& send,
+                                   const std::function<void()>& wait, const std::function<void()>& turn,
+                                   const std::function<std::string()>& reason) {
+  std::vector<char> data(static_cast<size_t>(std::max<int>(bytes, sizeof(Stamp))), 'm');
+  double slowest = 0, failed = 0, sent = 0, full = 0, inSend = 0, overMs = 0;
+  double start = VELBenchNowUs();
+  for (int i = 0; i < count && VELBenchNowUs() - start < 60e6; ++i) {
+    Stamp stamp{static_cast<uint32_t>(i), VELBenchNowUs()};
+    std::memcpy(data.data(), &stamp, sizeof stamp);
+    double began = stamp.sentUs;
+    VELBenchSend result = send(data);
+    for (;;) {
+      const double took = VELBenchNowUs() - began;
+      slowest = std::max(slowest, took);
+      overMs += took > 1000 ? 1 : 0;
+      inSend += took;
+      if (result != VELBenchSend::kQueueFull || VELBenchNowUs() - start >= 60e6)
+        break;
+      // A full queue is the library's back-pressure: the application lets the peer run, then sends again.
+      ++full;
+      wait();
+      began = VELBenchNowUs();
+      result = send(data);
     }
-    control.Report({{"sent", sent},
-                    {"failed", failed},
-                    {"full", full},
-                    {"maxsend_us", slowest},
-                    {"overms", overMs},
-                    {"meansend_us", inSend / std::max(1.0, sent + full)}});
-    node.Serve(control, 60000);
-    return 0;
-  }));
+    ++sent;
+    if (result != VELBenchSend::kQueued && failed++ == 0)
+      std::fprintf(stderr, "velp2p-bench: first failed send: %s\n", reason().c_str());
+    if (i % 16 == 15)
+      turn();
+  }
+  return {{"sent", sent},          {"failed", failed}, {"full", full},
+          {"maxsend_us", slowest}, {"overms", overMs}, {"meansend_us", inSend / std::max(1.0, sent + full)}};
+}
+
+int VELBenchStampedSender(VELBenchControl& control, const std::string& config, int count, int bytes) {
+  const std::string receiver = VELBenchNode::NameOf("r");
+  VELBenchNode node("s", config);
+  if (!node.Start() || !node.WaitFor({receiver}, 10000))
+    return 1;
+  control.Report({{"ready", 1}});
+  if (!node.ServeUntilGo(control, 30000))
+    return 1;
+  control.Report(VELBenchSendStamped(
+      count, bytes,
+      [&](const std::vector<char>& data) {
+        VELResult result = node.Peer()->SendP2PMessage(receiver, 1, "b", const_cast<char*>(data.data()),
+                                                       static_cast<int>(data.size()));
+        if (VEL_SUCCEEDED(result))
+          return VELBenchSend::kQueued;
+        return VELP2PGetLastErrorCode() == VELP2P_ERROR_QUEUE_FULL ? VELBenchSend::kQueueFull
+                                                                   : VELBenchSend::kFailed;
+      },
+      [&] { node.App().RunOnce(1); }, [&] { node.App().ProcessReady(); },
+      [] { return std::string(VELP2PGetLastErrorText()); }));
+  node.Serve(control, 60000);
+  return 0;
+}
+
+VELBenchResult VELBenchRunPair(std::unique_ptr<VELBenchChild> receiver,
+                               std::unique_ptr<VELBenchChild> sender) {
+  Children children;
+  children.push_back(std::move(receiver));
+  children.push_back(std::move(sender));
   VELBenchResult out;
   if (AllReady(children)) {
     children[1]->Go();
     VELBenchResult sending = children[1]->Result(90000);
     VELBenchResult receiving = children[0]->Result(100000);
     out = receiving;
-    out["failed"] = sending["failed"];
-    out["full"] = sending["full"];
-    out["maxsend_us"] = sending["maxsend_us"];
-    out["overms"] = sending["overms"];
-    out["meansend_us"] = sending["meansend_us"];
+    for (const char* figure : {"sent", "failed", "full", "maxsend_us", "overms", "meansend_us"})
+      out[figure] = sending[figure];
     out["lost"] = sending["sent"] - sending["failed"] - receiving["received"];
   }
   StopAll(children);
-  unlink(config.c_str());
   return out;
 }
 
 VELBenchResult BenchLatency(int rounds, bool loaded) {
-  std::string config = NewConfig();
+  std::string config = VELBenchNewConfig();
   const std::string echo = VELBenchNode::NameOf("e");
   const std::string pinger = VELBenchNode::NameOf("p");
   const std::string loader = VELBenchNode::NameOf("l");
@@ -323,7 +347,7 @@ VELBenchResult BenchLatency(int rounds, bool loaded) {
 }
 
 VELBenchResult BenchStatusFanOut(int receivers, int changes, int targetPerSecond) {
-  std::string config = NewConfig();
+  std::string config = VELBenchNewConfig();
   const std::string sender = VELBenchNode::NameOf("f");
   std::set<std::string> names;
   for (int i = 0; i < receivers; ++i)
@@ -440,7 +464,7 @@ std::vector<char> ForgedBirth(int i) {
 }  // namespace
 
 VELBenchResult BenchMemoryPerPeer(int records) {
-  std::string config = NewConfig();
+  std::string config = VELBenchNewConfig();
   Children children;
   children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
     VELBenchNode node("m", config);
@@ -507,7 +531,7 @@ VELBenchResult BenchForgedBirth() {
                                                         {htonl(INADDR_BROADCAST), address.sin_port}};
   records.insert(records.end(), 90, {htonl(INADDR_LOOPBACK), address.sin_port});
   records.insert(records.end(), 5, {htonl(INADDR_LOOPBACK), htons(9)});
-  std::string config = NewConfig();
+  std::string config = VELBenchNewConfig();
   Children children;
   children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
     VELBenchNode node("v", config);

@@ -3,7 +3,40 @@
 #ifndef VELP2P_BENCH_VELBENCHSCENARIOS_H
 #define VELP2P_BENCH_VELBENCHSCENARIOS_H
 
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "VELBenchProcess.h"
+
+// What a point-to-point sender puts at the start of every message.
+struct VELBenchStamp {
+  uint32_t seq;
+  double sentUs;  // VELBenchNowUs() at the send
+};
+
+// A configuration file of its own (a new multicast port) for the next scenario; the caller unlinks it.
+std::string VELBenchNewConfig();
+// How one send went.
+enum class VELBenchSend { kQueued, kQueueFull, kFailed };
+// Sends count stamped messages of bytes (at least a stamp) with send; when the queue is full, lets the peer
+// run with wait() and sends again; lets it run with turn() every 16 messages. Returns sent, failed, full,
+// maxsend_us (the slowest send call), overms (calls over 1 ms) and meansend_us; reason() says why the
+// first failed send failed.
+VELBenchResult VELBenchSendStamped(int count, int bytes,
+                                   const std::function<VELBenchSend(const std::vector<char>&)>& send,
+                                   const std::function<void()>& wait, const std::function<void()>& turn,
+                                   const std::function<std::string()>& reason);
+// The body of a sender child (a C++ peer "s"): reports "ready" once it knows "r", waits for the go, sends
+// count stamped messages of bytes to "r" (letting the loop run when the queue is full), reports sent,
+// failed, full, maxsend_us, overms and meansend_us, then serves until stopped.
+int VELBenchStampedSender(VELBenchControl& control, const std::string& config, int count, int bytes);
+// Runs a point-to-point pair whose children each report "ready": the receiver's figures (received,
+// reordered, rate, mbps), with the sender's (sent, failed, full, maxsend_us, overms, meansend_us) and the
+// messages lost between them. Empty when one did not come up.
+VELBenchResult VELBenchRunPair(std::unique_ptr<VELBenchChild> receiver,
+                               std::unique_ptr<VELBenchChild> sender);
 
 // ms: the slowest peer's time from its init call until it has seen every other peer (median of rounds).
 VELBenchResult BenchDiscovery(int peers, int rounds);

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "VELBenchBaselines.h"
+#include "VELBenchFaces.h"
 #include "VELBenchFlood.h"
 #include "VELBenchScenarios.h"
 
@@ -152,6 +153,32 @@ int main(int argc, char** argv) {
                    3.0 * Scaled(count), lost, reordered) +
             Format(", failed sends %.0f, queue full %.0f times, slowest send %.2f ms (%.0f over 1 ms)",
                    failed, full, slowest / 1000.0, overMs));
+  }
+
+  // The C interface and the Python package, each round next to the C++ interface measured just before it;
+  // the rows show the round of the median ratio to C++.
+  const char* const faces[] = {"point to point 100 B, C API", "point to point 100 B, Python"};
+  for (int face = 0; face < 2; ++face) {
+    if (!Wanted(faces[face]))
+      continue;
+    std::vector<std::pair<VELBenchResult, double>> rounds;
+    for (int round = 0; round < 3; ++round) {
+      const double cpp = BenchPointToPoint(Scaled(30000), 100)["rate"];
+      VELBenchResult r =
+          face == 0 ? BenchPointToPointC(Scaled(30000), 100) : BenchPointToPointPython(Scaled(30000), 100);
+      r["cpp"] = cpp;
+      rounds.emplace_back(r, Ratio(r["rate"], cpp));
+    }
+    std::sort(rounds.begin(), rounds.end(), [](const auto& x, const auto& y) { return x.second < y.second; });
+    VELBenchResult& median = rounds[1].first;
+    Row(faces[face], Format("%.0f msgs/s", median["rate"]), rounds[1].second, "C++ interface, same round",
+        Format("median of 3 rounds (ratios %.2f, %.2f, %.2f", rounds[0].second, rounds[1].second,
+               rounds[2].second) +
+            Format("; C++ %.0f msgs/s); %.0f msgs: lost %.0f, reordered %.0f", median["cpp"], Scaled(30000),
+                   median["lost"], median["reordered"]) +
+            Format(
+                ", events dropped %.0f, queue full %.0f times; the receiver handles %.0f msgs per CPU second",
+                median["dropped"], median["full"], median["cpu_rate"]));
   }
 
   double rawCostUs = raw100["rate"] > 0 ? 1e6 / raw100["rate"] : 0;

@@ -29,6 +29,10 @@ class VELP2PAwarenessService : public VELP2PCoreService {
   // Multicasts the death announcement; called for VELP2PClosePeerNotif.
   void PeerDeathCB(const char* event, VELBaseUnknown* publisher, VELNotification* notification, void* data,
                    VELCallback* callback);
+  // Answers a newcomer point to point, as a birth heard by multicast is answered: with the local
+  // announcement, of kind '1' or, when the newcomer uses the local name, '3' (then through the group
+  // "/Force", the only one that it accepts under its own name), followed by the local status.
+  VELResult Answer(VELP2PPeer& peer, VELP2PPeerInfo& newcomer, bool nameInUse);
 
  protected:
   ~VELP2PAwarenessService() override;

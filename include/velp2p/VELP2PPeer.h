@@ -15,9 +15,11 @@
 #include "velp2p/VELP2PTypes.h"
 
 class VELP2PHeader;
+class VELP2PService;
 class VELIP2PMessage;
 class VELHashDicVELP2PPeerInfo;
 class VELP2PStatusStore;
+class VELP2POptions;
 
 class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VEL_DECLARE_CLASS(VELP2PPeer)
@@ -35,7 +37,12 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   // Lifecycle.
   VELResult InitP2P() override;
   VELResult InitP2PForRTC() override;
+  // The start-up with the options the environment gives (VELP2POptions::FromEnvironment).
   VELResult Initialize();
+  // Inside the library: the start-up with options set in code, in the mode they name. Refused, with nothing
+  // changed, when the peer is started, when the options cannot be used, and for the standard mode once the
+  // process chose the collaboration mode.
+  VELResult Start(const VELP2POptions& options);
   VELResult Disconnect() override;
   VELResult ClosePeer();
   VELResult Refresh() override;
@@ -48,6 +55,8 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VELUnicodeString GetDesc() override;
   VELBaseUnknown* GetP2PPublisher() override;
   VELResult RegisterService(const char* className) override;
+  // The first registered service of that wire name, or null; the peer keeps its reference.
+  VELP2PService* GetService(const char* wireName);
   VELResult RemoveEndPoint(VELP2PEndPoint* endpoint);
   VELResult SetHTTPConnexion(const char* text1, const char* text2, int port, void* data) override;
   VELResult GetHTTPConnexion(char*& text1, char*& text2, int& port) override;
@@ -72,6 +81,8 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VELHashDicVELP2PPeerInfo* GetGroupPeers() { return _groupPeers.get(); }
   VELHashDicVELP2PPeerInfo* GetCrossGroupPeers() { return _crossGroupPeers.get(); }
   VELHashDicVELP2PPeerInfo* GetConnectedPeersDirectory() { return _connectedPeers.get(); }
+  // The status store (null until a first status is stored, and after a tear-down).
+  VELP2PStatusStore* GetStatusStore() { return _statusAndDesc.get(); }
 
   // Groups.
   VELResult CreateAndOrJoinSubGroup(const VELUnicodeString* name) override;
@@ -117,6 +128,7 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VELP2PPeer(const VELP2PPeer&) = delete;
   VELP2PPeer& operator=(const VELP2PPeer&) = delete;
 
+  VELResult Initialize(const VELP2POptions& options);
   VELResult InitEndPoints();
   VELResult InitServices();
   VELP2PEndPoint* RegisterEndPoint(const char* className);
@@ -154,7 +166,8 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   char _httpConnexionText1[256];
   int _httpPort;
   char _httpConnexionText2[256];
-  void* _httpConnexionData;  // only stored
+  void* _httpConnexionData;                 // only stored
+  std::unique_ptr<VELP2POptions> _options;  // those of the last start-up
 
   static VELP2PPeer* _singlePeer;
   static int _connected;

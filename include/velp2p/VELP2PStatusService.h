@@ -2,9 +2,6 @@
 #ifndef VELP2P_VELP2PSTATUSSERVICE_H
 #define VELP2P_VELP2PSTATUSSERVICE_H
 
-#include <string>
-#include <unordered_set>
-
 #include "velp2p/VELP2PCoreService.h"
 #include "velp2p/VELP2PTypes.h"
 
@@ -31,10 +28,6 @@ class VELP2PStatusService : public VELP2PCoreService {
 
   // Applies a change, an update or a birth to the status store and the local status.
   VELResult Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message) override;
-
- private:
-  // The peers whose change has been heard since the local birth (the service lives no longer than it).
-  std::unordered_set<std::string> _changed;
 };
 
 #endif

@@ -1,72 +1,91 @@
-// What the send path may do with the addresses other peers announce, and how often it answers them. A
-// group datagram can name any address and be sent by anyone, so the answers it provokes are bounded.
+// What the send path may do with the addresses other peers announce, and how much work other hosts can make
+// the local peer do on its own. A group datagram can name any address and be sent by anyone, so the answers
+// it provokes, and the checks of quiet peers, are bounded per host they come from and per address they go
+// to, apart from what the application sends.
 #ifndef VELP2P_CORE_VELP2PANSWERGUARD_H
 #define VELP2P_CORE_VELP2PANSWERGUARD_H
 
 #include <chrono>
 #include <cstdint>
-#include <string>
-#include <unordered_map>
 
+#include "core/VELP2PAddressBudgets.h"
 #include "transport/VELP2PReceiver.h"
+
+class VELP2PPeerInfo;
 
 class VELP2PAnswerGuard {
  public:
-  static constexpr int kAnswerBurst = 8;       // answers one sender name may provoke at once
-  static constexpr int kAnswersPerSecond = 4;  // and then steadily
-  static constexpr size_t kMaxNames = 1024;    // names remembered; the stalest is forgotten first
+  // Automatic sends that the messages of one host may cause: a burst, then steadily. A host that starts
+  // tens of peers at once gets each of them answered.
+  static constexpr float kHostBurst = 128;
+  static constexpr float kHostPerSecond = 32;
+  // Connections to one address, whatever the port and however many records name it, answers and checks
+  // together: to an address something came from...
+  static constexpr float kHeardBurst = 128;
+  static constexpr float kHeardPerSecond = 32;
+  // ...and to any other.
+  static constexpr float kUnheardBurst = 1;
+  static constexpr float kUnheardPerSecond = 1;
+  static constexpr size_t kMaxAddresses = 4096;  // remembered; see VELP2PAddressBudgets
 
   static VELP2PAnswerGuard& Instance();
 
   // Spans the dispatch of one received message. The sends made inside the dispatch of a group message are
-  // automatic answers: each takes one record and one unit of the sender's allowance.
+  // automatic answers.
   class Scope {
    public:
-    Scope(const std::string& sender, bool group, const VELP2PSource& source);
+    Scope(bool group, const VELP2PSource& source);
     ~Scope();
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
 
+   protected:
+    struct ForApplication {};
+    explicit Scope(ForApplication);
+
    private:
     friend class VELP2PAnswerGuard;
-    uint64_t _sender;
-    bool _group;
+    bool _group = false;
+    bool _application = false;
     VELP2PSource _source;
     Scope* _outer;
   };
+  // Spans a notification to the application: what it sends from there is its own, whichever message is
+  // being dispatched.
+  class ApplicationScope : public Scope {
+   public:
+    ApplicationScope() : Scope(ForApplication()) {}
+  };
 
-  // False for an address no record may name, and for a loopback one unless the datagram that announced it
-  // (or, outside a dispatch, the last datagram heard from peerName) came from this host.
-  bool MayConnect(uint32_t addressNetworkOrder, const std::string& peerName);
-  bool Answering() const { return _current && _current->_group; }
-  // Where the message being dispatched came from; null outside a dispatch.
-  const VELP2PSource* CurrentSource() const { return _current ? &_current->_source : nullptr; }
-  // Inside a group message's dispatch: takes one answer from the sender's allowance, false when spent.
-  bool TakeAnswer();
+  // False for an address no record may name, and for an address of this host named by another host: by the
+  // group message being dispatched, or by a record that came from elsewhere.
+  bool MayConnect(uint32_t addressNetworkOrder, const VELP2PPeerInfo* record) const;
+  bool Answering() const { return _current && !_current->_application && _current->_group; }
+  // Where the message being dispatched came from; null outside a dispatch and in a notification to the
+  // application.
+  const VELP2PSource* CurrentSource() const {
+    return _current && !_current->_application ? &_current->_source : nullptr;
+  }
+  // For an automatic answer to destination: one unit of the budget of the host the message came from and
+  // one of the destination's, or false when either is spent. True for any other send.
+  bool TakeAnswer(uint32_t destinationNetworkOrder);
+  // For a check of a quiet peer at address (where its traffic came from), record being the peer's directory
+  // record when there is one: false where MayConnect refuses or when the address's budget is spent;
+  // otherwise takes one unit of that budget.
+  bool MayCheck(uint32_t addressNetworkOrder, const VELP2PPeerInfo* record = nullptr);
+  bool IsHeard(uint32_t addressNetworkOrder) const { return _budgets.IsHeard(addressNetworkOrder); }
 
   void Reset();  // for tests
 
  private:
-  // Times are milliseconds since _epoch, modulo 2^32: only differences of less than 49 days are used.
-  struct Entry {
-    float tokens = kAnswerBurst;
-    uint32_t refilled = 0;
-    uint32_t touched = 0;
-    bool elsewhere = false;  // its last datagram came from another host
-  };
-
   VELP2PAnswerGuard();
-  // Names are kept as a keyed hash, a quarter of a string's size. The key is secret and random, so a sender
-  // cannot choose a name that collides with another's; two names that collide by chance (with a full table,
-  // a chance near 2^-45) share one entry: one allowance and one last origin.
-  uint64_t Key(const std::string& name) const;
+  // Milliseconds since _epoch, modulo 2^32.
   uint32_t NowMs() const;
-  Entry& Find(uint64_t key);
+  void HearLocal(uint32_t addressNetworkOrder, uint32_t nowMs);
 
   Scope* _current = nullptr;
-  uint64_t _secret[2];
   std::chrono::steady_clock::time_point _epoch;
-  std::unordered_map<uint64_t, Entry> _names;
+  VELP2PAddressBudgets _budgets;
 };
 
 #endif

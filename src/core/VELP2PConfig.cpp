@@ -77,8 +77,9 @@ VELUnicodeString VELP2PComposePeerName(const char* loginText, const char* hostTe
   return VELUnicodeString(candidate);
 }
 
-VELResult VELP2PBuildPeerName(VELUnicodeString& name) {
-  name = VELP2PComposePeerName(LoginName().c_str(), SystemHostName().c_str(), VELGetProcessId());
+VELResult VELP2PBuildPeerName(VELUnicodeString& name, const char* login) {
+  name =
+      VELP2PComposePeerName(login ? login : LoginName().c_str(), SystemHostName().c_str(), VELGetProcessId());
   return VEL_S_OK;
 }
 
@@ -112,58 +113,103 @@ VELResult VELP2PBuildLocalAdrs(char* address) {
   return VEL_S_OK;
 }
 
+namespace {
+
+const char kBlanks[] = " \t\r\v\f";
+
+std::string Trimmed(const std::string& text) {
+  size_t begin = text.find_first_not_of(kBlanks);
+  if (begin == std::string::npos)
+    return std::string();
+  return text.substr(begin, text.find_last_not_of(kBlanks) - begin + 1);
+}
+
+// Reads one line into its three fields, or says what is wrong with it. Blanks around the fields are
+// dropped (a carriage return at the end too), so an address of blanks only is the empty text: any address.
+bool ParseEndPointLine(const std::string& line, std::string& className, std::string& address, int& port,
+                       std::string& problem) {
+  // The reader's line buffer holds 255 bytes with the line end.
+  if (line.size() >= 255) {
+    problem = "the line is longer than 254 bytes";
+    return false;
+  }
+  if (line.find('\0') != std::string::npos) {
+    problem = "the line holds a NUL byte";
+    return false;
+  }
+  const size_t first = line.find('|');
+  const size_t second = first == std::string::npos ? first : line.find('|', first + 1);
+  if (second == std::string::npos || line.find('|', second + 1) != std::string::npos) {
+    problem = "the line is not CLASS|ADDRESS|PORT";
+    return false;
+  }
+  className = Trimmed(line.substr(0, first));
+  const std::string rawAddress = line.substr(first + 1, second - first - 1);
+  address = Trimmed(rawAddress);
+  const std::string portText = Trimmed(line.substr(second + 1));
+  if (className.empty() || className.size() > 99) {
+    problem = className.empty() ? "the class name is empty" : "the class name is longer than 99 bytes";
+    return false;
+  }
+  if (rawAddress.empty() || address.size() > 19) {
+    problem = rawAddress.empty() ? "the address is empty (one space stands for any address)"
+                                 : "the address " + address + " is longer than 19 bytes";
+    return false;
+  }
+  const bool digits = !portText.empty() && portText.size() <= 5 &&
+                      portText.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::atoi(portText.c_str()) > 65535) {
+    problem = "the port " + portText + " is not a number from 0 to 65535";
+    return false;
+  }
+  port = std::atoi(portText.c_str());
+  return true;
+}
+
+}  // namespace
+
 VELResult VELP2PParseEndPointConfig(const std::string& content, VELListValVELUnicodeString& classNames,
                                     VELListValVELUnicodeString& addresses, VELRawCollint& ports,
                                     VELP2PEndPointConfigSource* source) {
   VELP2PEndPointConfigSource ignored;
   if (!source)
     source = &ignored;
-  auto skip = [source](int line, const char* problem) {
-    if (source->firstSkipped == 0) {
-      source->firstSkipped = line;
-      source->problem = problem;
-    }
-  };
   // An empty file is no configuration: the defaults apply.
   if (content.empty())
     return VEL_E_FAIL;
-  size_t begin = 0;
   int lineNumber = 0;
-  for (size_t end = content.find('\n'); end != std::string::npos; end = content.find('\n', begin)) {
+  for (size_t begin = 0; begin < content.size();) {
     ++lineNumber;
-    std::string line = content.substr(begin, end - begin);
+    size_t end = content.find('\n', begin);
+    // The last line is used whether or not a line end closes it.
+    if (end == std::string::npos)
+      end = content.size();
+    const std::string line = content.substr(begin, end - begin);
     begin = end + 1;
-    char className[100] = {0};
-    char address[20] = {0};
+    const std::string trimmed = Trimmed(line);
+    if (trimmed.empty() || trimmed[0] == '#')
+      continue;
+    std::string className, address, problem;
     int port = 0;
-    // A line longer than the reader's 255-byte buffer is not used.
-    if (line.size() >= 255 || line.find('\0') != std::string::npos) {
-      VELP2P_TRACEF(" Cannot parse <%s>\n", line.c_str());
-      skip(lineNumber, "the line is longer than 255 bytes");
-    } else if (std::sscanf(line.c_str(), "%99[^|]|%19[^|]|%d", className, address, &port) == 3) {
-      classNames.Append(VELUnicodeString(className));
-      addresses.Append(std::strcmp(address, " ") == 0 ? VELUnicodeString("") : VELUnicodeString(address));
-      ports.Append(port);
-      source->lines.push_back(lineNumber);
-    } else {
-      VELP2P_TRACEF(" Cannot parse <%s>\n", line.c_str());
-      skip(lineNumber, "the line is not CLASS|ADDRESS|PORT");
+    if (!ParseEndPointLine(line, className, address, port, problem)) {
+      VELP2P_TRACEF(" Cannot parse <%s>: %s\n", line.c_str(), problem.c_str());
+      if (source->firstSkipped == 0) {
+        source->firstSkipped = lineNumber;
+        source->problem = problem;
+      }
+      continue;
     }
+    classNames.Append(VELUnicodeString(className));
+    addresses.Append(VELUnicodeString(address));
+    ports.Append(port);
+    source->lines.push_back(lineNumber);
   }
-  // An unterminated last line is not used.
-  if (begin < content.size())
-    skip(lineNumber + 1, "the last line has no line end");
   return VEL_S_OK;
 }
 
-VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
-                                   VELListValVELUnicodeString& addresses, VELRawCollint& ports,
-                                   VELP2PEndPointConfigSource* source) {
-  const char* path = VELGetEnv("VELP2PConfig");
-  if (!path)
-    return VEL_E_FAIL;
-  if (VELFileAccess(path, 4) != 0) {
-    VELP2P_TRACEF("VELP2PReadEndPointConfig - Cannot access <%s>\n", path);
+VELResult VELP2PLoadEndPointConfig(const char* path, std::string& content) {
+  if (!path || VELFileAccess(path, 4) != 0) {
+    VELP2P_TRACEF("VELP2PReadEndPointConfig - Cannot access <%s>\n", path ? path : "");
     return VEL_E_FAIL;
   }
   std::vector<wchar_t> widePath(std::strlen(path) + 1, L'\0');
@@ -174,17 +220,28 @@ VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
     VELP2P_TRACEF("VELP2PReadEndPointConfig - Cannot open <%s>\n", path);
     return opened;
   }
-  std::string content;
   char chunk[256];
   while (VEL_SUCCEEDED(VELFGets(chunk, sizeof(chunk), file)))
     content.append(chunk);
   VELFClose(file);
+  return VEL_S_OK;
+}
+
+VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
+                                   VELListValVELUnicodeString& addresses, VELRawCollint& ports,
+                                   VELP2PEndPointConfigSource* source) {
+  const char* path = VELGetEnv("VELP2PConfig");
+  if (!path)
+    return VEL_E_FAIL;
+  std::string content;
+  VELResult loaded = VELP2PLoadEndPointConfig(path, content);
+  if (VEL_FAILED(loaded))
+    return loaded;
   return VELP2PParseEndPointConfig(content, classNames, addresses, ports, source);
 }
 
-VELResult VELP2PRefuseEndPointConfig(int line, const std::string& problem) {
-  const char* path = VELGetEnv("VELP2PConfig");
-  std::string where = path ? path : "the configuration file";
+VELResult VELP2PRefuseEndPointConfig(const std::string& origin, int line, const std::string& problem) {
+  std::string where = origin;
   if (line > 0)
     where += ":" + std::to_string(line);
   VELP2P_TRACEF("VELP2PReadEndPointConfig - %s: %s\n", where.c_str(), problem.c_str());

@@ -19,8 +19,9 @@ constexpr int kVELP2PMaxPeerNameBytes = 31;
 constexpr int kVELP2PMaxKnownPeers = 4096;
 constexpr int kVELP2PMaxSubGroups = 1024;
 
-// login "_ON_" host "#" pid, shortened as needed to fit kVELP2PMaxPeerNameBytes; always succeeds.
-VELResult VELP2PBuildPeerName(VELUnicodeString& name);
+// login "_ON_" host "#" pid, shortened as needed to fit kVELP2PMaxPeerNameBytes; always succeeds. The login
+// is the account's unless one is given.
+VELResult VELP2PBuildPeerName(VELUnicodeString& name, const char* login = nullptr);
 // The pure rule behind VELP2PBuildPeerName, for given inputs.
 VELUnicodeString VELP2PComposePeerName(const char* login, const char* host, long processId);
 // The collaboration-mode name: the login (lower-cased when it starts with an upper-case letter), or the
@@ -38,15 +39,20 @@ struct VELP2PEndPointConfigSource {
   std::string problem;     // what was wrong with firstSkipped
 };
 
-// Reads the file named by "VELP2PConfig" into three parallel columns. Lines that do not parse are skipped.
-// A failure means there is no file to use (none named, unreadable or empty): the defaults apply.
+// Reads the file named by "VELP2PConfig" into three parallel columns. Lines that do not parse are skipped
+// (source says which was the first); blank lines and lines starting with "#" are not entries. A failure
+// means there is no file to use (none named, unreadable or empty): the defaults apply.
 VELResult VELP2PReadEndPointConfig(VELListValVELUnicodeString& classNames,
                                    VELListValVELUnicodeString& addresses, VELRawCollint& ports,
                                    VELP2PEndPointConfigSource* source = nullptr);
-// Refuses the configuration file for problem found at line (0: the file as a whole): records
-// "FILE:LINE: problem" as the calling thread's last error, traces it and returns VEL_E_FAIL.
-VELResult VELP2PRefuseEndPointConfig(int line, const std::string& problem);
-// The same from the file's content: one "class|address|port" per terminated line; VEL_E_FAIL when empty.
+// Appends the content of the configuration file at path; VEL_E_FAIL when it cannot be read.
+VELResult VELP2PLoadEndPointConfig(const char* path, std::string& content);
+// Refuses the configuration for problem found at line of origin (a file path, or the name of the option
+// that held the text; line 0: the configuration as a whole): records "ORIGIN:LINE: problem" as the calling
+// thread's last error, traces it and returns VEL_E_FAIL.
+VELResult VELP2PRefuseEndPointConfig(const std::string& origin, int line, const std::string& problem);
+// The same from the configuration's content: one "class|address|port" per line, the last line with or
+// without a line end, blanks around the fields ignored; VEL_E_FAIL when the content is empty.
 VELResult VELP2PParseEndPointConfig(const std::string& content, VELListValVELUnicodeString& classNames,
                                     VELListValVELUnicodeString& addresses, VELRawCollint& ports,
                                     VELP2PEndPointConfigSource* source = nullptr);

@@ -4,6 +4,7 @@
 
 #include "core/VELP2PAnswerGuard.h"
 #include "core/VELP2PPresence.h"
+#include "core/VELP2PRecordFacts.h"
 #include "host/VELLocalAddress.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
@@ -39,10 +40,11 @@ const VELP2PEndPointInfo* UnicastRecord(const VELP2PPeerInfo& info) {
   return nullptr;
 }
 
-// Where the message being dispatched came from; 0 outside a dispatch or when the medium does not say.
-uint32_t DispatchSource() {
-  const VELP2PSource* source = VELP2PAnswerGuard::Instance().CurrentSource();
-  return source && !VELIsForbiddenIPv4(source->address) ? source->address : 0;
+// Where the message that carried a record came from; 0 for a record the application made, or when the
+// medium does not say.
+uint32_t SourceOf(const VELP2PPeerInfo& info) {
+  const VELP2PRecordFacts* facts = VELP2PRecordFacts::Of(&info);
+  return facts && !VELIsForbiddenIPv4(facts->source.address) ? facts->source.address : 0;
 }
 
 }  // namespace
@@ -67,12 +69,6 @@ VELP2PLiveness::~VELP2PLiveness() = default;
 VELP2PLiveness* VELP2PLiveness::Get() {
   VELP2PPresence* presence = VELP2PPresence::Get();
   return presence ? presence->Liveness() : nullptr;
-}
-
-bool VELP2PLiveness::MayCheck(uint32_t) {
-  // Checks have their own bound here (kChecksPerSecond); a budget shared by all automatic work, per
-  // destination, would answer here.
-  return true;
 }
 
 void VELP2PLiveness::SetHome(Entry& entry, uint32_t address) {
@@ -122,17 +118,12 @@ void VELP2PLiveness::Track(const VELP2PPeerInfo& info, Directory directory) {
     return;
   if (const VELP2PEndPointInfo* record = UnicastRecord(info))
     entry.port = VELP2PLoadU16BE(&record->port);
-  const uint32_t source = Source();
-  SetHome(entry, source);
+  SetHome(entry, SourceOf(info));
   entry.heard = 1;
   entry.lastHeard = Clock::now();
   std::uniform_int_distribution<int> jitter(0, std::min(_intervalMs / 10, 65535));
   entry.jitterMs = static_cast<uint16_t>(jitter(_random));
   _timer.ArmAt(DueOf(entry));
-}
-
-uint32_t VELP2PLiveness::Source() const {
-  return _inserting != 0 ? _inserting : DispatchSource();
 }
 
 void VELP2PLiveness::Forget(const VELUnicodeString& name) {
@@ -163,9 +154,9 @@ void VELP2PLiveness::GroupEmptied() {
   }
 }
 
-bool VELP2PLiveness::SourceHasRoom(const VELUnicodeString& name) const {
-  const uint32_t source = Source();
-  if (source == 0 || _entries.count(name.Str()))
+bool VELP2PLiveness::SourceHasRoom(const VELP2PPeerInfo& info) const {
+  const uint32_t source = SourceOf(info);
+  if (source == 0 || _entries.count(info.name.Str()))
     return true;
   auto counted = _perSource.find(source);
   if (counted == _perSource.end() || counted->second < kMaxPerSource)
@@ -187,7 +178,7 @@ bool VELP2PLiveness::Restarted(Directory directory, VELP2PPeerInfo* info, const 
   std::vector<Waiting>& replacements = _replacements[info->name.Str()];
   if (replacements.size() >= 2)
     replacements.erase(replacements.begin());
-  replacements.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info), Source()});
+  replacements.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info)});
   found->second.urgent = true;
   found->second.due = Clock::now();
   _timer.ArmAt(found->second.due);
@@ -197,7 +188,7 @@ bool VELP2PLiveness::Restarted(Directory directory, VELP2PPeerInfo* info, const 
 void VELP2PLiveness::Full(Directory directory, VELP2PPeerInfo* info) {
   if (_waiting.size() >= kMaxWaiting)
     _waiting.pop_front();
-  _waiting.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info), Source()});
+  _waiting.push_back(Waiting{directory, std::unique_ptr<VELP2PPeerInfo>(info)});
   // Making room looks at every entry: during a flood of newcomers, not at every one.
   _timer.ArmAt(std::max(Clock::now(), _roomMadeAt + std::chrono::milliseconds(kRoomGapMs)));
 }
@@ -221,8 +212,9 @@ bool VELP2PLiveness::Crowded(const Waiting& waiting) const {
                                             : _peer->GetGroupPeers();
   if (directory && directory->Size() >= kVELP2PMaxKnownPeers)
     return true;
-  auto counted = _perSource.find(waiting.source);
-  return waiting.source != 0 && counted != _perSource.end() && counted->second >= kMaxPerSource;
+  const uint32_t source = SourceOf(*waiting.info);
+  auto counted = _perSource.find(source);
+  return source != 0 && counted != _perSource.end() && counted->second >= kMaxPerSource;
 }
 
 bool VELP2PLiveness::MakeRoom(Clock::time_point now) {
@@ -241,7 +233,7 @@ bool VELP2PLiveness::MakeRoom(Clock::time_point now) {
   // source speaks for.
   auto competes = [&](const Entry& entry) {
     return directoryFull ? (waiting.directory == Directory::kConnected ? entry.connected : entry.group)
-                         : entry.home == waiting.source;
+                         : entry.home == SourceOf(*waiting.info);
   };
   auto stalest = _entries.end();
   std::multimap<Clock::time_point, Entry*> oldest;
@@ -332,16 +324,27 @@ void VELP2PLiveness::Run() {
     _timer.ArmAt(next);
 }
 
+const VELP2PPeerInfo* VELP2PLiveness::Record(const std::string& name, const Entry& entry) const {
+  VELUnicodeString peerName(name.c_str());
+  VELHashDicVELP2PPeerInfo* connected = entry.connected ? _peer->GetConnectedPeersDirectory() : nullptr;
+  VELHashDicVELP2PPeerInfo* group = entry.group ? _peer->GetGroupPeers() : nullptr;
+  if (VELP2PPeerInfo* found = connected ? connected->Locate(peerName) : nullptr)
+    return found;
+  return group ? group->Locate(peerName) : nullptr;
+}
+
 void VELP2PLiveness::Check(const std::string& name, Entry& entry, Clock::time_point now) {
   const uint32_t address = (entry.tryOther && entry.other != 0) || entry.home == 0 ? entry.other : entry.home;
-  // Where this peer spoke from, but never to an address no record may name, nor to this host's loopback for
-  // a peer heard from elsewhere.
-  if (VELIsForbiddenIPv4(address) || !VELP2PAnswerGuard::Instance().MayConnect(address, name)) {
+  // Where this peer spoke from, but never to an address no record may name, nor to an address of this host
+  // for a peer whose record came from elsewhere; and within what automatic work may send to the address.
+  VELP2PAnswerGuard& guard = VELP2PAnswerGuard::Instance();
+  const VELP2PPeerInfo* record = Record(name, entry);
+  if (!guard.MayConnect(address, record)) {
     entry.uncheckable = true;
     _timer.ArmAt(DueOf(entry));
     return;
   }
-  if (!MayCheck(address)) {
+  if (!guard.MayCheck(address, record)) {
     entry.due = now + std::chrono::seconds(1);
     entry.misses = std::max<uint8_t>(entry.misses, 1);
     _timer.ArmAt(entry.due);
@@ -427,7 +430,7 @@ void VELP2PLiveness::Dead(const std::string name) {
     if (VELHashDicVELP2PPeerInfo* crossGroup = _peer->GetCrossGroupPeers())
       delete crossGroup->Remove(peerName);
     for (Waiting& waiting : replacements) {
-      Insert(waiting.directory, std::move(waiting.info), waiting.source);
+      Insert(waiting.directory, std::move(waiting.info));
       if (Get() != this)
         return;
     }
@@ -440,18 +443,15 @@ void VELP2PLiveness::AdmitWaiting() {
   std::deque<Waiting> waiting = std::move(_waiting);
   _waiting.clear();
   while (!waiting.empty() && Get() == this) {
-    Insert(waiting.back().directory, std::move(waiting.back().info), waiting.back().source);
+    Insert(waiting.back().directory, std::move(waiting.back().info));
     waiting.pop_back();
   }
 }
 
-void VELP2PLiveness::Insert(Directory directory, std::unique_ptr<VELP2PPeerInfo> info, uint32_t source) {
+void VELP2PLiveness::Insert(Directory directory, std::unique_ptr<VELP2PPeerInfo> info) {
   VELP2PPeerInfo* record = info.release();
-  _inserting = source;
   VELResult result =
       directory == Directory::kConnected ? _peer->NewPeerBirth(record) : _peer->NewPeerDiscovered(record);
-  if (Get() == this)
-    _inserting = 0;
   if (VEL_FAILED(result))
     delete record;
 }

@@ -62,8 +62,6 @@ class VELP2PLiveness {
 
   // The instance the started local peer runs; null while checks are off.
   static VELP2PLiveness* Get();
-  // Whether automatic work may open a connection to the address now.
-  static bool MayCheck(uint32_t addressNetworkOrder);
 
   // A message from name arrived from source.
   void Heard(const VELUnicodeString& name, const VELP2PSource& source);
@@ -73,9 +71,9 @@ class VELP2PLiveness {
   void Forget(const VELUnicodeString& name);
   // The directory of the current group was emptied (the local peer changed groups).
   void GroupEmptied();
-  // Whether a record of name may enter a directory at once: false when the name is new and the address of
-  // the message being dispatched already speaks for kMaxPerSource of the entries (then Full applies).
-  bool SourceHasRoom(const VELUnicodeString& name) const;
+  // Whether info may enter a directory at once: false when its name is new and the address of the message
+  // that carried it already speaks for kMaxPerSource of the entries (then Full applies).
+  bool SourceHasRoom(const VELP2PPeerInfo& info) const;
   // info names a stored peer: when its unicast endpoint differs from the stored one, takes info over,
   // checks the stored peer at once and returns true. The new record replaces the old one if that proves
   // dead, and is destroyed otherwise.
@@ -94,7 +92,6 @@ class VELP2PLiveness {
   struct Waiting {
     Directory directory;
     std::unique_ptr<VELP2PPeerInfo> info;
-    uint32_t source;  // where it was heard from, network order; 0 unknown
   };
   // One per known peer, so kept small; the rare replacements live in _replacements.
   struct Entry {
@@ -123,9 +120,6 @@ class VELP2PLiveness {
   };
 
   void Run();
-  // Where the record being handled came from: the message being dispatched, or the waiting record being
-  // inserted; 0 when unknown.
-  uint32_t Source() const;
   bool Checkable(const Entry& entry) const;
   Clock::time_point DueOf(const Entry& entry) const;
   void SetHome(Entry& entry, uint32_t address);
@@ -135,13 +129,15 @@ class VELP2PLiveness {
   // Lets waiting newcomers in once there is room, or gives the newest the place of a name heard once and
   // silent since; true when one was removed.
   bool MakeRoom(Clock::time_point now);
+  // The directory record of an entry, or null.
+  const VELP2PPeerInfo* Record(const std::string& name, const Entry& entry) const;
   void Check(const std::string& name, Entry& entry, Clock::time_point now);
   void Answered(const std::string& name, uint32_t address, VELTCPProbe::Result result);
   // Takes the name by value: the entry whose key it may be goes first.
   void Dead(const std::string name);
   // Hands the waiting newcomers to their directories again.
   void AdmitWaiting();
-  void Insert(Directory directory, std::unique_ptr<VELP2PPeerInfo> info, uint32_t source);
+  void Insert(Directory directory, std::unique_ptr<VELP2PPeerInfo> info);
 
   VELP2PPeer* _peer;
   int _intervalMs;
@@ -151,7 +147,6 @@ class VELP2PLiveness {
   std::unordered_map<uint32_t, int> _perSource;               // entries by home address
   std::map<std::string, std::vector<Waiting>> _replacements;  // newer records of entries being checked
   std::deque<Waiting> _waiting;   // newcomers refused by a full directory, oldest first
-  uint32_t _inserting = 0;        // source of the record being inserted outside a dispatch
   Clock::time_point _roomMadeAt;  // of the last search for room
   double _tokens = kChecksPerSecond;
   Clock::time_point _refilled;

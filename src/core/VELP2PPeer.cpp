@@ -10,12 +10,14 @@
 #include <cstring>
 
 #include "core/VELP2PConfig.h"
+#include "core/VELP2POptions.h"
 #include "core/VELP2PPeerReceiver.h"
 #include "core/VELP2PPresence.h"
 #include "core/VELP2PStatusStore.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
+#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PNotifications.h"
@@ -130,7 +132,33 @@ VELResult VELP2PPeer::InitP2PForRTC() {
 }
 
 VELResult VELP2PPeer::Initialize() {
+  return Initialize(VELP2POptions::FromEnvironment(_rtc == 1 ? VELP2POptions::Mode::kCollaboration
+                                                             : VELP2POptions::Mode::kStandard));
+}
+
+VELResult VELP2PPeer::Start(const VELP2POptions& options) {
+  if (_connected == 1)
+    return VELFail(VELP2P_ERROR_ALREADY_STARTED);
+  const bool collaboration = options.mode == VELP2POptions::Mode::kCollaboration;
+  if (!collaboration && _rtc == 1)
+    return VELFail(VELP2P_ERROR_WRONG_MODE, "this process started a peer in collaboration mode before");
+  if (VEL_FAILED(options.Check()))
+    return VEL_E_FAIL;
+  if (collaboration) {
+    _rtc = 1;
+    _login_in_progress = 1;
+  }
+  return Initialize(options);
+}
+
+VELResult VELP2PPeer::Initialize(const VELP2POptions& options) {
   VELP2P_TRACE("VELP2PPeer - Initialize");
+  // Options that cannot be used stop the start-up before anything is made.
+  if (VEL_FAILED(options.Check()))
+    return VEL_E_FAIL;
+  _options = std::make_unique<VELP2POptions>(options);
+  if (_options->diagnostics)
+    VELSetDiagnosticSink(_options->diagnostics);
   if (_registerExitHook) {
     VELCallOnExit(&VELP2PPeer::CleanPeer, 3);
     _registerExitHook = 0;
@@ -145,15 +173,15 @@ VELResult VELP2PPeer::Initialize() {
   if (!_connectedPeers)
     _connectedPeers = std::make_unique<VELHashDicVELP2PPeerInfo>(10);
 
+  const char* login = _options->hasLogin ? _options->login.c_str() : nullptr;
   if (_rtc == 1) {
-    // The account is looked up only when the environment names nobody: it reads the user database.
-    const char* variable = VELGetEnv("VELP2PLogin");
-    char login[50] = {0};
-    if (!variable)
-      (void)VELGetLoginName(login, sizeof(login));
-    login[sizeof(login) - 1] = '\0';
-    _peerName = VELP2PComposeCollaborationName(login, variable);
-  } else if (VEL_FAILED(VELP2PBuildPeerName(_peerName))) {
+    // The account is looked up only when no login is given: it reads the user database.
+    char account[50] = {0};
+    if (!login)
+      (void)VELGetLoginName(account, sizeof(account));
+    account[sizeof(account) - 1] = '\0';
+    _peerName = VELP2PComposeCollaborationName(account, login);
+  } else if (VEL_FAILED(VELP2PBuildPeerName(_peerName, login))) {
     return VEL_E_FAIL;
   }
   if (VEL_FAILED(InitEndPoints()))
@@ -162,7 +190,7 @@ VELResult VELP2PPeer::Initialize() {
   if (VEL_FAILED(result))
     return VEL_E_FAIL;
   _connected = 1;
-  VELP2PPresence::Start(this);
+  VELP2PPresence::Start(this, VELP2PPresenceSettings::From(*_options));
   FireCurrentGroupNotif();
   FirePeerInitNotif();
   return result;
@@ -177,11 +205,10 @@ VELResult VELP2PPeer::InitEndPoints() {
   VELListValVELUnicodeString addresses;
   VELRawCollint ports;
   VELP2PEndPointConfigSource source;
-  if (VEL_SUCCEEDED(VELP2PReadEndPointConfig(classNames, addresses, ports, &source))) {
-    // A file that leaves the peer without an endpoint would start it deaf and mute.
-    if (classNames.Size() == 0)
-      return VELP2PRefuseEndPointConfig(source.firstSkipped,
-                                        "no usable endpoint line (" + source.problem + ")");
+  bool useDefaults = false;
+  if (VEL_FAILED(_options->ReadEndPoints(classNames, addresses, ports, source, useDefaults)))
+    return VEL_E_FAIL;
+  if (!useDefaults) {
     for (int i = 1; i <= classNames.Size(); ++i) {
       if (addresses[i] == "*") {
         // Looked up only for a "*" line before every explicit address: a file that names the addresses
@@ -208,7 +235,8 @@ VELResult VELP2PPeer::InitEndPoints() {
                       interfaces[j].CastToCharPtr(), ports[i]);
         VELP2PEndPoint* endpoint = RegisterEndPoint(classNames[i].CastToCharPtr());
         if (!endpoint)
-          return VELP2PRefuseEndPointConfig(source.lines[i - 1], "no endpoint class " + classNames[i].Str());
+          return VELP2PRefuseEndPointConfig(_options->EndPointsOrigin(), source.lines[i - 1],
+                                            "no endpoint class " + classNames[i].Str());
         VELResult result = endpoint->Initialize(interfaces[j].CastToCharPtr(), ports[i]);
         if (VEL_FAILED(result)) {
           VELP2P_TRACEF("Cannot initialize <%s>\n", classNames[i].CastToCharPtr());
@@ -226,7 +254,7 @@ VELResult VELP2PPeer::InitEndPoints() {
     interfaces.Append(VELUnicodeString(""));
     n = 1;
   }
-  const bool http = VELGetEnv("VELP2PHTTPEndPoint") != nullptr;
+  const bool http = _options->httpEndPoints;
   VELResult result = VEL_S_OK;
   for (int j = 1; j <= n; ++j) {
     const char* firstClass = http ? "VELP2PHTTPUniCastEndPoint" : "VELP2PMultiCastEndPoint";
@@ -314,6 +342,16 @@ VELResult VELP2PPeer::RegisterService(const char* className) {
     _services = std::make_unique<VELListPtrVELP2PService>();
   _services->Append(service);
   return VEL_S_OK;
+}
+
+VELP2PService* VELP2PPeer::GetService(const char* wireName) {
+  for (int i = 1; wireName && _services && i <= _services->Size(); ++i) {
+    VELP2PService* service = (*_services)[i];
+    const char* name = service ? service->GetServiceName() : nullptr;
+    if (name && std::strcmp(name, wireName) == 0)
+      return service;
+  }
+  return nullptr;
 }
 
 VELResult VELP2PPeer::Disconnect() {

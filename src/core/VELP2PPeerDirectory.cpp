@@ -1,6 +1,7 @@
 // The local peer's directories of known peers and its store of their statuses.
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PLiveness.h"
+#include "core/VELP2PRecordFacts.h"
 #include "core/VELP2PStatusStore.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
@@ -25,7 +26,7 @@ enum class Admission { kRefused, kTaken, kOpen };
 // take info over (when they run) and decide later.
 Admission Admit(VELHashDicVELP2PPeerInfo& directory, VELP2PPeerInfo* info, VELP2PLiveness::Directory which) {
   VELP2PLiveness* liveness = VELP2PLiveness::Get();
-  if (!HasRoom(directory, *info) || (liveness && !liveness->SourceHasRoom(info->name))) {
+  if (!HasRoom(directory, *info) || (liveness && !liveness->SourceHasRoom(*info))) {
     if (!liveness)
       return Admission::kRefused;
     liveness->Full(which, info);
@@ -33,6 +34,28 @@ Admission Admit(VELHashDicVELP2PPeerInfo& directory, VELP2PPeerInfo* info, VELP2
   }
   VELP2PPeerInfo* known = directory.Locate(info->name);
   return known && liveness && liveness->Restarted(which, info, *known) ? Admission::kTaken : Admission::kOpen;
+}
+
+// Whether a record under a present name starts that peer afresh, with status 0. A record the application
+// made does, and so does a birth from the stored endpoint by another process: the peer restarted there. An
+// answer or a repeated announcement never does, as it may have left before the peer's latest change. A
+// birth from another endpoint may be a restart as well as another process using the same name: the checks
+// tell when they run (they took the record over before this point); without them the stored record and its
+// status stay.
+bool Renews(VELP2PPeerInfo& info, VELP2PPeerInfo& known) {
+  const VELP2PRecordFacts* facts = VELP2PRecordFacts::Of(&info);
+  if (!facts)
+    return true;
+  if (facts->announcement != '0')
+    return false;
+  VELP2PRecordFacts* stored = VELP2PRecordFacts::Of(&known);
+  if (!stored || !stored->hasProcess)
+    return true;
+  if (!facts->hasProcess || facts->processId == stored->processId ||
+      !VELP2PRecordFacts::SameEndPoint(info, known))
+    return false;
+  stored->processId = facts->processId;
+  return true;
 }
 
 void Track(const VELP2PPeerInfo& info, VELP2PLiveness::Directory directory) {
@@ -50,7 +73,21 @@ VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
   Admission admission = Admit(*_connectedPeers, info, VELP2PLiveness::Directory::kConnected);
   if (admission != Admission::kOpen)
     return admission == Admission::kTaken ? VEL_S_OK : VEL_E_FAIL;
-  AddStatusAndDesc(info->name, 0, VELUnicodeString());
+  if (!_statusAndDesc)
+    _statusAndDesc = std::make_unique<VELP2PStatusStore>();
+  if (VELP2PPeerInfo* known = _connectedPeers->Locate(info->name)) {
+    if (Renews(*info, *known))
+      _statusAndDesc->Renew(info->name);
+    delete info;
+    return VEL_S_OK;
+  }
+  // A status heard before an answer or any record but a birth is newer than the 0 a birth gives: the status
+  // that follows an answer travels on a connection of its own and may have been handled first.
+  const VELP2PRecordFacts* facts = VELP2PRecordFacts::Of(info);
+  VELP2PUserStatus status;
+  VELUnicodeString desc;
+  if (!facts || facts->announcement == '0' || !_statusAndDesc->Get(info->name, status, desc))
+    _statusAndDesc->Renew(info->name);
   if (!_connectedPeers->Insert(info->name, info)) {
     delete info;
     return VEL_S_OK;

@@ -5,6 +5,7 @@
 #include "core/VELP2PAnswerGuard.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
+#include "transport/VELP2PSending.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELIP2PMessage.h"
@@ -114,10 +115,13 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
   if (!_unicastEndPoints || _unicastEndPoints->Size() == 0)
     return VEL_E_FAIL;
   VELP2PAnswerGuard& guard = VELP2PAnswerGuard::Instance();
-  if (!remote || !guard.MayConnect(remote->address, peer ? peer->name.Str() : std::string()))
+  if (!remote || !guard.MayConnect(remote->address, peer))
     return VELFail(VELP2P_ERROR_NETWORK, "an address that is not used");
-  if (!guard.TakeAnswer())
-    return VELFail(VELP2P_ERROR_NETWORK, "too many answers to one sender");
+  if (!guard.TakeAnswer(remote->address))
+    return VELFail(VELP2P_ERROR_NETWORK, "too many automatic sends to that address or for that sender");
+  // An answer is queued apart from the application's blocks, so that no flood of them refuses what the
+  // application sends or takes its connections.
+  VELP2PSending::Automatic lane(guard.Answering());
   for (int i = 1; _unicastEndPoints && i <= _unicastEndPoints->Size(); ++i) {
     VELP2PEndPoint* endpoint = (*_unicastEndPoints)[i];
     if (!endpoint)
@@ -141,8 +145,7 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
     VELP2PEndPointInfo* record = (*records)[i];
     if (!record)
       return VEL_E_FAIL;
-    if (!IsUnicastRecord(record) ||
-        !VELP2PAnswerGuard::Instance().MayConnect(record->address, peer->name.Str()))
+    if (!IsUnicastRecord(record) || !VELP2PAnswerGuard::Instance().MayConnect(record->address, peer))
       continue;
     if (VEL_SUCCEEDED(SendToPeer(group, service, data, length, record, peer))) {
       VELRestoreLastError(std::move(before));

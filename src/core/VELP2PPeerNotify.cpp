@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "core/VELP2PAnswerGuard.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
@@ -14,6 +15,8 @@ void Fire(VELBaseUnknown* publisher, Args&&... args) {
   auto* notification = new (std::nothrow) Notification(std::forward<Args>(args)...);
   if (!notification)
     return;
+  // What subscribers send is theirs, even while the message that caused the notification is dispatched.
+  VELP2PAnswerGuard::ApplicationScope application;
   DispatchCallbacks(publisher, notification);
   notification->Release();
 }

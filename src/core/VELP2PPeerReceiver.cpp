@@ -36,11 +36,11 @@ VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast, cons
   }
   if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
     liveness->Heard(header.GetSendingPeerName(), source);
+  VELP2PAnswerGuard::Scope scope(!byUnicast, source);
   if (!byUnicast && VELP2PPresence::OnlyPresence(*peer, header)) {
     ++_routine;
     return VEL_S_OK;
   }
-  VELP2PAnswerGuard::Scope scope(header.GetSendingPeerName().Str(), !byUnicast, source);
   return VEL_FAILED(peer->Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
 }
 

@@ -59,11 +59,11 @@ VELP2PPresence::VELP2PPresence(VELP2PPeer* peer, VELApplication* application,
 
 VELP2PPresence::~VELP2PPresence() = default;
 
-void VELP2PPresence::Start(VELP2PPeer* peer) {
+void VELP2PPresence::Start(VELP2PPeer* peer, const VELP2PPresenceSettings& settings) {
   Stop();
   VELApplication* application = VELApplication::MainApplication();
   if (application)
-    g_instance = new VELP2PPresence(peer, application, VELP2PPresenceSettings::FromEnvironment());
+    g_instance = new VELP2PPresence(peer, application, settings);
 }
 
 void VELP2PPresence::Stop() {

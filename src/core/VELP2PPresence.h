@@ -21,9 +21,9 @@ class VELP2PPresence {
   VELP2PPresence(const VELP2PPresence&) = delete;
   VELP2PPresence& operator=(const VELP2PPresence&) = delete;
 
-  // The instance the started local peer runs, made from the environment when the peer starts (none without
-  // a main application) and stopped with it.
-  static void Start(VELP2PPeer* peer);
+  // The instance the started local peer runs, made when the peer starts (none without a main application)
+  // and stopped with it.
+  static void Start(VELP2PPeer* peer, const VELP2PPresenceSettings& settings);
   static void Stop();
   static VELP2PPresence* Get();
 

@@ -4,10 +4,11 @@
 #ifndef VELP2P_CORE_VELP2PPRESENCESETTINGS_H
 #define VELP2P_CORE_VELP2PPRESENCESETTINGS_H
 
+class VELP2POptions;
+
 struct VELP2PPresenceSettings {
   static constexpr int kDefaultLivenessMs = 10000;
   static constexpr int kMinLivenessMs = 500;
-  static constexpr int kMaxLivenessMs = 3600000;
 
   // Silence after which a peer is checked, then removed when the checks fail; 0: never checked, never
   // removed for silence.
@@ -15,9 +16,9 @@ struct VELP2PPresenceSettings {
   // Whether the local peer announces itself again after its start (soon, then periodically).
   bool announce = true;
 
-  // From "VELP2PLiveness" (seconds, 0 off; default 10; at least 0.5, at most an hour) and "VELP2PAnnounce"
-  // (the number 0 off; anything else, or unset, on).
-  static VELP2PPresenceSettings FromEnvironment();
+  // From the start-up's options ("liveness", "announce"; the environment's VELP2PLiveness and
+  // VELP2PAnnounce).
+  static VELP2PPresenceSettings From(const VELP2POptions& options);
 
   // The announcement period: half the liveness interval (the default one with checks off), so that a live
   // peer is heard twice before it would be checked. Every peer hears every announcement, so in a larger

@@ -8,9 +8,9 @@ void VELP2PStatusStore::Set(const VELUnicodeString& name, VELP2PUserStatus statu
   if (found == _statuses.end()) {
     if (Size() >= kVELP2PMaxKnownPeers)
       return;
-    found = _statuses.emplace(name.Str(), status).first;
+    found = _statuses.emplace(name.Str(), Status{status, false}).first;
   }
-  found->second = status;
+  found->second.status = status;
   if (!desc.IsEmpty())
     _descriptions[name.Str()] = desc;
 }
@@ -20,7 +20,7 @@ bool VELP2PStatusStore::Get(const VELUnicodeString& name, VELP2PUserStatus& stat
   auto found = _statuses.find(name.Str());
   if (found == _statuses.end())
     return false;
-  status = found->second;
+  status = found->second.status;
   auto description = _descriptions.find(name.Str());
   desc = description == _descriptions.end() ? VELUnicodeString() : description->second;
   return true;
@@ -29,4 +29,22 @@ bool VELP2PStatusStore::Get(const VELUnicodeString& name, VELP2PUserStatus& stat
 void VELP2PStatusStore::Remove(const VELUnicodeString& name) {
   _statuses.erase(name.Str());
   _descriptions.erase(name.Str());
+}
+
+void VELP2PStatusStore::Notice(const VELUnicodeString& name) {
+  auto found = _statuses.find(name.Str());
+  if (found != _statuses.end())
+    found->second.noticed = true;
+}
+
+bool VELP2PStatusStore::Noticed(const VELUnicodeString& name) const {
+  auto found = _statuses.find(name.Str());
+  return found != _statuses.end() && found->second.noticed;
+}
+
+void VELP2PStatusStore::Renew(const VELUnicodeString& name) {
+  Set(name, 0, VELUnicodeString());
+  auto found = _statuses.find(name.Str());
+  if (found != _statuses.end())
+    found->second.noticed = false;
 }

@@ -18,9 +18,19 @@ class VELP2PStatusStore {
   void Remove(const VELUnicodeString& name);
   int Size() const { return static_cast<int>(_statuses.size()); }
 
+  // A change notice of a stored name was heard: an answer that may have left before it no longer applies.
+  void Notice(const VELUnicodeString& name);
+  bool Noticed(const VELUnicodeString& name) const;
+  // The peer was born (again): status 0, description kept, no notice heard since.
+  void Renew(const VELUnicodeString& name);
+
  private:
+  struct Status {
+    VELP2PUserStatus status;
+    bool noticed;
+  };
   // Every known peer has a status and most have no description: apart, the statuses take less room.
-  std::map<std::string, VELP2PUserStatus> _statuses;
+  std::map<std::string, Status> _statuses;
   std::map<std::string, VELUnicodeString> _descriptions;  // of stored names only, never empty
 };
 

@@ -45,6 +45,12 @@ const char* VELP2PErrorCodeText(int code) {
       return "wrong mode";
     case VELP2P_ERROR_QUEUE_FULL:
       return "send queue full";
+    case VELP2P_ERROR_BAD_OPTION:
+      return "bad option";
+    case VELP2P_ERROR_BUSY:
+      return "busy";
+    case VELP2P_ERROR_FAILED:
+      return "failed";
     default:
       return "unknown reason";
   }

@@ -41,7 +41,12 @@ int MsUntil(Clock::time_point deadline) {
 struct Block {
   std::vector<char> bytes;
   void* tag;
+  VELTCPSender::Lane lane = VELTCPSender::Lane::kApplication;
 };
+
+int LaneIndex(VELTCPSender::Lane lane) {
+  return static_cast<int>(lane);
+}
 
 }  // namespace
 
@@ -67,10 +72,12 @@ struct VELTCPSender::Destination {
   unsigned short port;
   std::deque<Block> queue;        // not yet given a connection
   std::deque<uint64_t> inFlight;  // connections, in the order they were opened
-  size_t bytes = 0;               // queued and in flight
-  int window = 1;                 // connections it may have in flight
-  bool waiting = false;           // in _waiting
-  bool pumping = false;           // in _toPump
+  int blocks[2] = {0, 0};         // queued and in flight, by lane
+  size_t bytes[2] = {0, 0};
+  int window = 1;        // connections it may have in flight
+  bool waiting = false;  // in the waiting list of waitingLane
+  VELTCPSender::Lane waitingLane = VELTCPSender::Lane::kApplication;
+  bool pumping = false;  // in _toPump
 };
 
 const char* VELTCPSender::FailureText(Failure reason) {
@@ -113,7 +120,7 @@ VELTCPSender::~VELTCPSender() {
 }
 
 int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
-                          void* tag) {
+                          void* tag, Lane lane) {
   if (block.size() < 4) {
     return EINVAL;
   }
@@ -134,11 +141,18 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std
   }
   auto found = _destinations.find(key);
   Destination* destination = found == _destinations.end() ? nullptr : found->second.get();
-  size_t queuedBlocks = destination ? destination->queue.size() + destination->inFlight.size() : 0;
-  size_t queuedBytes = destination ? destination->bytes : 0;
-  if (_blocks >= _limits.blocksTotal || _bytes + block.size() > _limits.bytesTotal ||
-      static_cast<int>(queuedBlocks) >= _limits.blocksPerDestination ||
-      queuedBytes + block.size() > _limits.bytesPerDestination) {
+  const int index = LaneIndex(lane);
+  const int queuedBlocks = destination ? destination->blocks[index] : 0;
+  const size_t queuedBytes = destination ? destination->bytes[index] : 0;
+  LaneState& state = StateOf(lane);
+  const bool full = lane == Lane::kApplication ? state.blocks >= _limits.blocksTotal ||
+                                                     state.bytes + block.size() > _limits.bytesTotal ||
+                                                     queuedBlocks >= _limits.blocksPerDestination ||
+                                                     queuedBytes + block.size() > _limits.bytesPerDestination
+                                               : state.blocks >= _limits.automaticBlocks ||
+                                                     state.bytes + block.size() > _limits.automaticBytes ||
+                                                     queuedBlocks >= _limits.automaticBlocksPerDestination;
+  if (full) {
     return ENOBUFS;
   }
   if (destination == nullptr) {
@@ -150,10 +164,11 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std
     destination = created.get();
     _destinations[key] = std::move(created);
   }
-  ++_blocks;
-  _bytes += block.size();
-  destination->bytes += block.size();
-  destination->queue.push_back(Block{std::move(block), tag});
+  ++state.blocks;
+  state.bytes += block.size();
+  ++destination->blocks[index];
+  destination->bytes[index] += block.size();
+  destination->queue.push_back(Block{std::move(block), tag, lane});
   // Connections are opened from the loop, so that a send call makes no system call at all.
   if (!destination->pumping) {
     destination->pumping = true;
@@ -204,9 +219,9 @@ void VELTCPSender::Pump(Destination& destination) {
         return;
       }
     }
-    if (static_cast<int>(_connections.size()) >= _limits.connections) {
-      destination.waiting = true;
-      _waiting.push_back(destination.key);
+    const Lane lane = destination.queue.front().lane;
+    if (StateOf(lane).open >= ConnectionLimit(lane)) {
+      Wait(destination, lane);
       return;
     }
     auto created = std::make_unique<Connection>();
@@ -215,6 +230,7 @@ void VELTCPSender::Pump(Destination& destination) {
     connection.key = destination.key;
     connection.block = std::move(destination.queue.front());
     destination.queue.pop_front();
+    ++StateOf(lane).open;
     connection.retryMs = _limits.firstRetryMs;
     connection.connectDeadline = Clock::now() + std::chrono::milliseconds(_limits.connectDeadlineMs);
     destination.inFlight.push_back(connection.id);
@@ -409,20 +425,23 @@ void VELTCPSender::Drain(Connection& connection) {
 
 void VELTCPSender::Finish(Connection& connection, bool delivered, Failure reason, bool wholeQueue) {
   Destination& destination = *_destinations.at(connection.key);
-  std::vector<void*> finished{connection.block.tag};
-  size_t bytes = connection.block.bytes.size();
-  int blocks = 1;
+  std::vector<void*> finished;
+  auto account = [&](const Block& block) {
+    finished.push_back(block.tag);
+    LaneState& state = StateOf(block.lane);
+    --state.blocks;
+    state.bytes -= block.bytes.size();
+    --destination.blocks[LaneIndex(block.lane)];
+    destination.bytes[LaneIndex(block.lane)] -= block.bytes.size();
+  };
+  account(connection.block);
+  --StateOf(connection.block.lane).open;
   if (wholeQueue) {
     for (const Block& block : destination.queue) {
-      finished.push_back(block.tag);
-      bytes += block.bytes.size();
-      ++blocks;
+      account(block);
     }
     destination.queue.clear();
   }
-  _blocks -= blocks;
-  _bytes -= bytes;
-  destination.bytes -= bytes;
   Close(connection);
   _application->CancelTimer(connection.timerId);
   uint64_t id = connection.id;
@@ -432,14 +451,15 @@ void VELTCPSender::Finish(Connection& connection, bool delivered, Failure reason
   unsigned short port = destination.port;
   if (destination.queue.empty() && destination.inFlight.empty()) {
     if (destination.waiting) {
-      _waiting.erase(std::find(_waiting.begin(), _waiting.end(), destination.key));
+      std::deque<Key>& waiting = StateOf(destination.waitingLane).waiting;
+      waiting.erase(std::find(waiting.begin(), waiting.end(), destination.key));
     }
     Key key = destination.key;
     _destinations.erase(key);
-  } else if (!destination.waiting && !destination.queue.empty() && !_waiting.empty()) {
-    // Others wait for a connection: this destination queues behind them.
-    destination.waiting = true;
-    _waiting.push_back(destination.key);
+  } else if (!destination.waiting && !destination.queue.empty() &&
+             !StateOf(destination.queue.front().lane).waiting.empty()) {
+    // Others wait for a connection of that lane: this destination queues behind them.
+    Wait(destination, destination.queue.front().lane);
   } else if (!destination.waiting) {
     Pump(destination);
   }
@@ -505,14 +525,27 @@ void VELTCPSender::Collect(uint32_t address, unsigned short port) {
   }
 }
 
+int VELTCPSender::ConnectionLimit(Lane lane) const {
+  return lane == Lane::kApplication ? _limits.connections : _limits.automaticConnections;
+}
+
+void VELTCPSender::Wait(Destination& destination, Lane lane) {
+  destination.waiting = true;
+  destination.waitingLane = lane;
+  StateOf(lane).waiting.push_back(destination.key);
+}
+
 void VELTCPSender::Serve() {
-  while (static_cast<int>(_connections.size()) < _limits.connections && !_waiting.empty()) {
-    Key next = _waiting.front();
-    _waiting.pop_front();
-    auto waiting = _destinations.find(next);
-    if (waiting != _destinations.end()) {
-      waiting->second->waiting = false;
-      Pump(*waiting->second);
+  for (Lane lane : {Lane::kApplication, Lane::kAutomatic}) {
+    LaneState& state = StateOf(lane);
+    while (state.open < ConnectionLimit(lane) && !state.waiting.empty()) {
+      Key next = state.waiting.front();
+      state.waiting.pop_front();
+      auto waiting = _destinations.find(next);
+      if (waiting != _destinations.end()) {
+        waiting->second->waiting = false;
+        Pump(*waiting->second);
+      }
     }
   }
 }

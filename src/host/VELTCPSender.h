@@ -33,6 +33,11 @@ class VELApplication;
 // enqueue again but must not destroy the sender. Blocks still queued when the sender is destroyed are
 // dropped without a report. The loop and the sender may be destroyed in either order: a sender whose loop
 // is gone refuses new blocks, and its destructor only closes its connections.
+//
+// Blocks come in two lanes that share each destination's order but not their room: the application's, and
+// the automatic one (answers and other blocks the library sends on its own, which other hosts can provoke).
+// Each lane has its own bounds on blocks, bytes and open connections, so that automatic blocks, however
+// many, never take the application's room or connections.
 class VELTCPSender {
  public:
   // kTimedOut: no handshake within the deadline, or the receiver never closed; kRefused: nothing listens;
@@ -42,7 +47,9 @@ class VELTCPSender {
       FailureCallback;
   // "timed out", "refused", "reset" or "unreachable".
   static const char* FailureText(Failure reason);
+  enum class Lane { kApplication, kAutomatic };
 
+  // The application lane's bounds first, then the automatic lane's.
   struct Limits {
     int blocksPerDestination = 1024;
     size_t bytesPerDestination = 16u << 20;
@@ -54,6 +61,10 @@ class VELTCPSender {
     int connectDeadlineMs = 3000;    // for the handshake of one block, retries included
     int deliveryDeadlineMs = 10000;  // from connected to the receiver's close
     int deadForMs = 30000;           // how long a timed-out destination refuses blocks
+    int automaticBlocksPerDestination = 64;
+    int automaticBlocks = 1024;
+    size_t automaticBytes = 4u << 20;
+    int automaticConnections = 32;
   };
 
   explicit VELTCPSender(VELApplication* application);
@@ -69,21 +80,28 @@ class VELTCPSender {
 
   // Queues one block (its first four bytes are its length in network order). 0 when queued; EINVAL for a
   // block whose prefix disagrees with its size, EMSGSIZE above VELSockets::kMaxBlockBytes, EHOSTDOWN for
-  // a destination that timed out recently, ENOBUFS when its queue or the total is full, ESHUTDOWN once
-  // the loop is gone. Makes no system call (the loop opens the connections on its next turn); callable
-  // from any callback of the loop, the failure callback included.
+  // a destination that timed out recently, ENOBUFS when the lane's queue for the destination or its total
+  // is full, ESHUTDOWN once the loop is gone. Makes no system call (the loop opens the connections on its
+  // next turn); callable from any callback of the loop, the failure callback included.
   [[nodiscard]] int Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
-                            void* tag);
+                            void* tag, Lane lane = Lane::kApplication);
 
   const VELLoopLink& Loop() const { return _loop; }
 
-  // Blocks queued or in flight, all destinations together.
-  int Pending() const { return _blocks; }
+  // Blocks queued or in flight, all destinations together, of both lanes or of one.
+  int Pending() const { return _lanes[0].blocks + _lanes[1].blocks; }
+  int Pending(Lane lane) const { return _lanes[static_cast<int>(lane)].blocks; }
 
  private:
   struct Connection;
   struct Destination;
   typedef uint64_t Key;
+  struct LaneState {
+    int blocks = 0;
+    size_t bytes = 0;
+    int open = 0;             // connections
+    std::deque<Key> waiting;  // destinations whose next block waits for one of its connections, oldest first
+  };
 
   void Pump(Destination& destination);
   void Connect(Connection& connection);
@@ -99,6 +117,9 @@ class VELTCPSender {
   void Close(Connection& connection);
   void Collect(uint32_t address, unsigned short port);
   void PumpQueued();
+  LaneState& StateOf(Lane lane) { return _lanes[static_cast<int>(lane)]; }
+  int ConnectionLimit(Lane lane) const;
+  void Wait(Destination& destination, Lane lane);
 
   VELLoopLink _loop;
   VELApplication* _application;  // the loop's; used only while _loop says it lives
@@ -108,13 +129,11 @@ class VELTCPSender {
   std::map<Key, std::unique_ptr<Destination>> _destinations;  // with blocks queued or in flight
   std::map<uint64_t, std::unique_ptr<Connection>> _connections;
   std::map<Key, std::chrono::steady_clock::time_point> _deadUntil;
-  std::deque<Key> _waiting;  // destinations that wait for a connection slot, oldest first
+  LaneState _lanes[2];  // by Lane
   uint64_t _nextConnection = 1;
   bool _collecting = false;
   std::vector<Key> _toPump;  // destinations given blocks since the loop last opened connections
   int _pumpTimer = 0;
-  int _blocks = 0;
-  size_t _bytes = 0;
 };
 
 #endif

@@ -1,10 +1,13 @@
 #include "velp2p/VELP2PAwarenessService.h"
 
+#include "core/VELP2PAnswerGuard.h"
+#include "core/VELP2PClosing.h"
 #include "core/VELP2PReceivedMessage.h"
+#include "core/VELP2PRecordFacts.h"
 #include "host/VELTraceMacros.h"
-#include "services/VELP2PNewcomer.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELDiagnostics.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
 #include "velp2p/VELSystem.h"
@@ -21,19 +24,49 @@ constexpr unsigned char kPeerDeath = '2';
 constexpr unsigned char kPeerAlreadyUsed = '3';
 // How long after the local birth an answer that the name is taken is believed.
 constexpr int kNameClashWindowSeconds = 5;
+// The one group through which a peer accepts point-to-point messages under its own name.
+const char kForceGroup[] = "/Force";
 
 int32_t LocalProcessId() {
   return static_cast<int32_t>(VELGetProcessId());
 }
 
-// The peer record an announcement describes: the sender, heard in group, with the records it carries. Null
-// when the records do not fit the payload.
+// The peer record an announcement describes: the sender, heard in group, with the records it carries, and
+// the process and kind the announcement gave. Null when the records do not fit the payload.
 std::unique_ptr<VELP2PPeerInfo> ParseRecord(const VELP2PReceivedMessage& received,
                                             const VELP2PAnnouncement& announcement) {
   auto info = std::make_unique<VELP2PPeerInfo>(received.sender, announcement.count, received.group);
   if (VEL_FAILED(info->Initialize(announcement.records, announcement.recordBytes)))
     return nullptr;
+  if (VELP2PRecordFacts* facts = VELP2PRecordFacts::Of(info.get())) {
+    facts->hasProcess = true;
+    facts->processId = announcement.processId;
+    facts->announcement = static_cast<char>(announcement.kind);
+  }
   return info;
+}
+
+bool FromElsewhere() {
+  const VELP2PSource* source = VELP2PAnswerGuard::Instance().CurrentSource();
+  return source && source->origin == VELP2POrigin::kElsewhere;
+}
+
+// Whether a death announcement comes from the process whose record is stored under its name. Another process
+// that used the name (told that it was in use, and leaving) removes nobody: neither the local peer when the
+// name is its own, nor the peer that holds the name anywhere else.
+bool FromHolder(VELP2PPeer& peer, const VELP2PReceivedMessage& received,
+                const VELP2PAnnouncement& announcement, bool fromLocalName) {
+  if (fromLocalName)
+    return announcement.processId == LocalProcessId() && !FromElsewhere();
+  VELHashDicVELP2PPeerInfo* directory = peer.GetConnectedPeersDirectory();
+  VELP2PPeerInfo* known = directory ? directory->Locate(received.sender) : nullptr;
+  const VELP2PRecordFacts* facts = VELP2PRecordFacts::Of(known);
+  if (!facts || !facts->hasProcess)
+    return true;
+  if (facts->processId != announcement.processId)
+    return false;
+  std::unique_ptr<VELP2PPeerInfo> leaving = ParseRecord(received, announcement);
+  return !leaving || VELP2PRecordFacts::SameEndPoint(*leaving, *known);
 }
 
 // Hands a record to the directory; the peer owns it only when it accepts it.
@@ -113,17 +146,12 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
       if (!info)
         return VEL_E_FAIL;
       // The local announcement heard back, or an answer: recorded, never answered.
-      if ((fromLocalName && announcement.processId == LocalProcessId()) || !received.multicast) {
+      const bool own = fromLocalName && announcement.processId == LocalProcessId() && !FromElsewhere();
+      if (own || !received.multicast) {
         RecordBirth(peer, std::move(info));
         return VEL_S_OK;
       }
-      if (fromLocalName) {
-        VELDiagnosticPrintf("sending PEER_ALREADY_USED \n");
-      } else {
-        VELDiagnosticPrintf("sending PEER_UPDATE \n");
-      }
-      if (VEL_FAILED(VELP2PAnswerNewcomer(peer, *info, _peerMessage,
-                                          fromLocalName ? kPeerAlreadyUsed : kPeerUpdate)))
+      if (VEL_FAILED(Answer(peer, *info, fromLocalName)))
         return VEL_E_FAIL;
       RecordBirth(peer, std::move(info));
       return VEL_S_OK;
@@ -135,21 +163,13 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
         return VEL_E_FAIL;
       if (fromLocalName)
         return VEL_S_OK;
-      // The status that follows this answer travels on a connection of its own and may have been handled
-      // first; it is newer than the 0 a birth gives, so it is kept.
-      VELP2PUserStatus status = 0;
-      VELUnicodeString desc;
-      const bool statusFirst = !peer.IsPeerConnected(received.sender) &&
-                               VEL_SUCCEEDED(peer.GetStatusAndDesc(received.sender, status, desc));
       RecordBirth(peer, std::move(info));
-      // Only while the birth's subscribers have left the peer connected.
-      if (statusFirst && peer.IsPeerConnected(received.sender))
-        (void)peer.AddStatusAndDesc(received.sender, status, desc);
       return VEL_S_OK;
     }
     case kPeerDeath:
       VELDiagnosticPrintf("PEER_DEATH \n");
-      (void)peer.NewPeerDeath(received.sender);
+      if (FromHolder(peer, received, announcement, fromLocalName))
+        (void)peer.NewPeerDeath(received.sender);
       return VEL_S_OK;
     case kPeerAlreadyUsed:
       VELDiagnosticPrintf("PEER_ALREADY_USED \n");
@@ -158,11 +178,31 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
       if (received.multicast || !fromLocalName ||
           std::chrono::steady_clock::now() - _bornAt > std::chrono::seconds(kNameClashWindowSeconds))
         return VEL_S_OK;
-      // The tear-down releases this service; only the dispatch's reference keeps it alive from here on, so
-      // nothing of it is touched after the call.
-      (void)peer.Disconnect();
+      VELDiagnosticPrintf("the name %s is in use by another peer\n", received.sender.CastToCharPtr());
+      {
+        // The tear-down releases this service; only the dispatch's reference keeps it alive from here on,
+        // so nothing of it is touched after the call.
+        VELP2PClosing closing("name in use");
+        (void)peer.Disconnect();
+      }
       return VEL_S_OK;
     default:
       return VEL_S_OK;
   }
+}
+
+VELResult VELP2PAwarenessService::Answer(VELP2PPeer& peer, VELP2PPeerInfo& newcomer, bool nameInUse) {
+  VELDiagnosticPrintf(nameInUse ? "sending PEER_ALREADY_USED \n" : "sending PEER_UPDATE \n");
+  const VELUnicodeString* current = peer.GetCurrentGroup();
+  if (!current || _peerMessage.empty())
+    return VEL_E_FAIL;
+  // The newcomer drops point-to-point messages under its own name unless they come through "/Force".
+  VELUnicodeString group(nameInUse ? VELUnicodeString(kForceGroup) : *current);
+  _peerMessage[0] = static_cast<char>(nameInUse ? kPeerAlreadyUsed : kPeerUpdate);
+  (void)peer.SendToPeer(group, GetServiceName(), _peerMessage.data(), static_cast<int>(_peerMessage.size()),
+                        &newcomer);
+  // Then the local status, so that the newcomer knows it without waiting for a change.
+  std::vector<char> status = VELP2PWriteStatus(kVELP2PStatusUpdate, peer.GetStatus(), peer.GetDesc().Str());
+  (void)peer.SendToPeer(group, "StatusService", status.data(), static_cast<int>(status.size()), &newcomer);
+  return VEL_S_OK;
 }

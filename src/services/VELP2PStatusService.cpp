@@ -3,15 +3,16 @@
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PLiveness.h"
 #include "core/VELP2PReceivedMessage.h"
+#include "core/VELP2PStatusStore.h"
 #include "host/VELTraceMacros.h"
-#include "services/VELP2PNewcomer.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELIBBStreamer.h"
+#include "velp2p/VELP2PAwarenessService.h"
+#include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
-#include "velp2p/VELSystem.h"
 #include "wire/VELP2PPayloads.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PStatusService, VELP2PCoreService)
@@ -19,36 +20,62 @@ VEL_IMPLEMENT_CREATE_EXT(VELP2PStatusService)
 
 namespace {
 
-constexpr uint8_t kPeerUpdate = '1';
+// The sender of a multicast message as a directory record: the multicast endpoint that sent it, and the TCP
+// endpoint its header names for answers (when it names one). Null when the message reads no header.
+std::unique_ptr<VELP2PPeerInfo> SenderFromHeader(VELIP2PMessage* message,
+                                                 const VELP2PReceivedMessage& received) {
+  void* object = nullptr;
+  if (!message || VEL_FAILED(message->QueryInterface(IID_VELIUnknown, &object)))
+    return nullptr;
+  auto* base = static_cast<VELBaseUnknown*>(static_cast<VELIUnknown*>(object));
+  auto* read = dynamic_cast<VELP2PMessage*>(base);
+  VELP2PEndPointInfo sending{sizeof(VELP2PEndPointInfo), VELP2P_ENDPOINT_MULTICAST, 0, 0};
+  VELP2PEndPointInfo answering{sizeof(VELP2PEndPointInfo), VELP2P_ENDPOINT_UNICAST, 0, 0};
+  const bool known = read && VEL_SUCCEEDED(read->GetSendingPeerEPInfo(sending, VELP2P_MESSAGE_MULTICAST)) &&
+                     VEL_SUCCEEDED(read->GetSendingPeerEPInfo(answering, VELP2P_MESSAGE_UNICAST));
+  base->Release();
+  if (!known)
+    return nullptr;
+  std::vector<VELP2PEndPointInfo> records = {sending};
+  if (answering.address != 0 && answering.port != 0)
+    records.push_back(answering);
+  auto info =
+      std::make_unique<VELP2PPeerInfo>(received.sender, static_cast<int>(records.size()), received.group);
+  if (VEL_FAILED(info->Initialize(reinterpret_cast<char*>(records.data()),
+                                  static_cast<int>(records.size() * sizeof(VELP2PEndPointInfo)))))
+    return nullptr;
+  return info;
+}
 
-// A peer's announcement of itself with its current status. From a known peer it is only a sign of life,
-// which the receive path has noted already, unless it comes from another TCP endpoint (a restart the birth
-// of which was lost). From a peer not known (never heard of, or expired) it is a birth: answered as one,
-// and the peer is recorded with the status it carries, which is its current one.
-VELResult Present(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message,
-                  const std::vector<const VELP2PEndPointInfo*>& localRecords, VELP2PUserStatus status,
-                  const VELUnicodeString& desc) {
-  std::unique_ptr<VELP2PPeerInfo> info = VELP2PSenderFromHeader(message, received);
+// A peer's announcement of itself with its current status, heard by multicast. From a known peer it is only a
+// sign of life, which the receive path has noted already, unless it comes from another TCP endpoint (a
+// restart the birth of which was lost): then the known endpoint is checked. From a peer not known (never
+// heard of, or removed) it is a birth: answered as one, and the peer is recorded with the status it carries,
+// its current one. False when the message reads no header, for the described handling to apply.
+bool Present(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message,
+             VELP2PUserStatus status, const VELUnicodeString& desc) {
+  std::unique_ptr<VELP2PPeerInfo> info = SenderFromHeader(message, received);
   VELHashDicVELP2PPeerInfo* connected = peer.GetConnectedPeersDirectory();
   if (!info || !connected)
-    return VEL_E_FAIL;
+    return false;
   if (VELP2PPeerInfo* known = connected->Locate(received.sender)) {
     VELP2PLiveness* liveness = VELP2PLiveness::Get();
     if (liveness && liveness->Restarted(VELP2PLiveness::Directory::kConnected, info.get(), *known))
       info.release();
-    return VEL_S_OK;
+    return true;
   }
-  std::vector<char> announcement =
-      VELP2PWriteAnnouncement(kPeerUpdate, static_cast<int32_t>(VELGetProcessId()), localRecords);
-  (void)VELP2PAnswerNewcomer(peer, *info, announcement, kPeerUpdate);
+  if (auto* awareness = dynamic_cast<VELP2PAwarenessService*>(peer.GetService("AwarenessService")))
+    (void)awareness->Answer(peer, *info, false);
   if (VEL_SUCCEEDED(peer.NewPeerBirth(info.get())))
     info.release();
   // Only while the birth's subscribers have left the peer connected and the newcomer recorded.
   if (peer.IsPeerConnected(received.sender)) {
     peer.AddStatusAndDesc(received.sender, status, desc);
+    if (VELP2PStatusStore* store = peer.GetStatusStore())
+      store->Notice(received.sender);
     peer.NewPeerStatus(received.sender, status, desc);
   }
-  return VEL_S_OK;
+  return true;
 }
 
 }  // namespace
@@ -109,31 +136,38 @@ VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& 
         VELDiagnosticPrintf("CHANGE For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
                             status, desc.CastToCharPtr());
         peer.AddStatusAndDesc(sender, status, desc);
-        if (_changed.size() < static_cast<size_t>(kVELP2PMaxKnownPeers))
-          _changed.insert(sender.Str());
+        if (VELP2PStatusStore* store = peer.GetStatusStore())
+          store->Notice(sender);
       }
       peer.NewPeerStatus(sender, status, desc);
       break;
-    case kVELP2PStatusUpdate:
-      // Every status this answer to the local birth can carry, but the first, was also multicast as a change,
-      // and the answer may have left before the last change: once a change has been heard, the answer can
-      // only bring back an older status.
-      if (_changed.count(sender.Str()))
+    case kVELP2PStatusUpdate: {
+      // Every status this answer can carry, but the peer's first, was also multicast as a change, and the
+      // answer may have left before the last change: once a change notice has been heard since the peer's
+      // birth, the answer can only bring back an older status.
+      const VELP2PStatusStore* store = peer.GetStatusStore();
+      if (store && store->Noticed(sender))
         break;
       VELDiagnosticPrintf("UPDATE For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
                           status, desc.CastToCharPtr());
       peer.AddStatusAndDesc(sender, status, desc);
       peer.NewPeerStatus(sender, status, desc);
       break;
+    }
     case kVELP2PStatusBirth:
       if (fromLocal)
         break;
-      // Peers announce themselves again with this kind: heard by multicast, it is presence.
-      if (received.multicast)
-        return Present(peer, received, message, LocalRecords(peer), status, desc);
+      // Peers announce themselves again with this kind: heard by multicast from a peer not known, it is a
+      // birth (one from a known peer skips the dispatch unless its endpoint changed).
+      if (received.multicast && Present(peer, received, message, status, desc))
+        break;
       VELDiagnosticPrintf("BIRTH For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(), status,
                           desc.CastToCharPtr());
       peer.AddStatusAndDesc(sender, status, desc);
+      // Multicast like the changes, from the same socket, so heard in the order they were sent: newer than
+      // any answer that has not arrived yet.
+      if (VELP2PStatusStore* store = peer.GetStatusStore())
+        store->Notice(sender);
       break;
     default:
       break;

@@ -79,6 +79,14 @@ void VELP2PSending::Release(std::unique_ptr<VELTCPSender> sender) {
   _released.push_back(released);
 }
 
+VELP2PSending::Automatic::Automatic(bool automatic) : _outer(Instance()._automatic) {
+  Instance()._automatic = automatic;
+}
+
+VELP2PSending::Automatic::~Automatic() {
+  Instance()._automatic = _outer;
+}
+
 int VELP2PSending::Pending() const {
   int pending = 0;
   for (const VELTCPSender* sender : _live)

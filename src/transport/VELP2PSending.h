@@ -20,11 +20,28 @@ class VELP2PSending {
   void Release(std::unique_ptr<VELTCPSender> sender);
   int Pending() const;
 
+  // While one lives, the blocks a TCP endpoint queues go to its sender's automatic lane: they are sends
+  // the peer makes on its own (answers), whose bounds are not the application's.
+  class Automatic {
+   public:
+    explicit Automatic(bool automatic);
+    ~Automatic();
+    Automatic(const Automatic&) = delete;
+    Automatic& operator=(const Automatic&) = delete;
+
+   private:
+    bool _outer;
+  };
+  VELTCPSender::Lane CurrentLane() const {
+    return _automatic ? VELTCPSender::Lane::kAutomatic : VELTCPSender::Lane::kApplication;
+  }
+
  private:
   class Released;
 
   std::vector<VELTCPSender*> _live;
   std::vector<std::weak_ptr<Released>> _released;  // expire as their loops destroy them
+  bool _automatic = false;
 };
 
 #endif

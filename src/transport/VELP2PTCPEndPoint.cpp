@@ -153,7 +153,7 @@ VELResult VELP2PTCPEndPoint::Queue(uint32_t address, unsigned short port, const 
                                    const char* serviceName, VELP2PPeerInfo* peerInfo) {
   uintptr_t tag = _nextTag++;
   int queued = _sender->Enqueue(address, port, std::vector<char>(bytes, bytes + byteLength),
-                                reinterpret_cast<void*>(tag));
+                                reinterpret_cast<void*>(tag), VELP2PSending::Instance().CurrentLane());
   switch (queued) {
     case 0:
       _outgoing[tag] = Outgoing{peerInfo && _receiver ? _receiver->NameOf(peerInfo) : std::string(),

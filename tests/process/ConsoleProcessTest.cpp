@@ -407,6 +407,27 @@ TEST_F(ConsoleProcess, ForgedNameInUseAndNamelessBirthsChangeNothing) {
   EXPECT_EQ(_a.Count(IsEvent("VELP2PClosePeerNotif")), 0) << _a.child.Transcript();
 }
 
+// A second console under a login in use is told so and closes; its departure removes nobody, neither the
+// first console from its own list nor from a witness's.
+TEST_F(ConsoleProcess, ASecondConsoleUnderALoginInUseIsToldAndItsDepartureRemovesNobody) {
+  ASSERT_NO_FATAL_FAILURE(Join(_a, "same", {}));
+  ASSERT_NO_FATAL_FAILURE(Join(_b, "witness", {&_a}));
+  Console second;
+  ASSERT_TRUE(second.Start(_config->Path(), "same")) << second.child.Transcript();
+  Record closed;
+  ASSERT_TRUE(second.AwaitEvent("VELP2PClosePeerNotif", "same_KVZ", &closed)) << second.child.Transcript();
+  EXPECT_EQ(closed.Text("reason"), "name in use");
+  // Its death left before it could quit; a datagram sent then is read after it.
+  EXPECT_TRUE(second.Quit());
+  const std::vector<char> status = VELP2PWriteStatus(kVELP2PStatusChange, 9, "");
+  ASSERT_TRUE(Multicast("pacer", "StatusService", std::string(status.begin(), status.end())));
+  for (Console* peer : {&_a, &_b})
+    ASSERT_TRUE(peer->Await(IsStatus(9))) << peer->child.Transcript();
+  EXPECT_EQ(_a.Peers(), Names({"same_KVZ", "witness_KVZ"}));
+  EXPECT_EQ(_b.Peers(), Names({"same_KVZ", "witness_KVZ"}));
+  EXPECT_EQ(_a.Count(IsEvent("VELP2PPeerDeathNotif")) + _b.Count(IsEvent("VELP2PPeerDeathNotif")), 0);
+}
+
 TEST_F(ConsoleProcess, MessagesArriveByteExactAtTheirTargetOnly) {
   ASSERT_NO_FATAL_FAILURE(StartThree());
   std::string all, big(6000, 'z');  // a 12 KiB hex argument, longer than the first read of a TCP message

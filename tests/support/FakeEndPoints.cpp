@@ -9,6 +9,7 @@
 #include "core/VELP2PPeerReceiver.h"
 #include "support/Blocks.h"
 #include "transport/VELP2PEndPointRecord.h"
+#include "transport/VELP2PSending.h"
 
 std::vector<SentMessage>& FakeSent() {
   static std::vector<SentMessage> sent;
@@ -68,7 +69,8 @@ VELResult FakeEndPoint::SendToPeer(VELUnicodeString& group, const char* serviceN
   if (!_unicast || !endPointInfo)
     return VEL_E_FAIL;
   FakeSent().push_back({false, group.Str(), serviceName ? serviceName : "",
-                        std::vector<char>(data, data + (length > 0 ? length : 0)), *endPointInfo});
+                        std::vector<char>(data, data + (length > 0 ? length : 0)), *endPointInfo,
+                        VELP2PSending::Instance().CurrentLane() == VELTCPSender::Lane::kAutomatic});
   return VEL_S_OK;
 }
 
@@ -80,13 +82,12 @@ VELResult FakeEndPoint::SendBuffer(VELUnicodeString&, const char*, char* bytes, 
   return feedBack ? ReceiveBytes(blocks.back().bytes) : VEL_S_OK;
 }
 
-VELResult FakeEndPoint::ReceiveBytes(const std::vector<char>& bytes, int size, uint32_t from) {
+VELResult FakeEndPoint::ReceiveBytes(const std::vector<char>& bytes, int size, const char* source) {
   const size_t count = size < 0 ? bytes.size() : static_cast<size_t>(size);
   std::unique_ptr<char[]> copy(new char[count > 0 ? count : 1]);
   std::memcpy(copy.get(), bytes.data(), count);
-  VELP2PEndPointInfo source{};
-  source.address = from;
-  return Receive(copy.get(), static_cast<int>(count), from != 0 ? &source : nullptr);
+  const VELP2PEndPointInfo from = UnicastRecord(source, 0);
+  return Receive(copy.get(), static_cast<int>(count), source ? &from : nullptr);
 }
 
 ScopedClass::ScopedClass(const char* className, VELCreateFunction create)
@@ -106,7 +107,7 @@ ScopedFakeEndPoints::ScopedFakeEndPoints()
 
 VELResult Deliver(const char* group, const char* service, const char* sender,
                   const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast,
-                  uint32_t from) {
+                  const char* source) {
   BlockFields fields;
   fields.group = group;
   fields.service = service;
@@ -122,7 +123,7 @@ VELResult Deliver(const char* group, const char* service, const char* sender,
   if (block.empty())
     return VEL_E_FAIL;
   FakeEndPoint* endpoint = new FakeEndPoint(!multicast);
-  VELResult result = endpoint->ReceiveBytes(block, -1, from);
+  VELResult result = endpoint->ReceiveBytes(block, -1, source);
   endpoint->Release();
   return result;
 }

@@ -16,6 +16,7 @@ struct SentMessage {
   std::string service;
   std::vector<char> payload;
   VELP2PEndPointInfo remote;  // the remote record of a SendToPeer
+  bool automatic = false;     // queued in the automatic lane
 };
 
 // One block handed to the medium in wire mode, with the remote record it was meant for.
@@ -45,9 +46,8 @@ class FakeEndPoint : public VELP2PBaseEndPoint {
   VELResult SendBuffer(VELUnicodeString& group, const char* serviceName, char* bytes, int byteLength,
                        VELP2PEndPointInfo* record, VELP2PPeerInfo* peerInfo) override;
   // Receives the first size bytes (all when negative), copied to a buffer of exactly that size so that a
-  // read past them shows under the sanitizers; from: the source address the medium tells (network order), 0
-  // when it tells none.
-  VELResult ReceiveBytes(const std::vector<char>& bytes, int size = -1, uint32_t from = 0);
+  // read past them shows under the sanitizers, as coming from the dotted address source (none: unknown).
+  VELResult ReceiveBytes(const std::vector<char>& bytes, int size = -1, const char* source = nullptr);
 
   bool wire = false;      // sends go through the splitting path into blocks
   bool feedBack = false;  // in wire mode, every block is received again by this endpoint
@@ -81,11 +81,11 @@ class ScopedFakeEndPoints {
 
 // Builds a block from the given sender fields and payload and receives it on a fresh fake endpoint of the
 // matching kind, as a socket would. The sender's unicast record goes into senderAddress/senderPort
-// (unicast) or otherAddress/otherPort (multicast); from is the source address the medium tells, as in
-// ReceiveBytes. Returns the receive path's result.
+// (unicast) or otherAddress/otherPort (multicast). The block comes from the dotted address source, of this
+// host or another as the address says; from nowhere known without one. Returns the receive path's result.
 VELResult Deliver(const char* group, const char* service, const char* sender,
                   const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast,
-                  uint32_t from = 0);
+                  const char* source = nullptr);
 
 // A unicast record for a dotted address and port.
 VELP2PEndPointInfo UnicastRecord(const char* dotted, int port);

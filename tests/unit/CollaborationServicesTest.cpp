@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "unit/ServiceTestSupport.h"
+#include "velp2p/VELP2PCloseReason.h"
 
 using namespace svctest;
 
@@ -66,9 +67,10 @@ TEST_F(Awareness, ANameInUseIsToldToTheNewcomerWhoLeavesOnlyWhenToldPointToPoint
   HearOwnBirth();
   _log->Clear();
   ASSERT_EQ(FromPeer("alice", "AwarenessService", BobAnnouncement('0'), true), VEL_S_OK);
+  // Both through "/Force", the one group in which the newcomer accepts messages under its own name.
   ASSERT_EQ(SentLines().size(), 2u);
-  EXPECT_EQ(SentLines()[0].substr(0, 28), "/P2PRoot AwarenessService 33");
-  EXPECT_EQ(SentLines()[1].substr(0, 23), "/P2PRoot StatusService ");
+  EXPECT_EQ(SentLines()[0].substr(0, 26), "/Force AwarenessService 33");
+  EXPECT_EQ(SentLines()[1].substr(0, 21), "/Force StatusService ");
   // The name is present already: the newcomer's record is discarded, nothing is fired.
   EXPECT_EQ(_log->Count("VELP2PPeerBirthNotif"), 0);
   VELP2PPeerInfo* kept = _peer->GetConnectedPeersDirectory()->Locate("alice");
@@ -77,14 +79,45 @@ TEST_F(Awareness, ANameInUseIsToldToTheNewcomerWhoLeavesOnlyWhenToldPointToPoint
   EXPECT_EQ((*kept->GetEndPointsInfoList())[2]->address, UnicastRecord("127.0.0.1", 0).address);
 
   // Told the name is taken, the local peer leaves only when the answer comes point to point under its own
-  // name; a forgery under another name changes nothing (one by multicast is the process tests').
+  // name, and says why; a forgery under another name changes nothing (one by multicast is the process
+  // tests'), and an answer outside "/Force" never reaches it.
   FakeSent().clear();
+  std::string reason = "none";
+  VELCallback* closing = AddCallback(nullptr, _peer->GetP2PPublisher(), "VELP2PClosePeerNotif",
+                                     [&reason](VELNotification*) { reason = VELP2PCloseReason(); });
   ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('3'), false, "/Force"), VEL_S_OK);
+  ASSERT_EQ(FromSelf("AwarenessService", BobAnnouncement('3'), false, "/P2PRoot"), VEL_S_OK);
   EXPECT_EQ(VELP2PPeer::IsConnected(), 1);
   ASSERT_EQ(FromSelf("AwarenessService", BobAnnouncement('3'), false, "/Force"), VEL_S_OK);
   EXPECT_EQ(VELP2PPeer::IsConnected(), 0);
+  RemoveCallback(closing);
+  EXPECT_EQ(reason, "name in use");
+  EXPECT_EQ(VELP2PCloseReason(), nullptr);
   EXPECT_EQ(_peer->GetConnectedPeersDirectory(), nullptr);
   EXPECT_EQ(SentLines(), std::vector<std::string>{"/ AwarenessService 32" + Hex(_birth).substr(2)});
+}
+
+// Another process under a held name (told that the name is in use, and leaving), or a death whose process or
+// endpoint is not the stored one's, removes nobody, neither the local peer nor another.
+TEST_F(Awareness, ADeathFromAnotherProcessThanTheHoldersRemovesNobody) {
+  Start();
+  HearOwnBirth();
+  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('0'), true), VEL_S_OK);
+  _log->Clear();
+  ASSERT_EQ(FromPeer("alice", "AwarenessService", BobAnnouncement('2'), true), VEL_S_OK);
+  ASSERT_EQ(FromPeer("bob", "AwarenessService",
+                     Announcement('2', 778, {MulticastRecord(), UnicastRecord("127.0.0.2", 4000)}), true),
+            VEL_S_OK);
+  ASSERT_EQ(FromPeer("bob", "AwarenessService",
+                     Announcement('2', 777, {MulticastRecord(), UnicastRecord("127.0.0.3", 4000)}), true),
+            VEL_S_OK);
+  EXPECT_EQ(_peer->IsPeerConnected("alice"), 1);
+  EXPECT_EQ(_peer->IsPeerConnected("bob"), 1);
+  EXPECT_EQ(StatusOf("bob"), "0 ");
+  EXPECT_TRUE(_log->Lines().empty());
+  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('2'), true), VEL_S_OK);
+  EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PPeerDeathNotif bob"});
+  EXPECT_EQ(StatusOf("bob"), "none");
 }
 
 TEST_F(Awareness, UnicastBirthOrUpdateIsRecordedFromAnyGroupWithoutAnswerUnlessUnderTheLocalName) {
@@ -119,6 +152,40 @@ TEST_F(StatusService, BirthIsStoredSilentlyUpdateIsNotifiedOtherKindsAreIgnored)
   EXPECT_EQ(_peer->GetStatus(), 8);
   EXPECT_EQ(_peer->GetDesc(), "echo");
   EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PChangeStatusNotif alice 8 echo"});
+}
+
+// The answers to the local birth (an update, a status of kind '1') may have left before the peer's latest
+// change notice; arriving after it, they undo nothing. Only a restart (another process from the same
+// endpoint) starts the peer's status afresh.
+TEST_F(StatusService, NothingThatLeftBeforeTheLatestChangeNoticeUndoesIt) {
+  Start();
+  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('0'), true), VEL_S_OK);
+  ASSERT_EQ(FromPeer("bob", "StatusService", VELP2PWriteStatus('0', 3, "busy"), true), VEL_S_OK);
+  _log->Clear();
+  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('1')), VEL_S_OK);
+  ASSERT_EQ(FromPeer("bob", "StatusService", VELP2PWriteStatus('1', 6, "")), VEL_S_OK);
+  ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('0'), true), VEL_S_OK);  // heard again
+  EXPECT_EQ(StatusOf("bob"), "3 busy");
+  EXPECT_TRUE(_log->Lines().empty());
+
+  // The change heard before the answer that makes the peer known is kept too.
+  ASSERT_EQ(FromPeer("carol", "StatusService", VELP2PWriteStatus('0', 4, "away"), true), VEL_S_OK);
+  ASSERT_EQ(FromPeer("carol", "AwarenessService", BobAnnouncement('1')), VEL_S_OK);
+  ASSERT_EQ(FromPeer("carol", "StatusService", VELP2PWriteStatus('1', 6, "")), VEL_S_OK);
+  EXPECT_EQ(StatusOf("carol"), "4 away");
+
+  // Another process from bob's endpoint: bob restarted, and its answer counts again.
+  ASSERT_EQ(FromPeer("bob", "AwarenessService",
+                     Announcement('0', 778, {MulticastRecord(), UnicastRecord("127.0.0.2", 4000)}), true),
+            VEL_S_OK);
+  EXPECT_EQ(StatusOf("bob"), "0 busy");
+  ASSERT_EQ(FromPeer("bob", "StatusService", VELP2PWriteStatus('1', 5, "")), VEL_S_OK);
+  EXPECT_EQ(StatusOf("bob"), "5 busy");
+  // Another process from another endpoint may as well be another user of the name: the status stays.
+  ASSERT_EQ(FromPeer("bob", "AwarenessService",
+                     Announcement('0', 779, {MulticastRecord(), UnicastRecord("127.0.0.9", 4000)}), true),
+            VEL_S_OK);
+  EXPECT_EQ(StatusOf("bob"), "5 busy");
 }
 
 TEST_F(ChatService, SendsTypeHeaderAndDataToTheTcpRecordAndNotifiesWhatComesFromAnyGroup) {

@@ -75,8 +75,9 @@ TEST_F(FailureReason, UnusableConfigurationFailsTheStartUpNamingFileAndLine) {
   const std::pair<const char*, const char*> cases[] = {
       {"VELP2PMultiCastEndPoint|224.0.1.85|0\nNoSuchEndPoint|127.0.0.1|0\n",
        ":2: no endpoint class NoSuchEndPoint"},
-      {"# no endpoint\n", ":1: no usable endpoint line (the line is not CLASS|ADDRESS|PORT)"},
-      {"VELP2PTCPEndPoint|127.0.0.1|0", ":1: no usable endpoint line (the last line has no line end)"},
+      {"# no endpoint\n", ": no endpoint line"},
+      {"VELP2PTCPEndPoint|127.0.0.1|0\nVELP2PTCPEndPoint|127.0.0.1|0x\n",
+       ":2: the port 0x is not a number from 0 to 65535"},
   };
   for (const auto& c : cases) {
     UseConfig(c.first);

@@ -56,15 +56,17 @@ std::string Parse(const std::string& content) {
   return text;
 }
 
-TEST(EndPointConfig, ReadsTerminatedWellFormedLinesOnly) {
+TEST(EndPointConfig, ReadsEveryWellFormedLineAndSkipsTheOthers) {
   const std::string tcp = "VELP2PTCPEndPoint|127.0.0.1|";
   const std::pair<std::string, std::string> cases[] = {
       {"VELP2PTCPEndPoint| |0\nVELP2PMultiCastEndPoint|224.0.1.85| 3000\n",
        "VELP2PTCPEndPoint,,0;VELP2PMultiCastEndPoint,224.0.1.85,3000;"},  // one space is the wildcard
       {"VELP2PTCPEndPoint||0\ngarbage\n" + tcp + "5\n", "VELP2PTCPEndPoint,127.0.0.1,5;"},
-      {tcp + "1\n" + tcp + "2", "VELP2PTCPEndPoint,127.0.0.1,1;"},  // the unterminated last line is not used
-      {tcp + std::string(400, '7') + "\n" + std::string(150, 'C') + "|127.0.0.1|1\n" + tcp + "9\n",
-       "VELP2PTCPEndPoint,127.0.0.1,9;"},  // overlong lines and fields are refused whole
+      {tcp + "1\n" + tcp + "2", "VELP2PTCPEndPoint,127.0.0.1,1;VELP2PTCPEndPoint,127.0.0.1,2;"},
+      {" VELP2PTCPEndPoint | 127.0.0.1 | 7 \r\n# comment\n\n", "VELP2PTCPEndPoint,127.0.0.1,7;"},
+      {tcp + std::string(400, '7') + "\n" + std::string(150, 'C') + "|127.0.0.1|1\n" + tcp + "9\n" + tcp +
+           "2678O\n" + tcp + "65536\n" + tcp + "1|2\n",
+       "VELP2PTCPEndPoint,127.0.0.1,9;"},  // overlong lines and fields, bad ports: refused whole
   };
   for (const auto& [content, columns] : cases)
     EXPECT_EQ(Parse(content), columns) << content.substr(0, 60);

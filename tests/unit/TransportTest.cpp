@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "core/VELP2PAnswerGuard.h"
 #include "host/VELSocketConnector.h"
 #include "host/VELSystemCalls.h"
 #include "host/VELUDPSocket.h"
@@ -340,51 +339,6 @@ TEST_F(Transport, TriesEveryLocalEndPointPerUnicastRecordInOrder) {
   EXPECT_EQ(send(), VEL_E_FAIL);
   EXPECT_EQ(targets(0), (std::vector<int>{1, 2}));
   EXPECT_EQ(targets(1), (std::vector<int>{1, 2}));
-}
-
-// Announced addresses a send may use, by where the announcing datagram came from, and the answers a group
-// message may provoke.
-TEST(AnswerGuard, RefusesForbiddenAndForeignLoopbackAddressesAndLimitsAnswersPerSender) {
-  VELP2PAnswerGuard& guard = VELP2PAnswerGuard::Instance();
-  guard.Reset();
-  const uint32_t loopback = htonl(0x7F000001), lan = htonl(0x0A000002);
-  const struct {
-    VELP2POrigin origin;
-    uint32_t address;
-    bool allowed;
-  } cases[] = {
-      {VELP2POrigin::kThisHost, loopback, true},    {VELP2POrigin::kElsewhere, loopback, false},
-      {VELP2POrigin::kUnknown, loopback, true},     {VELP2POrigin::kElsewhere, lan, true},
-      {VELP2POrigin::kThisHost, 0, false},          {VELP2POrigin::kThisHost, htonl(0xE0000001), false},
-      {VELP2POrigin::kThisHost, 0xFFFFFFFFu, false}};
-  int i = 0;
-  for (const auto& c : cases) {
-    const std::string name = "p" + std::to_string(i++);
-    VELP2PAnswerGuard::Scope scope(name, true, VELP2PSource{c.origin, c.address});
-    EXPECT_EQ(guard.MayConnect(c.address, name), c.allowed) << i;
-  }
-  // Outside a dispatch, the last datagram heard from the name decides.
-  EXPECT_FALSE(guard.MayConnect(loopback, "p1"));
-  EXPECT_TRUE(guard.MayConnect(loopback, "p0"));
-  EXPECT_TRUE(guard.MayConnect(loopback, "never heard"));
-
-  VELP2PAnswerGuard::Scope scope("chatty", true, VELP2PSource{VELP2POrigin::kThisHost, 0});
-  int granted = 0;
-  const auto start = std::chrono::steady_clock::now();
-  for (int n = 0; n < 100; ++n)
-    granted += guard.TakeAnswer() ? 1 : 0;
-  // However long the loop took, the allowance refilled by no more than that time earns.
-  const auto took =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  EXPECT_GE(granted, VELP2PAnswerGuard::kAnswerBurst);
-  EXPECT_LE(granted,
-            VELP2PAnswerGuard::kAnswerBurst + 1 + took.count() * VELP2PAnswerGuard::kAnswersPerSecond / 1000);
-  {
-    // A point-to-point message is not answered automatically: nothing limits what its handler sends.
-    VELP2PAnswerGuard::Scope direct("chatty", false, VELP2PSource{});
-    EXPECT_TRUE(guard.TakeAnswer());
-  }
-  guard.Reset();
 }
 
 // The socket endpoints, served by the loop inside the private network namespace.

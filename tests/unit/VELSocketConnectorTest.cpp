@@ -86,6 +86,19 @@ class RawClient {
   int _descriptor;
 };
 
+// A TCP socket bound to a loopback port that the system chose, not listening yet.
+int BoundSocket(unsigned short& port) {
+  int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local = {};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = kLoopback;
+  socklen_t length = sizeof(local);
+  EXPECT_EQ(bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
+  EXPECT_EQ(getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length), 0);
+  port = ntohs(local.sin_port);
+  return descriptor;
+}
+
 class TcpMessage : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -226,17 +239,44 @@ TEST_F(TcpMessage, SenderDeliversBlocksUpToTheLargestInOrderEvenOnceReleasedAndR
   EXPECT_EQ(_connector.GetDiscardedCount(), 0);
 }
 
+// Automatic blocks, however many and however stuck, take neither the application's room nor its
+// connections.
+TEST_F(TcpMessage, AutomaticBlocksHaveRoomAndConnectionsOfTheirOwn) {
+  Listen();
+  // A listener whose accept queue a filler keeps full answers no handshake.
+  unsigned short silent = 0;
+  int listener = BoundSocket(silent);
+  ASSERT_EQ(listen(listener, 0), 0);
+  RawClient filler(silent);
+  using Lane = VELTCPSender::Lane;
+  VELTCPSender::Limits limits;
+  limits.automaticBlocks = 3;
+  limits.automaticConnections = 1;
+  limits.connections = 1;
+  limits.connectDeadlineMs = 60000;
+  {
+    VELTCPSender sender(&_application, limits);
+    for (int i = 0; i < limits.automaticBlocks; ++i)
+      ASSERT_EQ(sender.Enqueue(kLoopback, silent, MakeBlock(100, 1), nullptr, Lane::kAutomatic), 0);
+    EXPECT_EQ(sender.Enqueue(kLoopback, silent, MakeBlock(100, 2), nullptr, Lane::kAutomatic), ENOBUFS);
+    EXPECT_EQ(sender.Enqueue(kLoopback, _connector.GetPort(), MakeBlock(100, 3), nullptr, Lane::kAutomatic),
+              ENOBUFS);
+    // The automatic connection waits on the silent listener; the application's block goes at once.
+    std::vector<char> block = MakeBlock(200, 4);
+    ASSERT_EQ(sender.Enqueue(kLoopback, _connector.GetPort(), std::vector<char>(block), nullptr), 0);
+    ASSERT_TRUE(TurnUntil([&] { return sender.Pending(Lane::kApplication) == 0; }));
+    ASSERT_EQ(_blocks.size(), 1u);
+    EXPECT_EQ(_blocks[0], block);
+    EXPECT_EQ(sender.Pending(Lane::kAutomatic), limits.automaticBlocks);
+  }
+  close(listener);
+}
+
 TEST_F(TcpMessage, SenderRetriesAnUnansweredHandshakeThenReportsTheDestinationDeadAndFailsFast) {
   // A listener whose accept queue (room for one) a filler keeps full: the kernel leaves further
   // handshakes unanswered, as a host that went away would.
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in local = {};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = kLoopback;
-  socklen_t length = sizeof(local);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&local), &length), 0);
-  unsigned short port = ntohs(local.sin_port);
+  unsigned short port = 0;
+  int listener = BoundSocket(port);
   // The retry must succeed however long the loop is held up, so that sender has time; the other gives up
   // soon.
   VELTCPSender::Limits limits;

@@ -1,0 +1,229 @@
+// The C interface over socket-free endpoints: options refused with their reason, events that outlive the
+// notifications they copy, the bounded queue and its descriptor, ownership of what it gives.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "unit/ServiceTestSupport.h"
+#include "velp2p/VELLastError.h"
+#include "velp2p/velp2p.h"
+
+using namespace svctest;
+
+namespace {
+
+class CInterface : public CollaborationTest {
+ protected:
+  void TearDown() override {
+    velp2p_node_destroy(&_node);
+    unsetenv("VELP2PLiveness");
+    CollaborationTest::TearDown();
+  }
+  void StartNode(const std::vector<std::pair<const char*, const char*>>& options = {}) {
+    _node = velp2p_node_new();
+    ASSERT_NE(_node, nullptr);
+    for (const auto& [option, value] : options)
+      ASSERT_EQ(velp2p_node_set(_node, option, value), VELP2P_OK) << option;
+    ASSERT_EQ(velp2p_node_start(_node), VELP2P_OK) << velp2p_strerror(velp2p_last_error());
+    _birth = FakeSent().at(0).payload;
+    Forget();
+  }
+  // The kinds of the events queued, with their peer, until none is left.
+  std::vector<std::string> Drain() {
+    std::vector<std::string> kinds;
+    while (velp2p_event_t* event = velp2p_node_recv(_node, 0)) {
+      kinds.push_back(std::string(velp2p_event_kind(event)) + " " + velp2p_event_peer(event));
+      velp2p_event_destroy(&event);
+    }
+    return kinds;
+  }
+  bool Readable() {
+    pollfd descriptor = {velp2p_node_fd(_node), POLLIN, 0};
+    return poll(&descriptor, 1, 0) == 1;
+  }
+
+  velp2p_node_t* _node = nullptr;
+};
+
+TEST_F(CInterface, MisconfigurationsFailTheStartWithTheirReason) {
+  TempFile good("VELP2PTCPEndPoint|127.0.0.1|0\n");
+  struct Case {
+    std::vector<std::pair<const char*, std::string>> options;
+    const char* variable;  // VELP2PLiveness for the start
+    int code;              // of the start, or of the first option refused
+    std::string reason;    // the start of the reason's text
+  } cases[] = {
+      {{{"config", "/nonexistent/velp2p.cfg"}},
+       nullptr,
+       VELP2P_E_BAD_CONFIGURATION,
+       "bad configuration: /nonexistent/velp2p.cfg: cannot read the file (No such file or directory)"},
+      {{{"endpoints", "VELP2PTCPEndPoint|127.0.0.1|2678O\n"}},
+       nullptr,
+       VELP2P_E_BAD_CONFIGURATION,
+       "bad configuration: endpoints:1: the port 2678O is not a number from 0 to 65535"},
+      {{{"endpoints", "VELP2PMultiCastEndPoint|224.0.1.85|0\nVELP2PTCPEndPoint||0\n"}},
+       nullptr,
+       VELP2P_E_BAD_CONFIGURATION,
+       "bad configuration: endpoints:2: the address is empty"},
+      {{{"endpoints", "VELP2PTcpEndPoint|127.0.0.1|0"}},
+       nullptr,
+       VELP2P_E_BAD_CONFIGURATION,
+       "bad configuration: endpoints:1: no endpoint class VELP2PTcpEndPoint"},
+      {{{"mode", "rtc"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: mode \"rtc\" is neither"},
+      {{{"liveness", "10s"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: liveness \"10s\" is not a number"},
+      {{{"config", good.Path()}}, "-1", VELP2P_E_BAD_OPTION, "bad option: liveness \"-1\" is not"},
+      {{{"queue", "0"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: queue \"0\" is not"},
+      {{{"colour", "blue"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: no option \"colour\""},
+      // Accepted now: blanks around the bars, an unterminated last line.
+      {{{"endpoints", " VELP2PMultiCastEndPoint | 224.0.1.85 | 4000 \nVELP2PTCPEndPoint|127.0.0.1|0"}},
+       nullptr,
+       VELP2P_OK,
+       ""},
+  };
+  for (const Case& c : cases) {
+    VELP2PPeerTestAccess::Reset();
+    FakeInitialized().clear();
+    if (c.variable)
+      setenv("VELP2PLiveness", c.variable, 1);
+    velp2p_node_t* node = velp2p_node_new();
+    int code = VELP2P_OK;
+    for (const auto& [option, value] : c.options) {
+      if ((code = velp2p_node_set(node, option, value.c_str())) != VELP2P_OK)
+        break;
+    }
+    if (code == VELP2P_OK)
+      code = velp2p_node_start(node);
+    EXPECT_EQ(code, c.code) << c.reason;
+    EXPECT_EQ(velp2p_last_error(), code);
+    EXPECT_EQ(std::string(velp2p_strerror(code)).rfind(c.reason, 0), 0u) << velp2p_strerror(code);
+    // Nothing is opened before the options are known to be usable.
+    EXPECT_EQ(FakeInitialized().size(), code == VELP2P_OK ? 2u : 0u);
+    EXPECT_EQ(VELP2PPeer::IsConnected(), code == VELP2P_OK ? 1 : 0);
+    velp2p_node_destroy(&node);
+    EXPECT_EQ(node, nullptr);
+    unsetenv("VELP2PLiveness");
+  }
+  EXPECT_EQ(FakeInitialized(),
+            (std::vector<std::string>{"multicast 224.0.1.85 4000", "unicast 127.0.0.1 0"}));
+
+  // The C++ interface reads the same options from the environment and refuses them alike.
+  VELP2PPeerTestAccess::Reset();
+  setenv("VELP2PConfig", "/nonexistent/velp2p.cfg", 1);
+  EXPECT_EQ(VELP2PPeer::GetLocalPeer()->InitP2PForRTC(), VEL_E_FAIL);
+  EXPECT_EQ(VELP2PGetLastErrorCode(), VELP2P_ERROR_BAD_CONFIGURATION);
+  unsetenv("VELP2PConfig");
+}
+
+TEST_F(CInterface, EventsCopyWhatTheyCarryAndOutliveTheNode) {
+  StartNode({{"diagnostics", "events"}});
+  EXPECT_STREQ(velp2p_node_name(_node), "alice");
+  EXPECT_EQ(Drain(), (std::vector<std::string>{"group alice", "started alice"}));
+  EXPECT_FALSE(Readable());
+
+  HearOwnBirth();
+  Connect("bob");
+  ASSERT_EQ(FromPeer("bob", "StatusService", VELP2PWriteStatus('1', 5, "in a meeting")), VEL_S_OK);
+  ASSERT_EQ(FromPeer("bob", "VELP2PChatService", VELP2PWriteChat(200, "hdr", "x\0y", 3)), VEL_S_OK);
+  EXPECT_TRUE(Readable());
+  EXPECT_EQ(velp2p_node_timeout_ms(_node), 0);
+
+  std::vector<velp2p_event_t*> events;
+  std::vector<std::string> kinds;
+  int diagnostics = 0;
+  while (velp2p_event_t* event = velp2p_node_recv(_node, 0)) {
+    if (std::string(velp2p_event_kind(event)) == "diagnostic") {
+      ++diagnostics;
+      velp2p_event_destroy(&event);
+      continue;
+    }
+    kinds.push_back(std::string(velp2p_event_kind(event)) + " " + velp2p_event_peer(event));
+    events.push_back(event);
+  }
+  EXPECT_EQ(velp2p_last_error(), VELP2P_OK);  // a time-out is no failure
+  EXPECT_GT(diagnostics, 0);
+  ASSERT_EQ(kinds, (std::vector<std::string>{"born alice", "born bob", "status bob", "message bob"}));
+  EXPECT_EQ(velp2p_event_status(events[2]), 5);
+  EXPECT_STREQ(velp2p_event_text(events[2]), "in a meeting");
+
+  char** peers = velp2p_node_peers(_node);
+  ASSERT_NE(peers, nullptr);
+  std::vector<std::string> names;
+  for (char** name = peers; *name; ++name)
+    names.push_back(*name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"alice", "bob"}));
+  velp2p_strv_free(&peers);
+  EXPECT_EQ(peers, nullptr);
+  int32_t status = 0;
+  char* text = nullptr;
+  ASSERT_EQ(velp2p_node_peer_status(_node, "bob", &status, &text), VELP2P_OK);
+  EXPECT_EQ(std::string(text) + " " + std::to_string(status), "in a meeting 5");
+  velp2p_str_free(&text);
+  EXPECT_EQ(velp2p_node_peer_status(_node, "carol", &status, nullptr), VELP2P_E_NO_STATUS);
+
+  // Sends: refused at once with the reason of that call, or queued for the endpoint.
+  EXPECT_EQ(velp2p_node_send(_node, "carol", 1, "h", "x", 1), VELP2P_E_UNKNOWN_PEER);
+  EXPECT_STREQ(velp2p_strerror(VELP2P_E_UNKNOWN_PEER), "unknown peer: carol");
+  EXPECT_EQ(velp2p_node_send(_node, "bob", 256, "h", "x", 1), VELP2P_E_BAD_ARGUMENT);
+  EXPECT_EQ(velp2p_node_send(_node, "bob", 1, "h", "x", 0), VELP2P_E_EMPTY_DATA);
+  EXPECT_EQ(velp2p_node_send(_node, "bob", 7, nullptr, "abc", 3), VELP2P_OK);
+  EXPECT_EQ(velp2p_last_error(), VELP2P_OK);
+  ASSERT_EQ(FakeSent().size(), 1u);
+  EXPECT_EQ(FakeSent()[0].payload, VELP2PWriteChat(7, "", "abc", 3));
+  EXPECT_EQ(velp2p_node_set(_node, "login", "late"), VELP2P_E_ALREADY_STARTED);
+
+  // Only one node holds the process's peer.
+  velp2p_node_t* second = velp2p_node_new();
+  EXPECT_EQ(velp2p_node_start(second), VELP2P_E_BUSY);
+  velp2p_node_destroy(&second);
+
+  velp2p_node_destroy(&_node);
+  EXPECT_EQ(VELP2PPeer::IsConnected(), 0);
+  // The message received before, with its bytes, still belongs to the caller.
+  EXPECT_STREQ(velp2p_event_kind(events[3]), "message");
+  EXPECT_STREQ(velp2p_event_peer(events[3]), "bob");
+  EXPECT_EQ(velp2p_event_type(events[3]), 200);
+  EXPECT_STREQ(velp2p_event_header(events[3]), "hdr");
+  size_t size = 0;
+  const void* data = velp2p_event_data(events[3], &size);
+  EXPECT_EQ(std::string(static_cast<const char*>(data), size), std::string("x\0y", 3));
+  EXPECT_EQ(velp2p_event_data(events[0], &size), nullptr);
+  EXPECT_EQ(size, 0u);
+  for (velp2p_event_t*& event : events) {
+    velp2p_event_destroy(&event);
+    EXPECT_EQ(event, nullptr);
+  }
+  EXPECT_EQ(velp2p_node_send(nullptr, "bob", 1, "", "x", 1), VELP2P_E_BAD_ARGUMENT);
+}
+
+TEST_F(CInterface, AFullQueueDropsTheOldestAndSaysHowManyAndNothingIsPrinted) {
+  testing::internal::CaptureStdout();
+  StartNode({{"queue", "3"}});
+  HearOwnBirth();
+  Connect("bob");
+  Drain();
+  const uint64_t before = velp2p_node_dropped(_node);
+  for (char i = 0; i < 7; ++i)
+    ASSERT_EQ(FromPeer("bob", "VELP2PChatService", VELP2PWriteChat(1, "", &i, 1)), VEL_S_OK);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_TRUE(Readable());
+  velp2p_event_t* event = velp2p_node_recv(_node, 0);
+  EXPECT_STREQ(velp2p_event_kind(event), "dropped");
+  EXPECT_EQ(velp2p_event_status(event), 4);
+  velp2p_event_destroy(&event);
+  // The newest three are kept, in order.
+  for (char i = 4; i < 7; ++i) {
+    event = velp2p_node_recv(_node, 0);
+    ASSERT_STREQ(velp2p_event_kind(event), "message");
+    EXPECT_EQ(*static_cast<const char*>(velp2p_event_data(event, nullptr)), i);
+    velp2p_event_destroy(&event);
+  }
+  EXPECT_EQ(velp2p_node_recv(_node, 0), nullptr);
+  EXPECT_EQ(velp2p_node_dropped(_node) - before, 4u);
+  EXPECT_FALSE(Readable());
+}
+
+}  // namespace
