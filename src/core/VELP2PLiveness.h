@@ -65,7 +65,8 @@ class VELP2PLiveness {
 
   // A message from name arrived from source.
   void Heard(const VELUnicodeString& name, const VELP2PSource& source);
-  // info was stored in the directory; the message being dispatched, if any, is where it was heard from.
+  // info was stored in the directory; the facts of the record (the message that carried it) tell where it
+  // was heard from.
   void Track(const VELP2PPeerInfo& info, Directory directory);
   // The name has left the directories by an announced departure.
   void Forget(const VELUnicodeString& name);
