@@ -20,10 +20,10 @@ class VELP2PPeer;
 // with command '2' and the local endpoint records, to the current group. Receivers that know the sender only
 // take it as a sign of life; those that do not treat it as a birth.
 //
-// The network is suspected when a check of a peer goes unanswered or an announcement cannot be sent. For a
-// while then, the local addresses are read every kSuspectPollMs, and an address that comes back (a carrier,
-// a link) is announced at once, as is the first announcement that can be sent again; announcements made
-// at once are kMinGapMs apart at least. Otherwise the addresses are read only when an announcement is due.
+// The network is suspected when a check of a peer or a send goes unanswered, or an announcement cannot be
+// sent. For kSuspectForMs then, the local addresses are read every kSuspectPollMs, and an address that comes
+// back (a carrier, a link) is announced at once, as is the first announcement that can be sent again;
+// announcements made at once are kMinGapMs apart at least. Otherwise the addresses are never read.
 class VELP2PAnnouncer {
  public:
   static constexpr int kSuspectPollMs = 1000;

@@ -56,7 +56,8 @@ void VELP2PPeerReceiver::SendFailed(const std::string& peerName, const std::stri
   if (!peer)
     return;
   // A refused connection says the network works; the others may be the local network's doing.
-  if (VELP2PPresence* presence = VELP2PPresence::Get(); presence && std::string(reason) != "refused")
+  if (VELP2PPresence* presence = VELP2PPresence::Get();
+      presence && reason && std::strcmp(reason, "refused") != 0)
     presence->SendFailed();
   VELUnicodeString name(peerName.c_str());
   auto* notification =

@@ -108,11 +108,10 @@ VELResult VELP2PPeerService::ReceivePeerMessage(VELP2PPeer& peer, VELP2PReceived
       // which the receive path has noted already, unless it comes from other endpoints (a restart the
       // announcement of which was lost); from any other it is an announcement, and answered as one.
       if (body.command == kStillHere) {
-        VELHashDicVELP2PPeerInfo* group = peer.GetGroupPeers();
-        VELP2PPeerInfo* known = group ? group->Locate(sender) : nullptr;
         if (!received.multicast)
           return VEL_S_OK;
-        if (known) {
+        VELHashDicVELP2PPeerInfo* group = peer.GetGroupPeers();
+        if (VELP2PPeerInfo* known = group ? group->Locate(sender) : nullptr) {
           VELP2PLiveness* liveness = VELP2PLiveness::Get();
           if (liveness && liveness->Restarted(VELP2PLiveness::Directory::kGroup, record.get(), *known))
             record.release();

@@ -113,7 +113,7 @@ VELResult VELP2PMultiCastEndPoint::ReceiveData() {
 }
 
 bool VELP2PMultiCastEndPoint::ReceiveOne() {
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[VELP2P_MULTICAST_MAX_BLOCK]);
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[VELP2P_MULTICAST_MAX_BLOCK]());
   if (!buffer) {
     (void)Dropped(VELP2PDrop::NoMemory);
     return false;
