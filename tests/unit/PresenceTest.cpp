@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "core/VELP2PAnnounceSchedule.h"
+#include "core/VELP2PAnswerGuard.h"
 #include "core/VELP2PLiveness.h"
 #include "core/VELP2POptions.h"
 #include "core/VELP2PPresenceSettings.h"
@@ -71,11 +72,17 @@ class PresenceEnvironment {
   }
 };
 
+// The budgets of automatic work are the process's: each test starts, and leaves, with fresh ones.
 class CollaborationPresence : public CollaborationTest {
  protected:
   void SetUp() override {
     VELP2P_REQUIRE_SANDBOX();
+    VELP2PAnswerGuard::Instance().Reset();
     CollaborationTest::SetUp();
+  }
+  void TearDown() override {
+    CollaborationTest::TearDown();
+    VELP2PAnswerGuard::Instance().Reset();
   }
   bool RunUntil(const std::function<bool()>& done) { return _loop.RunUntil(done, kDeadlineMs); }
   bool Logged(const std::string& line) {
@@ -96,7 +103,12 @@ class StandardPresence : public StandardModeTest {
  protected:
   void SetUp() override {
     VELP2P_REQUIRE_SANDBOX();
+    VELP2PAnswerGuard::Instance().Reset();
     StandardModeTest::SetUp();
+  }
+  void TearDown() override {
+    StandardModeTest::TearDown();
+    VELP2PAnswerGuard::Instance().Reset();
   }
 
   VELApplication _loop;
