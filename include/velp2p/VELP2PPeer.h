@@ -15,6 +15,7 @@
 #include "velp2p/VELP2PTypes.h"
 
 class VELP2PHeader;
+class VELP2PService;
 class VELIP2PMessage;
 class VELHashDicVELP2PPeerInfo;
 class VELP2PStatusStore;
@@ -54,6 +55,8 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VELUnicodeString GetDesc() override;
   VELBaseUnknown* GetP2PPublisher() override;
   VELResult RegisterService(const char* className) override;
+  // The first registered service of that wire name, or null; the peer keeps its reference.
+  VELP2PService* GetService(const char* wireName);
   VELResult RemoveEndPoint(VELP2PEndPoint* endpoint);
   VELResult SetHTTPConnexion(const char* text1, const char* text2, int port, void* data) override;
   VELResult GetHTTPConnexion(char*& text1, char*& text2, int& port) override;

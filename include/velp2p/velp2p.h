@@ -69,13 +69,14 @@ typedef struct velp2p_event_t velp2p_event_t;
 VELP2P_C_API velp2p_node_t* velp2p_node_new(void);
 
 /* Sets an option before the start; value is copied (neither pointer is kept). Options not set take the
- * environment's values, as the C++ API does (VELP2PLogin, VELP2PConfig, VELP2PLiveness):
+ * environment's values, as the C++ API does (VELP2PLogin, VELP2PConfig, VELP2PLiveness, VELP2PAnnounce):
  *   login       the peer's name: in collaboration mode it becomes LOGIN_KVZ, in standard mode it replaces
  *               the account's login in LOGIN_ON_HOST#PID
  *   mode        "collaboration" (the default: presence, status, messages, sessions) or "standard" (groups)
  *   config      the path of an endpoint configuration file (one CLASS|ADDRESS|PORT per line)
  *   endpoints   the configuration's text itself; "" for the default endpoints (replaces "config")
- *   liveness    seconds between checks of silent peers, 0 to 3600 (0: off; default 10)
+ *   liveness    seconds of silence before a peer is checked, 0 to 3600 (0: off; default 10)
+ *   announce    "1" (the default): the node announces itself again after its birth, periodically; "0": not
  *   diagnostics "off" (the default), "stderr", "stdout", or "events" (each line a "diagnostic" event)
  *   queue       the most events the queue holds, 1 to 1000000 (default VELP2P_QUEUE_DEFAULT)
  *   linger      milliseconds velp2p_node_destroy lets queued messages leave, 0 to 60000 (default 1000)

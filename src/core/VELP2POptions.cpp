@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "core/VELP2PConfig.h"
-#include "core/VELP2PLiveness.h"
+#include "core/VELP2PPresenceSettings.h"
 #include "host/VELLastError.h"
 #include "velp2p/VELSystem.h"
 
@@ -43,6 +43,10 @@ VELP2POptions VELP2POptions::FromEnvironment(Mode mode) {
     options.configPath = path;
   if (const char* liveness = VELGetEnv("VELP2PLiveness"))
     options.liveness = liveness;
+  if (const char* announce = VELGetEnv("VELP2PAnnounce")) {
+    char* end = nullptr;
+    options.announce = !(std::strtol(announce, &end, 10) == 0 && end != announce);
+  }
   options.httpEndPoints = VELGetEnv("VELP2PHTTPEndPoint") != nullptr;
   return options;
 }
@@ -73,6 +77,11 @@ VELResult VELP2POptions::Set(const std::string& name, const std::string& value) 
     if (!ParseSeconds(value, seconds))
       return BadLiveness(value);
     liveness = value;
+  } else if (name == "announce") {
+    if (value != "0" && value != "1")
+      return VELFail(VELP2P_ERROR_BAD_OPTION,
+                     "announce \"" + value + "\" is neither \"0\" (off) nor \"1\" (on)");
+    announce = value == "1";
   } else {
     return VELFail(VELP2P_ERROR_BAD_OPTION, "no option \"" + name + "\"");
   }
@@ -89,12 +98,13 @@ VELResult VELP2POptions::Check() const {
 int VELP2POptions::LivenessIntervalMs() const {
   double seconds = 0;
   if (liveness.empty())
-    return VELP2PLiveness::kDefaultIntervalMs;
+    return VELP2PPresenceSettings::kDefaultLivenessMs;
   if (!ParseSeconds(liveness, seconds) || seconds <= 0)
     return 0;
-  // Shorter than the checks' clock tick would only mean checking every tick.
+  // Shorter would have peers announce themselves many times a second.
   const int intervalMs = static_cast<int>(seconds * 1000);
-  return intervalMs < VELP2PLiveness::kTickMs ? VELP2PLiveness::kTickMs : intervalMs;
+  return intervalMs < VELP2PPresenceSettings::kMinLivenessMs ? VELP2PPresenceSettings::kMinLivenessMs
+                                                             : intervalMs;
 }
 
 std::string VELP2POptions::EndPointsOrigin() const {

@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "core/VELP2PConfig.h"
-#include "core/VELP2PLiveness.h"
 #include "core/VELP2POptions.h"
 #include "core/VELP2PPeerReceiver.h"
+#include "core/VELP2PPresence.h"
 #include "core/VELP2PStatusStore.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
@@ -190,7 +190,7 @@ VELResult VELP2PPeer::Initialize(const VELP2POptions& options) {
   if (VEL_FAILED(result))
     return VEL_E_FAIL;
   _connected = 1;
-  VELP2PLiveness::Start(this, _options->LivenessIntervalMs());
+  VELP2PPresence::Start(this, VELP2PPresenceSettings::From(*_options));
   FireCurrentGroupNotif();
   FirePeerInitNotif();
   return result;
@@ -344,6 +344,16 @@ VELResult VELP2PPeer::RegisterService(const char* className) {
   return VEL_S_OK;
 }
 
+VELP2PService* VELP2PPeer::GetService(const char* wireName) {
+  for (int i = 1; wireName && _services && i <= _services->Size(); ++i) {
+    VELP2PService* service = (*_services)[i];
+    const char* name = service ? service->GetServiceName() : nullptr;
+    if (name && std::strcmp(name, wireName) == 0)
+      return service;
+  }
+  return nullptr;
+}
+
 VELResult VELP2PPeer::Disconnect() {
   if (_connected == 0)
     return VELFail(VELP2P_ERROR_NOT_CONNECTED);
@@ -368,7 +378,7 @@ VELResult VELP2PPeer::internal_destructor() {
   VELP2P_TRACE("VELP2PPeer - Destructor");
   if (!_singlePeer)
     return VEL_S_OK;
-  VELP2PLiveness::Stop();
+  VELP2PPresence::Stop();
   ReleaseAll(std::move(_unicastEndPoints));
   ReleaseAll(std::move(_multicastEndPoints));
   ReleaseAll(std::move(_services));

@@ -22,10 +22,11 @@ bool HasRoom(VELHashDicVELP2PPeerInfo& directory, const VELP2PPeerInfo& info) {
 enum class Admission { kRefused, kTaken, kOpen };
 
 // Whether info may go on into the directory. When the directory is full, or when info names a stored peer
-// from another endpoint, the liveness checks take info over (when they run) and decide later.
+// from another endpoint, or comes from a source that speaks for too many names already, the liveness checks
+// take info over (when they run) and decide later.
 Admission Admit(VELHashDicVELP2PPeerInfo& directory, VELP2PPeerInfo* info, VELP2PLiveness::Directory which) {
   VELP2PLiveness* liveness = VELP2PLiveness::Get();
-  if (!HasRoom(directory, *info)) {
+  if (!HasRoom(directory, *info) || (liveness && !liveness->SourceHasRoom(*info))) {
     if (!liveness)
       return Admission::kRefused;
     liveness->Full(which, info);
@@ -57,9 +58,9 @@ bool Renews(VELP2PPeerInfo& info, VELP2PPeerInfo& known) {
   return true;
 }
 
-void Track(const VELP2PPeerInfo& info) {
+void Track(const VELP2PPeerInfo& info, VELP2PLiveness::Directory directory) {
   if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
-    liveness->Track(info);
+    liveness->Track(info, directory);
 }
 
 }  // namespace
@@ -91,7 +92,7 @@ VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
     delete info;
     return VEL_S_OK;
   }
-  Track(*info);
+  Track(*info, VELP2PLiveness::Directory::kConnected);
   FirePeerBirthNotif(info->name);
   return VEL_S_OK;
 }
@@ -124,7 +125,7 @@ VELResult VELP2PPeer::NewPeerDiscovered(VELP2PPeerInfo* info) {
     delete info;
     return VEL_S_OK;
   }
-  Track(*info);
+  Track(*info, VELP2PLiveness::Directory::kGroup);
   FirePeerCreateNotif(info->name);
   return VEL_S_OK;
 }

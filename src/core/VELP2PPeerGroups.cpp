@@ -1,6 +1,7 @@
 // The local peer's place in the group tree: joining a sub-group, leaving to the parent, and the sub-groups
 // learnt from traffic.
 #include "core/VELP2PConfig.h"
+#include "core/VELP2PLiveness.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
@@ -10,6 +11,8 @@ void VELP2PPeer::EmptyGroupState() {
   _subGroups->RemoveAll();
   if (_groupPeers)
     _groupPeers->ApplyDelete();
+  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+    liveness->GroupEmptied();
 }
 
 VELResult VELP2PPeer::CreateAndOrJoinSubGroup(const VELUnicodeString* name) {

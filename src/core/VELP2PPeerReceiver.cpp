@@ -5,6 +5,7 @@
 
 #include "core/VELP2PAnswerGuard.h"
 #include "core/VELP2PLiveness.h"
+#include "core/VELP2PPresence.h"
 #include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PHeader.h"
@@ -34,8 +35,12 @@ VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast, cons
       return VEL_S_OK;
   }
   if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
-    liveness->Heard(header.GetSendingPeerName());
+    liveness->Heard(header.GetSendingPeerName(), source);
   VELP2PAnswerGuard::Scope scope(!byUnicast, source);
+  if (!byUnicast && VELP2PPresence::OnlyPresence(*peer, header)) {
+    ++_routine;
+    return VEL_S_OK;
+  }
   return VEL_FAILED(peer->Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
 }
 
@@ -50,6 +55,10 @@ void VELP2PPeerReceiver::SendFailed(const std::string& peerName, const std::stri
   VELP2PPeer* peer = VELP2PPeer::IsConnected() ? VELP2PPeer::GetLocalPeer() : nullptr;
   if (!peer)
     return;
+  // A refused connection says the network works; the others may be the local network's doing.
+  if (VELP2PPresence* presence = VELP2PPresence::Get();
+      presence && reason && std::strcmp(reason, "refused") != 0)
+    presence->SendFailed();
   VELUnicodeString name(peerName.c_str());
   auto* notification =
       new (std::nothrow) VELP2PSendFailedNotif(&name, address.c_str(), service.c_str(), reason);

@@ -7,7 +7,7 @@
 
 class VELP2PPeerReceiver : public VELP2PReceiver {
  public:
-  // The one instance, serving whichever local peer exists; it holds no state of its own.
+  // The one instance, serving whichever local peer exists; it holds nothing but a counter.
   static VELP2PPeerReceiver& Instance();
 
   // Nothing is handed over while no peer is started. In collaboration mode a peer may hear its own
@@ -21,6 +21,10 @@ class VELP2PPeerReceiver : public VELP2PReceiver {
   // Fails without a local peer, or when its name does not fit the header (over 31 bytes, or a zero byte
   // inside that would cut it short).
   VELResult GetSenderIdentity(int mode, VELP2PSenderIdentity& identity) override;
+  uint64_t RoutineCount() const override { return _routine; }
+
+ private:
+  uint64_t _routine = 0;  // messages that were only a known peer's presence
 };
 
 #endif

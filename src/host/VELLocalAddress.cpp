@@ -24,7 +24,7 @@ bool VELIsLocalIPv4(uint32_t addressNetworkOrder) {
   static std::chrono::steady_clock::time_point readAt;
   static bool read = false;
   auto now = std::chrono::steady_clock::now();
-  if (!read || now - readAt > std::chrono::seconds(1)) {
+  if (!read || now - readAt > std::chrono::seconds(10)) {
     read = true;
     readAt = now;
     local.clear();

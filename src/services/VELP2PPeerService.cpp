@@ -3,9 +3,11 @@
 #include <new>
 #include <vector>
 
+#include "core/VELP2PLiveness.h"
 #include "core/VELP2PReceivedMessage.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
 #include "wire/VELP2PPayloads.h"
@@ -18,6 +20,7 @@ namespace {
 constexpr char kServiceName[] = "PeerService";
 constexpr char kPresent = '0';
 constexpr char kLeave = '1';
+constexpr char kStillHere = '2';
 // The current group of the local peer; false when it has none yet.
 bool CurrentGroup(VELP2PPeer* peer, VELUnicodeString& group) {
   const VELUnicodeString* current = peer ? peer->GetCurrentGroup() : nullptr;
@@ -96,10 +99,25 @@ VELResult VELP2PPeerService::ReceivePeerMessage(VELP2PPeer& peer, VELP2PReceived
     return VEL_E_FAIL;
   VELUnicodeString& sender = received.sender;
   switch (body.command) {
+    case kStillHere:
     case kPresent: {
       std::unique_ptr<VELP2PPeerInfo> record = ParseSender(received);
       if (!record)
         return VEL_E_FAIL;
+      // Peers announce themselves again with this command. From a known peer it is only a sign of life,
+      // which the receive path has noted already, unless it comes from other endpoints (a restart the
+      // announcement of which was lost); from any other it is an announcement, and answered as one.
+      if (body.command == kStillHere) {
+        if (!received.multicast)
+          return VEL_S_OK;
+        VELHashDicVELP2PPeerInfo* group = peer.GetGroupPeers();
+        if (VELP2PPeerInfo* known = group ? group->Locate(sender) : nullptr) {
+          VELP2PLiveness* liveness = VELP2PLiveness::Get();
+          if (liveness && liveness->Restarted(VELP2PLiveness::Directory::kGroup, record.get(), *known))
+            record.release();
+          return VEL_S_OK;
+        }
+      }
       // The peer takes the record over only when it accepts it.
       if (VEL_SUCCEEDED(peer.NewPeerDiscovered(record.get())))
         record.release();

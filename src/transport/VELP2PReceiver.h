@@ -33,6 +33,9 @@ class VELP2PReceiver {
                           const char* reason) = 0;
   // The sender fields of a block built in mode 0 (unicast: the other kind is multicast) or 1 (multicast).
   virtual VELResult GetSenderIdentity(int mode, VELP2PSenderIdentity& identity) = 0;
+  // How many of the messages received so far brought nothing new (a known peer announcing itself again):
+  // an endpoint may take its time over traffic that is only that.
+  virtual uint64_t RoutineCount() const { return 0; }
 
  protected:
   ~VELP2PReceiver() = default;

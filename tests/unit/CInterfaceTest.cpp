@@ -76,6 +76,7 @@ TEST_F(CInterface, MisconfigurationsFailTheStartWithTheirReason) {
       {{{"liveness", "10s"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: liveness \"10s\" is not a number"},
       {{{"config", good.Path()}}, "-1", VELP2P_E_BAD_OPTION, "bad option: liveness \"-1\" is not"},
       {{{"queue", "0"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: queue \"0\" is not"},
+      {{{"announce", "off"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: announce \"off\" is neither"},
       {{{"colour", "blue"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: no option \"colour\""},
       // Accepted now: blanks around the bars, an unterminated last line.
       {{{"endpoints", " VELP2PMultiCastEndPoint | 224.0.1.85 | 4000 \nVELP2PTCPEndPoint|127.0.0.1|0"}},

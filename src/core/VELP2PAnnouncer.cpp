@@ -1,0 +1,133 @@
+#include "core/VELP2PAnnouncer.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/VELP2PPresence.h"
+#include "host/VELTraceMacros.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
+#include "velp2p/VELNotification.h"
+#include "velp2p/VELP2PEndPoint.h"
+#include "velp2p/VELP2PPeer.h"
+#include "wire/VELP2PPayloads.h"
+
+namespace {
+
+constexpr uint8_t kPeerStillHere = '2';
+
+std::vector<const VELP2PEndPointInfo*> LocalRecords(VELP2PPeer& peer) {
+  std::vector<const VELP2PEndPointInfo*> records;
+  for (VELListPtrVELP2PEndPoint* endpoints : {peer.GetMulticastEndPoints(), peer.GetUnicastEndPoints()}) {
+    for (int i = 1; endpoints && i <= endpoints->Size(); ++i) {
+      if (VELP2PEndPoint* endpoint = (*endpoints)[i]; endpoint && endpoint->GetEndPointInfo())
+        records.push_back(endpoint->GetEndPointInfo());
+    }
+  }
+  return records;
+}
+
+}  // namespace
+
+VELP2PAnnouncer::VELP2PAnnouncer(VELP2PPeer* peer, VELApplication* application,
+                                 const VELP2PPresenceSettings& settings, uint32_t seed, VELNetworkWatch watch)
+    : _peer(peer),
+      _settings(settings),
+      _schedule(seed),
+      _watch(std::move(watch)),
+      _timer(application, [this]() { Run(); }) {
+  if (!VELP2PPeer::_rtc) {
+    _groupChanges = AddCallback(nullptr, peer->GetP2PPublisher(), "VELP2PCurrentGroupModifNotif",
+                                [this](VELNotification*) { Restart(); });
+  }
+  Restart();
+}
+
+VELP2PAnnouncer::~VELP2PAnnouncer() {
+  if (_groupChanges)
+    RemoveCallback(_groupChanges);
+}
+
+void VELP2PAnnouncer::Restart() {
+  _schedule.Restart();
+  _nextAnnounce = Clock::now() + NextGap();
+  _timer.ArmAt(_nextAnnounce);
+}
+
+std::chrono::milliseconds VELP2PAnnouncer::NextGap() {
+  VELHashDicVELP2PPeerInfo* known =
+      VELP2PPeer::_rtc ? _peer->GetConnectedPeersDirectory() : _peer->GetGroupPeers();
+  return std::chrono::milliseconds(
+      _schedule.NextGapMs(_settings.AnnouncePeriodMs(known ? known->Size() : 0)));
+}
+
+void VELP2PAnnouncer::Suspect() {
+  const Clock::time_point now = Clock::now();
+  if (now >= _suspectUntil) {
+    // What the addresses are now is what a returning network adds to.
+    (void)_watch.Regained();
+    _nextPoll = now + std::chrono::milliseconds(kSuspectPollMs);
+    _timer.ArmAt(_nextPoll);
+  }
+  _suspectUntil = now + std::chrono::milliseconds(kSuspectForMs);
+}
+
+bool VELP2PAnnouncer::Announce(Clock::time_point now) {
+  std::vector<char> payload;
+  VELUnicodeString group;
+  const char* service;
+  if (VELP2PPeer::_rtc) {
+    payload = VELP2PWriteStatus(kVELP2PStatusBirth, _peer->GetStatus(), _peer->GetDesc().Str());
+    group = "/";
+    service = "StatusService";
+  } else {
+    const VELUnicodeString* current = _peer->GetCurrentGroup();
+    if (!current || current->IsEmpty())
+      return true;
+    payload = VELP2PWritePeerRecords(kPeerStillHere, LocalRecords(*_peer));
+    group = *current;
+    service = "PeerService";
+  }
+  VELListPtrVELP2PEndPoint* list = _peer->GetMulticastEndPoints();
+  std::vector<VELP2PEndPoint*> endpoints;
+  for (int i = 1; list && i <= list->Size(); ++i) {
+    if (VELP2PEndPoint* endpoint = (*list)[i])
+      endpoints.push_back(endpoint);
+  }
+  // Held for the sends: a send fails rather than disconnect the peer, but nothing here relies on it.
+  bool taken = false;
+  for (VELP2PEndPoint* endpoint : endpoints) {
+    endpoint->AddRef();
+    taken |= VEL_SUCCEEDED(
+        endpoint->SendToGroup(group, service, payload.data(), static_cast<int>(payload.size())));
+    endpoint->Release();
+  }
+  _lastAnnounce = now;
+  ++_sent;
+  if (!taken)
+    VELP2P_TRACE("VELP2PAnnouncer - announcement not sent");
+  return taken || endpoints.empty();
+}
+
+void VELP2PAnnouncer::Run() {
+  // A stopped peer's announcer may live on until the end of the loop's turn.
+  VELP2PPresence* presence = VELP2PPresence::Get();
+  if (!VELP2PPeer::IsConnected() || !presence || presence->Announcer() != this)
+    return;
+  const Clock::time_point now = Clock::now();
+  if (now >= _nextAnnounce) {
+    _nextAnnounce = now + NextGap();
+    _failing = !Announce(now);
+    if (_failing)
+      Suspect();
+  }
+  const bool suspected = now < _suspectUntil;
+  if (suspected && now >= _nextPoll) {
+    _nextPoll = now + std::chrono::milliseconds(kSuspectPollMs);
+    const bool regained = _watch.Regained();
+    if ((regained || _failing) && now - _lastAnnounce >= std::chrono::milliseconds(kMinGapMs)) {
+      VELP2P_TRACE("VELP2PAnnouncer - network back, announcing at once");
+      _failing = !Announce(now);
+    }
+  }
+  _timer.ArmAt(suspected ? std::min(_nextAnnounce, _nextPoll) : _nextAnnounce);
+}
