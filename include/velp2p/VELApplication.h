@@ -29,6 +29,9 @@ class VELP2P_API VELApplication {
 
   // The first application constructed while none exists becomes the main application.
   VELApplication();
+  // With false, a loop that never becomes the main application: one a library component keeps for itself
+  // (a node of the C interface that found no main application).
+  explicit VELApplication(bool mayBecomeMain);
   ~VELApplication();
 
   VELApplication(const VELApplication&) = delete;

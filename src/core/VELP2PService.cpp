@@ -35,7 +35,7 @@ VELP2PService::~VELP2PService() {
 
 VELResult VELP2PService::FilterMessageFromGroup(VELUnicodeString& group) {
   VELP2P_TRACE("VELP2PService - FilterMessageFromGroup");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   if (!peer || !peer->GetCurrentGroup())
     return VEL_E_FAIL;
   const std::string current = peer->GetCurrentGroup()->Str();

@@ -80,7 +80,9 @@ struct VELApplication::State {
   std::vector<std::shared_ptr<void>> adopted;             // objects the loop destroys with itself
 };
 
-VELApplication::VELApplication() : _state(new State()), _turnDepth(0) {
+VELApplication::VELApplication() : VELApplication(true) {}
+
+VELApplication::VELApplication(bool mayBecomeMain) : _state(new State()), _turnDepth(0) {
   _state->epoll = VELSys(epoll_create1(EPOLL_CLOEXEC));
   _state->wake = VELSys(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (_state->epoll >= 0 && _state->wake >= 0) {
@@ -89,7 +91,7 @@ VELApplication::VELApplication() : _state(new State()), _turnDepth(0) {
     event.data.fd = _state->wake;
     VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_ADD, _state->wake, &event));
   }
-  if (g_mainApplication == nullptr) {
+  if (mayBecomeMain && g_mainApplication == nullptr) {
     g_mainApplication = this;
   }
 }

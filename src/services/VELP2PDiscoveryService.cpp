@@ -42,7 +42,7 @@ VELResult VELP2PDiscoveryService::internalFilterMessageFromGroup(VELUnicodeStrin
 void VELP2PDiscoveryService::PeerSearchCB(const char*, VELBaseUnknown*, VELNotification*, void*,
                                           VELCallback*) {
   VELP2P_TRACE("VELP2PDiscoveryService - PeerSearchCB");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   const VELUnicodeString* current = peer ? peer->GetCurrentGroup() : nullptr;
   if (!current || current->IsEmpty() || !SetCommand(kRequest))
     return;

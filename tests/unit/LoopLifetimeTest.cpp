@@ -17,7 +17,6 @@
 #include "support/NetSandbox.h"
 #include "transport/VELP2PSending.h"
 #include "velp2p/VELApplication.h"
-#include "velp2p/VELP2PSending.h"
 
 namespace {
 
@@ -75,14 +74,14 @@ enum class Stage { kQueued, kDelivering, kDrained };
 
 // Runs in a child. A released sender and a live one each hold blocks for a sink; the released one gets as
 // far as the stage says; then the loop goes, the live sender is released after it, and the process exits
-// with the process-wide sending state still to be destroyed.
+// with the sending state still to be destroyed.
 [[noreturn]] void LoseTheLoopThenExit(Stage stage) {
   Sink released, live;
   auto loop = std::make_unique<VELApplication>();
   VELLoopLink link(loop.get());
   auto releasedSender = std::make_unique<VELTCPSender>(loop.get());
   auto liveSender = std::make_unique<VELTCPSender>(loop.get());
-  VELP2PSending& sending = VELP2PSending::Instance();
+  static VELP2PSending sending;
   sending.Track(releasedSender.get());
   sending.Track(liveSender.get());
   for (int i = 0; i < kBlocks; ++i) {
@@ -98,7 +97,7 @@ enum class Stage { kQueued, kDelivering, kDrained };
   const bool reached = loop->RunUntil(
       [&] {
         taken += taken < wanted && released.TakeOne() ? 1 : 0;
-        return taken == wanted && VELP2PPendingSends() == 2 * kBlocks - taken;
+        return taken == wanted && sending.Pending() == 2 * kBlocks - taken;
       },
       30000);
   // Drained, the released sender is destroyed by its loop at once; otherwise the loop still holds it.
@@ -106,10 +105,10 @@ enum class Stage { kQueued, kDelivering, kDrained };
     std::_Exit(4);
   loop.reset();
   if (link.Get() != nullptr || liveSender->Enqueue(kLoopback, live.port, Block(), nullptr) != ESHUTDOWN ||
-      VELP2PPendingSends() != kBlocks)
+      sending.Pending() != kBlocks)
     std::_Exit(5);
   sending.Release(std::move(liveSender));
-  std::exit(VELP2PPendingSends());
+  std::exit(sending.Pending());
 }
 
 }  // namespace
