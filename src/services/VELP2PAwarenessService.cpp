@@ -1,5 +1,7 @@
 #include "velp2p/VELP2PAwarenessService.h"
 
+#include <cstring>
+
 #include "core/VELP2PClosing.h"
 #include "core/VELP2PNode.h"
 #include "core/VELP2PReceivedMessage.h"
@@ -50,13 +52,23 @@ bool FromElsewhere(VELP2PPeer& peer) {
   return source && source->origin == VELP2POrigin::kElsewhere;
 }
 
+// Whether an announcement under the local name is the local peer's own, heard back: from this process, this
+// host, and with the endpoint records of the local announcement (another node of the process has endpoints of
+// its own).
+bool Own(VELP2PPeer& peer, const VELP2PAnnouncement& announcement, const std::vector<char>& local) {
+  const size_t fixed = local.size() < 7 ? local.size() : 7;
+  return announcement.processId == LocalProcessId() && !FromElsewhere(peer) &&
+         static_cast<size_t>(announcement.recordBytes) == local.size() - fixed &&
+         std::memcmp(announcement.records, local.data() + fixed, local.size() - fixed) == 0;
+}
+
 // Whether a death announcement comes from the process whose record is stored under its name. Another process
 // that used the name (told that it was in use, and leaving) removes nobody: neither the local peer when the
 // name is its own, nor the peer that holds the name anywhere else.
 bool FromHolder(VELP2PPeer& peer, const VELP2PReceivedMessage& received,
-                const VELP2PAnnouncement& announcement, bool fromLocalName) {
+                const VELP2PAnnouncement& announcement, bool fromLocalName, const std::vector<char>& local) {
   if (fromLocalName)
-    return announcement.processId == LocalProcessId() && !FromElsewhere(peer);
+    return Own(peer, announcement, local);
   VELHashDicVELP2PPeerInfo* directory = peer.GetConnectedPeersDirectory();
   VELP2PPeerInfo* known = directory ? directory->Locate(received.sender) : nullptr;
   const VELP2PRecordFacts* facts = VELP2PRecordFacts::Of(known);
@@ -146,7 +158,7 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
       if (!info)
         return VEL_E_FAIL;
       // The local announcement heard back, or an answer: recorded, never answered.
-      const bool own = fromLocalName && announcement.processId == LocalProcessId() && !FromElsewhere(peer);
+      const bool own = fromLocalName && Own(peer, announcement, _peerMessage);
       if (own || !received.multicast) {
         RecordBirth(peer, std::move(info));
         return VEL_S_OK;
@@ -168,7 +180,7 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
     }
     case kPeerDeath:
       VELDiagnosticPrintf(diagnostics, "PEER_DEATH \n");
-      if (FromHolder(peer, received, announcement, fromLocalName))
+      if (FromHolder(peer, received, announcement, fromLocalName, _peerMessage))
         (void)peer.NewPeerDeath(received.sender);
       return VEL_S_OK;
     case kPeerAlreadyUsed:

@@ -1,13 +1,18 @@
 // The C interface over socket-free endpoints: options refused with their reason, events that outlive the
-// notifications they copy, the bounded queue and its descriptor, ownership of what it gives.
+// notifications they copy, the bounded queue and its descriptor, ownership of what it gives; then nodes of
+// one process talking over the namespace's loopback.
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "capi/VELP2PCNode.h"
+#include "support/NetSandbox.h"
 #include "unit/ServiceTestSupport.h"
 #include "velp2p/VELLastError.h"
 #include "velp2p/velp2p.h"
@@ -231,3 +236,80 @@ TEST_F(CInterface, AFullQueueDropsTheOldestAndSaysHowManyAndNothingIsPrinted) {
 }
 
 }  // namespace
+
+namespace {
+
+// A started node of the collaboration mode on the namespace's loopback, its multicast port the test's own.
+velp2p_node_t* Started(const char* login, unsigned short port) {
+  velp2p_node_t* node = velp2p_node_new();
+  const std::string endpoints =
+      "VELP2PMultiCastEndPoint|224.0.1.85|" + std::to_string(port) + "\nVELP2PTCPEndPoint|127.0.0.1|0\n";
+  if (!node || velp2p_node_set(node, "login", login) != VELP2P_OK ||
+      velp2p_node_set(node, "endpoints", endpoints.c_str()) != VELP2P_OK ||
+      velp2p_node_start(node) != VELP2P_OK)
+    velp2p_node_destroy(&node);
+  return node;
+}
+
+// Receives from every node in turn until one of them gives an event that match accepts ("<node> <kind>
+// <peer> <text>", the node counted from 0); false at the deadline.
+bool ReceiveUntil(const std::vector<velp2p_node_t*>& nodes,
+                  const std::function<bool(const std::string&)>& match) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (size_t i = 0; i < nodes.size(); ++i) {
+      velp2p_event_t* event = velp2p_node_recv(nodes[i], 5);
+      if (!event)
+        continue;
+      const std::string line = std::to_string(i) + " " + velp2p_event_kind(event) + " " +
+                               velp2p_event_peer(event) + " " + velp2p_event_text(event);
+      velp2p_event_destroy(&event);
+      if (match(line))
+        return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(CInterfaceNodes, TwoOfOneProcessTalkOnTheMainApplicationOrEachOnItsOwnLoop) {
+  VELP2P_REQUIRE_SANDBOX();
+  for (bool mainApplication : {true, false}) {
+    std::unique_ptr<VELApplication> application(mainApplication ? new VELApplication() : nullptr);
+    const unsigned short port = VELTestPort(mainApplication ? 73 : 74);
+    velp2p_node_t* alice = Started("alice", port);
+    velp2p_node_t* bob = Started("bob", port);
+    ASSERT_TRUE(alice && bob);
+    ASSERT_TRUE(
+        ReceiveUntil({alice, bob}, [](const std::string& line) { return line == "1 born alice_KVZ "; }));
+    ASSERT_EQ(velp2p_node_send(alice, "bob_KVZ", 7, "greeting", "hi bob", 6), VELP2P_OK);
+    ASSERT_TRUE(ReceiveUntil({alice, bob}, [](const std::string& line) {
+      return line == "1 message alice_KVZ ";
+    })) << mainApplication;
+    velp2p_node_destroy(&alice);
+    ASSERT_TRUE(ReceiveUntil({bob}, [](const std::string& line) { return line == "0 left alice_KVZ "; }));
+    velp2p_node_destroy(&bob);
+  }
+}
+
+// Another node of the process holds the name: the newcomer is told, and its closing event says why.
+TEST(CInterfaceNodes, ANodeUnderANameInUseClosesSayingSo) {
+  VELP2P_REQUIRE_SANDBOX();
+  const unsigned short port = VELTestPort(75);
+  velp2p_node_t* first = Started("alice", port);
+  ASSERT_NE(first, nullptr);
+  velp2p_node_t* second = Started("alice", port);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(ReceiveUntil(
+      {first, second}, [](const std::string& line) { return line == "1 closing alice_KVZ name in use"; }));
+  // The first knows the name as its own, once.
+  char** peers = velp2p_node_peers(first);
+  ASSERT_NE(peers, nullptr);
+  for (char** name = peers; *name; ++name)
+    EXPECT_STREQ(*name, "alice_KVZ");
+  EXPECT_TRUE(!peers[0] || !peers[1]);
+  velp2p_strv_free(&peers);
+  velp2p_node_destroy(&second);
+  velp2p_node_destroy(&first);
+}
