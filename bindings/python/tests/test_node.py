@@ -64,8 +64,9 @@ def test_node_and_console_exchange_messages_and_statuses(config, children):
 
         bob.run('ChangeP2PStatus 2 "in a meeting"')
         bob.run('SendP2PMessage alice_KVZ 5 greeting "hi alice"')
-        _, message = expect(node, lambda e: e.kind == "status" and e.peer == "bob_KVZ" and e.status == 2,
-                            lambda e: e.kind == "message")
+        status, message = expect(node, lambda e: e.kind == "status" and e.peer == "bob_KVZ" and e.status == 2,
+                                 lambda e: e.kind == "message")
+        assert (status.status, status.text) == (2, "in a meeting")
         assert (message.peer, message.type, message.header, message.data) == ("bob_KVZ", 5, "greeting",
                                                                                b"hi alice")
         assert sorted(node.peers()) == ["alice_KVZ", "bob_KVZ"]
