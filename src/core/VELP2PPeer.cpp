@@ -14,13 +14,13 @@
 #include "core/VELP2POptions.h"
 #include "core/VELP2PStatusStore.h"
 #include "host/VELLastError.h"
+#include "host/VELSystem.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PService.h"
-#include "velp2p/VELSystem.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PPeer, VELBaseUnknown)
 

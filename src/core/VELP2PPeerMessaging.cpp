@@ -11,8 +11,8 @@
 #include "velp2p/VELP2PCoreService.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PHeader.h"
-#include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PPeer.h"
+#include "wire/VELP2PMessage.h"
 #include "wire/VELP2PPayloads.h"
 
 namespace {

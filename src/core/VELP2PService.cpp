@@ -2,8 +2,8 @@
 
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELIBBStreamer.h"
-#include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PPeer.h"
+#include "wire/VELP2PMessage.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PService, VELBaseUnknown)
 

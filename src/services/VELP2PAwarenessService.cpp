@@ -1,4 +1,4 @@
-#include "velp2p/VELP2PAwarenessService.h"
+#include "services/VELP2PAwarenessService.h"
 
 #include <cstring>
 
@@ -6,12 +6,12 @@
 #include "core/VELP2PNode.h"
 #include "core/VELP2PReceivedMessage.h"
 #include "core/VELP2PRecordFacts.h"
+#include "host/VELSystem.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
-#include "velp2p/VELSystem.h"
 #include "wire/VELP2PPayloads.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PAwarenessService, VELP2PCoreService)

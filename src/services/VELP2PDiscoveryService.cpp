@@ -1,4 +1,4 @@
-#include "velp2p/VELP2PDiscoveryService.h"
+#include "services/VELP2PDiscoveryService.h"
 
 #include "core/VELP2PReceivedMessage.h"
 #include "host/VELTraceMacros.h"

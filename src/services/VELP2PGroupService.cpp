@@ -1,4 +1,4 @@
-#include "velp2p/VELP2PGroupService.h"
+#include "services/VELP2PGroupService.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "velp2p/VELP2PPeerService.h"
+#include "services/VELP2PPeerService.h"
 
 #include <new>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "velp2p/VELP2PStatusService.h"
+#include "services/VELP2PStatusService.h"
 
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PLiveness.h"
@@ -7,13 +7,13 @@
 #include "core/VELP2PRecordFacts.h"
 #include "core/VELP2PStatusStore.h"
 #include "host/VELTraceMacros.h"
+#include "services/VELP2PAwarenessService.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELIBBStreamer.h"
-#include "velp2p/VELP2PAwarenessService.h"
-#include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
+#include "wire/VELP2PMessage.h"
 #include "wire/VELP2PPayloads.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PStatusService, VELP2PCoreService)

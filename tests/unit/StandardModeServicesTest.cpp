@@ -4,8 +4,8 @@
 // answers Team1 to Y. Peers: the peer message, presence and leave handling, answers, and group changes.
 #include <algorithm>
 
+#include "services/VELP2PPeerService.h"
 #include "unit/ServiceTestSupport.h"
-#include "velp2p/VELP2PPeerService.h"
 
 using namespace svctest;
 

@@ -18,6 +18,7 @@
 #include "host/VELSocketConnector.h"
 #include "host/VELSystemCalls.h"
 #include "host/VELSystemOverrides.h"
+#include "host/VELTime.h"
 #include "host/VELUDPSocket.h"
 #include "support/Blocks.h"
 #include "support/FakeEndPoints.h"
@@ -27,12 +28,11 @@
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PCoreService.h"
-#include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
-#include "velp2p/VELTime.h"
 #include "wire/VELByteOrder.h"
+#include "wire/VELP2PMessage.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The peer service: tells the peers of the current group how to reach the local peer, and when it leaves.
-#ifndef VELP2P_VELP2PPEERSERVICE_H
-#define VELP2P_VELP2PPEERSERVICE_H
+#ifndef VELP2P_SERVICES_VELP2PPEERSERVICE_H
+#define VELP2P_SERVICES_VELP2PPEERSERVICE_H
 
 #include <memory>
 #include <vector>
