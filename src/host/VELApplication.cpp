@@ -78,6 +78,7 @@ struct VELApplication::State {
   std::vector<std::function<void()>> posted;              // guarded by postedLock
   std::shared_ptr<void> life = std::make_shared<char>();  // what links watch; reset as the loop goes
   std::vector<std::shared_ptr<void>> adopted;             // objects the loop destroys with itself
+  std::shared_ptr<void> outgoing;                         // made by VELOutgoingConnections on first use
 };
 
 VELApplication::VELApplication() : VELApplication(true) {}
@@ -344,6 +345,10 @@ void VELApplication::Drop(const void* object) {
 
 int VELApplication::Adopted() const {
   return static_cast<int>(_state->adopted.size());
+}
+
+std::shared_ptr<void>& VELApplication::OutgoingConnections() {
+  return _state->outgoing;
 }
 
 bool VELApplication::DeferToTurnEnd(std::function<void()> task) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/VELBlockRelease.h"
+#include "host/VELOutgoingConnections.h"
 #include "host/VELSocketConnector.h"
 #include "host/VELSockets.h"
 #include "host/VELSystemCalls.h"
@@ -545,6 +546,31 @@ TEST(BlockMemory, KeptMappingsServeOnlyBlocksTheyHoldAndGoBackOnRelease) {
   std::unique_ptr<char[]> fromHeap(new char[10]);
   VELBlockBytes converted(std::move(fromHeap));
   VELReleaseKeptBlockBytes();
+}
+
+// Loops may run on threads of their own: a full loop closes one of its own connections, never another's.
+TEST(OutgoingConnections, ALoopMakesRoomAmongItsOwnConnectionsOnly) {
+  VELApplication first(false);
+  VELApplication second(false);
+  std::vector<int> receivers;
+  auto adopt = [&receivers](VELApplication& loop) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    receivers.push_back(pair[1]);
+    ASSERT_EQ(VELOutgoingConnections::Adopt(&loop, pair[0], std::vector<char>{'x'}), 0);
+  };
+  adopt(first);
+  for (int i = 0; i <= VELOutgoingConnections::kMaxConnections; ++i)
+    adopt(second);
+  EXPECT_EQ(VELOutgoingConnections::Count(&first), 1);
+  EXPECT_EQ(VELOutgoingConnections::Count(&second), VELOutgoingConnections::kMaxConnections);
+  char byte;
+  errno = 0;
+  EXPECT_EQ(recv(receivers[0], &byte, 1, 0), -1);  // still open, nothing sent: the loop has not turned
+  EXPECT_EQ(errno, EAGAIN);
+  EXPECT_EQ(recv(receivers[1], &byte, 1, 0), 0);  // the second loop's oldest, closed to make room
+  for (int receiver : receivers)
+    close(receiver);
 }
 
 // The endpoint reads with a first guess of the length, then with the length the block announced.
