@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/VELP2PNode.h"
 #include "core/VELP2PPresence.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
@@ -28,15 +29,16 @@ std::vector<const VELP2PEndPointInfo*> LocalRecords(VELP2PPeer& peer) {
 
 }  // namespace
 
-VELP2PAnnouncer::VELP2PAnnouncer(VELP2PPeer* peer, VELApplication* application,
+VELP2PAnnouncer::VELP2PAnnouncer(VELP2PNode& node, VELApplication* application,
                                  const VELP2PPresenceSettings& settings, uint32_t seed, VELNetworkWatch watch)
-    : _peer(peer),
+    : _node(node),
+      _peer(&node.Peer()),
       _settings(settings),
       _schedule(seed),
       _watch(std::move(watch)),
       _timer(application, [this]() { Run(); }) {
-  if (!VELP2PPeer::_rtc) {
-    _groupChanges = AddCallback(nullptr, peer->GetP2PPublisher(), "VELP2PCurrentGroupModifNotif",
+  if (!_peer->Collaboration()) {
+    _groupChanges = AddCallback(nullptr, _peer->GetP2PPublisher(), "VELP2PCurrentGroupModifNotif",
                                 [this](VELNotification*) { Restart(); });
   }
   Restart();
@@ -55,7 +57,7 @@ void VELP2PAnnouncer::Restart() {
 
 std::chrono::milliseconds VELP2PAnnouncer::NextGap() {
   VELHashDicVELP2PPeerInfo* known =
-      VELP2PPeer::_rtc ? _peer->GetConnectedPeersDirectory() : _peer->GetGroupPeers();
+      _peer->Collaboration() ? _peer->GetConnectedPeersDirectory() : _peer->GetGroupPeers();
   return std::chrono::milliseconds(
       _schedule.NextGapMs(_settings.AnnouncePeriodMs(known ? known->Size() : 0)));
 }
@@ -75,7 +77,7 @@ bool VELP2PAnnouncer::Announce(Clock::time_point now) {
   std::vector<char> payload;
   VELUnicodeString group;
   const char* service;
-  if (VELP2PPeer::_rtc) {
+  if (_peer->Collaboration()) {
     payload = VELP2PWriteStatus(kVELP2PStatusBirth, _peer->GetStatus(), _peer->GetDesc().Str());
     group = "/";
     service = "StatusService";
@@ -110,8 +112,8 @@ bool VELP2PAnnouncer::Announce(Clock::time_point now) {
 
 void VELP2PAnnouncer::Run() {
   // A stopped peer's announcer may live on until the end of the loop's turn.
-  VELP2PPresence* presence = VELP2PPresence::Get();
-  if (!VELP2PPeer::IsConnected() || !presence || presence->Announcer() != this)
+  VELP2PPresence* presence = _node.Presence();
+  if (!_peer->Connected() || !presence || presence->Announcer() != this)
     return;
   const Clock::time_point now = Clock::now();
   if (now >= _nextAnnounce) {

@@ -13,6 +13,7 @@
 
 class VELApplication;
 class VELCallback;
+class VELP2PNode;
 class VELP2PPeer;
 
 // In the collaboration mode the announcement is a status message of kind '2' to the group "/" carrying the
@@ -31,7 +32,7 @@ class VELP2PAnnouncer {
   static constexpr int kMinGapMs = 1000;
 
   // watch: the local addresses (tests give their own); starts the schedule.
-  VELP2PAnnouncer(VELP2PPeer* peer, VELApplication* application, const VELP2PPresenceSettings& settings,
+  VELP2PAnnouncer(VELP2PNode& node, VELApplication* application, const VELP2PPresenceSettings& settings,
                   uint32_t seed, VELNetworkWatch watch = VELNetworkWatch());
   ~VELP2PAnnouncer();
   VELP2PAnnouncer(const VELP2PAnnouncer&) = delete;
@@ -54,6 +55,7 @@ class VELP2PAnnouncer {
   // True when a multicast endpoint took the announcement.
   bool Announce(Clock::time_point now);
 
+  VELP2PNode& _node;
   VELP2PPeer* _peer;
   VELP2PPresenceSettings _settings;
   VELP2PAnnounceSchedule _schedule;

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "core/VELP2PAnswerGuard.h"
-#include "core/VELP2PPresence.h"
+#include "core/VELP2PNode.h"
 #include "core/VELP2PRecordFacts.h"
 #include "host/VELLocalAddress.h"
 #include "host/VELTraceMacros.h"
@@ -17,13 +16,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* g_reason = nullptr;
+// Valid while the notifications are fired, on the thread that fires them.
+thread_local const char* t_reason = nullptr;
 
 // Sets the reason for the notifications fired while it lives.
 class ReasonScope {
  public:
-  explicit ReasonScope(const char* reason) : _saved(g_reason) { g_reason = reason; }
-  ~ReasonScope() { g_reason = _saved; }
+  explicit ReasonScope(const char* reason) : _saved(t_reason) { t_reason = reason; }
+  ~ReasonScope() { t_reason = _saved; }
 
  private:
   const char* _saved;
@@ -50,12 +50,13 @@ uint32_t SourceOf(const VELP2PPeerInfo& info) {
 }  // namespace
 
 const char* VELP2PPresenceReason() {
-  return g_reason;
+  return t_reason;
 }
 
-VELP2PLiveness::VELP2PLiveness(VELP2PPeer* peer, VELApplication* application, int intervalMs,
+VELP2PLiveness::VELP2PLiveness(VELP2PNode& node, VELApplication* application, int intervalMs,
                                std::function<void()> onUnreachable)
-    : _peer(peer),
+    : _node(node),
+      _peer(&node.Peer()),
       _intervalMs(intervalMs),
       _checkTimeoutMs(std::clamp(intervalMs / 4, 250, kMaxCheckTimeoutMs)),
       _onUnreachable(std::move(onUnreachable)),
@@ -66,9 +67,8 @@ VELP2PLiveness::VELP2PLiveness(VELP2PPeer* peer, VELApplication* application, in
 
 VELP2PLiveness::~VELP2PLiveness() = default;
 
-VELP2PLiveness* VELP2PLiveness::Get() {
-  VELP2PPresence* presence = VELP2PPresence::Get();
-  return presence ? presence->Liveness() : nullptr;
+bool VELP2PLiveness::Stopped() const {
+  return _node.Liveness() != this;
 }
 
 void VELP2PLiveness::SetHome(Entry& entry, uint32_t address) {
@@ -269,14 +269,14 @@ bool VELP2PLiveness::MakeRoom(Clock::time_point now) {
 }
 
 void VELP2PLiveness::Run() {
-  if (Get() != this)
+  if (Stopped())
     return;
   Clock::time_point now = Clock::now();
   _starved = false;
   if (!_waiting.empty()) {
     _roomMadeAt = now;
     (void)MakeRoom(now);
-    if (Get() != this)
+    if (Stopped())
       return;
   }
   Clock::time_point next = Clock::time_point::max();
@@ -297,7 +297,7 @@ void VELP2PLiveness::Run() {
   }
   for (const std::string& name : expired) {
     Dead(name);
-    if (Get() != this)
+    if (Stopped())
       return;
   }
   std::sort(due.begin(), due.end());
@@ -337,7 +337,7 @@ void VELP2PLiveness::Check(const std::string& name, Entry& entry, Clock::time_po
   const uint32_t address = (entry.tryOther && entry.other != 0) || entry.home == 0 ? entry.other : entry.home;
   // Where this peer spoke from, but never to an address no record may name, nor to an address of this host
   // for a peer whose record came from elsewhere; and within what automatic work may send to the address.
-  VELP2PAnswerGuard& guard = VELP2PAnswerGuard::Instance();
+  VELP2PAnswerGuard& guard = _node.Guard();
   const VELP2PPeerInfo* record = Record(name, entry);
   if (!guard.MayConnect(address, record)) {
     entry.uncheckable = true;
@@ -355,7 +355,7 @@ void VELP2PLiveness::Check(const std::string& name, Entry& entry, Clock::time_po
   entry.probing = true;
   entry.checkStarted = now;
   _probe.Start(address, entry.port, _checkTimeoutMs, [this, name, address](VELTCPProbe::Result result) {
-    if (Get() != this)
+    if (Stopped())
       return;
     if (_starved) {
       _starved = false;
@@ -400,7 +400,7 @@ void VELP2PLiveness::Answered(const std::string& name, uint32_t address, VELTCPP
   } else {
     if (result == VELTCPProbe::Result::kTimedOut && _onUnreachable)
       _onUnreachable();
-    if (Get() != this)
+    if (Stopped())
       return;
     entry.tryOther = entry.other != 0 && !entry.tryOther;
     entry.due = entry.urgent ? now : now + std::chrono::milliseconds(_checkTimeoutMs / 2);
@@ -422,16 +422,16 @@ void VELP2PLiveness::Dead(const std::string name) {
   {
     ReasonScope scope(replacements.empty() ? "expired" : "restarted");
     _peer->NewPeerDeath(peerName);
-    if (Get() != this)
+    if (Stopped())
       return;
     _peer->NewPeerDestroyed(peerName);
-    if (Get() != this)
+    if (Stopped())
       return;
     if (VELHashDicVELP2PPeerInfo* crossGroup = _peer->GetCrossGroupPeers())
       delete crossGroup->Remove(peerName);
     for (Waiting& waiting : replacements) {
       Insert(waiting.directory, std::move(waiting.info));
-      if (Get() != this)
+      if (Stopped())
         return;
     }
   }
@@ -442,7 +442,7 @@ void VELP2PLiveness::AdmitWaiting() {
   // The newest first: after a flood, the newcomer that matters came last.
   std::deque<Waiting> waiting = std::move(_waiting);
   _waiting.clear();
-  while (!waiting.empty() && Get() == this) {
+  while (!waiting.empty() && !Stopped()) {
     Insert(waiting.back().directory, std::move(waiting.back().info));
     waiting.pop_back();
   }

@@ -20,6 +20,7 @@
 #include "transport/VELP2PReceiver.h"
 
 class VELApplication;
+class VELP2PNode;
 class VELP2PPeer;
 class VELP2PPeerInfo;
 class VELUnicodeString;
@@ -54,14 +55,11 @@ class VELP2PLiveness {
   static constexpr int kMaxPerSource = kVELP2PMaxKnownPeers / 2;
 
   // intervalMs > 0. onUnreachable runs when a check went unanswered: the local network may be the cause.
-  VELP2PLiveness(VELP2PPeer* peer, VELApplication* application, int intervalMs,
+  VELP2PLiveness(VELP2PNode& node, VELApplication* application, int intervalMs,
                  std::function<void()> onUnreachable);
   ~VELP2PLiveness();
   VELP2PLiveness(const VELP2PLiveness&) = delete;
   VELP2PLiveness& operator=(const VELP2PLiveness&) = delete;
-
-  // The instance the started local peer runs; null while checks are off.
-  static VELP2PLiveness* Get();
 
   // A message from name arrived from source.
   void Heard(const VELUnicodeString& name, const VELP2PSource& source);
@@ -120,6 +118,8 @@ class VELP2PLiveness {
           group(false) {}
   };
 
+  // Whether the node stopped these checks: its peer stopped, from a notification this object fired.
+  bool Stopped() const;
   void Run();
   bool Checkable(const Entry& entry) const;
   Clock::time_point DueOf(const Entry& entry) const;
@@ -140,6 +140,7 @@ class VELP2PLiveness {
   void AdmitWaiting();
   void Insert(Directory directory, std::unique_ptr<VELP2PPeerInfo> info);
 
+  VELP2PNode& _node;
   VELP2PPeer* _peer;
   int _intervalMs;
   int _checkTimeoutMs;

@@ -8,7 +8,7 @@
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PPresenceSettings.h"
 #include "host/VELLastError.h"
-#include "velp2p/VELSystem.h"
+#include "host/VELSystem.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "host/VELRawCollint.h"
 #include "velp2p/VELListValVELUnicodeString.h"
-#include "velp2p/VELRawCollint.h"
 #include "velp2p/VELResult.h"
 
 struct VELP2PEndPointConfigSource;

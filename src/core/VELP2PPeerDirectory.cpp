@@ -1,6 +1,7 @@
 // The local peer's directories of known peers and its store of their statuses.
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PLiveness.h"
+#include "core/VELP2PNode.h"
 #include "core/VELP2PRecordFacts.h"
 #include "core/VELP2PStatusStore.h"
 #include "host/VELLastError.h"
@@ -24,8 +25,8 @@ enum class Admission { kRefused, kTaken, kOpen };
 // Whether info may go on into the directory. When the directory is full, or when info names a stored peer
 // from another endpoint, or comes from a source that speaks for too many names already, the liveness checks
 // take info over (when they run) and decide later.
-Admission Admit(VELHashDicVELP2PPeerInfo& directory, VELP2PPeerInfo* info, VELP2PLiveness::Directory which) {
-  VELP2PLiveness* liveness = VELP2PLiveness::Get();
+Admission Admit(VELP2PLiveness* liveness, VELHashDicVELP2PPeerInfo& directory, VELP2PPeerInfo* info,
+                VELP2PLiveness::Directory which) {
   if (!HasRoom(directory, *info) || (liveness && !liveness->SourceHasRoom(*info))) {
     if (!liveness)
       return Admission::kRefused;
@@ -58,8 +59,14 @@ bool Renews(VELP2PPeerInfo& info, VELP2PPeerInfo& known) {
   return true;
 }
 
-void Track(const VELP2PPeerInfo& info, VELP2PLiveness::Directory directory) {
-  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+// The checks of a peer's node, while they run.
+VELP2PLiveness* LivenessOf(const VELP2PPeer& peer) {
+  VELP2PNode* node = peer.Node();
+  return node ? node->Liveness() : nullptr;
+}
+
+void Track(const VELP2PPeer& peer, const VELP2PPeerInfo& info, VELP2PLiveness::Directory directory) {
+  if (VELP2PLiveness* liveness = LivenessOf(peer))
     liveness->Track(info, directory);
 }
 
@@ -70,7 +77,8 @@ VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
   // A refused record stays the caller's; an accepted one is the peer's, stored or discarded.
   if (!_connectedPeers || !info || info->name.IsEmpty())
     return VEL_E_FAIL;
-  Admission admission = Admit(*_connectedPeers, info, VELP2PLiveness::Directory::kConnected);
+  Admission admission =
+      Admit(LivenessOf(*this), *_connectedPeers, info, VELP2PLiveness::Directory::kConnected);
   if (admission != Admission::kOpen)
     return admission == Admission::kTaken ? VEL_S_OK : VEL_E_FAIL;
   if (!_statusAndDesc)
@@ -92,7 +100,7 @@ VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
     delete info;
     return VEL_S_OK;
   }
-  Track(*info, VELP2PLiveness::Directory::kConnected);
+  Track(*this, *info, VELP2PLiveness::Directory::kConnected);
   FirePeerBirthNotif(info->name);
   return VEL_S_OK;
 }
@@ -109,7 +117,7 @@ VELResult VELP2PPeer::NewPeerDeath(VELUnicodeString& name) {
   }
   if (_statusAndDesc)
     _statusAndDesc->Remove(peerName);
-  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+  if (VELP2PLiveness* liveness = LivenessOf(*this))
     liveness->Forget(peerName);
   return VEL_S_OK;
 }
@@ -118,14 +126,14 @@ VELResult VELP2PPeer::NewPeerDiscovered(VELP2PPeerInfo* info) {
   VELP2P_TRACE("VELP2PPeer - NewPeerDiscovered");
   if (_connected == 0 || !_groupPeers || !info || info->name.IsEmpty())
     return VEL_E_FAIL;
-  Admission admission = Admit(*_groupPeers, info, VELP2PLiveness::Directory::kGroup);
+  Admission admission = Admit(LivenessOf(*this), *_groupPeers, info, VELP2PLiveness::Directory::kGroup);
   if (admission != Admission::kOpen)
     return admission == Admission::kTaken ? VEL_S_OK : VEL_E_FAIL;
   if (!_groupPeers->Insert(info->name, info)) {
     delete info;
     return VEL_S_OK;
   }
-  Track(*info, VELP2PLiveness::Directory::kGroup);
+  Track(*this, *info, VELP2PLiveness::Directory::kGroup);
   FirePeerCreateNotif(info->name);
   return VEL_S_OK;
 }
@@ -140,7 +148,7 @@ VELResult VELP2PPeer::NewPeerDestroyed(VELUnicodeString& name) {
     return VEL_S_OK;
   FirePeerDestructNotif(peerName);
   delete removed;
-  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+  if (VELP2PLiveness* liveness = LivenessOf(*this))
     liveness->Forget(peerName);
   return VEL_S_OK;
 }

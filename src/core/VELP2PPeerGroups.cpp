@@ -2,6 +2,7 @@
 // learnt from traffic.
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PLiveness.h"
+#include "core/VELP2PNode.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
@@ -11,7 +12,7 @@ void VELP2PPeer::EmptyGroupState() {
   _subGroups->RemoveAll();
   if (_groupPeers)
     _groupPeers->ApplyDelete();
-  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+  if (VELP2PLiveness* liveness = _node ? _node->Liveness() : nullptr)
     liveness->GroupEmptied();
 }
 

@@ -5,15 +5,13 @@
 
 #include "core/VELP2PAnnouncer.h"
 #include "core/VELP2PLiveness.h"
-#include "velp2p/VELApplication.h"
+#include "core/VELP2PNode.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PHeader.h"
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
 
 namespace {
-
-VELP2PPresence* g_instance = nullptr;
 
 constexpr char kStillHere = '2';  // the kind, or command, of an announcement made again
 
@@ -43,14 +41,14 @@ bool FirstUnicastIs(VELP2PPeerInfo& known, uint32_t address, uint16_t port) {
 
 }  // namespace
 
-VELP2PPresence::VELP2PPresence(VELP2PPeer* peer, VELApplication* application,
+VELP2PPresence::VELP2PPresence(VELP2PNode& node, VELApplication* application,
                                const VELP2PPresenceSettings& settings)
     : _settings(settings) {
   if (settings.announce) {
-    _announcer = std::make_unique<VELP2PAnnouncer>(peer, application, settings, std::random_device()());
+    _announcer = std::make_unique<VELP2PAnnouncer>(node, application, settings, std::random_device()());
   }
   if (settings.livenessMs > 0) {
-    _liveness = std::make_unique<VELP2PLiveness>(peer, application, settings.livenessMs, [this]() {
+    _liveness = std::make_unique<VELP2PLiveness>(node, application, settings.livenessMs, [this]() {
       if (_announcer)
         _announcer->Suspect();
     });
@@ -58,29 +56,6 @@ VELP2PPresence::VELP2PPresence(VELP2PPeer* peer, VELApplication* application,
 }
 
 VELP2PPresence::~VELP2PPresence() = default;
-
-void VELP2PPresence::Start(VELP2PPeer* peer, const VELP2PPresenceSettings& settings) {
-  Stop();
-  VELApplication* application = VELApplication::MainApplication();
-  if (application)
-    g_instance = new VELP2PPresence(peer, application, settings);
-}
-
-void VELP2PPresence::Stop() {
-  VELP2PPresence* stopped = g_instance;
-  g_instance = nullptr;
-  if (!stopped)
-    return;
-  // The peer may close from a notification fired by this object's own callbacks: let them return first.
-  // Callbacks that still come find the instance detached and do nothing.
-  VELApplication* loop = VELApplication::MainApplication();
-  if (loop == nullptr || !loop->DeferToTurnEnd([stopped]() { delete stopped; }))
-    delete stopped;
-}
-
-VELP2PPresence* VELP2PPresence::Get() {
-  return g_instance;
-}
 
 void VELP2PPresence::SendFailed() {
   if (_announcer)
@@ -94,7 +69,7 @@ bool VELP2PPresence::OnlyPresence(VELP2PPeer& peer, const VELP2PHeader& header) 
   const char* service = header.GetServiceName();
   if (!fixed || !payload || length < 3 || payload[0] != kStillHere || !service)
     return false;
-  if (VELP2PPeer::_rtc) {
+  if (peer.Collaboration()) {
     VELHashDicVELP2PPeerInfo* connected = peer.GetConnectedPeersDirectory();
     VELP2PPeerInfo* known = connected ? connected->Locate(header.GetSendingPeerName()) : nullptr;
     return known && std::strcmp(service, "StatusService") == 0 &&

@@ -11,21 +11,17 @@ class VELApplication;
 class VELP2PAnnouncer;
 class VELP2PHeader;
 class VELP2PLiveness;
+class VELP2PNode;
 class VELP2PPeer;
 
+// A node makes one when its peer starts, and stops it with the peer.
 class VELP2PPresence {
  public:
   // Parts that the settings switch off are not made.
-  VELP2PPresence(VELP2PPeer* peer, VELApplication* application, const VELP2PPresenceSettings& settings);
+  VELP2PPresence(VELP2PNode& node, VELApplication* application, const VELP2PPresenceSettings& settings);
   ~VELP2PPresence();
   VELP2PPresence(const VELP2PPresence&) = delete;
   VELP2PPresence& operator=(const VELP2PPresence&) = delete;
-
-  // The instance the started local peer runs, made when the peer starts (none without a main application)
-  // and stopped with it.
-  static void Start(VELP2PPeer* peer, const VELP2PPresenceSettings& settings);
-  static void Stop();
-  static VELP2PPresence* Get();
 
   VELP2PLiveness* Liveness() { return _liveness.get(); }
   VELP2PAnnouncer* Announcer() { return _announcer.get(); }

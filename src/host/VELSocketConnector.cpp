@@ -122,7 +122,7 @@ void VELSocketConnector::SetTimeouts(int idleMs, int lifetimeMs) {
   _lifetime = std::chrono::milliseconds(lifetimeMs);
 }
 
-int VELSocketConnector::Declare(const char* address) {
+int VELSocketConnector::Declare(const char* address, VELApplication* loop) {
   if (_listenDescriptor >= 0) {
     return EISCONN;
   }
@@ -173,7 +173,7 @@ int VELSocketConnector::Declare(const char* address) {
       return fail();
     }
   }
-  VELApplication* application = VELApplication::MainApplication();
+  VELApplication* application = loop;
   if (application != nullptr && application->AddWatch(descriptor, true, false, [this](int, bool, bool, bool) {
         OnListenReady();
       }) != 0) {

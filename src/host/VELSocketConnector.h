@@ -15,7 +15,7 @@
 class VELApplication;
 class VELSockets;
 
-// With a main application at Declare, the connector registers its listening socket and every accepted
+// With a loop given to Declare, the connector registers its listening socket and every accepted
 // connection with the loop and reads them without blocking, so one slow or silent client holds up
 // nothing. A connection carries one block, framed by its four-byte big-endian total length
 // (VELSockets::kMaxBlockBytes at most); the connector closes it as soon as the block is whole, which puts
@@ -45,7 +45,7 @@ class VELSockets;
 // Buffers of 64 KiB and more are mapped on their own (VELBlockRelease); the few kept for the next blocks go
 // back to the system once nothing has been in progress or ready for a second.
 //
-// Without a main application at Declare, GetHandler() never becomes readable and Accept() accepts and
+// Without a loop, GetHandler() never becomes readable and Accept() accepts and
 // reads one waiting connection synchronously, bounded by the idle timeout.
 class VELSocketConnector {
  public:
@@ -65,8 +65,8 @@ class VELSocketConnector {
   VELSocketConnector& operator=(const VELSocketConnector&) = delete;
 
   // Listens on the address (null: every address) and the port given to the constructor (0: any free
-  // port). 0 on success, otherwise the errno value of the failing call.
-  [[nodiscard]] int Declare(const char* address);
+  // port), served by loop. 0 on success, otherwise the errno value of the failing call.
+  [[nodiscard]] int Declare(const char* address, VELApplication* loop);
   unsigned short GetPort() const { return _port; }
   // Readable while a complete block waits; not the listening socket.
   int GetHandler() const { return _readyRead; }
@@ -120,7 +120,7 @@ class VELSocketConnector {
   int _listenDescriptor;         // -1 until Declare succeeds
   int _readyRead;                // read end of the self-pipe signalling _ready
   int _readyWrite;               // write end of that pipe
-  VELApplication* _application;  // where the watches are; null when none at Declare
+  VELApplication* _application;  // where the watches are; null when none was given
   VELLoopLink _loop;             // whether _application still lives
   bool _acceptPaused;            // listening watch off while _ready is full
   int _resumeTimerId;            // pending retry after the process ran out of descriptors

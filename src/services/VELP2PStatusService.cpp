@@ -1,18 +1,19 @@
-#include "velp2p/VELP2PStatusService.h"
+#include "services/VELP2PStatusService.h"
 
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PLiveness.h"
+#include "core/VELP2PNode.h"
 #include "core/VELP2PReceivedMessage.h"
+#include "core/VELP2PRecordFacts.h"
 #include "core/VELP2PStatusStore.h"
 #include "host/VELTraceMacros.h"
+#include "services/VELP2PAwarenessService.h"
 #include "velp2p/VELClassRegistry.h"
-#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELIBBStreamer.h"
-#include "velp2p/VELP2PAwarenessService.h"
-#include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
+#include "wire/VELP2PMessage.h"
 #include "wire/VELP2PPayloads.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PStatusService, VELP2PCoreService)
@@ -22,7 +23,7 @@ namespace {
 
 // The sender of a multicast message as a directory record: the multicast endpoint that sent it, and the TCP
 // endpoint its header names for answers (when it names one). Null when the message reads no header.
-std::unique_ptr<VELP2PPeerInfo> SenderFromHeader(VELIP2PMessage* message,
+std::unique_ptr<VELP2PPeerInfo> SenderFromHeader(VELP2PPeer& peer, VELIP2PMessage* message,
                                                  const VELP2PReceivedMessage& received) {
   void* object = nullptr;
   if (!message || VEL_FAILED(message->QueryInterface(IID_VELIUnknown, &object)))
@@ -44,6 +45,7 @@ std::unique_ptr<VELP2PPeerInfo> SenderFromHeader(VELIP2PMessage* message,
   if (VEL_FAILED(info->Initialize(reinterpret_cast<char*>(records.data()),
                                   static_cast<int>(records.size() * sizeof(VELP2PEndPointInfo)))))
     return nullptr;
+  (void)VELP2PRecordFacts::Attach(*info, peer.Node()->Guard());
   return info;
 }
 
@@ -54,12 +56,12 @@ std::unique_ptr<VELP2PPeerInfo> SenderFromHeader(VELIP2PMessage* message,
 // its current one. False when the message reads no header, for the described handling to apply.
 bool Present(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message,
              VELP2PUserStatus status, const VELUnicodeString& desc) {
-  std::unique_ptr<VELP2PPeerInfo> info = SenderFromHeader(message, received);
+  std::unique_ptr<VELP2PPeerInfo> info = SenderFromHeader(peer, message, received);
   VELHashDicVELP2PPeerInfo* connected = peer.GetConnectedPeersDirectory();
   if (!info || !connected)
     return false;
   if (VELP2PPeerInfo* known = connected->Locate(received.sender)) {
-    VELP2PLiveness* liveness = VELP2PLiveness::Get();
+    VELP2PLiveness* liveness = peer.Node()->Liveness();
     if (liveness && liveness->Restarted(VELP2PLiveness::Directory::kConnected, info.get(), *known))
       info.release();
     return true;
@@ -133,8 +135,8 @@ VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& 
   switch (payload.kind) {
     case kVELP2PStatusChange:
       if (!fromLocal) {
-        VELDiagnosticPrintf("CHANGE For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
-                            status, desc.CastToCharPtr());
+        VELDiagnosticPrintf(VELP2PDiagnosticsOf(peer), "CHANGE For <%s>, status is <%d> and desc is <%s>\n",
+                            sender.CastToCharPtr(), status, desc.CastToCharPtr());
         peer.AddStatusAndDesc(sender, status, desc);
         if (VELP2PStatusStore* store = peer.GetStatusStore())
           store->Notice(sender);
@@ -148,8 +150,8 @@ VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& 
       const VELP2PStatusStore* store = peer.GetStatusStore();
       if (store && store->Noticed(sender))
         break;
-      VELDiagnosticPrintf("UPDATE For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(),
-                          status, desc.CastToCharPtr());
+      VELDiagnosticPrintf(VELP2PDiagnosticsOf(peer), "UPDATE For <%s>, status is <%d> and desc is <%s>\n",
+                          sender.CastToCharPtr(), status, desc.CastToCharPtr());
       peer.AddStatusAndDesc(sender, status, desc);
       peer.NewPeerStatus(sender, status, desc);
       break;
@@ -161,8 +163,8 @@ VELResult VELP2PStatusService::Receive(VELP2PPeer& peer, VELP2PReceivedMessage& 
       // birth (one from a known peer skips the dispatch unless its endpoint changed).
       if (received.multicast && Present(peer, received, message, status, desc))
         break;
-      VELDiagnosticPrintf("BIRTH For <%s>, status is <%d> and desc is <%s>\n", sender.CastToCharPtr(), status,
-                          desc.CastToCharPtr());
+      VELDiagnosticPrintf(VELP2PDiagnosticsOf(peer), "BIRTH For <%s>, status is <%d> and desc is <%s>\n",
+                          sender.CastToCharPtr(), status, desc.CastToCharPtr());
       peer.AddStatusAndDesc(sender, status, desc);
       // Multicast like the changes, from the same socket, so heard in the order they were sent: newer than
       // any answer that has not arrived yet.

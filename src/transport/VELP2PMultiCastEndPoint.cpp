@@ -29,7 +29,7 @@ VELP2PMultiCastEndPoint::VELP2PMultiCastEndPoint() = default;
 
 VELP2PMultiCastEndPoint::~VELP2PMultiCastEndPoint() {
   VELP2P_TRACE("VELP2PMultiCastEndPoint - Destructor");
-  VELApplication* application = VELApplication::MainApplication();
+  VELApplication* application = Loop();
   if (_gatherTimer != 0 && application)
     application->CancelTimer(_gatherTimer);
   if (_udpSocket) {
@@ -146,7 +146,7 @@ int VELP2PMultiCastEndPoint::Drain() {
 }
 
 void VELP2PMultiCastEndPoint::Paced(int count, Clock::time_point now) {
-  VELApplication* application = VELApplication::MainApplication();
+  VELApplication* application = Loop();
   const auto sinceLastUs = std::chrono::duration_cast<std::chrono::microseconds>(now - _lastDrain).count();
   _lastDrain = now;
   // The pause that lets about half of kDrainMax gather at the rate seen since the previous drain.

@@ -10,6 +10,7 @@
 
 #include "velp2p/VELP2PEndPoint.h"
 
+class VELP2PSending;
 class VELSocketConnector;
 class VELTCPSender;
 
@@ -21,7 +22,8 @@ class VELP2PTCPEndPoint : public VELP2PEndPoint {
  public:
   VELP2PTCPEndPoint();
 
-  // Listens on the port (0: one the system chooses, announced in the record) and registers with the loop.
+  // Listens on the port (0: one the system chooses, announced in the record) and registers with the loop of
+  // the node that registered it (refused without one).
   // The record carries address, or the host's first address when address is null or empty. Refused,
   // changing nothing, when the endpoint is already open.
   VELResult Initialize(const char* address, int port) override;
@@ -29,8 +31,8 @@ class VELP2PTCPEndPoint : public VELP2PEndPoint {
   int IsMulticast() override;
   // A TCP endpoint cannot reach a group: always VEL_E_FAIL.
   VELResult SendToGroup(VELUnicodeString& group, const char* serviceName, char* data, int length) override;
-  // Builds the block and queues it for the record's address and port; returns at once with a loop, after
-  // the whole exchange without one. A failure found after the return reaches the receiver's SendFailed.
+  // Builds the block and queues it for the record's address and port, and returns at once. A failure found
+  // after the return reaches the receiver's SendFailed.
   VELResult SendToPeer(VELUnicodeString& group, const char* serviceName, char* data, int length,
                        VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo) override;
   // Takes and dispatches every complete block waiting.
@@ -62,7 +64,8 @@ class VELP2PTCPEndPoint : public VELP2PEndPoint {
   void ReportFailures();
 
   std::unique_ptr<VELSocketConnector> _connector;  // the listening side, null until Initialize
-  std::unique_ptr<VELTCPSender> _sender;           // with a loop only
+  std::shared_ptr<VELP2PSending> _sending;         // the node's, kept while the endpoint lives
+  std::unique_ptr<VELTCPSender> _sender;           // null until Initialize
   std::map<uintptr_t, Outgoing> _outgoing;         // by tag, until delivered or failed
   uintptr_t _nextTag = 1;
   std::vector<Failed> _failed;  // reported from a timer of their own, outside the sender's call

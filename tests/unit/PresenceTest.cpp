@@ -9,7 +9,6 @@
 #include <cstdlib>
 
 #include "core/VELP2PAnnounceSchedule.h"
-#include "core/VELP2PAnswerGuard.h"
 #include "core/VELP2PLiveness.h"
 #include "core/VELP2POptions.h"
 #include "core/VELP2PPresenceSettings.h"
@@ -72,17 +71,11 @@ class PresenceEnvironment {
   }
 };
 
-// The budgets of automatic work are the process's: each test starts, and leaves, with fresh ones.
 class CollaborationPresence : public CollaborationTest {
  protected:
   void SetUp() override {
     VELP2P_REQUIRE_SANDBOX();
-    VELP2PAnswerGuard::Instance().Reset();
     CollaborationTest::SetUp();
-  }
-  void TearDown() override {
-    CollaborationTest::TearDown();
-    VELP2PAnswerGuard::Instance().Reset();
   }
   bool RunUntil(const std::function<bool()>& done) { return _loop.RunUntil(done, kDeadlineMs); }
   bool Logged(const std::string& line) {
@@ -95,23 +88,14 @@ class CollaborationPresence : public CollaborationTest {
              sent.payload[0] == '2';
     }));
   }
-
-  VELApplication _loop;
 };
 
 class StandardPresence : public StandardModeTest {
  protected:
   void SetUp() override {
     VELP2P_REQUIRE_SANDBOX();
-    VELP2PAnswerGuard::Instance().Reset();
     StandardModeTest::SetUp();
   }
-  void TearDown() override {
-    StandardModeTest::TearDown();
-    VELP2PAnswerGuard::Instance().Reset();
-  }
-
-  VELApplication _loop;
 };
 
 }  // namespace
@@ -164,8 +148,8 @@ TEST_F(CollaborationPresence, ChecksGoOnlyToTheAddressAPeerSpokeFrom) {
   heard.Close();
   ASSERT_TRUE(RunUntil([this] { return _peer->IsPeerConnected("bob") == 0; }));
   EXPECT_EQ(named.Accepted(), 0);
-  ASSERT_NE(VELP2PLiveness::Get(), nullptr);
-  EXPECT_EQ(VELP2PLiveness::Get()->Size(), 0u);
+  ASSERT_NE(_node->Liveness(), nullptr);
+  EXPECT_EQ(_node->Liveness()->Size(), 0u);
 }
 
 TEST_F(CollaborationPresence, AnIdleLoopWakesOnlyForWhatIsDue) {
