@@ -73,6 +73,29 @@ void VELP2PAnnouncer::Suspect() {
   _suspectUntil = now + std::chrono::milliseconds(kSuspectForMs);
 }
 
+void VELP2PAnnouncer::SendFailed() {
+  _sendsFailed = true;
+  Suspect();
+}
+
+void VELP2PAnnouncer::SendReached() {
+  if (!_sendsFailed)
+    return;
+  _sendsFailed = false;
+  // Announced from the loop's next turn: a send's completion is no place to start another send.
+  _reachedAgain = true;
+  _timer.ArmAt(std::max(Clock::now(), _lastAnnounce + std::chrono::milliseconds(kMinGapMs)));
+}
+
+void VELP2PAnnouncer::AnnounceAtOnce(Clock::time_point now) {
+  if (now - _lastAnnounce < std::chrono::milliseconds(kMinGapMs))
+    return;
+  VELP2P_TRACE("VELP2PAnnouncer - network back, announcing at once");
+  _reachedAgain = false;
+  ++_sentAtOnce;
+  _failing = !Announce(now);
+}
+
 bool VELP2PAnnouncer::Announce(Clock::time_point now) {
   std::vector<char> payload;
   VELUnicodeString group;
@@ -118,18 +141,22 @@ void VELP2PAnnouncer::Run() {
   const Clock::time_point now = Clock::now();
   if (now >= _nextAnnounce) {
     _nextAnnounce = now + NextGap();
+    _reachedAgain = false;
     _failing = !Announce(now);
     if (_failing)
       Suspect();
   }
+  if (_reachedAgain)
+    AnnounceAtOnce(now);
   const bool suspected = now < _suspectUntil;
   if (suspected && now >= _nextPoll) {
     _nextPoll = now + std::chrono::milliseconds(kSuspectPollMs);
     const bool regained = _watch.Regained();
-    if ((regained || _failing) && now - _lastAnnounce >= std::chrono::milliseconds(kMinGapMs)) {
-      VELP2P_TRACE("VELP2PAnnouncer - network back, announcing at once");
-      _failing = !Announce(now);
-    }
+    if (regained || _failing)
+      AnnounceAtOnce(now);
   }
-  _timer.ArmAt(suspected ? std::min(_nextAnnounce, _nextPoll) : _nextAnnounce);
+  Clock::time_point due = suspected ? std::min(_nextAnnounce, _nextPoll) : _nextAnnounce;
+  if (_reachedAgain)
+    due = std::min(due, _lastAnnounce + std::chrono::milliseconds(kMinGapMs));
+  _timer.ArmAt(due);
 }

@@ -23,8 +23,9 @@ class VELP2PPeer;
 //
 // The network is suspected when a check of a peer or a send goes unanswered, or an announcement cannot be
 // sent. For kSuspectForMs then, the local addresses are read every kSuspectPollMs, and an address that comes
-// back (a carrier, a link) is announced at once, as is the first announcement that can be sent again;
-// announcements made at once are kMinGapMs apart at least. Otherwise the addresses are never read.
+// back (a carrier, a link) is announced at once, as is the first announcement that can be sent again and the
+// first send that reaches a peer after sends failed; announcements made at once are kMinGapMs apart at least.
+// Otherwise the addresses are never read.
 class VELP2PAnnouncer {
  public:
   static constexpr int kSuspectPollMs = 1000;
@@ -40,8 +41,14 @@ class VELP2PAnnouncer {
 
   // Something suggests the local network failed.
   void Suspect();
-  // Announcements sent, and the moment the next one is due.
+  // A send to another peer failed in a way the local network may have caused; a send that reaches a peer
+  // after that says the network is back.
+  void SendFailed();
+  void SendReached();
+  // Announcements sent, those of them made at once because the network came back, and the moment the next
+  // periodic one is due.
   int Sent() const { return _sent; }
+  int SentAtOnce() const { return _sentAtOnce; }
   std::chrono::steady_clock::time_point NextDue() const { return _nextAnnounce; }
 
  private:
@@ -54,6 +61,8 @@ class VELP2PAnnouncer {
   std::chrono::milliseconds NextGap();
   // True when a multicast endpoint took the announcement.
   bool Announce(Clock::time_point now);
+  // An announcement made at once, unless one left less than kMinGapMs ago.
+  void AnnounceAtOnce(Clock::time_point now);
 
   VELP2PNode& _node;
   VELP2PPeer* _peer;
@@ -66,7 +75,10 @@ class VELP2PAnnouncer {
   Clock::time_point _suspectUntil;  // the network is suspected until then
   Clock::time_point _nextPoll;      // of the local addresses, while suspected
   bool _failing = false;            // the last announcement could not be sent
+  bool _sendsFailed = false;        // sends failed since the last one that reached a peer
+  bool _reachedAgain = false;       // a send reached a peer after failures; not announced yet
   int _sent = 0;
+  int _sentAtOnce = 0;
   VELDueTimer _timer;  // last, so that it goes first
 };
 

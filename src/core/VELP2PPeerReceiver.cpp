@@ -49,6 +49,11 @@ std::string VELP2PPeerReceiver::NameOf(VELP2PPeerInfo* peer) {
   return peer ? peer->name.Str() : std::string();
 }
 
+void VELP2PPeerReceiver::Delivered() {
+  if (VELP2PPresence* presence = _node.Presence())
+    presence->SendReached();
+}
+
 void VELP2PPeerReceiver::SendFailed(const std::string& peerName, const std::string& address,
                                     const std::string& service, const char* reason) {
   VELDiagnosticPrintf(_node.Diagnostics(), "send of a <%s> message to %s (%s) failed: %s\n", service.c_str(),

@@ -18,6 +18,8 @@ class VELP2PPeerReceiver : public VELP2PReceiver {
   // ask to be delivered through the group "/Force".
   VELResult Receive(VELP2PHeader& header, bool byUnicast, const VELP2PSource& source) override;
   std::string NameOf(VELP2PPeerInfo* peer) override;
+  // Tells presence that the network works.
+  void Delivered() override;
   // Fires VELP2PSendFailedNotif and writes one diagnostic line.
   void SendFailed(const std::string& peerName, const std::string& address, const std::string& service,
                   const char* reason) override;

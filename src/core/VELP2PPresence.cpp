@@ -59,7 +59,12 @@ VELP2PPresence::~VELP2PPresence() = default;
 
 void VELP2PPresence::SendFailed() {
   if (_announcer)
-    _announcer->Suspect();
+    _announcer->SendFailed();
+}
+
+void VELP2PPresence::SendReached() {
+  if (_announcer)
+    _announcer->SendReached();
 }
 
 bool VELP2PPresence::OnlyPresence(VELP2PPeer& peer, const VELP2PHeader& header) {

@@ -29,6 +29,8 @@ class VELP2PPresence {
 
   // A send to another peer went unanswered or found no route: the local network may be the cause.
   void SendFailed();
+  // A send reached another peer.
+  void SendReached();
 
   // Whether a message received by multicast is nothing but a known peer announcing itself again, from the
   // endpoints it is known with: the receive path has renewed its lease, and handling it would change

@@ -35,6 +35,8 @@ class VELP2PReceiver {
   virtual std::string NameOf(VELP2PPeerInfo* peer) = 0;
   virtual void SendFailed(const std::string& peerName, const std::string& address, const std::string& service,
                           const char* reason) = 0;
+  // A block that a send had queued reached its destination. May come from inside a later send.
+  virtual void Delivered() {}
   // The sender fields of a block built in mode 0 (unicast: the other kind is multicast) or 1 (multicast).
   virtual VELResult GetSenderIdentity(int mode, VELP2PSenderIdentity& identity) = 0;
   // How many of the messages received so far brought nothing new (a known peer announcing itself again):

@@ -82,7 +82,11 @@ VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
   if (!_sender || !_sending)
     return VEL_E_FAIL;
   _sending->Track(_sender.get());
-  _sender->SetDeliveredCallback([this](void* tag) { _outgoing.erase(reinterpret_cast<uintptr_t>(tag)); });
+  _sender->SetDeliveredCallback([this](void* tag) {
+    _outgoing.erase(reinterpret_cast<uintptr_t>(tag));
+    if (_receiver)
+      _receiver->Delivered();
+  });
   _sender->SetFailureCallback(
       [this, application](uint32_t address, unsigned short port, VELTCPSender::Failure reason, void* tag) {
         auto found = _outgoing.find(reinterpret_cast<uintptr_t>(tag));

@@ -9,8 +9,10 @@
 #include <cstdlib>
 
 #include "core/VELP2PAnnounceSchedule.h"
+#include "core/VELP2PAnnouncer.h"
 #include "core/VELP2PLiveness.h"
 #include "core/VELP2POptions.h"
+#include "core/VELP2PPresence.h"
 #include "core/VELP2PPresenceSettings.h"
 #include "host/VELNetworkWatch.h"
 #include "support/NetSandbox.h"
@@ -168,6 +170,24 @@ TEST_F(CollaborationPresence, AnIdleLoopWakesOnlyForWhatIsDue) {
   // Each carries the local status, and the header the TCP endpoint.
   EXPECT_EQ(FakeSent().back().payload, VELP2PWriteStatus('2', 6, ""));
   EXPECT_EQ(FakeSent().back().group, "/");
+}
+
+TEST_F(CollaborationPresence, ASendThatGetsThroughAfterFailuresIsFollowedByAnAnnouncementAtOnce) {
+  PresenceEnvironment presence("600", "1");
+  Start();
+  ASSERT_NE(_node->Presence(), nullptr);
+  const VELP2PAnnouncer& announcer = *_node->Presence()->Announcer();
+  // A send timed out, the next one got through: the network is back, and the peer says so before its first
+  // scheduled announcement, a second away.
+  _node->Receiver().SendFailed("bob", "127.0.0.2:9", "ChatService", "timed out");
+  _node->Receiver().Delivered();
+  ASSERT_TRUE(RunUntil([&] { return announcer.SentAtOnce() == 1; }));
+  EXPECT_EQ(announcer.Sent(), 1);
+  EXPECT_EQ(Announcements(), 1);
+  // Sends that get through with no failure before them change nothing: the next one is the scheduled one.
+  _node->Receiver().Delivered();
+  ASSERT_TRUE(RunUntil([&] { return announcer.Sent() == 2; }));
+  EXPECT_EQ(announcer.SentAtOnce(), 1);
 }
 
 TEST_F(CollaborationPresence, OneSourceFillsHalfTheDirectoryAndANewcomerFromItWaitsForAStaleName) {
