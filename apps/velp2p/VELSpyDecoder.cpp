@@ -93,7 +93,7 @@ class PayloadDecoder {
     if (service == "AwarenessService")
       Announcement();
     else if (service == "PeerService")
-      PeerRecords({"present", "leaving"});
+      PeerRecords({"present", "leaving", "stillPresent"});
     else if (service == "DiscoveryService")
       PeerRecords({"answer", "searchRequest"});
     else if (service == "StatusService")

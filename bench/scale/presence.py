@@ -364,3 +364,40 @@ def restart(ctx, report, lab, peers, victims, survivors):
     report.add("restarted peers reached by a message", delivered(), "of %d" % len(fresh),
                "messages from %s delivered to the restarted peers within 10 s" % sender.name,
                target=("==", len(fresh)))
+
+
+def reception(ctx, report):
+    """What hearing announcements costs one console: at each rate in turn, peers on another host are made
+    known, then announce themselves again at that rate, each every 4 s, then leave; the console's CPU time
+    (schedstat, in ns) and wake-ups are read as each rate begins and ends."""
+    args = ctx.args
+    rates = [float(r) for r in args.rates.split(",") if r]
+    lab = ctx.lab(["h1", "h2"])
+    console = ctx.console(lab, "h1", "receiver", login="receiver")
+    start_all(ctx, [console])
+    argv = ["__announce", "a", lab.address("h2"), "9", ",".join("%g" % r for r in rates), str(args.seconds)]
+    process, out = ctx.helper(lab, "h2", "announcer", argv)
+    seen, ended, begun = 0, 0, None
+    limit = time.monotonic() + sum(r * 0.02 for r in rates) + len(rates) * (args.seconds + 5.0) + 30.0
+    while ended < len(rates) and time.monotonic() < limit:
+        pump([console])
+        with open(out) as text:
+            lines = [json.loads(line) for line in text if line.startswith("{")]
+        for line in lines[seen:]:
+            reading = (tools.cpu_ns(console.pid), tools.context_switches(console.pid))
+            if "begin" in line:
+                begun = reading
+                continue
+            ended += 1
+            sent = max(1, line["sent"])
+            report.add("CPU per announcement heard, %g/s" % line["rate"], (reading[0] - begun[0]) / 1000.0 / sent,
+                       "us", "the receiving console's CPU time over %d announcements of known peers at %g a "
+                       "second, per announcement" % (sent, line["rate"]))
+            report.add("wake-ups, %g/s heard" % line["rate"],
+                       (reading[1][0] - begun[1][0]) / max(1e-9, line["end"] - line["start"]), "1/s",
+                       "the receiving console's voluntary context switches per second meanwhile")
+        seen = len(lines)
+        time.sleep(0.05)
+    lab.stop(process)
+    if ended < len(rates):
+        raise SetupError("the announcer did not finish")

@@ -41,6 +41,9 @@ def run(console):
     status = wire.forged_status("racea_KVZ", 3, "a17")
     expect(decoded(console, status), {"serviceName": "StatusService", "kind": "change", "status": 3,
                                       "description": "a17"}, "forged status")
+    presence = wire.forged_presence("s7_KVZ", "10.214.7.3", 7000)
+    expect(decoded(console, presence), {"serviceName": "StatusService", "kind": "birth", "status": 6,
+                                        "otherAddress": "10.214.7.3", "otherPort": 7000}, "forged presence")
     empty = wire.status_payload(b"0", 6, "")
     if empty != bytes.fromhex("30 06000000 01000000 00"):
         raise AssertionError("an empty description must travel as one zero byte: %s" % empty.hex())

@@ -112,6 +112,52 @@ def forge(prefix, count, tcp_address, ports, rate, pid, group, group_port, burst
     out.flush()
 
 
+def announce(prefix, tcp_address, port, rates, seconds, out=sys.stdout):
+    """For each rate in turn: makes peers known (a birth each, records naming tcp_address:port), as many as
+    the rate allows with each heard every 4 s, has them announce themselves again in round robin at that many
+    datagrams a second for seconds, then has them leave. Prints a JSON line half a second before the first
+    announcement of a rate ({"rate", "begin"}), and one half a second after its last ({"rate", "start", "end",
+    "sent"})."""
+    sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
+    sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
+    group = (wire.DEFAULT_GROUP, wire.DEFAULT_PORT)
+    for turn, rate in enumerate(rates):
+        names = ["%s%d_%d" % (prefix, turn, index) for index in range(max(1, int(rate * 4)))]
+        for index, name in enumerate(names):
+            sender.sendto(wire.forged_birth(name, tcp_address, port, pid=index + 1), group)
+            time.sleep(0.005)
+        blocks = [wire.forged_presence(name, tcp_address, port) for name in names]
+        time.sleep(2.0)  # the births answered, and the receiver back to its idle pace
+        out.write(json.dumps({"rate": rate, "begin": time.time()}) + "\n")
+        out.flush()
+        time.sleep(0.5)  # the harness takes its first reading meanwhile
+        start, began, sent = time.time(), time.monotonic(), 0
+        while time.monotonic() - began < seconds:
+            sender.sendto(blocks[sent % len(blocks)], group)
+            sent += 1
+            ahead = began + sent / rate - time.monotonic()
+            if ahead > 0:
+                time.sleep(ahead)
+        time.sleep(0.5)  # the last ones handled
+        out.write(json.dumps({"rate": rate, "start": start, "end": time.time(), "sent": sent}) + "\n")
+        out.flush()
+        for index, name in enumerate(names):
+            multicast = wire.record(wire.KIND_MULTICAST, wire.DEFAULT_GROUP, wire.DEFAULT_PORT)
+            death = wire.announcement(wire.DEATH, index + 1, [multicast, wire.record(wire.KIND_TCP, tcp_address, port)])
+            sender.sendto(wire.block("AwarenessService", name, death, sender_record=multicast), group)
+        time.sleep(1.0)
+
+
+def cpu_ns(pid):
+    """Time a process has spent on a CPU, in nanoseconds (/proc/PID/schedstat); None once it is gone."""
+    try:
+        with open("/proc/%d/schedstat" % pid) as stat:
+            return int(stat.read().split()[0])
+    except (OSError, IndexError, ValueError):
+        return None
+
+
 def raise_descriptor_limit():
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     if soft < hard:

@@ -32,6 +32,7 @@ SCENARIOS = {
     "outage": presence.outage,
     "loss": presence.loss,
     "scale": presence.scale,
+    "reception": presence.reception,
     "forge": attacks.forge,
     "status-race": pairs.status_race,
     "same-login": pairs.same_login,
@@ -141,6 +142,10 @@ def parse(argv):
                        help="seconds to wait for the killed peers to be reported gone (90)")
     group.add_argument("--back-cutoff", type=float, default=60.0,
                        help="seconds to wait for the restarted peers to be listed again (60)")
+    group = parser.add_argument_group("reception")
+    group.add_argument("--rates", default="2,25,200",
+                       help="announcements a second heard by the console, one measurement each (2,25,200)")
+    group.add_argument("--seconds", type=float, default=20.0, help="seconds per rate (20)")
     group = parser.add_argument_group("forge")
     group.add_argument("--parts", default="abcd", help="parts to run, of abcd (abcd)")
     group.add_argument("--births", type=int, default=300, help="(a), (b): forged births (300)")
@@ -181,12 +186,15 @@ def parse(argv):
 
 def internal(argv):
     """The tools that run inside a host, __listen ADDRESS MODE PORT[,PORT...] and
-    __forge PREFIX COUNT ADDRESS PORTS RATE PID [BURSTS GAP], and the harness's own check, __selftest CONSOLE."""
+    __forge PREFIX COUNT ADDRESS PORTS RATE PID [BURSTS GAP], __announce PREFIX ADDRESS PORT RATES SECONDS,
+    and the harness's own check, __selftest CONSOLE."""
     if argv[0] == "__selftest":
         sys.exit(selftest.run(argv[1]))
     if argv[0] == "__listen":
         tools.raise_descriptor_limit()
         tools.listen(argv[1], [int(p) for p in argv[3].split(",")], argv[2])
+    elif argv[0] == "__announce":
+        tools.announce(argv[1], argv[2], int(argv[3]), [float(r) for r in argv[4].split(",")], float(argv[5]))
     elif argv[0] == "__forge":
         bursts = int(argv[7]) if len(argv) > 7 else 1
         gap = float(argv[8]) if len(argv) > 8 else 0.0

@@ -79,3 +79,11 @@ def forged_status(name, status, description, group_address=DEFAULT_GROUP, group_
     multicast = record(KIND_MULTICAST, group_address, group_port)
     return block("StatusService", name, status_payload(b"0", status, description), group="/",
                  sender_record=multicast)
+
+
+def forged_presence(name, tcp_address, tcp_port, status=6, description="", group_address=DEFAULT_GROUP,
+                    group_port=DEFAULT_PORT):
+    """A peer announcing itself again: a status of kind '2' to "/", its TCP endpoint in the header."""
+    multicast = record(KIND_MULTICAST, group_address, group_port)
+    return block("StatusService", name, status_payload(b"2", status, description), group="/",
+                 sender_record=multicast, other_record=record(KIND_TCP, tcp_address, tcp_port))

@@ -29,6 +29,9 @@ class VELP2P_API VELApplication {
 
   // The first application constructed while none exists becomes the main application.
   VELApplication();
+  // With false, a loop that never becomes the main application: one a library component keeps for itself
+  // (a node of the C interface that found no main application).
+  explicit VELApplication(bool mayBecomeMain);
   ~VELApplication();
 
   VELApplication(const VELApplication&) = delete;
@@ -92,6 +95,9 @@ class VELP2P_API VELApplication {
   bool Adopt(std::shared_ptr<void> object);
   void Drop(const void* object);
   int Adopted() const;
+  // The connections finishing their sends on this loop, which makes room among its own only.
+  friend class VELOutgoingConnections;
+  std::shared_ptr<void>& OutgoingConnections();
 
   int Register(const std::shared_ptr<Registration>& registration);
   void Unregister(const std::shared_ptr<Registration>& registration);

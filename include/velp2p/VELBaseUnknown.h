@@ -5,6 +5,8 @@
 #include "velp2p/VELIUnknown.h"
 #include "velp2p/VELMetaClass.h"
 
+struct VELCallbackLinks;
+
 class VELP2P_API VELBaseUnknown : public VELIUnknown {
  public:
   static const char* ClassName();
@@ -35,7 +37,7 @@ class VELP2P_API VELBaseUnknown : public VELIUnknown {
  private:
   friend class VELCallbackRegistry;
   unsigned long _refCount;
-  bool _inCallbacks;  // the callback registry knows this object as subscriber or publisher
+  VELCallbackLinks* _links;  // the callback registries that know this object; owned, null when none
 };
 
 // Lets a class that implements an interface (itself derived from VELIUnknown) use the counting and the

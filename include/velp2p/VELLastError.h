@@ -27,8 +27,9 @@ enum VELP2PErrorCode {
   VELP2P_ERROR_WRONG_MODE = 14,  // the operation belongs to the other mode
   VELP2P_ERROR_QUEUE_FULL = 15,  // the peer's send queue is full: let the loop run, then send again
   VELP2P_ERROR_BAD_OPTION = 16,  // an option that does not exist, or a value it cannot take
-  VELP2P_ERROR_BUSY = 17,        // the process's one peer is taken by another node
+  VELP2P_ERROR_BUSY = 17,        // no longer used: a process holds as many peers as it likes
   VELP2P_ERROR_FAILED = 18,      // a failure without a more precise reason
+  VELP2P_ERROR_NO_LOOP = 19,     // a start with no event loop to run on
 };
 
 // The reason recorded last on the calling thread, VELP2P_ERROR_NONE when none.

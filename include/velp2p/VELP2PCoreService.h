@@ -30,8 +30,8 @@ class VELP2P_API VELP2PCoreService : public VELP2PService {
 
   // Handles one message read by HandleMessage; message is the one received, valid during the call.
   virtual VELResult Receive(VELP2PPeer& peer, VELP2PReceivedMessage& received, VELIP2PMessage* message);
-  // The local peer's publisher, which services subscribe to in Initialize; null without a local peer.
-  static VELBaseUnknown* Publisher();
+  // The publisher of the service's peer, which services subscribe to in Initialize; null without a peer.
+  VELBaseUnknown* Publisher() const;
   // The endpoint records the local peer publishes: those of its multicast endpoints, then its unicast ones.
   static std::vector<const VELP2PEndPointInfo*> LocalRecords(VELP2PPeer& peer);
 

@@ -11,7 +11,9 @@
 #include "velp2p/VELP2PTypes.h"
 #include "velp2p/VELUnicodeString.h"
 
+class VELApplication;
 class VELCommand;
+class VELLoopLink;
 struct VELP2PBlock;
 class VELP2PHeader;
 class VELP2PReassembler;
@@ -41,8 +43,9 @@ class VELP2P_API VELP2PEndPoint : public VELBaseUnknown {
   // Kept for the endpoint classes that call it first in Initialize(address, port); binds nothing.
   VELResult Initialize();
   VELP2PEndPointInfo* GetEndPointInfo() { return _endPointInfo.get(); }
-  // Where received messages go and whose identity built blocks carry; the peer sets it at registration.
-  void SetReceiver(VELP2PReceiver* receiver) { _receiver = receiver; }
+  // Where received messages go, whose identity built blocks carry and which loop the endpoint runs on; the
+  // peer sets it at registration, before Initialize, and takes it away when it lets the endpoint go.
+  void SetReceiver(VELP2PReceiver* receiver);
   // What this endpoint dropped, by reason, since it was made.
   const VELP2PDropCounters& GetDrops() const { return _drops; }
 
@@ -60,7 +63,9 @@ class VELP2P_API VELP2PEndPoint : public VELBaseUnknown {
  protected:
   ~VELP2PEndPoint() override;
 
-  // Registers the descriptor with the main application's loop (none running: nothing to do, success).
+  // The loop of the node that registered the endpoint; null before the registration and once it is gone.
+  VELApplication* Loop() const;
+  // Registers the descriptor with that loop; fails without one.
   VELResult InstallP2PCB(int descriptor);
   // Ends that registration; the owner command is deleted once the loop's turn is over.
   VELResult RemoveP2PCB(int descriptor);
@@ -88,6 +93,9 @@ class VELP2P_API VELP2PEndPoint : public VELBaseUnknown {
   std::unique_ptr<VELP2PReassembler> _splittedMessages;  // fragment groups in progress, per sender
   int _descriptor;                                       // the descriptor registered with the loop, or -1
   VELP2PDropCounters _drops;
+
+ private:
+  std::unique_ptr<VELLoopLink> _loop;  // of the registering node; null before the registration
 };
 
 #endif

@@ -1,4 +1,6 @@
-// The one local peer of the process: its name, groups, endpoints, services, directories and status.
+// A local peer: its name, groups, endpoints, services, directories and status. Each belongs to a node, which
+// also holds what the peer runs with (its loop, the seam of its endpoints, its sends and its subscriptions);
+// GetLocalPeer gives the peer of the process's default node.
 //
 // Its concerns live in separate source files: lifecycle (VELP2PPeer.cpp), directory and status
 // (VELP2PPeerDirectory.cpp), notifications (VELP2PPeerNotify.cpp), groups (VELP2PPeerGroups.cpp), messaging
@@ -15,10 +17,12 @@
 #include "velp2p/VELP2PTypes.h"
 
 class VELP2PHeader;
+class VELP2PService;
 class VELIP2PMessage;
 class VELHashDicVELP2PPeerInfo;
 class VELP2PStatusStore;
 class VELP2POptions;
+class VELP2PNode;
 
 class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VEL_DECLARE_CLASS(VELP2PPeer)
@@ -28,19 +32,21 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   // Answers IID_VELIP2PPeer besides IID_VELIUnknown.
   VELResult QueryInterface(const VELIID& iid, void** object) override;
 
-  // The peer, created on the first call; it is not started until InitP2P or InitP2PForRTC.
+  // The peer of the default node, created on the first call; it is not started until InitP2P or
+  // InitP2PForRTC.
   static VELP2PPeer* GetLocalPeer();
-  // Process-exit clean-up, registered with VELCallOnExit by the first start-up.
+  // Process-exit clean-up, registered with VELCallOnExit by the default peer's first start-up: the default
+  // node leaves the network and goes.
   static int CleanPeer(int);
 
-  // Lifecycle.
+  // Lifecycle. A start is refused when the peer is started already (ALREADY_STARTED), when there is no loop
+  // to run on (NO_LOOP: the default peer runs on the main application, which must exist by then) and when
+  // the options cannot be used; the mode is that of the last InitP2P or InitP2PForRTC.
   VELResult InitP2P() override;
   VELResult InitP2PForRTC() override;
-  // The start-up with the options the environment gives (VELP2POptions::FromEnvironment).
+  // The start-up in the mode of the last start, with the options the environment gives.
   VELResult Initialize();
-  // Inside the library: the start-up with options set in code, in the mode they name. Refused, with nothing
-  // changed, when the peer is started, when the options cannot be used, and for the standard mode once the
-  // process chose the collaboration mode.
+  // Inside the library: the start-up with options set in code, in the mode they name.
   VELResult Start(const VELP2POptions& options);
   VELResult Disconnect() override;
   VELResult ClosePeer();
@@ -54,12 +60,19 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VELUnicodeString GetDesc() override;
   VELBaseUnknown* GetP2PPublisher() override;
   VELResult RegisterService(const char* className) override;
+  // The first registered service of that wire name, or null; the peer keeps its reference.
+  VELP2PService* GetService(const char* wireName);
   VELResult RemoveEndPoint(VELP2PEndPoint* endpoint);
   VELResult SetHTTPConnexion(const char* text1, const char* text2, int port, void* data) override;
   VELResult GetHTTPConnexion(char*& text1, char*& text2, int& port) override;
   VELResult GetHTTPConnexionData(void*& data) override;
-  // Whether the peer is started.
+  // Whether the default peer is started.
   static int IsConnected();
+  // Whether this peer is started, and in which mode it last started.
+  bool Connected() const { return _connected != 0; }
+  bool Collaboration() const { return _collaboration; }
+  // Inside the library: the node this peer belongs to; null once the node is gone.
+  VELP2PNode* Node() const { return _node; }
 
   // Directory and status store.
   VELResult NewPeerBirth(VELP2PPeerInfo* info);
@@ -112,19 +125,23 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   VELResult CrossGroupPeerSearch() override;
   void FireSearchResult(VELUnicodeString& peerName, VELUnicodeString& group);
 
-  static int _rtc;                // collaboration mode; set by InitP2PForRTC, never reset
-  static int _login_in_progress;  // set by InitP2PForRTC, for applications
+  // The default peer's mode, mirrored: 1 from its InitP2PForRTC, 0 from its InitP2P. The library reads
+  // neither; they are there for applications.
+  static int _rtc;
+  static int _login_in_progress;  // set by the default peer's InitP2PForRTC, never reset
 
  protected:
   ~VELP2PPeer() override;
 
  private:
-  friend class VELP2PPeerTestAccess;
+  friend class VELP2PNode;
 
-  VELP2PPeer();
+  explicit VELP2PPeer(VELP2PNode* node);
   VELP2PPeer(const VELP2PPeer&) = delete;
   VELP2PPeer& operator=(const VELP2PPeer&) = delete;
 
+  // Chooses the mode, mirrored for the default peer.
+  void ChooseMode(bool collaboration);
   VELResult Initialize(const VELP2POptions& options);
   VELResult InitEndPoints();
   VELResult InitServices();
@@ -165,9 +182,10 @@ class VELP2P_API VELP2PPeer : public VELBaseUnknown, public VELIP2PPeer {
   char _httpConnexionText2[256];
   void* _httpConnexionData;                 // only stored
   std::unique_ptr<VELP2POptions> _options;  // those of the last start-up
+  VELP2PNode* _node;                        // the owner; null once it is gone
+  int _connected;                           // started, until Disconnect
+  bool _collaboration;                      // the mode of the last start
 
-  static VELP2PPeer* _singlePeer;
-  static int _connected;
   static int _registerExitHook;  // CleanPeer is registered for process exit once
 };
 

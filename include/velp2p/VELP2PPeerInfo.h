@@ -9,6 +9,8 @@
 #include "velp2p/VELResult.h"
 #include "velp2p/VELUnicodeString.h"
 
+struct VELP2PRecordFacts;
+
 class VELP2PPeerInfo {
  public:
   VELP2PPeerInfo(const VELUnicodeString& name, int count, const VELUnicodeString& group);
@@ -29,8 +31,10 @@ class VELP2PPeerInfo {
  private:
   // A directory holds thousands of these: the list lives inline and each Initialize copies its records into
   // one buffer, whose first bytes own the buffer of the Initialize before it.
-  VELListPtrVELP2PEndPointInfo _endpoints;  // points into the buffers
-  std::unique_ptr<uint8_t[]> _records;      // the last buffer; null until a parse began
+  friend struct VELP2PRecordFacts;
+  VELListPtrVELP2PEndPointInfo _endpoints;    // points into the buffers
+  std::unique_ptr<uint8_t[]> _records;        // the last buffer; null until a parse began
+  std::unique_ptr<VELP2PRecordFacts> _facts;  // what the library knows of where it came from; may be null
 };
 
 #endif

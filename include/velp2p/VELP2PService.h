@@ -7,14 +7,15 @@
 
 class VELIP2PMessage;
 class VELIBBStreamer;
+class VELP2PPeer;
 
 class VELP2P_API VELP2PService : public VELBaseUnknown {
   VEL_DECLARE_CLASS(VELP2PService)
  public:
   VELP2PService();
 
-  // Called once, right after creation, by VELP2PPeer::RegisterService; a negative result keeps the
-  // service from being registered.
+  // Called once, right after creation, by VELP2PPeer::RegisterService, with GetPeer() set; a negative
+  // result keeps the service from being registered.
   virtual VELResult Initialize() = 0;
   // The service's name on the wire (at most 31 bytes).
   virtual const char* GetServiceName() = 0;
@@ -25,10 +26,19 @@ class VELP2P_API VELP2PService : public VELBaseUnknown {
   // below the current group only makes the sub-group it passes through known. May append "/" to group.
   VELResult FilterMessageFromGroup(VELUnicodeString& group);
 
+  // The peer that registered the service, which it serves; null before the registration and once the peer
+  // let it go.
+  VELP2PPeer* GetPeer() const { return _peer; }
+  // Set by the registering peer.
+  void SetPeer(VELP2PPeer* peer) { _peer = peer; }
+
  protected:
   ~VELP2PService() override;
 
   VELIBBStreamer* _streamer;  // this service's streamer, one reference; null when none could be had
+
+ private:
+  VELP2PPeer* _peer = nullptr;  // not owned: the peer owns the service
 };
 
 #endif

@@ -13,7 +13,9 @@
  * part of the program made one first): velp2p_node_recv() runs it while it waits, or an application's own
  * loop watches velp2p_node_fd(), waits at most velp2p_node_timeout_ms() and calls velp2p_node_process().
  *
- * For now a process holds one started node: starting a second one fails with VELP2P_E_BUSY. */
+ * A process may hold many nodes, started together: each is a peer of its own, and they hear one another as
+ * peers of other processes do. Nodes on loops of their own share nothing and may run on different
+ * threads. */
 #ifndef VELP2P_VELP2P_H
 #define VELP2P_VELP2P_H
 
@@ -52,8 +54,9 @@ typedef struct velp2p_event_t velp2p_event_t;
 #define VELP2P_E_WRONG_MODE (-14) /* the operation belongs to the other mode */
 #define VELP2P_E_QUEUE_FULL (-15) /* the send queue is full: let the node run, then send again */
 #define VELP2P_E_BAD_OPTION (-16) /* no such option, or a value it cannot take */
-#define VELP2P_E_BUSY (-17)       /* another node of this process is started */
+#define VELP2P_E_BUSY (-17)       /* no longer returned: a process holds as many nodes as it likes */
 #define VELP2P_E_FAILED (-18)     /* a failure without a more precise reason */
+#define VELP2P_E_NO_LOOP (-19)    /* no event loop to run on (not returned by the C interface) */
 
 /* The event queue holds at most this many events by default (option "queue"), and at most
  * VELP2P_QUEUE_BYTES bytes of message data. When an event does not fit, the oldest events are dropped to
@@ -69,13 +72,14 @@ typedef struct velp2p_event_t velp2p_event_t;
 VELP2P_C_API velp2p_node_t* velp2p_node_new(void);
 
 /* Sets an option before the start; value is copied (neither pointer is kept). Options not set take the
- * environment's values, as the C++ API does (VELP2PLogin, VELP2PConfig, VELP2PLiveness):
+ * environment's values, as the C++ API does (VELP2PLogin, VELP2PConfig, VELP2PLiveness, VELP2PAnnounce):
  *   login       the peer's name: in collaboration mode it becomes LOGIN_KVZ, in standard mode it replaces
  *               the account's login in LOGIN_ON_HOST#PID
  *   mode        "collaboration" (the default: presence, status, messages, sessions) or "standard" (groups)
  *   config      the path of an endpoint configuration file (one CLASS|ADDRESS|PORT per line)
  *   endpoints   the configuration's text itself; "" for the default endpoints (replaces "config")
- *   liveness    seconds between checks of silent peers, 0 to 3600 (0: off; default 10)
+ *   liveness    seconds of silence before a peer is checked, 0 to 3600 (0: off; default 10)
+ *   announce    "1" (the default): the node announces itself again after its birth, periodically; "0": not
  *   diagnostics "off" (the default), "stderr", "stdout", or "events" (each line a "diagnostic" event)
  *   queue       the most events the queue holds, 1 to 1000000 (default VELP2P_QUEUE_DEFAULT)
  *   linger      milliseconds velp2p_node_destroy lets queued messages leave, 0 to 60000 (default 1000)
@@ -86,8 +90,8 @@ VELP2P_C_API int velp2p_node_set(velp2p_node_t* node, const char* option, const 
 /* Joins the network. A start that cannot use its options fails with the reason, before anything is opened:
  * a configuration file that cannot be read, a line that is not CLASS|ADDRESS|PORT, a port that is not a
  * number from 0 to 65535, a bad liveness value... (VELP2P_E_BAD_CONFIGURATION, VELP2P_E_BAD_OPTION).
- * Also VELP2P_E_NETWORK (a socket that cannot be opened), VELP2P_E_BUSY (another node of the process is
- * started). The first events ("group", "started") are queued before it returns. */
+ * Also VELP2P_E_NETWORK (a socket that cannot be opened), VELP2P_E_ALREADY_STARTED. The first events
+ * ("group", "started") are queued before it returns. */
 VELP2P_C_API int velp2p_node_start(velp2p_node_t* node);
 
 /* Leaves the network (the other peers hear it leave), lets queued messages leave for at most the linger
@@ -157,7 +161,9 @@ VELP2P_C_API void velp2p_str_free(char** text_p);
 /* ---- Events ---- */
 
 /* What happened, a static text (never NULL):
- *   started, closing  the node joined the network, or is leaving it (peer: the local name)
+ *   started, closing  the node joined the network, or is leaving it (peer: the local name; text for
+ *                     closing: "" when the application asked, "name in use" when another peer holds the
+ *                     name)
  *   group             the current group changed (text: the group)
  *   subgroup          a new sub-group of the current group became known (text: the current group)
  *   born, left        a peer announced itself alive, or left (text for left: "" when it said so,

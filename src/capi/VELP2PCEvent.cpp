@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "velp2p/VELP2PCloseReason.h"
 #include "velp2p/VELP2PLiveness.h"
 #include "velp2p/VELP2PNotifications.h"
 
@@ -50,6 +51,11 @@ void Left(velp2p_event_t& event, VELNotification*) {
   event.text = reason ? reason : "";
 }
 
+void Closing(velp2p_event_t& event, VELNotification*) {
+  const char* reason = VELP2PCloseReason();
+  event.text = reason ? reason : "";
+}
+
 void Found(velp2p_event_t& event, VELNotification* notification) {
   event.text = Text(static_cast<VELP2PSearchResultNotif*>(notification)->getGroupName());
 }
@@ -74,7 +80,7 @@ const Kind kKinds[] = {
     {"VELP2PPeerCreatNotif", "joined", nullptr},        {"VELP2PPeerDestructNotif", "parted", nullptr},
     {"VELP2PCurrentGroupModifNotif", "group", Group},   {"VELP2PSubGroupModifNotif", "subgroup", Group},
     {"VELP2PSearchResultNotif", "found", Found},        {"VELP2PInitPeerNotif", "started", nullptr},
-    {"VELP2PClosePeerNotif", "closing", nullptr},
+    {"VELP2PClosePeerNotif", "closing", Closing},
 };
 
 }  // namespace

@@ -4,24 +4,19 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/VELP2PNode.h"
 #include "core/VELP2POptions.h"
 #include "host/VELLastError.h"
+#include "transport/VELP2PSending.h"
 #include "velp2p/VELApplication.h"
-#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELNotification.h"
 #include "velp2p/VELP2PPeer.h"
-#include "velp2p/VELP2PSending.h"
 
 namespace {
 
 constexpr int kDefaultLingerMs = 1000;
 constexpr int kMaxLingerMs = 60000;
 constexpr long kMaxQueue = 1000000;
-
-// The node holding the process's peer, null when none does.
-VELP2PCNode* g_holder = nullptr;
-// The loop the C interface made for nodes that found none; it lives while one of them does.
-std::weak_ptr<VELApplication> g_loop;
 
 // A whole decimal number from minimum to maximum.
 bool ParseCount(const std::string& text, long minimum, long maximum, long& value) {
@@ -38,30 +33,48 @@ VELResult BadValue(const std::string& option, const std::string& value, const ch
 }  // namespace
 
 VELP2PCNode::VELP2PCNode()
-    : _loop(VELApplication::MainApplication()),
-      _lingerMs(kDefaultLingerMs),
+    : _lingerMs(kDefaultLingerMs),
       _queue(VELP2P_QUEUE_DEFAULT, VELP2P_QUEUE_BYTES),
-      _peer(nullptr),
-      _subscription(nullptr) {
-  if (!_loop) {
-    // The process has no loop: the node makes one, which becomes the process's main application, as the
-    // endpoints need, and which the nodes made after it share.
-    _ownedLoop = std::make_shared<VELApplication>();
-    g_loop = _ownedLoop;
-    _loop = _ownedLoop.get();
-  } else if (std::shared_ptr<VELApplication> shared = g_loop.lock(); shared.get() == _loop) {
-    _ownedLoop = std::move(shared);
+      _subscription(nullptr),
+      _watched(-1) {
+  VELApplication* loop = VELApplication::MainApplication();
+  if (!loop) {
+    // A loop of its own, which never becomes the main application: each such node runs apart.
+    _ownedLoop = std::make_unique<VELApplication>(false);
+    loop = _ownedLoop.get();
   }
-  _queue.Ready().Watch(_loop->GetDescriptor());
+  _loop = VELLoopLink(loop);
+  _node = std::make_unique<VELP2PNode>(loop);
+  // Subscribed before any start, whose own notifications are the first events.
+  _subscription = AddCallback(nullptr, _node->Peer().GetP2PPublisher(), "VELP2PNotif",
+                              [this](VELNotification* notification) { Queue(notification); });
+  _watched = loop->GetDescriptor();
+  _queue.Ready().Watch(_watched);
 }
 
 VELP2PCNode::~VELP2PCNode() {
-  Leave();
-  _queue.Ready().Unwatch(_loop->GetDescriptor());
+  VELP2PPeer& peer = _node->Peer();
+  if (peer.Connected())
+    (void)peer.Disconnect();
+  RemoveCallback(_subscription);
+  // Messages queued before the departure still leave, for a while.
+  const std::shared_ptr<VELP2PSending> sending = _node->Sending();
+  if (VELApplication* loop = _loop.Get())
+    loop->RunUntil([&sending] { return sending->Pending() == 0; }, _lingerMs);
+  _node.reset();
+  _life.reset();
+  _queue.Ready().Unwatch(_watched);
+}
+
+VELApplication* VELP2PCNode::Loop() {
+  VELApplication* loop = _loop.Get();
+  if (!loop)
+    VELFail(VELP2P_ERROR_FAILED, "the main application the node ran on is gone");
+  return loop;
 }
 
 VELResult VELP2PCNode::Set(const std::string& option, const std::string& value) {
-  if (_peer)
+  if (_node->Peer().Connected())
     return VELFail(VELP2P_ERROR_ALREADY_STARTED, "options are set before the start");
   long number = 0;
   if (option == "diagnostics") {
@@ -86,13 +99,8 @@ VELResult VELP2PCNode::Set(const std::string& option, const std::string& value) 
 }
 
 VELResult VELP2PCNode::Start() {
-  if (_peer && VELP2PPeer::IsConnected())
+  if (_node->Peer().Connected())
     return VELFail(VELP2P_ERROR_ALREADY_STARTED);
-  if (g_holder && g_holder != this)
-    return VELFail(VELP2P_ERROR_BUSY, "another node of this process is started; a process has one node");
-  if (!_peer && VELP2PPeer::IsConnected())
-    return VELFail(VELP2P_ERROR_BUSY, "the process's peer was started through the C++ interface");
-
   // The environment gives the defaults for the mode chosen; what was set wins, in the order set.
   VELP2POptions::Mode mode = VELP2POptions::Mode::kCollaboration;
   for (const auto& [option, value] : _settings) {
@@ -103,7 +111,10 @@ VELResult VELP2PCNode::Start() {
   for (const auto& [option, value] : _settings)
     (void)options.Set(option, value);
   if (_diagnostics == "events") {
-    options.diagnostics = [this](const std::string& text) { _queue.Push(VELP2PCEvent::Diagnostic(text)); };
+    options.diagnostics = [this, life = std::weak_ptr<char>(_life)](const std::string& text) {
+      if (!life.expired())
+        _queue.Push(VELP2PCEvent::Diagnostic(text));
+    };
   } else if (!_diagnostics.empty()) {
     FILE* stream = _diagnostics == "stderr" ? stderr : _diagnostics == "stdout" ? stdout : nullptr;
     options.diagnostics = [stream](const std::string& text) {
@@ -113,65 +124,33 @@ VELResult VELP2PCNode::Start() {
       }
     };
   }
-
-  const bool holding = _peer != nullptr;
-  if (!holding) {
-    _peer = VELP2PPeer::GetLocalPeer();
-    if (!_peer)
-      return VELFail(VELP2P_ERROR_OUT_OF_MEMORY);
-    _peer->AddRef();
-    g_holder = this;
-    // Subscribed before the start, whose own notifications are the first events.
-    _subscription = AddCallback(nullptr, _peer->GetP2PPublisher(), "VELP2PNotif",
-                                [this](VELNotification* notification) { Queue(notification); });
-  }
-  if (VEL_FAILED(_peer->Start(options))) {
-    if (!holding) {
-      const VELLastErrorRecord reason = VELSaveLastError();
-      Leave();
-      VELRestoreLastError(reason);
-    }
+  if (VEL_FAILED(_node->Peer().Start(options)))
     return VEL_E_FAIL;
-  }
-  const VELUnicodeString* name = _peer->GetPeerName();
+  const VELUnicodeString* name = _node->Peer().GetPeerName();
   _name = name ? name->Str() : std::string();
   return VEL_S_OK;
 }
 
 VELP2PPeer* VELP2PCNode::Peer() {
-  if (!_peer || !VELP2PPeer::IsConnected()) {
+  if (!_node->Peer().Connected()) {
     VELFail(VELP2P_ERROR_NOT_CONNECTED);
     return nullptr;
   }
-  return _peer;
+  return &_node->Peer();
 }
 
 void VELP2PCNode::Queue(VELNotification* notification) {
   _queue.Push(VELP2PCEvent::FromNotification(notification));
 }
 
-void VELP2PCNode::Leave() {
-  if (!_peer)
-    return;
-  if (VELP2PPeer::IsConnected())
-    (void)_peer->Disconnect();
-  RemoveCallback(_subscription);
-  _subscription = nullptr;
-  // Messages queued before the departure still leave, for a while.
-  _loop->RunUntil([] { return VELP2PPendingSends() == 0; }, _lingerMs);
-  if (!_diagnostics.empty())
-    VELSetDiagnosticSink(nullptr);
-  _peer->Release();
-  _peer = nullptr;
-  g_holder = nullptr;
-}
-
 int VELP2PCNode::TimeoutMs() const {
-  return _queue.Empty() ? _loop->GetTimeoutMs() : 0;
+  VELApplication* loop = _loop.Get();
+  return _queue.Empty() && loop ? loop->GetTimeoutMs() : 0;
 }
 
 int VELP2PCNode::Process() {
-  if (_loop->ProcessReady() < 0)
+  VELApplication* loop = Loop();
+  if (!loop || loop->ProcessReady() < 0)
     return -1;
   return static_cast<int>(_queue.Size());
 }
@@ -184,12 +163,15 @@ std::unique_ptr<velp2p_event_t> VELP2PCNode::Receive(int timeoutMs) {
       return _queue.Pop();
     if (!Peer())
       return nullptr;
+    VELApplication* loop = Loop();
+    if (!loop)
+      return nullptr;
     int waitMs = -1;
     if (timeoutMs >= 0) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
       waitMs = left > 0 ? static_cast<int>(left) : 0;
     }
-    if (_loop->RunOnce(waitMs) < 0) {
+    if (loop->RunOnce(waitMs) < 0) {
       VELFail(VELP2P_ERROR_FAILED, "the loop could not wait");
       return nullptr;
     }

@@ -1,9 +1,6 @@
 // A node of the C interface: the options set on it, the loop it runs on, the bounded queue its events wait
-// in and, once started, the peer it speaks for.
-//
-// A process has one peer today, so at most one node holds it at a time. Everything that reaches the peer
-// goes through Peer(), and only Start() and Leave() decide who holds it: giving each node a peer of its own
-// changes those three places and nothing else.
+// in and the node (with its peer) it speaks for. Every C node has a node of its own, so a process may hold
+// as many as it likes, each started and stopped on its own.
 #ifndef VELP2P_CAPI_VELP2PCNODE_H
 #define VELP2P_CAPI_VELP2PCNODE_H
 
@@ -14,15 +11,18 @@
 #include <vector>
 
 #include "capi/VELP2PCEventQueue.h"
+#include "host/VELLoopLink.h"
 #include "velp2p/VELResult.h"
 
 class VELApplication;
 class VELCallback;
 class VELNotification;
+class VELP2PNode;
 class VELP2PPeer;
 
 class VELP2PCNode {
  public:
+  // Runs on the main application when one exists, else on a loop of its own.
   VELP2PCNode();
   // Leaves the network first when started.
   ~VELP2PCNode();
@@ -37,6 +37,8 @@ class VELP2PCNode {
   const char* Name() const { return _name.c_str(); }
   // The started peer, or null with NOT_CONNECTED recorded.
   VELP2PPeer* Peer();
+  // The node behind it.
+  VELP2PNode& Node() { return *_node; }
 
   int Descriptor() { return _queue.Descriptor(); }
   int TimeoutMs() const;
@@ -49,18 +51,22 @@ class VELP2PCNode {
 
  private:
   void Queue(VELNotification* notification);
-  // Disconnects, lets queued messages leave for the linger time, and lets go of the peer.
-  void Leave();
+  // The loop, or null with FAILED recorded once the main application it ran on is gone.
+  VELApplication* Loop();
 
-  std::shared_ptr<VELApplication> _ownedLoop;  // the loop the C interface made, shared by its nodes
-  VELApplication* _loop;                       // the one the node runs: _ownedLoop, or the process's
+  std::unique_ptr<VELApplication> _ownedLoop;  // when no main application existed; goes after the node
+  VELLoopLink _loop;                           // the one the node runs: _ownedLoop, or the main application
+  std::unique_ptr<VELP2PNode> _node;
   std::vector<std::pair<std::string, std::string>> _settings;  // the peer's options, in the order set
   std::string _diagnostics;  // "" (the process's default), "off", "stderr", "stdout" or "events"
   int _lingerMs;
   VELP2PCEventQueue _queue;
-  VELP2PPeer* _peer;           // one reference while this node holds the peer
   VELCallback* _subscription;  // to every notification of the peer
+  int _watched;                // the loop's descriptor the queue watches, -1 when none
   std::string _name;
+  // What the diagnostics sent as events check: senders released by the node may outlive it on a loop that
+  // is not its own.
+  std::shared_ptr<char> _life = std::make_shared<char>();
 };
 
 // The C interface's name for it.

@@ -227,7 +227,7 @@ char** velp2p_node_peers(velp2p_node_t* node) {
     if (!peer)
       return nullptr;
     std::vector<std::string> names;
-    if (VELP2PPeer::_rtc == 1) {
+    if (peer->Collaboration()) {
       VELListValVELUnicodeString connected;
       if (VEL_FAILED(peer->GetConnectedPeers(connected)))
         return nullptr;

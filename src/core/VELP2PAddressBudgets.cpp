@@ -80,8 +80,3 @@ bool VELP2PAddressBudgets::Take(bool withSource, uint32_t source, uint32_t desti
     from->sourceTokens -= 1;
   return true;
 }
-
-void VELP2PAddressBudgets::Clear() {
-  _index.clear();
-  _entries.clear();
-}

@@ -33,7 +33,6 @@ class VELP2PAddressBudgets {
   // destination: both, or neither when either is spent or has no room in the table.
   bool Take(bool withSource, uint32_t source, uint32_t destination, uint32_t nowMs);
   size_t Size() const { return _index.size(); }
-  void Clear();
 
  private:
   // Times are milliseconds modulo 2^32: only differences of less than 49 days are used.

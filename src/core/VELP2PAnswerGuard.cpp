@@ -3,12 +3,6 @@
 #include "core/VELP2PRecordFacts.h"
 #include "host/VELLocalAddress.h"
 
-VELP2PAnswerGuard& VELP2PAnswerGuard::Instance() {
-  // Never destroyed: records destroyed by the clean-up at process exit still look their facts up.
-  static VELP2PAnswerGuard* guard = new VELP2PAnswerGuard();
-  return *guard;
-}
-
 VELP2PAnswerGuard::VELP2PAnswerGuard()
     : _epoch(std::chrono::steady_clock::now()),
       _budgets(kMaxAddresses, VELP2PAddressBudgets::Rates{{kHostBurst, kHostPerSecond},
@@ -20,20 +14,20 @@ uint32_t VELP2PAnswerGuard::NowMs() const {
   return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
-VELP2PAnswerGuard::Scope::Scope(bool group, const VELP2PSource& source)
-    : _group(group), _source(source), _outer(Instance()._current) {
-  VELP2PAnswerGuard& guard = Instance();
+VELP2PAnswerGuard::Scope::Scope(VELP2PAnswerGuard& guard, bool group, const VELP2PSource& source)
+    : _guard(guard), _group(group), _source(source), _outer(guard._current) {
   guard._current = this;
   if (source.address != 0)
     guard._budgets.Heard(source.address, guard.NowMs());
 }
 
-VELP2PAnswerGuard::Scope::Scope(ForApplication) : _application(true), _outer(Instance()._current) {
-  Instance()._current = this;
+VELP2PAnswerGuard::Scope::Scope(VELP2PAnswerGuard& guard, ForApplication)
+    : _guard(guard), _application(true), _outer(guard._current) {
+  guard._current = this;
 }
 
 VELP2PAnswerGuard::Scope::~Scope() {
-  Instance()._current = _outer;
+  _guard._current = _outer;
 }
 
 bool VELP2PAnswerGuard::MayConnect(uint32_t addressNetworkOrder, const VELP2PPeerInfo* record) const {
@@ -69,8 +63,4 @@ void VELP2PAnswerGuard::HearLocal(uint32_t addressNetworkOrder, uint32_t nowMs) 
   // to this host harms no third one, and only records from this host may name it.
   if (VELIsLocalIPv4(addressNetworkOrder))
     _budgets.Heard(addressNetworkOrder, nowMs);
-}
-
-void VELP2PAnswerGuard::Reset() {
-  _budgets.Clear();
 }

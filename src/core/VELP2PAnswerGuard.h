@@ -28,23 +28,27 @@ class VELP2PAnswerGuard {
   static constexpr float kUnheardPerSecond = 1;
   static constexpr size_t kMaxAddresses = 4096;  // remembered; see VELP2PAddressBudgets
 
-  static VELP2PAnswerGuard& Instance();
+  // One per node: the budgets are those of the node's own work.
+  VELP2PAnswerGuard();
+  VELP2PAnswerGuard(const VELP2PAnswerGuard&) = delete;
+  VELP2PAnswerGuard& operator=(const VELP2PAnswerGuard&) = delete;
 
   // Spans the dispatch of one received message. The sends made inside the dispatch of a group message are
   // automatic answers.
   class Scope {
    public:
-    Scope(bool group, const VELP2PSource& source);
+    Scope(VELP2PAnswerGuard& guard, bool group, const VELP2PSource& source);
     ~Scope();
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
 
    protected:
     struct ForApplication {};
-    explicit Scope(ForApplication);
+    Scope(VELP2PAnswerGuard& guard, ForApplication);
 
    private:
     friend class VELP2PAnswerGuard;
+    VELP2PAnswerGuard& _guard;
     bool _group = false;
     bool _application = false;
     VELP2PSource _source;
@@ -54,7 +58,7 @@ class VELP2PAnswerGuard {
   // being dispatched.
   class ApplicationScope : public Scope {
    public:
-    ApplicationScope() : Scope(ForApplication()) {}
+    explicit ApplicationScope(VELP2PAnswerGuard& guard) : Scope(guard, ForApplication()) {}
   };
 
   // False for an address no record may name, and for an address of this host named by another host: by the
@@ -75,10 +79,7 @@ class VELP2PAnswerGuard {
   bool MayCheck(uint32_t addressNetworkOrder, const VELP2PPeerInfo* record = nullptr);
   bool IsHeard(uint32_t addressNetworkOrder) const { return _budgets.IsHeard(addressNetworkOrder); }
 
-  void Reset();  // for tests
-
  private:
-  VELP2PAnswerGuard();
   // Milliseconds since _epoch, modulo 2^32.
   uint32_t NowMs() const;
   void HearLocal(uint32_t addressNetworkOrder, uint32_t nowMs);

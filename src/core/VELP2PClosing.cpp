@@ -4,18 +4,19 @@
 
 namespace {
 
-const char* g_reason = nullptr;
+// Valid while the close notification is fired, on the thread that fires it.
+thread_local const char* t_reason = nullptr;
 
 }  // namespace
 
-VELP2PClosing::VELP2PClosing(const char* reason) : _outer(g_reason) {
-  g_reason = reason;
+VELP2PClosing::VELP2PClosing(const char* reason) : _outer(t_reason) {
+  t_reason = reason;
 }
 
 VELP2PClosing::~VELP2PClosing() {
-  g_reason = _outer;
+  t_reason = _outer;
 }
 
 const char* VELP2PCloseReason() {
-  return g_reason;
+  return t_reason;
 }

@@ -9,8 +9,8 @@
 
 #include "host/VELLastError.h"
 #include "host/VELNetResolve.h"
+#include "host/VELSystem.h"
 #include "host/VELTraceMacros.h"
-#include "velp2p/VELSystem.h"
 
 namespace {
 

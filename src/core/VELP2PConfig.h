@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/VELRawCollint.h"
 #include "velp2p/VELListValVELUnicodeString.h"
-#include "velp2p/VELRawCollint.h"
 #include "velp2p/VELResult.h"
 #include "velp2p/VELUnicodeString.h"
 

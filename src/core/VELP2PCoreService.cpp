@@ -40,7 +40,7 @@ VELResult VELP2PCoreService::internalFilterMessageFromGroup(VELUnicodeString& gr
 
 VELResult VELP2PCoreService::HandleMessage(VELIP2PMessage* message) {
   VELP2P_TRACEF("%s - HandleMessage\n", IsA());
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   if (!message || !peer)
     return VEL_E_FAIL;
   VELP2PReceivedMessage received;
@@ -54,8 +54,8 @@ VELResult VELP2PCoreService::Receive(VELP2PPeer&, VELP2PReceivedMessage&, VELIP2
   return VEL_S_OK;
 }
 
-VELBaseUnknown* VELP2PCoreService::Publisher() {
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+VELBaseUnknown* VELP2PCoreService::Publisher() const {
+  VELP2PPeer* peer = GetPeer();
   return peer ? peer->GetP2PPublisher() : nullptr;
 }
 

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "core/VELP2PConfig.h"
-#include "core/VELP2PLiveness.h"
+#include "core/VELP2PPresenceSettings.h"
 #include "host/VELLastError.h"
-#include "velp2p/VELSystem.h"
+#include "host/VELSystem.h"
 
 namespace {
 
@@ -30,6 +30,15 @@ VELResult BadLiveness(const std::string& value) {
                  "liveness \"" + value + "\" is not a number of seconds from 0 (off) to 3600");
 }
 
+// A switch from the environment: on unless the variable is the number 0.
+bool SwitchFromEnvironment(const char* variable) {
+  const char* value = VELGetEnv(variable);
+  if (!value)
+    return true;
+  char* end = nullptr;
+  return !(std::strtol(value, &end, 10) == 0 && end != value);
+}
+
 }  // namespace
 
 VELP2POptions VELP2POptions::FromEnvironment(Mode mode) {
@@ -43,10 +52,8 @@ VELP2POptions VELP2POptions::FromEnvironment(Mode mode) {
     options.configPath = path;
   if (const char* liveness = VELGetEnv("VELP2PLiveness"))
     options.liveness = liveness;
-  if (const char* persistent = VELGetEnv("VELP2PPersistent")) {
-    char* end = nullptr;
-    options.persistent = !(std::strtol(persistent, &end, 10) == 0 && end != persistent);
-  }
+  options.announce = SwitchFromEnvironment("VELP2PAnnounce");
+  options.persistent = SwitchFromEnvironment("VELP2PPersistent");
   options.httpEndPoints = VELGetEnv("VELP2PHTTPEndPoint") != nullptr;
   return options;
 }
@@ -77,11 +84,11 @@ VELResult VELP2POptions::Set(const std::string& name, const std::string& value) 
     if (!ParseSeconds(value, seconds))
       return BadLiveness(value);
     liveness = value;
-  } else if (name == "persistent") {
+  } else if (name == "announce" || name == "persistent") {
     if (value != "0" && value != "1")
       return VELFail(VELP2P_ERROR_BAD_OPTION,
-                     "persistent \"" + value + "\" is neither \"0\" (off) nor \"1\" (on)");
-    persistent = value == "1";
+                     name + " \"" + value + "\" is neither \"0\" (off) nor \"1\" (on)");
+    (name == "announce" ? announce : persistent) = value == "1";
   } else {
     return VELFail(VELP2P_ERROR_BAD_OPTION, "no option \"" + name + "\"");
   }
@@ -98,12 +105,13 @@ VELResult VELP2POptions::Check() const {
 int VELP2POptions::LivenessIntervalMs() const {
   double seconds = 0;
   if (liveness.empty())
-    return VELP2PLiveness::kDefaultIntervalMs;
+    return VELP2PPresenceSettings::kDefaultLivenessMs;
   if (!ParseSeconds(liveness, seconds) || seconds <= 0)
     return 0;
-  // Shorter than the checks' clock tick would only mean checking every tick.
+  // Shorter would have peers announce themselves many times a second.
   const int intervalMs = static_cast<int>(seconds * 1000);
-  return intervalMs < VELP2PLiveness::kTickMs ? VELP2PLiveness::kTickMs : intervalMs;
+  return intervalMs < VELP2PPresenceSettings::kMinLivenessMs ? VELP2PPresenceSettings::kMinLivenessMs
+                                                             : intervalMs;
 }
 
 std::string VELP2POptions::EndPointsOrigin() const {

@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "host/VELRawCollint.h"
 #include "velp2p/VELListValVELUnicodeString.h"
-#include "velp2p/VELRawCollint.h"
 #include "velp2p/VELResult.h"
 
 struct VELP2PEndPointConfigSource;
@@ -19,15 +19,16 @@ class VELP2POptions {
   enum class Mode { kCollaboration, kStandard };
 
   // The environment's values: "VELP2PLogin" (read for the collaboration mode only, whose name it is),
-  // "VELP2PConfig", "VELP2PLiveness", "VELP2PPersistent" (the number 0: off) and "VELP2PHTTPEndPoint".
-  // Nothing is checked until Check().
+  // "VELP2PConfig", "VELP2PLiveness", "VELP2PAnnounce" and "VELP2PPersistent" (each the number 0: off) and
+  // "VELP2PHTTPEndPoint". Nothing is checked until Check().
   static VELP2POptions FromEnvironment(Mode mode);
 
   // Sets one option from text: "login", "mode" ("collaboration" or "standard"), "config" (a file path),
   // "endpoints" (the configuration's text; empty for the default endpoints), "liveness" (seconds, 0 turns
-  // the checks off) or "persistent" ("0": one connection per block whatever the other side takes; "1").
-  // "config" and "endpoints" replace each other. A value that cannot be used is refused
-  // with its reason (BAD_OPTION) and changes nothing.
+  // the checks off), "announce" ("0": the peer does not announce itself again after its birth; "1") or
+  // "persistent" ("0": one connection per block whatever the other side takes; "1"). "config" and
+  // "endpoints" replace each other. A value that cannot be used is refused with its reason (BAD_OPTION) and
+  // changes nothing.
   VELResult Set(const std::string& name, const std::string& value);
   // Checks what Set cannot see coming from the environment; the start-up calls it first.
   VELResult Check() const;
@@ -39,7 +40,8 @@ class VELP2POptions {
                           VELRawCollint& ports, VELP2PEndPointConfigSource& source, bool& useDefaults) const;
   // Where the entries come from, for messages: the file's path, or "endpoints" for a text.
   std::string EndPointsOrigin() const;
-  // The interval of the liveness checks, 0 when they are off; meaningful once Check() succeeded.
+  // The interval of the liveness checks (at least half a second), 0 when they are off; meaningful once
+  // Check() succeeded.
   int LivenessIntervalMs() const;
 
   Mode mode = Mode::kCollaboration;
@@ -49,6 +51,7 @@ class VELP2POptions {
   bool hasEndpoints = false;
   std::string endpoints;       // the configuration's text, used instead of a file when hasEndpoints
   std::string liveness;        // seconds as text; empty for the default
+  bool announce = true;        // the peer announces itself again after its birth
   bool persistent = true;      // many blocks per connection with the peers that take them
   bool httpEndPoints = false;  // the defaults are the HTTP endpoint classes
   // Receives every diagnostic line while the peer runs; empty for the process's default.

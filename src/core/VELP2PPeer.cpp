@@ -10,26 +10,22 @@
 #include <cstring>
 
 #include "core/VELP2PConfig.h"
-#include "core/VELP2PLiveness.h"
+#include "core/VELP2PNode.h"
 #include "core/VELP2POptions.h"
-#include "core/VELP2PPeerReceiver.h"
 #include "core/VELP2PStatusStore.h"
 #include "host/VELLastError.h"
+#include "host/VELSystem.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
-#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PService.h"
-#include "velp2p/VELSystem.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PPeer, VELBaseUnknown)
 
 const VELIID IID_VELIP2PPeer = {0x5f1c2a10, 0x7d3e, 0x4b21, {0x9a, 0x41, 0x2c, 0x6e, 0x11, 0x80, 0x3d, 0x01}};
 
-VELP2PPeer* VELP2PPeer::_singlePeer = nullptr;
-int VELP2PPeer::_connected = 0;
 int VELP2PPeer::_rtc = 0;
 int VELP2PPeer::_login_in_progress = 0;
 int VELP2PPeer::_registerExitHook = 1;
@@ -52,28 +48,44 @@ T* CreateByName(const char* className) {
   return typed;
 }
 
-// Releases every object of a list the peer owned, after the peer has let go of the list itself, so that a
-// destructor calling back into the peer finds the list already gone.
+// Releases every endpoint or service of a list the peer owned, after the peer has let go of the list itself,
+// so that a destructor calling back into the peer finds the list already gone. One that lives on (a call of
+// its own still running) no longer reaches the peer.
+void Detach(VELP2PEndPoint& endpoint) {
+  endpoint.SetReceiver(nullptr);
+}
+
+void Detach(VELP2PService& service) {
+  service.SetPeer(nullptr);
+}
+
 template <class T>
 void ReleaseAll(std::unique_ptr<VELListPtr<T>> list) {
   if (!list)
     return;
   for (int i = 1; i <= list->Size(); ++i) {
-    if (T* object = (*list)[i])
+    if (T* object = (*list)[i]) {
+      Detach(*object);
       object->Release();
+    }
   }
 }
 
 }  // namespace
 
-VELP2PPeer::VELP2PPeer() : _status(6), _httpPort(80), _httpConnexionData(nullptr) {
+VELP2PPeer::VELP2PPeer(VELP2PNode* node)
+    : _status(6),
+      _httpPort(80),
+      _httpConnexionData(nullptr),
+      _node(node),
+      _connected(0),
+      _collaboration(false) {
   std::memset(_httpConnexionText1, 0, sizeof(_httpConnexionText1));
   std::memset(_httpConnexionText2, 0, sizeof(_httpConnexionText2));
 }
 
 VELP2PPeer::~VELP2PPeer() {
   internal_destructor();
-  _singlePeer = nullptr;
   _httpConnexionData = nullptr;
 }
 
@@ -87,13 +99,13 @@ VELResult VELP2PPeer::QueryInterface(const VELIID& iid, void** object) {
 }
 
 VELP2PPeer* VELP2PPeer::GetLocalPeer() {
-  if (!_singlePeer)
-    _singlePeer = new (std::nothrow) VELP2PPeer();
-  return _singlePeer;
+  VELP2PNode* node = VELP2PNode::Default();
+  return node ? &node->Peer() : nullptr;
 }
 
 int VELP2PPeer::IsConnected() {
-  return _connected;
+  VELP2PPeer* peer = GetLocalPeer();
+  return peer ? peer->_connected : 0;
 }
 
 VELIP2PPeer* VELIP2PPeerFactory::GetLocalPeer() {
@@ -107,59 +119,62 @@ VELIP2PPeer* VELIP2PPeerFactory::GetLocalPeer() {
 }
 
 int VELP2PPeer::CleanPeer(int) {
-  VELP2PPeer* peer = GetLocalPeer();
-  if (!peer)
-    return 0;
-  if (_connected == 1) {
-    peer->ClosePeer();
-    peer->internal_destructor();
-    _connected = 0;
-  }
-  peer->Release();
+  VELP2PNode::DestroyDefault();
   return 0;
 }
 
+void VELP2PPeer::ChooseMode(bool collaboration) {
+  _collaboration = collaboration;
+  if (_node && _node->IsDefault()) {
+    _rtc = collaboration ? 1 : 0;
+    if (collaboration)
+      _login_in_progress = 1;
+  }
+}
+
 VELResult VELP2PPeer::InitP2P() {
+  if (_connected == 1)
+    return VELFail(VELP2P_ERROR_ALREADY_STARTED);
+  ChooseMode(false);
   return Initialize();
 }
 
 VELResult VELP2PPeer::InitP2PForRTC() {
   if (_connected == 1)
     return VELFail(VELP2P_ERROR_ALREADY_STARTED);
-  _rtc = 1;
-  _login_in_progress = 1;
+  ChooseMode(true);
   return Initialize();
 }
 
 VELResult VELP2PPeer::Initialize() {
-  return Initialize(VELP2POptions::FromEnvironment(_rtc == 1 ? VELP2POptions::Mode::kCollaboration
-                                                             : VELP2POptions::Mode::kStandard));
+  return Initialize(VELP2POptions::FromEnvironment(_collaboration ? VELP2POptions::Mode::kCollaboration
+                                                                  : VELP2POptions::Mode::kStandard));
 }
 
 VELResult VELP2PPeer::Start(const VELP2POptions& options) {
   if (_connected == 1)
     return VELFail(VELP2P_ERROR_ALREADY_STARTED);
-  const bool collaboration = options.mode == VELP2POptions::Mode::kCollaboration;
-  if (!collaboration && _rtc == 1)
-    return VELFail(VELP2P_ERROR_WRONG_MODE, "this process started a peer in collaboration mode before");
   if (VEL_FAILED(options.Check()))
     return VEL_E_FAIL;
-  if (collaboration) {
-    _rtc = 1;
-    _login_in_progress = 1;
-  }
+  ChooseMode(options.mode == VELP2POptions::Mode::kCollaboration);
   return Initialize(options);
 }
 
 VELResult VELP2PPeer::Initialize(const VELP2POptions& options) {
   VELP2P_TRACE("VELP2PPeer - Initialize");
-  // Options that cannot be used stop the start-up before anything is made.
+  if (_connected == 1)
+    return VELFail(VELP2P_ERROR_ALREADY_STARTED);
+  if (!_node)
+    return VELFail(VELP2P_ERROR_FAILED, "the node of this peer is gone");
+  // Options that cannot be used stop the start-up before anything is made, and so does a missing loop:
+  // endpoints without one would never hear anything.
   if (VEL_FAILED(options.Check()))
     return VEL_E_FAIL;
+  if (!_node->BindLoop())
+    return VELFail(VELP2P_ERROR_NO_LOOP, "create a VELApplication before the start");
   _options = std::make_unique<VELP2POptions>(options);
-  if (_options->diagnostics)
-    VELSetDiagnosticSink(_options->diagnostics);
-  if (_registerExitHook) {
+  _node->SetDiagnostics(_options->diagnostics);
+  if (_registerExitHook && _node->IsDefault()) {
     VELCallOnExit(&VELP2PPeer::CleanPeer, 3);
     _registerExitHook = 0;
   }
@@ -174,7 +189,7 @@ VELResult VELP2PPeer::Initialize(const VELP2POptions& options) {
     _connectedPeers = std::make_unique<VELHashDicVELP2PPeerInfo>(10);
 
   const char* login = _options->hasLogin ? _options->login.c_str() : nullptr;
-  if (_rtc == 1) {
+  if (_collaboration) {
     // The account is looked up only when no login is given: it reads the user database.
     char account[50] = {0};
     if (!login)
@@ -184,14 +199,14 @@ VELResult VELP2PPeer::Initialize(const VELP2POptions& options) {
   } else if (VEL_FAILED(VELP2PBuildPeerName(_peerName, login))) {
     return VEL_E_FAIL;
   }
-  VELP2PPeerReceiver::Instance().SetPersistent(_options->persistent);
+  _node->Receiver().SetPersistent(_options->persistent);
   if (VEL_FAILED(InitEndPoints()))
     return VEL_E_FAIL;
   VELResult result = InitServices();
   if (VEL_FAILED(result))
     return VEL_E_FAIL;
   _connected = 1;
-  VELP2PLiveness::Start(this, _options->LivenessIntervalMs());
+  _node->StartPresence(VELP2PPresenceSettings::From(*_options));
   FireCurrentGroupNotif();
   FirePeerInitNotif();
   return result;
@@ -286,7 +301,7 @@ VELP2PEndPoint* VELP2PPeer::RegisterEndPoint(const char* className) {
   VELP2PEndPoint* endpoint = CreateByName<VELP2PEndPoint>(className);
   if (!endpoint)
     return nullptr;
-  endpoint->SetReceiver(&VELP2PPeerReceiver::Instance());
+  endpoint->SetReceiver(_node ? &_node->Receiver() : nullptr);
   if (endpoint->IsUnicast()) {
     if (!_unicastEndPoints)
       _unicastEndPoints = std::make_unique<VELListPtrVELP2PEndPoint>();
@@ -309,8 +324,8 @@ VELResult VELP2PPeer::InitServices() {
                                                "VELP2PChatService", "VELP2PSessionService"};
   static const char* const kStandard[] = {"VELP2PGroupService", "VELP2PPeerService",
                                           "VELP2PDiscoveryService"};
-  const char* const* names = _rtc == 1 ? kCollaboration : kStandard;
-  const int count = _rtc == 1 ? 4 : 3;
+  const char* const* names = _collaboration ? kCollaboration : kStandard;
+  const int count = _collaboration ? 4 : 3;
   VELResult result = VEL_S_OK;
   for (int i = 0; i < count; ++i) {
     result = RegisterService(names[i]);
@@ -334,8 +349,10 @@ VELResult VELP2PPeer::RegisterService(const char* className) {
     base->Release();
     return VELFail(VELP2P_ERROR_BAD_ARGUMENT, std::string(className) + " is not a service");
   }
+  service->SetPeer(this);
   VELResult initialized = service->Initialize();
   if (VEL_FAILED(initialized)) {
+    service->SetPeer(nullptr);
     service->Release();
     return initialized;
   }
@@ -343,6 +360,16 @@ VELResult VELP2PPeer::RegisterService(const char* className) {
     _services = std::make_unique<VELListPtrVELP2PService>();
   _services->Append(service);
   return VEL_S_OK;
+}
+
+VELP2PService* VELP2PPeer::GetService(const char* wireName) {
+  for (int i = 1; wireName && _services && i <= _services->Size(); ++i) {
+    VELP2PService* service = (*_services)[i];
+    const char* name = service ? service->GetServiceName() : nullptr;
+    if (name && std::strcmp(name, wireName) == 0)
+      return service;
+  }
+  return nullptr;
 }
 
 VELResult VELP2PPeer::Disconnect() {
@@ -367,9 +394,8 @@ VELResult VELP2PPeer::ClosePeer() {
 
 VELResult VELP2PPeer::internal_destructor() {
   VELP2P_TRACE("VELP2PPeer - Destructor");
-  if (!_singlePeer)
-    return VEL_S_OK;
-  VELP2PLiveness::Stop();
+  if (_node)
+    _node->StopPresence();
   ReleaseAll(std::move(_unicastEndPoints));
   ReleaseAll(std::move(_multicastEndPoints));
   ReleaseAll(std::move(_services));

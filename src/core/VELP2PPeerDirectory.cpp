@@ -1,6 +1,7 @@
 // The local peer's directories of known peers and its store of their statuses.
 #include "core/VELP2PConfig.h"
 #include "core/VELP2PLiveness.h"
+#include "core/VELP2PNode.h"
 #include "core/VELP2PRecordFacts.h"
 #include "core/VELP2PStatusStore.h"
 #include "host/VELLastError.h"
@@ -22,10 +23,11 @@ bool HasRoom(VELHashDicVELP2PPeerInfo& directory, const VELP2PPeerInfo& info) {
 enum class Admission { kRefused, kTaken, kOpen };
 
 // Whether info may go on into the directory. When the directory is full, or when info names a stored peer
-// from another endpoint, the liveness checks take info over (when they run) and decide later.
-Admission Admit(VELHashDicVELP2PPeerInfo& directory, VELP2PPeerInfo* info, VELP2PLiveness::Directory which) {
-  VELP2PLiveness* liveness = VELP2PLiveness::Get();
-  if (!HasRoom(directory, *info)) {
+// from another endpoint, or comes from a source that speaks for too many names already, the liveness checks
+// take info over (when they run) and decide later.
+Admission Admit(VELP2PLiveness* liveness, VELHashDicVELP2PPeerInfo& directory, VELP2PPeerInfo* info,
+                VELP2PLiveness::Directory which) {
+  if (!HasRoom(directory, *info) || (liveness && !liveness->SourceHasRoom(*info))) {
     if (!liveness)
       return Admission::kRefused;
     liveness->Full(which, info);
@@ -57,9 +59,15 @@ bool Renews(VELP2PPeerInfo& info, VELP2PPeerInfo& known) {
   return true;
 }
 
-void Track(const VELP2PPeerInfo& info) {
-  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
-    liveness->Track(info);
+// The checks of a peer's node, while they run.
+VELP2PLiveness* LivenessOf(const VELP2PPeer& peer) {
+  VELP2PNode* node = peer.Node();
+  return node ? node->Liveness() : nullptr;
+}
+
+void Track(const VELP2PPeer& peer, const VELP2PPeerInfo& info, VELP2PLiveness::Directory directory) {
+  if (VELP2PLiveness* liveness = LivenessOf(peer))
+    liveness->Track(info, directory);
 }
 
 }  // namespace
@@ -69,7 +77,8 @@ VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
   // A refused record stays the caller's; an accepted one is the peer's, stored or discarded.
   if (!_connectedPeers || !info || info->name.IsEmpty())
     return VEL_E_FAIL;
-  Admission admission = Admit(*_connectedPeers, info, VELP2PLiveness::Directory::kConnected);
+  Admission admission =
+      Admit(LivenessOf(*this), *_connectedPeers, info, VELP2PLiveness::Directory::kConnected);
   if (admission != Admission::kOpen)
     return admission == Admission::kTaken ? VEL_S_OK : VEL_E_FAIL;
   if (!_statusAndDesc)
@@ -91,7 +100,7 @@ VELResult VELP2PPeer::NewPeerBirth(VELP2PPeerInfo* info) {
     delete info;
     return VEL_S_OK;
   }
-  Track(*info);
+  Track(*this, *info, VELP2PLiveness::Directory::kConnected);
   FirePeerBirthNotif(info->name);
   return VEL_S_OK;
 }
@@ -108,7 +117,7 @@ VELResult VELP2PPeer::NewPeerDeath(VELUnicodeString& name) {
   }
   if (_statusAndDesc)
     _statusAndDesc->Remove(peerName);
-  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+  if (VELP2PLiveness* liveness = LivenessOf(*this))
     liveness->Forget(peerName);
   return VEL_S_OK;
 }
@@ -117,14 +126,14 @@ VELResult VELP2PPeer::NewPeerDiscovered(VELP2PPeerInfo* info) {
   VELP2P_TRACE("VELP2PPeer - NewPeerDiscovered");
   if (_connected == 0 || !_groupPeers || !info || info->name.IsEmpty())
     return VEL_E_FAIL;
-  Admission admission = Admit(*_groupPeers, info, VELP2PLiveness::Directory::kGroup);
+  Admission admission = Admit(LivenessOf(*this), *_groupPeers, info, VELP2PLiveness::Directory::kGroup);
   if (admission != Admission::kOpen)
     return admission == Admission::kTaken ? VEL_S_OK : VEL_E_FAIL;
   if (!_groupPeers->Insert(info->name, info)) {
     delete info;
     return VEL_S_OK;
   }
-  Track(*info);
+  Track(*this, *info, VELP2PLiveness::Directory::kGroup);
   FirePeerCreateNotif(info->name);
   return VEL_S_OK;
 }
@@ -139,7 +148,7 @@ VELResult VELP2PPeer::NewPeerDestroyed(VELUnicodeString& name) {
     return VEL_S_OK;
   FirePeerDestructNotif(peerName);
   delete removed;
-  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
+  if (VELP2PLiveness* liveness = LivenessOf(*this))
     liveness->Forget(peerName);
   return VEL_S_OK;
 }

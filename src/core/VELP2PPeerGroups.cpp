@@ -1,6 +1,8 @@
 // The local peer's place in the group tree: joining a sub-group, leaving to the parent, and the sub-groups
 // learnt from traffic.
 #include "core/VELP2PConfig.h"
+#include "core/VELP2PLiveness.h"
+#include "core/VELP2PNode.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
@@ -10,6 +12,8 @@ void VELP2PPeer::EmptyGroupState() {
   _subGroups->RemoveAll();
   if (_groupPeers)
     _groupPeers->ApplyDelete();
+  if (VELP2PLiveness* liveness = _node ? _node->Liveness() : nullptr)
+    liveness->GroupEmptied();
 }
 
 VELResult VELP2PPeer::CreateAndOrJoinSubGroup(const VELUnicodeString* name) {

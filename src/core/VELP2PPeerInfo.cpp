@@ -9,13 +9,10 @@
 
 VELP2PPeerInfo::VELP2PPeerInfo(const VELUnicodeString& peerName, int recordCount,
                                const VELUnicodeString& peerGroup)
-    : name(peerName), group(peerGroup), count(recordCount) {
-  VELP2PRecordFacts::Attach(this);
-}
+    : name(peerName), group(peerGroup), count(recordCount) {}
 
 VELP2PPeerInfo::~VELP2PPeerInfo() {
   VELP2P_TRACE("VELP2PPeerInfo - Destructor");
-  VELP2PRecordFacts::Detach(this);
   while (_records) {
     uint8_t* earlier = nullptr;
     std::memcpy(&earlier, _records.get(), sizeof earlier);

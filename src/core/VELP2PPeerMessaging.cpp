@@ -2,18 +2,17 @@
 #include <cstring>
 #include <vector>
 
-#include "core/VELP2PAnswerGuard.h"
+#include "core/VELP2PNode.h"
 #include "host/VELLastError.h"
 #include "host/VELTraceMacros.h"
 #include "transport/VELP2PSending.h"
-#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELIP2PMessage.h"
 #include "velp2p/VELP2PCoreService.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PHeader.h"
-#include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PPeer.h"
+#include "wire/VELP2PMessage.h"
 #include "wire/VELP2PPayloads.h"
 
 namespace {
@@ -112,16 +111,16 @@ VELResult VELP2PPeer::SendToGroup(VELUnicodeString& group, const char* service, 
 
 VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
                                  VELP2PEndPointInfo* remote, VELP2PPeerInfo* peer) {
-  if (!_unicastEndPoints || _unicastEndPoints->Size() == 0)
+  if (!_unicastEndPoints || _unicastEndPoints->Size() == 0 || !_node)
     return VEL_E_FAIL;
-  VELP2PAnswerGuard& guard = VELP2PAnswerGuard::Instance();
+  VELP2PAnswerGuard& guard = _node->Guard();
   if (!remote || !guard.MayConnect(remote->address, peer))
     return VELFail(VELP2P_ERROR_NETWORK, "an address that is not used");
   if (!guard.TakeAnswer(remote->address))
     return VELFail(VELP2P_ERROR_NETWORK, "too many automatic sends to that address or for that sender");
   // An answer is queued apart from the application's blocks, so that no flood of them refuses what the
   // application sends or takes its connections.
-  VELP2PSending::Automatic lane(guard.Answering());
+  VELP2PSending::Automatic lane(*_node->Sending(), guard.Answering());
   for (int i = 1; _unicastEndPoints && i <= _unicastEndPoints->Size(); ++i) {
     VELP2PEndPoint* endpoint = (*_unicastEndPoints)[i];
     if (!endpoint)
@@ -134,8 +133,9 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
 
 VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, char* data, int length,
                                  VELP2PPeerInfo* peer) {
-  if (_connected == 0 || !peer)
+  if (_connected == 0 || !peer || !_node)
     return VEL_E_FAIL;
+  VELP2PAnswerGuard& guard = _node->Guard();
   VELListPtrVELP2PEndPointInfo* records = peer->GetEndPointsInfoList();
   if (!records || records->Size() == 0)
     return VEL_E_FAIL;
@@ -145,14 +145,14 @@ VELResult VELP2PPeer::SendToPeer(VELUnicodeString& group, const char* service, c
     VELP2PEndPointInfo* record = (*records)[i];
     if (!record)
       return VEL_E_FAIL;
-    if (!IsUnicastRecord(record) || !VELP2PAnswerGuard::Instance().MayConnect(record->address, peer))
+    if (!IsUnicastRecord(record) || !guard.MayConnect(record->address, peer))
       continue;
     if (VEL_SUCCEEDED(SendToPeer(group, service, data, length, record, peer))) {
       VELRestoreLastError(std::move(before));
       return VEL_S_OK;
     }
     // An answer a group message provoked tries one record only, so that a forged list costs one attempt.
-    if (VELP2PAnswerGuard::Instance().Answering())
+    if (guard.Answering())
       break;
   }
   // A full queue is worth telling apart: the caller may run the loop and send again.
@@ -222,7 +222,8 @@ VELResult VELP2PPeer::ReplyToPeer(VELUnicodeString& group, const char* service, 
 VELResult VELP2PPeer::SendP2PMessage(const VELUnicodeString& peerName, unsigned char type,
                                      const VELUnicodeString& header, char* data, int length) {
   VELP2P_TRACE("VELP2PPeer - SendP2PMessage");
-  VELDiagnosticPrintf("VELP2PPeer - SendP2PMessage for service <%s>\n", header.CastToCharPtr());
+  VELDiagnosticPrintf(VELP2PDiagnosticsOf(*this), "VELP2PPeer - SendP2PMessage for service <%s>\n",
+                      header.CastToCharPtr());
   if (length <= 0 || !data || !_connectedPeers)
     return VELFail(_connectedPeers ? VELP2P_ERROR_EMPTY_DATA : VELP2P_ERROR_NOT_CONNECTED);
   VELP2PPeerInfo* peer = _connectedPeers->Locate(peerName);

@@ -1,9 +1,10 @@
 // The local peer's firing operations: each creates one notification, dispatches it synchronously with the
 // peer as publisher and releases it.
 #include <new>
+#include <optional>
 #include <utility>
 
-#include "core/VELP2PAnswerGuard.h"
+#include "core/VELP2PNode.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
@@ -11,12 +12,14 @@
 namespace {
 
 template <class Notification, class... Args>
-void Fire(VELBaseUnknown* publisher, Args&&... args) {
+void Fire(VELP2PPeer* publisher, Args&&... args) {
   auto* notification = new (std::nothrow) Notification(std::forward<Args>(args)...);
   if (!notification)
     return;
   // What subscribers send is theirs, even while the message that caused the notification is dispatched.
-  VELP2PAnswerGuard::ApplicationScope application;
+  std::optional<VELP2PAnswerGuard::ApplicationScope> application;
+  if (VELP2PNode* node = publisher->Node())
+    application.emplace(node->Guard());
   DispatchCallbacks(publisher, notification);
   notification->Release();
 }

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "core/VELP2PAnswerGuard.h"
 #include "core/VELP2PLiveness.h"
-#include "velp2p/VELDiagnostics.h"
+#include "core/VELP2PNode.h"
+#include "core/VELP2PPresence.h"
 #include "velp2p/VELP2PEndPoint.h"
 #include "velp2p/VELP2PHeader.h"
 #include "velp2p/VELP2PNotifications.h"
@@ -18,38 +18,52 @@ const char kForceGroup[] = "/Force";
 
 }  // namespace
 
-VELP2PPeerReceiver& VELP2PPeerReceiver::Instance() {
-  static VELP2PPeerReceiver receiver;
-  return receiver;
+VELApplication* VELP2PPeerReceiver::Loop() const {
+  return _node.Loop();
+}
+
+std::shared_ptr<VELP2PSending> VELP2PPeerReceiver::Sending() const {
+  return _node.Sending();
 }
 
 VELResult VELP2PPeerReceiver::Receive(VELP2PHeader& header, bool byUnicast, const VELP2PSource& source) {
-  // No peer is created here: a receive path without a started peer has nobody to hand the message to.
-  VELP2PPeer* peer = VELP2PPeer::IsConnected() ? VELP2PPeer::GetLocalPeer() : nullptr;
-  if (!peer)
+  VELP2PPeer& peer = _node.Peer();
+  if (!peer.Connected())
     return VEL_E_FAIL;
-  if (VELP2PPeer::_rtc && byUnicast) {
-    const VELUnicodeString* localName = peer->GetPeerName();
+  if (peer.Collaboration() && byUnicast) {
+    const VELUnicodeString* localName = peer.GetPeerName();
     if (localName && *localName == header.GetSendingPeerName() && header.GetMessageGroup() != kForceGroup)
       return VEL_S_OK;
   }
-  if (VELP2PLiveness* liveness = VELP2PLiveness::Get())
-    liveness->Heard(header.GetSendingPeerName());
-  VELP2PAnswerGuard::Scope scope(!byUnicast, source);
-  return VEL_FAILED(peer->Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
+  if (VELP2PLiveness* liveness = _node.Liveness())
+    liveness->Heard(header.GetSendingPeerName(), source);
+  VELP2PAnswerGuard::Scope scope(_node.Guard(), !byUnicast, source);
+  if (!byUnicast && VELP2PPresence::OnlyPresence(peer, header)) {
+    ++_routine;
+    return VEL_S_OK;
+  }
+  return VEL_FAILED(peer.Dispatch(header)) ? VEL_E_FAIL : VEL_S_OK;
 }
 
 std::string VELP2PPeerReceiver::NameOf(VELP2PPeerInfo* peer) {
   return peer ? peer->name.Str() : std::string();
 }
 
+void VELP2PPeerReceiver::Delivered() {
+  if (VELP2PPresence* presence = _node.Presence())
+    presence->SendReached();
+}
+
 void VELP2PPeerReceiver::SendFailed(const std::string& peerName, const std::string& address,
                                     const std::string& service, const char* reason) {
-  VELDiagnosticPrintf("send of a <%s> message to %s (%s) failed: %s\n", service.c_str(),
+  VELDiagnosticPrintf(_node.Diagnostics(), "send of a <%s> message to %s (%s) failed: %s\n", service.c_str(),
                       peerName.empty() ? "an unknown peer" : peerName.c_str(), address.c_str(), reason);
-  VELP2PPeer* peer = VELP2PPeer::IsConnected() ? VELP2PPeer::GetLocalPeer() : nullptr;
-  if (!peer)
+  VELP2PPeer* peer = &_node.Peer();
+  if (!peer->Connected())
     return;
+  // A refused connection says the network works; the others may be the local network's doing.
+  if (VELP2PPresence* presence = _node.Presence(); presence && reason && std::strcmp(reason, "refused") != 0)
+    presence->SendFailed();
   VELUnicodeString name(peerName.c_str());
   auto* notification =
       new (std::nothrow) VELP2PSendFailedNotif(&name, address.c_str(), service.c_str(), reason);
@@ -60,8 +74,8 @@ void VELP2PPeerReceiver::SendFailed(const std::string& peerName, const std::stri
 }
 
 VELResult VELP2PPeerReceiver::GetSenderIdentity(int mode, VELP2PSenderIdentity& identity) {
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  const VELUnicodeString* name = peer ? peer->GetPeerName() : nullptr;
+  VELP2PPeer* peer = &_node.Peer();
+  const VELUnicodeString* name = peer->GetPeerName();
   if (!name || name->GetLengthInByte() > VELP2P_HEADER_MAX_NAME ||
       std::strlen(name->CastToCharPtr()) != static_cast<size_t>(name->GetLengthInByte())) {
     return VEL_E_FAIL;
@@ -82,13 +96,15 @@ VELResult VELP2PPeerReceiver::GetSenderIdentity(int mode, VELP2PSenderIdentity& 
   return VEL_S_OK;
 }
 
-// The header's local-peer form lives with the peer, so that the wire layout knows nothing above it.
+// The header's local-peer form lives with the peer, so that the wire layout knows nothing above it. The
+// local peer is the default one.
 VELResult VELP2PHeader::Initialize(VELUnicodeString& group, const char* serviceName,
                                    unsigned int senderAddress, unsigned short senderPort, char* data,
                                    int length, int mode) {
   VELP2PSenderIdentity identity;
-  if (GetFixedPart() || !serviceName || !data ||
-      VEL_FAILED(VELP2PPeerReceiver::Instance().GetSenderIdentity(mode, identity))) {
+  VELP2PNode* node = VELP2PNode::Default();
+  if (GetFixedPart() || !serviceName || !data || !node ||
+      VEL_FAILED(node->Receiver().GetSenderIdentity(mode, identity))) {
     return VEL_E_FAIL;
   }
   return Build(group, serviceName, identity.name.c_str(), senderAddress, senderPort, identity.otherAddress,

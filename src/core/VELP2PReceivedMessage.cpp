@@ -1,7 +1,7 @@
 #include "core/VELP2PReceivedMessage.h"
 
 #include "velp2p/VELP2PHeader.h"
-#include "velp2p/VELP2PMessage.h"
+#include "wire/VELP2PMessage.h"
 
 VELResult VELP2PReceivedMessage::Read(VELIP2PMessage* message) {
   if (!message)

@@ -1,17 +1,9 @@
 #include "core/VELP2PRecordFacts.h"
 
-#include <unordered_map>
-
 #include "core/VELP2PAnswerGuard.h"
 #include "velp2p/VELP2PPeerInfo.h"
 
 namespace {
-
-// Never destroyed: records may outlive static destruction (the clean-up at process exit destroys them).
-std::unordered_map<const VELP2PPeerInfo*, VELP2PRecordFacts>& Table() {
-  static auto* table = new std::unordered_map<const VELP2PPeerInfo*, VELP2PRecordFacts>();
-  return *table;
-}
 
 const VELP2PEndPointInfo* FirstUnicast(VELP2PPeerInfo& record) {
   VELListPtrVELP2PEndPointInfo* records = record.GetEndPointsInfoList();
@@ -27,21 +19,16 @@ const VELP2PEndPointInfo* FirstUnicast(VELP2PPeerInfo& record) {
 }  // namespace
 
 VELP2PRecordFacts* VELP2PRecordFacts::Of(const VELP2PPeerInfo* record) {
-  auto found = Table().find(record);
-  return found == Table().end() ? nullptr : &found->second;
+  return record ? record->_facts.get() : nullptr;
 }
 
-void VELP2PRecordFacts::Attach(const VELP2PPeerInfo* record) {
-  if (const VELP2PSource* source = VELP2PAnswerGuard::Instance().CurrentSource())
-    Table()[record].source = *source;
-}
-
-void VELP2PRecordFacts::Detach(const VELP2PPeerInfo* record) {
-  Table().erase(record);
-}
-
-size_t VELP2PRecordFacts::Count() {
-  return Table().size();
+VELP2PRecordFacts* VELP2PRecordFacts::Attach(VELP2PPeerInfo& record, const VELP2PAnswerGuard& guard) {
+  const VELP2PSource* source = guard.CurrentSource();
+  if (!source)
+    return nullptr;
+  record._facts = std::make_unique<VELP2PRecordFacts>();
+  record._facts->source = *source;
+  return record._facts.get();
 }
 
 bool VELP2PRecordFacts::SameEndPoint(VELP2PPeerInfo& one, VELP2PPeerInfo& other) {

@@ -7,11 +7,11 @@
 
 #include "transport/VELP2PReceiver.h"
 
+class VELP2PAnswerGuard;
 class VELP2PPeerInfo;
 
-// The record's layout is part of the interface, so its facts live beside it, in a table keyed by the record:
-// its constructor adds them while a received message is dispatched, and its destructor removes them, so they
-// last exactly as long as the record, wherever it is kept. A record made at any other time (by the
+// Held by the record, so that they last exactly as long as it, wherever it is kept. The services give a
+// record made from a received message the facts of that message; a record made at any other time (by the
 // application) has none.
 struct VELP2PRecordFacts {
   VELP2PSource source;      // where the message that carried the record came from
@@ -21,9 +21,9 @@ struct VELP2PRecordFacts {
 
   // Null for a record without facts.
   static VELP2PRecordFacts* Of(const VELP2PPeerInfo* record);
-  static void Attach(const VELP2PPeerInfo* record);
-  static void Detach(const VELP2PPeerInfo* record);
-  static size_t Count();
+  // Gives the record the source of the message the guard's node is dispatching, and returns its facts;
+  // null, and nothing given, outside a dispatch.
+  static VELP2PRecordFacts* Attach(VELP2PPeerInfo& record, const VELP2PAnswerGuard& guard);
   // Whether two records lead to the same endpoint: their first unicast records name the same address and
   // port, or neither has one.
   static bool SameEndPoint(VELP2PPeerInfo& one, VELP2PPeerInfo& other);

@@ -2,8 +2,8 @@
 
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELIBBStreamer.h"
-#include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PPeer.h"
+#include "wire/VELP2PMessage.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PService, VELBaseUnknown)
 
@@ -35,7 +35,7 @@ VELP2PService::~VELP2PService() {
 
 VELResult VELP2PService::FilterMessageFromGroup(VELUnicodeString& group) {
   VELP2P_TRACE("VELP2PService - FilterMessageFromGroup");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   if (!peer || !peer->GetCurrentGroup())
     return VEL_E_FAIL;
   const std::string current = peer->GetCurrentGroup()->Str();

@@ -78,9 +78,12 @@ struct VELApplication::State {
   std::vector<std::function<void()>> posted;              // guarded by postedLock
   std::shared_ptr<void> life = std::make_shared<char>();  // what links watch; reset as the loop goes
   std::vector<std::shared_ptr<void>> adopted;             // objects the loop destroys with itself
+  std::shared_ptr<void> outgoing;                         // made by VELOutgoingConnections on first use
 };
 
-VELApplication::VELApplication() : _state(new State()), _turnDepth(0) {
+VELApplication::VELApplication() : VELApplication(true) {}
+
+VELApplication::VELApplication(bool mayBecomeMain) : _state(new State()), _turnDepth(0) {
   _state->epoll = VELSys(epoll_create1(EPOLL_CLOEXEC));
   _state->wake = VELSys(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (_state->epoll >= 0 && _state->wake >= 0) {
@@ -89,7 +92,7 @@ VELApplication::VELApplication() : _state(new State()), _turnDepth(0) {
     event.data.fd = _state->wake;
     VELSys(epoll_ctl(_state->epoll, EPOLL_CTL_ADD, _state->wake, &event));
   }
-  if (g_mainApplication == nullptr) {
+  if (mayBecomeMain && g_mainApplication == nullptr) {
     g_mainApplication = this;
   }
 }
@@ -342,6 +345,10 @@ void VELApplication::Drop(const void* object) {
 
 int VELApplication::Adopted() const {
   return static_cast<int>(_state->adopted.size());
+}
+
+std::shared_ptr<void>& VELApplication::OutgoingConnections() {
+  return _state->outgoing;
 }
 
 bool VELApplication::DeferToTurnEnd(std::function<void()> task) {

@@ -1,4 +1,4 @@
-#include "velp2p/VELBBMessage.h"
+#include "host/VELBBMessage.h"
 
 #include <new>
 

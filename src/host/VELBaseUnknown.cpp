@@ -21,17 +21,16 @@ VELBaseUnknown* VELBaseUnknown::CreateItself() {
   return nullptr;
 }
 
-VELBaseUnknown::VELBaseUnknown() : _refCount(1), _inCallbacks(false) {}
+VELBaseUnknown::VELBaseUnknown() : _refCount(1), _links(nullptr) {}
 
-VELBaseUnknown::VELBaseUnknown(const VELBaseUnknown&) : VELIUnknown(), _refCount(1), _inCallbacks(false) {}
+VELBaseUnknown::VELBaseUnknown(const VELBaseUnknown&) : VELIUnknown(), _refCount(1), _links(nullptr) {}
 
 VELBaseUnknown& VELBaseUnknown::operator=(const VELBaseUnknown&) {
   return *this;
 }
 
 VELBaseUnknown::~VELBaseUnknown() {
-  if (_inCallbacks)
-    VELCallbackRegistry::Instance().ForgetObject(this);
+  VELCallbackRegistry::ForgetEverywhere(this);
 }
 
 unsigned long VELBaseUnknown::AddRef() {

@@ -2,10 +2,61 @@
 
 #include <algorithm>
 
-VELCallbackRegistry& VELCallbackRegistry::Instance() {
+VELCallbackRegistry::~VELCallbackRegistry() {
+  for (VELBaseUnknown* object : _linked) {
+    VELCallbackLinks* links = object->_links;
+    if (!links)
+      continue;
+    links->known.erase(std::remove(links->known.begin(), links->known.end(), this), links->known.end());
+    if (links->published == this)
+      links->published = nullptr;
+  }
+}
+
+VELCallbackRegistry& VELCallbackRegistry::Process() {
   // Never destroyed: objects released during static destruction at exit may still reach it.
-  static VELCallbackRegistry* instance = new VELCallbackRegistry();
-  return *instance;
+  static VELCallbackRegistry* process = new VELCallbackRegistry();
+  return *process;
+}
+
+VELCallbackRegistry& VELCallbackRegistry::Of(VELBaseUnknown* publisher) {
+  VELCallbackLinks* links = publisher ? publisher->_links : nullptr;
+  return links && links->published ? *links->published : Process();
+}
+
+void VELCallbackRegistry::Publish(VELBaseUnknown* publisher) {
+  if (!publisher)
+    return;
+  Link(publisher);
+  publisher->_links->published = this;
+}
+
+void VELCallbackRegistry::Link(VELBaseUnknown* object) {
+  if (!object->_links)
+    object->_links = new VELCallbackLinks();
+  VELCallbackLinks& links = *object->_links;
+  if (std::find(links.known.begin(), links.known.end(), this) == links.known.end())
+    links.known.push_back(this);
+  _linked.insert(object);
+}
+
+void VELCallbackRegistry::ForgetEverywhere(VELBaseUnknown* object) {
+  VELCallbackLinks* links = object->_links;
+  if (!links)
+    return;
+  object->_links = nullptr;
+  for (VELCallbackRegistry* registry : links->known)
+    registry->Forget(object);
+  delete links;
+}
+
+void VELCallbackRegistry::RemoveEverywhere(VELBaseUnknown* subscriber) {
+  if (!subscriber || !subscriber->_links)
+    return;
+  // A copy: a registry never unlinks itself here, but a callback could not run meanwhile either.
+  const std::vector<VELCallbackRegistry*> known = subscriber->_links->known;
+  for (VELCallbackRegistry* registry : known)
+    registry->RemoveSubscriber(subscriber);
 }
 
 VELCallback* VELCallbackRegistry::Add(VELBaseUnknown* subscriber, VELBaseUnknown* publisher,
@@ -14,6 +65,7 @@ VELCallback* VELCallbackRegistry::Add(VELBaseUnknown* subscriber, VELBaseUnknown
   if (!publisher || !notificationClass || (!method && !function) || (method && !subscriber))
     return nullptr;
   auto callback = std::make_unique<VELCallback>();
+  callback->registry = this;
   callback->subscriber = subscriber;
   callback->publisher = publisher;
   callback->notificationClass = notificationClass;
@@ -22,8 +74,8 @@ VELCallback* VELCallbackRegistry::Add(VELBaseUnknown* subscriber, VELBaseUnknown
   callback->data = data;
   callback->removed = false;
   if (subscriber)
-    subscriber->_inCallbacks = true;
-  publisher->_inCallbacks = true;
+    Link(subscriber);
+  Link(publisher);
   _callbacks.push_back(std::move(callback));
   return _callbacks.back().get();
 }
@@ -53,8 +105,6 @@ void VELCallbackRegistry::Remove(VELCallback* callback) {
 }
 
 void VELCallbackRegistry::RemoveSubscriber(VELBaseUnknown* subscriber) {
-  if (!subscriber)
-    return;
   for (auto& c : _callbacks) {
     if (c->subscriber == subscriber)
       MarkRemoved(c.get());
@@ -62,7 +112,8 @@ void VELCallbackRegistry::RemoveSubscriber(VELBaseUnknown* subscriber) {
   Purge();
 }
 
-void VELCallbackRegistry::ForgetObject(VELBaseUnknown* object) {
+void VELCallbackRegistry::Forget(VELBaseUnknown* object) {
+  _linked.erase(object);
   for (auto& c : _callbacks) {
     if (c->subscriber == object || c->publisher == object)
       MarkRemoved(c.get());

@@ -3,11 +3,10 @@
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELCommand.h"
 
-void VELCleaner::DeleteOnTransactionEnd(VELCommand* command) {
+void VELCleaner::DeleteOnTransactionEnd(VELApplication* application, VELCommand* command) {
   if (command == nullptr) {
     return;
   }
-  VELApplication* application = VELApplication::MainApplication();
   if (application != nullptr && application->DeferToTurnEnd([command]() { delete command; })) {
     return;
   }

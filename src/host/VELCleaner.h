@@ -2,14 +2,15 @@
 #ifndef VELP2P_HOST_VELCLEANER_H
 #define VELP2P_HOST_VELCLEANER_H
 
+class VELApplication;
 class VELCommand;
 
 class VELCleaner {
  public:
-  // Takes ownership of the command. It is deleted at the end of the main application's current turn,
-  // so a callback that ends its own registration may go on using the command until it returns; when no
-  // turn is in progress (or no application exists) it is deleted at once.
-  static void DeleteOnTransactionEnd(VELCommand* command);
+  // Takes ownership of the command. It is deleted at the end of the loop's current turn, so a callback that
+  // ends its own registration may go on using the command until it returns; when no turn is in progress (or
+  // the loop is null) it is deleted at once.
+  static void DeleteOnTransactionEnd(VELApplication* loop, VELCommand* command);
 };
 
 #endif

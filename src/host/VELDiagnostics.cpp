@@ -1,38 +1,32 @@
-#include "velp2p/VELDiagnostics.h"
-
+#include <atomic>
 #include <cstdarg>
-#include <utility>
 #include <vector>
 
+#include "host/VELDiagnosticSink.h"
 #include "velp2p/VELTrace.h"
 
 namespace {
 
-bool g_chosen = false;                                      // VELSetDiagnosticStream was called
-FILE* g_stream = nullptr;                                   // meaningful once g_chosen
-std::function<void(const std::string&)>* g_sink = nullptr;  // set by a started peer; owned
+// The process's choice, made once by the application before its loops run, read by every thread.
+std::atomic<bool> g_chosen{false};     // VELSetDiagnosticStream was called
+std::atomic<FILE*> g_stream{nullptr};  // meaningful once g_chosen
 
 FILE* Stream() {
-  if (g_chosen)
-    return g_stream;
+  if (g_chosen.load())
+    return g_stream.load();
   return VELTrace::IsEnabled() ? stderr : nullptr;
 }
 
 }  // namespace
 
 void VELSetDiagnosticStream(FILE* stream) {
-  g_chosen = true;
-  g_stream = stream;
+  g_stream.store(stream);
+  g_chosen.store(true);
 }
 
-void VELSetDiagnosticSink(std::function<void(const std::string& text)> sink) {
-  delete g_sink;
-  g_sink = sink ? new std::function<void(const std::string&)>(std::move(sink)) : nullptr;
-}
-
-void VELDiagnosticPrintf(const char* format, ...) {
-  FILE* stream = g_sink ? nullptr : Stream();
-  if ((!g_sink && !stream) || !format)
+void VELDiagnosticPrintf(const VELDiagnosticSink& sink, const char* format, ...) {
+  FILE* stream = sink ? nullptr : Stream();
+  if ((!sink && !stream) || !format)
     return;
   va_list arguments;
   va_start(arguments, format);
@@ -47,9 +41,9 @@ void VELDiagnosticPrintf(const char* format, ...) {
     if (size >= 0) {
       std::vector<char> text(static_cast<size_t>(size) + 1);
       std::vsnprintf(text.data(), text.size(), format, arguments);
-      // The sink may replace itself; the copy keeps the running one alive.
-      std::function<void(const std::string&)> sink = *g_sink;
-      sink(std::string(text.data(), static_cast<size_t>(size)));
+      // Held by the call: the sink may be replaced while it runs.
+      VELDiagnosticSink running = sink;
+      (*running)(std::string(text.data(), static_cast<size_t>(size)));
     }
   }
   va_end(arguments);

@@ -51,6 +51,8 @@ const char* VELP2PErrorCodeText(int code) {
       return "busy";
     case VELP2P_ERROR_FAILED:
       return "failed";
+    case VELP2P_ERROR_NO_LOOP:
+      return "no event loop";
     default:
       return "unknown reason";
   }

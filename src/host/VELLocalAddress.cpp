@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <vector>
 
 bool VELIsLoopbackIPv4(uint32_t addressNetworkOrder) {
@@ -20,11 +21,14 @@ bool VELIsForbiddenIPv4(uint32_t addressNetworkOrder) {
 bool VELIsLocalIPv4(uint32_t addressNetworkOrder) {
   if (VELIsLoopbackIPv4(addressNetworkOrder))
     return true;
+  // The host's addresses, read again every ten seconds at most; shared by the loops of every thread.
+  static std::mutex mutex;
   static std::vector<uint32_t> local;
   static std::chrono::steady_clock::time_point readAt;
   static bool read = false;
+  std::lock_guard<std::mutex> lock(mutex);
   auto now = std::chrono::steady_clock::now();
-  if (!read || now - readAt > std::chrono::seconds(1)) {
+  if (!read || now - readAt > std::chrono::seconds(10)) {
     read = true;
     readAt = now;
     local.clear();

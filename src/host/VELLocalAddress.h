@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // True for 127/8 and for the address of any interface of this host. The interface list is read again at
-// most once a second; for the loop thread only.
+// most every 10 s (every datagram asks, and reading it costs tens of microseconds); for the loop thread only.
 bool VELIsLocalIPv4(uint32_t addressNetworkOrder);
 
 // True for an address no record may name: unspecified (0.0.0.0), multicast (224/4) or broadcast

@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/VELSystem.h"
 #include "host/VELSystemCalls.h"
-#include "velp2p/VELSystem.h"
 
 namespace {
 

@@ -12,26 +12,27 @@ VELCallback* AddCallback(VELBaseUnknown* subscriber, VELBaseUnknown* publisher, 
                          VELCallbackMethod method, void* data) {
   if (!method)
     return nullptr;
-  return VELCallbackRegistry::Instance().Add(subscriber, publisher, notificationClass, method, nullptr, data);
+  return VELCallbackRegistry::Of(publisher).Add(subscriber, publisher, notificationClass, method, nullptr,
+                                                data);
 }
 
 VELCallback* AddCallback(VELBaseUnknown* subscriber, VELBaseUnknown* publisher, const char* notificationClass,
                          std::function<void(VELNotification*)> function) {
   if (!function)
     return nullptr;
-  return VELCallbackRegistry::Instance().Add(subscriber, publisher, notificationClass, nullptr,
-                                             std::move(function), nullptr);
+  return VELCallbackRegistry::Of(publisher).Add(subscriber, publisher, notificationClass, nullptr,
+                                                std::move(function), nullptr);
 }
 
 void RemoveCallback(VELCallback* callback) {
   if (callback)
-    VELCallbackRegistry::Instance().Remove(callback);
+    callback->registry->Remove(callback);
 }
 
 void RemoveSubscriber(VELBaseUnknown* subscriber) {
-  VELCallbackRegistry::Instance().RemoveSubscriber(subscriber);
+  VELCallbackRegistry::RemoveEverywhere(subscriber);
 }
 
 int DispatchCallbacks(VELBaseUnknown* publisher, VELNotification* notification) {
-  return VELCallbackRegistry::Instance().Dispatch(publisher, notification);
+  return VELCallbackRegistry::Of(publisher).Dispatch(publisher, notification);
 }

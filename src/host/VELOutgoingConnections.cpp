@@ -81,23 +81,18 @@ struct Outgoing {
   }
 };
 
-// Every connection adopted so far, oldest first; entries expire when their callbacks are released.
-std::list<std::weak_ptr<Outgoing>>& Registry() {
-  static std::list<std::weak_ptr<Outgoing>>* registry = new std::list<std::weak_ptr<Outgoing>>();
-  return *registry;
-}
+// The connections adopted on one loop, oldest first; entries expire when their callbacks are released.
+using Registry = std::list<std::weak_ptr<Outgoing>>;
 
-void Prune() {
-  auto& registry = Registry();
+void Prune(Registry& registry) {
   for (auto it = registry.begin(); it != registry.end();) {
     auto connection = it->lock();
     it = (connection == nullptr || connection->descriptor < 0) ? registry.erase(it) : std::next(it);
   }
 }
 
-void MakeRoom() {
-  Prune();
-  auto& registry = Registry();
+void MakeRoom(Registry& registry) {
+  Prune(registry);
   if (static_cast<int>(registry.size()) < VELOutgoingConnections::kMaxConnections) {
     return;
   }
@@ -123,7 +118,12 @@ int VELOutgoingConnections::Adopt(VELApplication* application, int descriptor, s
   if (application == nullptr || descriptor < 0) {
     return EINVAL;
   }
-  MakeRoom();
+  std::shared_ptr<void>& slot = Of(application);
+  if (!slot) {
+    slot = std::make_shared<Registry>();
+  }
+  Registry& registry = *static_cast<Registry*>(slot.get());
+  MakeRoom(registry);
   auto connection = std::make_shared<Outgoing>();
   connection->application = application;
   connection->descriptor = descriptor;
@@ -138,11 +138,19 @@ int VELOutgoingConnections::Adopt(VELApplication* application, int descriptor, s
     return EBUSY;
   }
   connection->timerId = application->AddTimer(kLingerMs, [connection]() { connection->Finish(); });
-  Registry().push_back(connection);
+  registry.push_back(connection);
   return 0;
 }
 
-int VELOutgoingConnections::Count() {
-  Prune();
-  return static_cast<int>(Registry().size());
+int VELOutgoingConnections::Count(VELApplication* application) {
+  if (application == nullptr || !Of(application)) {
+    return 0;
+  }
+  Registry& registry = *static_cast<Registry*>(Of(application).get());
+  Prune(registry);
+  return static_cast<int>(registry.size());
+}
+
+std::shared_ptr<void>& VELOutgoingConnections::Of(VELApplication* application) {
+  return application->OutgoingConnections();
 }

@@ -2,10 +2,12 @@
 #ifndef VELP2P_HOST_VELOUTGOINGCONNECTIONS_H
 #define VELP2P_HOST_VELOUTGOINGCONNECTIONS_H
 
+#include <memory>
 #include <vector>
 
 class VELApplication;
 
+// Each loop holds its own connections: one loop never closes another's, which belongs to another thread.
 // Waiting for the receiver's close before closing ours leaves TIME_WAIT on the receiving side, which
 // closes first; a sender that sends a message per connection would otherwise pile those up. A connection
 // is owned by the loop's callbacks registered for it, so it goes away with them even when the application
@@ -20,8 +22,11 @@ class VELOutgoingConnections {
   // Takes the descriptor (0) and writes the rest of the block as the socket accepts it. Nonzero when the
   // loop refused the registration: the caller keeps the descriptor.
   static int Adopt(VELApplication* application, int descriptor, std::vector<char>&& rest);
-  // Connections not yet closed, for tests and diagnostics.
-  static int Count();
+  // Connections of the loop not yet closed, for tests and diagnostics.
+  static int Count(VELApplication* application);
+
+ private:
+  static std::shared_ptr<void>& Of(VELApplication* application);
 };
 
 #endif

@@ -1,4 +1,4 @@
-#include "velp2p/VELRawCollint.h"
+#include "host/VELRawCollint.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "velp2p/VELString.h"
+#include "host/VELString.h"
 
 VELString::VELString(const char* text) {
   if (text)

@@ -1,6 +1,6 @@
 // The operating-system calls behind VELSystem.h: environment, the table of open files, user and host names,
 // and the exit hooks.
-#include "velp2p/VELSystem.h"
+#include "host/VELSystem.h"
 
 #include <pwd.h>
 #include <sys/utsname.h>

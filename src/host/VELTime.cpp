@@ -1,4 +1,4 @@
-#include "velp2p/VELTime.h"
+#include "host/VELTime.h"
 
 time_t VELTime::Gettime_t() {
   return std::time(nullptr);

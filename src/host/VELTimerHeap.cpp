@@ -1,15 +1,19 @@
 #include "host/VELTimerHeap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 
 namespace {
 
 // Timer ids are unique in the process, so cancelling a stale id on another application cancels nothing.
+// Loops may turn on threads of their own.
 int NextTimerId() {
-  static int last = 0;
-  last = last == INT_MAX ? 1 : last + 1;
-  return last;
+  static std::atomic<int> last{0};
+  int id = last.load();
+  while (!last.compare_exchange_weak(id, id == INT_MAX ? 1 : id + 1)) {
+  }
+  return id == INT_MAX ? 1 : id + 1;
 }
 
 }  // namespace

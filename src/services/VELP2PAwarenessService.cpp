@@ -1,16 +1,17 @@
-#include "velp2p/VELP2PAwarenessService.h"
+#include "services/VELP2PAwarenessService.h"
 
-#include "core/VELP2PAnswerGuard.h"
+#include <cstring>
+
 #include "core/VELP2PClosing.h"
+#include "core/VELP2PNode.h"
 #include "core/VELP2PReceivedMessage.h"
 #include "core/VELP2PRecordFacts.h"
+#include "host/VELSystem.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
-#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
-#include "velp2p/VELSystem.h"
 #include "wire/VELP2PPayloads.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PAwarenessService, VELP2PCoreService)
@@ -33,12 +34,12 @@ int32_t LocalProcessId() {
 
 // The peer record an announcement describes: the sender, heard in group, with the records it carries, and
 // the process and kind the announcement gave. Null when the records do not fit the payload.
-std::unique_ptr<VELP2PPeerInfo> ParseRecord(const VELP2PReceivedMessage& received,
+std::unique_ptr<VELP2PPeerInfo> ParseRecord(VELP2PPeer& peer, const VELP2PReceivedMessage& received,
                                             const VELP2PAnnouncement& announcement) {
   auto info = std::make_unique<VELP2PPeerInfo>(received.sender, announcement.count, received.group);
   if (VEL_FAILED(info->Initialize(announcement.records, announcement.recordBytes)))
     return nullptr;
-  if (VELP2PRecordFacts* facts = VELP2PRecordFacts::Of(info.get())) {
+  if (VELP2PRecordFacts* facts = VELP2PRecordFacts::Attach(*info, peer.Node()->Guard())) {
     facts->hasProcess = true;
     facts->processId = announcement.processId;
     facts->announcement = static_cast<char>(announcement.kind);
@@ -46,18 +47,28 @@ std::unique_ptr<VELP2PPeerInfo> ParseRecord(const VELP2PReceivedMessage& receive
   return info;
 }
 
-bool FromElsewhere() {
-  const VELP2PSource* source = VELP2PAnswerGuard::Instance().CurrentSource();
+bool FromElsewhere(VELP2PPeer& peer) {
+  const VELP2PSource* source = peer.Node()->Guard().CurrentSource();
   return source && source->origin == VELP2POrigin::kElsewhere;
+}
+
+// Whether an announcement under the local name is the local peer's own, heard back: from this process, this
+// host, and with the endpoint records of the local announcement (another node of the process has endpoints of
+// its own).
+bool Own(VELP2PPeer& peer, const VELP2PAnnouncement& announcement, const std::vector<char>& local) {
+  const size_t fixed = local.size() < 7 ? local.size() : 7;
+  return announcement.processId == LocalProcessId() && !FromElsewhere(peer) &&
+         static_cast<size_t>(announcement.recordBytes) == local.size() - fixed &&
+         std::memcmp(announcement.records, local.data() + fixed, local.size() - fixed) == 0;
 }
 
 // Whether a death announcement comes from the process whose record is stored under its name. Another process
 // that used the name (told that it was in use, and leaving) removes nobody: neither the local peer when the
 // name is its own, nor the peer that holds the name anywhere else.
 bool FromHolder(VELP2PPeer& peer, const VELP2PReceivedMessage& received,
-                const VELP2PAnnouncement& announcement, bool fromLocalName) {
+                const VELP2PAnnouncement& announcement, bool fromLocalName, const std::vector<char>& local) {
   if (fromLocalName)
-    return announcement.processId == LocalProcessId() && !FromElsewhere();
+    return Own(peer, announcement, local);
   VELHashDicVELP2PPeerInfo* directory = peer.GetConnectedPeersDirectory();
   VELP2PPeerInfo* known = directory ? directory->Locate(received.sender) : nullptr;
   const VELP2PRecordFacts* facts = VELP2PRecordFacts::Of(known);
@@ -65,7 +76,7 @@ bool FromHolder(VELP2PPeer& peer, const VELP2PReceivedMessage& received,
     return true;
   if (facts->processId != announcement.processId)
     return false;
-  std::unique_ptr<VELP2PPeerInfo> leaving = ParseRecord(received, announcement);
+  std::unique_ptr<VELP2PPeerInfo> leaving = ParseRecord(peer, received, announcement);
   return !leaving || VELP2PRecordFacts::SameEndPoint(*leaving, *known);
 }
 
@@ -97,7 +108,7 @@ VELResult VELP2PAwarenessService::Initialize() {
 }
 
 VELResult VELP2PAwarenessService::StreamPeerMessage() {
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   if (!peer)
     return VEL_E_FAIL;
   // Only endpoints that publish a record are counted, so that the count always matches the records.
@@ -109,7 +120,7 @@ VELResult VELP2PAwarenessService::StreamPeerMessage() {
 }
 
 void VELP2PAwarenessService::Announce(unsigned char kind) {
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   if (!peer || _peerMessage.empty())
     return;
   _peerMessage[0] = static_cast<char>(kind);
@@ -136,17 +147,18 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
   VELP2PAnnouncement announcement;
   if (!VELP2PReadAnnouncement(received.payload.data(), received.payload.size(), announcement))
     return VEL_E_FAIL;
-  VELDiagnosticPrintf("received message <%d>  \n", announcement.processId);
+  const VELDiagnosticSink& diagnostics = VELP2PDiagnosticsOf(peer);
+  VELDiagnosticPrintf(diagnostics, "received message <%d>  \n", announcement.processId);
   const bool fromLocalName = peer.GetPeerName() && received.sender == *peer.GetPeerName();
 
   switch (announcement.kind) {
     case kPeerBirth: {
-      VELDiagnosticPrintf("PEER_BIRTH \n");
-      std::unique_ptr<VELP2PPeerInfo> info = ParseRecord(received, announcement);
+      VELDiagnosticPrintf(diagnostics, "PEER_BIRTH \n");
+      std::unique_ptr<VELP2PPeerInfo> info = ParseRecord(peer, received, announcement);
       if (!info)
         return VEL_E_FAIL;
       // The local announcement heard back, or an answer: recorded, never answered.
-      const bool own = fromLocalName && announcement.processId == LocalProcessId() && !FromElsewhere();
+      const bool own = fromLocalName && Own(peer, announcement, _peerMessage);
       if (own || !received.multicast) {
         RecordBirth(peer, std::move(info));
         return VEL_S_OK;
@@ -157,8 +169,8 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
       return VEL_S_OK;
     }
     case kPeerUpdate: {
-      VELDiagnosticPrintf("PEER_UPDATE \n");
-      std::unique_ptr<VELP2PPeerInfo> info = ParseRecord(received, announcement);
+      VELDiagnosticPrintf(diagnostics, "PEER_UPDATE \n");
+      std::unique_ptr<VELP2PPeerInfo> info = ParseRecord(peer, received, announcement);
       if (!info)
         return VEL_E_FAIL;
       if (fromLocalName)
@@ -167,18 +179,19 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
       return VEL_S_OK;
     }
     case kPeerDeath:
-      VELDiagnosticPrintf("PEER_DEATH \n");
-      if (FromHolder(peer, received, announcement, fromLocalName))
+      VELDiagnosticPrintf(diagnostics, "PEER_DEATH \n");
+      if (FromHolder(peer, received, announcement, fromLocalName, _peerMessage))
         (void)peer.NewPeerDeath(received.sender);
       return VEL_S_OK;
     case kPeerAlreadyUsed:
-      VELDiagnosticPrintf("PEER_ALREADY_USED \n");
+      VELDiagnosticPrintf(diagnostics, "PEER_ALREADY_USED \n");
       // Only ever sent point to point, under the clashing name, in answer to the local birth: anything else
       // is a forgery that would take the local peer off the network.
       if (received.multicast || !fromLocalName ||
           std::chrono::steady_clock::now() - _bornAt > std::chrono::seconds(kNameClashWindowSeconds))
         return VEL_S_OK;
-      VELDiagnosticPrintf("the name %s is in use by another peer\n", received.sender.CastToCharPtr());
+      VELDiagnosticPrintf(diagnostics, "the name %s is in use by another peer\n",
+                          received.sender.CastToCharPtr());
       {
         // The tear-down releases this service; only the dispatch's reference keeps it alive from here on,
         // so nothing of it is touched after the call.
@@ -192,7 +205,8 @@ VELResult VELP2PAwarenessService::Receive(VELP2PPeer& peer, VELP2PReceivedMessag
 }
 
 VELResult VELP2PAwarenessService::Answer(VELP2PPeer& peer, VELP2PPeerInfo& newcomer, bool nameInUse) {
-  VELDiagnosticPrintf(nameInUse ? "sending PEER_ALREADY_USED \n" : "sending PEER_UPDATE \n");
+  VELDiagnosticPrintf(VELP2PDiagnosticsOf(peer),
+                      nameInUse ? "sending PEER_ALREADY_USED \n" : "sending PEER_UPDATE \n");
   const VELUnicodeString* current = peer.GetCurrentGroup();
   if (!current || _peerMessage.empty())
     return VEL_E_FAIL;

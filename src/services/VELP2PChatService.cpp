@@ -1,4 +1,4 @@
-#include "velp2p/VELP2PChatService.h"
+#include "services/VELP2PChatService.h"
 
 #include "core/VELP2PReceivedMessage.h"
 #include "host/VELTraceMacros.h"

@@ -1,4 +1,4 @@
-#include "velp2p/VELP2PDiscoveryService.h"
+#include "services/VELP2PDiscoveryService.h"
 
 #include "core/VELP2PReceivedMessage.h"
 #include "host/VELTraceMacros.h"
@@ -42,7 +42,7 @@ VELResult VELP2PDiscoveryService::internalFilterMessageFromGroup(VELUnicodeStrin
 void VELP2PDiscoveryService::PeerSearchCB(const char*, VELBaseUnknown*, VELNotification*, void*,
                                           VELCallback*) {
   VELP2P_TRACE("VELP2PDiscoveryService - PeerSearchCB");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   const VELUnicodeString* current = peer ? peer->GetCurrentGroup() : nullptr;
   if (!current || current->IsEmpty() || !SetCommand(kRequest))
     return;

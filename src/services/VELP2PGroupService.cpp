@@ -1,4 +1,4 @@
-#include "velp2p/VELP2PGroupService.h"
+#include "services/VELP2PGroupService.h"
 
 #include <string>
 #include <vector>
@@ -56,7 +56,7 @@ void VELP2PGroupService::GroupModificationCB(const char*, VELBaseUnknown*, VELNo
 
 VELResult VELP2PGroupService::PublishGroup(VELUnicodeString& group) {
   VELP2P_TRACE("VELP2PGroupService - PublishGroup");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   if (!peer)
     return VEL_E_FAIL;
   VELUnicodeString parent;

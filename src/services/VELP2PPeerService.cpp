@@ -1,11 +1,15 @@
-#include "velp2p/VELP2PPeerService.h"
+#include "services/VELP2PPeerService.h"
 
 #include <new>
 #include <vector>
 
+#include "core/VELP2PLiveness.h"
+#include "core/VELP2PNode.h"
 #include "core/VELP2PReceivedMessage.h"
+#include "core/VELP2PRecordFacts.h"
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELClassRegistry.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
 #include "wire/VELP2PPayloads.h"
@@ -18,6 +22,7 @@ namespace {
 constexpr char kServiceName[] = "PeerService";
 constexpr char kPresent = '0';
 constexpr char kLeave = '1';
+constexpr char kStillHere = '2';
 // The current group of the local peer; false when it has none yet.
 bool CurrentGroup(VELP2PPeer* peer, VELUnicodeString& group) {
   const VELUnicodeString* current = peer ? peer->GetCurrentGroup() : nullptr;
@@ -49,7 +54,7 @@ VELResult VELP2PPeerService::Initialize() {
 }
 
 VELResult VELP2PPeerService::StreamPeerMessage() {
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   if (!peer)
     return VEL_E_FAIL;
   const std::vector<const VELP2PEndPointInfo*> records = LocalRecords(*peer);
@@ -66,7 +71,7 @@ bool VELP2PPeerService::SetCommand(char command) {
   return true;
 }
 
-std::unique_ptr<VELP2PPeerInfo> VELP2PPeerService::ParseSender(const VELP2PReceivedMessage& received) {
+std::unique_ptr<VELP2PPeerInfo> VELP2PPeerService::ParseSender(const VELP2PReceivedMessage& received) const {
   VELP2PPeerRecords body;
   if (!VELP2PReadPeerRecords(received.payload.data(), received.payload.size(), body))
     return nullptr;
@@ -74,6 +79,8 @@ std::unique_ptr<VELP2PPeerInfo> VELP2PPeerService::ParseSender(const VELP2PRecei
                                              VELP2PPeerInfo(received.sender, body.count, received.group));
   if (!record || VEL_FAILED(record->Initialize(body.records, body.recordBytes)))
     return nullptr;
+  if (VELP2PPeer* peer = GetPeer(); peer && peer->Node())
+    (void)VELP2PRecordFacts::Attach(*record, peer->Node()->Guard());
   return record;
 }
 
@@ -96,10 +103,25 @@ VELResult VELP2PPeerService::ReceivePeerMessage(VELP2PPeer& peer, VELP2PReceived
     return VEL_E_FAIL;
   VELUnicodeString& sender = received.sender;
   switch (body.command) {
+    case kStillHere:
     case kPresent: {
       std::unique_ptr<VELP2PPeerInfo> record = ParseSender(received);
       if (!record)
         return VEL_E_FAIL;
+      // Peers announce themselves again with this command. From a known peer it is only a sign of life,
+      // which the receive path has noted already, unless it comes from other endpoints (a restart the
+      // announcement of which was lost); from any other it is an announcement, and answered as one.
+      if (body.command == kStillHere) {
+        if (!received.multicast)
+          return VEL_S_OK;
+        VELHashDicVELP2PPeerInfo* group = peer.GetGroupPeers();
+        if (VELP2PPeerInfo* known = group ? group->Locate(sender) : nullptr) {
+          VELP2PLiveness* liveness = peer.Node()->Liveness();
+          if (liveness && liveness->Restarted(VELP2PLiveness::Directory::kGroup, record.get(), *known))
+            record.release();
+          return VEL_S_OK;
+        }
+      }
       // The peer takes the record over only when it accepts it.
       if (VEL_SUCCEEDED(peer.NewPeerDiscovered(record.get())))
         record.release();
@@ -123,7 +145,7 @@ VELResult VELP2PPeerService::ReceivePeerMessage(VELP2PPeer& peer, VELP2PReceived
 void VELP2PPeerService::GroupModificationCB(const char*, VELBaseUnknown*, VELNotification* notification,
                                             void*, VELCallback*) {
   VELP2P_TRACE("VELP2PPeerService - GroupModificationCB");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   auto* change = dynamic_cast<VELP2PGroupModifNotif*>(notification);
   if (!peer || !change || !change->getCurrentGroup())
     return;
@@ -146,7 +168,7 @@ void VELP2PPeerService::GroupModificationCB(const char*, VELBaseUnknown*, VELNot
 
 void VELP2PPeerService::ClosePeerCB(const char*, VELBaseUnknown*, VELNotification*, void*, VELCallback*) {
   VELP2P_TRACE("VELP2PPeerService - ClosePeerCB");
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = GetPeer();
   VELUnicodeString current;
   if (!CurrentGroup(peer, current) || !SetCommand(kLeave))
     return;

@@ -1,4 +1,4 @@
-#include "velp2p/VELP2PSessionService.h"
+#include "services/VELP2PSessionService.h"
 
 #include "core/VELP2PReceivedMessage.h"
 #include "host/VELTraceMacros.h"

@@ -14,11 +14,12 @@
 #include "host/VELCleaner.h"
 #include "host/VELCommandSelector.h"
 #include "host/VELLocalAddress.h"
+#include "host/VELLoopLink.h"
+#include "host/VELTime.h"
 #include "host/VELTraceMacros.h"
 #include "transport/VELP2PReceiver.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELP2PHeader.h"
-#include "velp2p/VELTime.h"
 #include "wire/VELP2PBlock.h"
 #include "wire/VELP2PBuiltBlock.h"
 #include "wire/VELP2PFragmenter.h"
@@ -72,11 +73,22 @@ VELResult VELP2PEndPoint::Initialize() {
   return VEL_S_OK;
 }
 
+void VELP2PEndPoint::SetReceiver(VELP2PReceiver* receiver) {
+  _receiver = receiver;
+  // The loop stays known once the receiver goes: the registration made with it must still be ended.
+  if (receiver)
+    _loop = std::make_unique<VELLoopLink>(receiver->Loop());
+}
+
+VELApplication* VELP2PEndPoint::Loop() const {
+  return _loop ? _loop->Get() : nullptr;
+}
+
 VELResult VELP2PEndPoint::InstallP2PCB(int descriptor) {
   VELP2P_TRACE("VELP2PEndPoint - InstallSocketCB");
-  VELApplication* application = VELApplication::MainApplication();
+  VELApplication* application = Loop();
   if (!application)
-    return VEL_S_OK;
+    return VEL_E_FAIL;
   // One registration per endpoint: a second one would lose the owner command of the first.
   if (_command)
     return VEL_E_FAIL;
@@ -92,11 +104,11 @@ VELResult VELP2PEndPoint::RemoveP2PCB(int descriptor) {
   VELP2P_TRACE("VELP2PEndPoint - RemoveSocketCB");
   if (!_command)
     return VEL_S_OK;
-  if (VELApplication* application = VELApplication::MainApplication()) {
+  VELApplication* application = Loop();
+  if (application)
     (void)application->RemoveFileDescriptor(descriptor, _command);
-  }
-  // Without an application left the cleaner deletes the command at once; it is never leaked.
-  VELCleaner::DeleteOnTransactionEnd(_command);
+  // Without a loop left the cleaner deletes the command at once; it is never leaked.
+  VELCleaner::DeleteOnTransactionEnd(application, _command);
   _command = nullptr;
   _descriptor = -1;
   return VEL_S_OK;
@@ -197,15 +209,8 @@ VELResult VELP2PEndPoint::SplitAndSend(VELUnicodeString& group, const char* serv
   if (length > VELP2PReassembler::DefaultLimits().maxTotal)
     return VEL_E_FAIL;
 
-  // The identifier is the sending second, moved on past the previous one when two split messages of this
-  // process leave within the same second: receivers key groups by sender name, so a group still incomplete
-  // at a receiver would otherwise refuse the next one.
-  static uint32_t lastGroupId = 0;
-  uint32_t grpId = static_cast<uint32_t>(VELTime::Gettime_t());
-  const int32_t ahead = static_cast<int32_t>(grpId - lastGroupId);  // serial distance, wraps safely
-  if (lastGroupId != 0 && ahead <= 0)
-    grpId = lastGroupId + 1;
-  lastGroupId = grpId;
+  const uint32_t second = static_cast<uint32_t>(VELTime::Gettime_t());
+  const uint32_t grpId = _receiver ? _receiver->NextFragmentGroup(second) : second;
 
   for (const VELP2PFragmentPiece& piece : VELP2PPlanFragments(length, _fragmentSize)) {
     VELP2PHeader header;

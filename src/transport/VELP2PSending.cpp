@@ -4,8 +4,6 @@
 #include <cstring>
 
 #include "velp2p/VELApplication.h"
-#include "velp2p/VELDiagnostics.h"
-#include "velp2p/VELP2PSending.h"
 
 namespace {
 
@@ -17,19 +15,22 @@ constexpr int kReleasedLifetimeMs = 30000;
 class VELP2PSending::Released {
  public:
   // The sender's loop must be alive.
-  explicit Released(std::unique_ptr<VELTCPSender> sender) : _sender(std::move(sender)) {
+  Released(std::unique_ptr<VELTCPSender> sender, VELDiagnosticSink diagnostics)
+      : _sender(std::move(sender)), _diagnostics(std::move(diagnostics)) {
     _sender->SetDeliveredCallback([this](void*) { DropWhenDone(); });
     _sender->SetFailureCallback([this](uint32_t address, unsigned short port, VELTCPSender::Failure reason,
                                        void*) {
       uint8_t bytes[4];
       std::memcpy(bytes, &address, 4);
-      VELDiagnosticPrintf("a block queued before the disconnection did not reach %u.%u.%u.%u:%u: %s\n",
+      VELDiagnosticPrintf(_diagnostics,
+                          "a block queued before the disconnection did not reach %u.%u.%u.%u:%u: %s\n",
                           bytes[0], bytes[1], bytes[2], bytes[3], port, VELTCPSender::FailureText(reason));
       DropWhenDone();
     });
     _deadline = _sender->Loop().Get()->AddTimer(kReleasedLifetimeMs, [this]() {
       _deadline = 0;
-      VELDiagnosticPrintf("%d blocks queued before the disconnection were dropped undelivered\n",
+      VELDiagnosticPrintf(_diagnostics,
+                          "%d blocks queued before the disconnection were dropped undelivered\n",
                           _sender->Pending());
       _sender->Loop().Drop(this);
     });
@@ -53,13 +54,9 @@ class VELP2PSending::Released {
   }
 
   std::unique_ptr<VELTCPSender> _sender;
+  VELDiagnosticSink _diagnostics;
   int _deadline = 0;  // timer that gives up on the queue
 };
-
-VELP2PSending& VELP2PSending::Instance() {
-  static VELP2PSending instance;
-  return instance;
-}
 
 void VELP2PSending::Track(VELTCPSender* sender) {
   _live.push_back(sender);
@@ -70,7 +67,7 @@ void VELP2PSending::Release(std::unique_ptr<VELTCPSender> sender) {
   // Without blocks, or once its loop is gone, it has nothing left to do.
   if (!sender || sender->Pending() == 0 || sender->Loop().Get() == nullptr)
     return;
-  auto released = std::make_shared<Released>(std::move(sender));
+  auto released = std::make_shared<Released>(std::move(sender), _diagnostics);
   if (!released->Loop().Adopt(released))
     return;
   _released.erase(std::remove_if(_released.begin(), _released.end(),
@@ -79,12 +76,13 @@ void VELP2PSending::Release(std::unique_ptr<VELTCPSender> sender) {
   _released.push_back(released);
 }
 
-VELP2PSending::Automatic::Automatic(bool automatic) : _outer(Instance()._automatic) {
-  Instance()._automatic = automatic;
+VELP2PSending::Automatic::Automatic(VELP2PSending& sending, bool automatic)
+    : _sending(sending), _outer(sending._automatic) {
+  sending._automatic = automatic;
 }
 
 VELP2PSending::Automatic::~Automatic() {
-  Instance()._automatic = _outer;
+  _sending._automatic = _outer;
 }
 
 int VELP2PSending::Pending() const {
@@ -96,8 +94,4 @@ int VELP2PSending::Pending() const {
       pending += released->Pending();
   }
   return pending;
-}
-
-int VELP2PPendingSends() {
-  return VELP2PSending::Instance().Pending();
 }

@@ -17,7 +17,6 @@
 #include "transport/VELTCPSender.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELClassRegistry.h"
-#include "velp2p/VELDiagnostics.h"
 #include "velp2p/VELP2PHeader.h"
 #include "wire/VELP2PBlock.h"
 #include "wire/VELP2PBlockLayout.h"
@@ -31,11 +30,12 @@ VELP2PTCPEndPoint::VELP2PTCPEndPoint() = default;
 VELP2PTCPEndPoint::~VELP2PTCPEndPoint() {
   VELP2P_TRACE("VELP2PTCPEndPoint - Destructor");
   if (_reportTimer != 0) {
-    if (VELApplication* application = VELApplication::MainApplication())
+    if (VELApplication* application = Loop())
       application->CancelTimer(_reportTimer);
   }
   // What is still queued goes on being delivered by the loop.
-  VELP2PSending::Instance().Release(std::move(_sender));
+  if (_sending)
+    _sending->Release(std::move(_sender));
   if (_connector) {
     RemoveP2PCB(_connector->GetHandler());
     _connector.reset();
@@ -47,7 +47,9 @@ VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
   VELResult bound = Initialize();
   if (VEL_FAILED(bound))
     return bound;
-  if (_connector)
+  // Sends are queued for the loop: an endpoint that no node registered has none.
+  VELApplication* application = Loop();
+  if (_connector || !application || !_receiver)
     return VEL_E_FAIL;
   std::string localAddress;
   if (!address || !*address) {
@@ -66,12 +68,11 @@ VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
   _connector.reset(new (std::nothrow) VELSocketConnector(static_cast<unsigned short>(_port), 5, 2));
   if (!_connector)
     return VEL_E_FAIL;
-  int declared = _connector->Declare(nullptr);
+  int declared = _connector->Declare(nullptr, application);
   if (_port == 0)
     _port = _connector->GetPort();
-  // The record is filled even when listening failed, as the port that was asked for. Streams need the loop.
-  VELApplication* loop = VELApplication::MainApplication();
-  _streams = loop && (!_receiver || _receiver->Persistent());
+  // The record is filled even when listening failed, as the port that was asked for.
+  _streams = _receiver->Persistent();
   (void)VELP2PMakeUnicastRecord(address, _port, *_endPointInfo);
   if (_streams)
     _endPointInfo->kind |= VELP2P_ENDPOINT_STREAMS;
@@ -82,29 +83,31 @@ VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
   VELResult installed = InstallP2PCB(_connector->GetHandler());
   if (VEL_FAILED(installed))
     return installed;
-  if (VELApplication* application = VELApplication::MainApplication()) {
-    VELP2PSending::Instance().Release(std::move(_sender));
-    _sender.reset(new (std::nothrow) VELTCPSender(application));
-    if (!_sender)
-      return VEL_E_FAIL;
-    VELP2PSending::Instance().Track(_sender.get());
-    _sender->SetDeliveredCallback([this](void* tag) { _outgoing.erase(reinterpret_cast<uintptr_t>(tag)); });
-    _sender->SetFailureCallback(
-        [this, application](uint32_t address, unsigned short port, VELTCPSender::Failure reason, void* tag) {
-          auto found = _outgoing.find(reinterpret_cast<uintptr_t>(tag));
-          if (found == _outgoing.end())
-            return;
-          uint8_t bytes[4];
-          std::memcpy(bytes, &address, 4);
-          std::string where = std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
-                              std::to_string(bytes[2]) + "." + std::to_string(bytes[3]) + ":" +
-                              std::to_string(port);
-          _failed.push_back(Failed{std::move(found->second), where, VELTCPSender::FailureText(reason)});
-          _outgoing.erase(found);
-          if (_reportTimer == 0)
-            _reportTimer = application->AddTimer(0, [this]() { ReportFailures(); });
-        });
-  }
+  _sending = _receiver->Sending();
+  _sender.reset(new (std::nothrow) VELTCPSender(application));
+  if (!_sender || !_sending)
+    return VEL_E_FAIL;
+  _sending->Track(_sender.get());
+  _sender->SetDeliveredCallback([this](void* tag) {
+    _outgoing.erase(reinterpret_cast<uintptr_t>(tag));
+    if (_receiver)
+      _receiver->Delivered();
+  });
+  _sender->SetFailureCallback(
+      [this, application](uint32_t address, unsigned short port, VELTCPSender::Failure reason, void* tag) {
+        auto found = _outgoing.find(reinterpret_cast<uintptr_t>(tag));
+        if (found == _outgoing.end())
+          return;
+        uint8_t bytes[4];
+        std::memcpy(bytes, &address, 4);
+        std::string where = std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+                            std::to_string(bytes[2]) + "." + std::to_string(bytes[3]) + ":" +
+                            std::to_string(port);
+        _failed.push_back(Failed{std::move(found->second), where, VELTCPSender::FailureText(reason)});
+        _outgoing.erase(found);
+        if (_reportTimer == 0)
+          _reportTimer = application->AddTimer(0, [this]() { ReportFailures(); });
+      });
   return VEL_S_OK;
 }
 
@@ -149,30 +152,18 @@ VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* ser
   if (!block)
     return VEL_E_FAIL;
   VELP2PWriteBlock(block.get(), group, fields, data, length);
-  char* bytes = block.get();
 
-  const unsigned short port = VELP2PRecordPort(*endPointInfo);
-  if (_sender)
-    return Queue(endPointInfo->address, port, std::move(block), byteLength, serviceName, peerInfo,
-                 _streams && (endPointInfo->kind & VELP2P_ENDPOINT_STREAMS) != 0);
-  uint8_t address[4];
-  std::memcpy(address, &endPointInfo->address, 4);
-  VELSockets connection(-1, nullptr);
-  int connected = connection.ConnectTo(endPointInfo->address, port);
-  if (connected != 0) {
-    VELDiagnosticPrintf("ERROR[0x%X] : Opening socket on %d.%d.%d.%d:%d\n", static_cast<unsigned>(connected),
-                        address[0], address[1], address[2], address[3], port);
-    return VEL_E_FAIL;
-  }
-  return connection.Send(bytes, byteLength) != 0 ? VEL_E_FAIL : VEL_S_OK;
+  if (!_sender)
+    return VELFail(VELP2P_ERROR_NETWORK, "the endpoint is not open");
+  return Queue(endPointInfo->address, VELP2PRecordPort(*endPointInfo), std::move(block), byteLength,
+               serviceName, peerInfo, _streams && (endPointInfo->kind & VELP2P_ENDPOINT_STREAMS) != 0);
 }
 
 VELResult VELP2PTCPEndPoint::Queue(uint32_t address, unsigned short port, VELBlockBytes bytes, int byteLength,
                                    const char* serviceName, VELP2PPeerInfo* peerInfo, bool stream) {
   uintptr_t tag = _nextTag++;
-  int queued =
-      _sender->Enqueue(address, port, std::move(bytes), static_cast<size_t>(byteLength),
-                       reinterpret_cast<void*>(tag), VELP2PSending::Instance().CurrentLane(), stream);
+  int queued = _sender->Enqueue(address, port, std::move(bytes), static_cast<size_t>(byteLength),
+                                reinterpret_cast<void*>(tag), _sending->CurrentLane(), stream);
   switch (queued) {
     case 0:
       _outgoing[tag] = Outgoing{peerInfo && _receiver ? _receiver->NameOf(peerInfo) : std::string(),

@@ -12,6 +12,7 @@
 #include "host/VELBlockRelease.h"
 #include "velp2p/VELP2PEndPoint.h"
 
+class VELP2PSending;
 class VELSocketConnector;
 class VELTCPSender;
 
@@ -23,7 +24,8 @@ class VELP2PTCPEndPoint : public VELP2PEndPoint {
  public:
   VELP2PTCPEndPoint();
 
-  // Listens on the port (0: one the system chooses, announced in the record) and registers with the loop.
+  // Listens on the port (0: one the system chooses, announced in the record) and registers with the loop of
+  // the node that registered it (refused without one).
   // The record carries address, or the host's first address when address is null or empty. Refused,
   // changing nothing, when the endpoint is already open.
   VELResult Initialize(const char* address, int port) override;
@@ -31,8 +33,8 @@ class VELP2PTCPEndPoint : public VELP2PEndPoint {
   int IsMulticast() override;
   // A TCP endpoint cannot reach a group: always VEL_E_FAIL.
   VELResult SendToGroup(VELUnicodeString& group, const char* serviceName, char* data, int length) override;
-  // Builds the block and queues it for the record's address and port; returns at once with a loop, after
-  // the whole exchange without one. A failure found after the return reaches the receiver's SendFailed.
+  // Builds the block and queues it for the record's address and port, and returns at once. A failure found
+  // after the return reaches the receiver's SendFailed.
   VELResult SendToPeer(VELUnicodeString& group, const char* serviceName, char* data, int length,
                        VELP2PEndPointInfo* endPointInfo, VELP2PPeerInfo* peerInfo) override;
   // Takes and dispatches every complete block waiting.
@@ -67,7 +69,8 @@ class VELP2PTCPEndPoint : public VELP2PEndPoint {
   void ReportFailures();
 
   std::unique_ptr<VELSocketConnector> _connector;  // the listening side, null until Initialize
-  std::unique_ptr<VELTCPSender> _sender;           // with a loop only
+  std::shared_ptr<VELP2PSending> _sending;         // the node's, kept while the endpoint lives
+  std::unique_ptr<VELTCPSender> _sender;           // null until Initialize
   bool _streams = false;                           // many blocks per connection, announced in the record
   std::map<uintptr_t, Outgoing> _outgoing;         // by tag, until delivered or failed
   uintptr_t _nextTag = 1;

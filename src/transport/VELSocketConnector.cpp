@@ -105,7 +105,7 @@ void VELSocketConnector::SetStreamBounds(int total, int perHost, int idleMs) {
   _streamIdle = std::chrono::milliseconds(idleMs);
 }
 
-int VELSocketConnector::Declare(const char* address) {
+int VELSocketConnector::Declare(const char* address, VELApplication* loop) {
   if (_listenDescriptor >= 0) {
     return EISCONN;
   }
@@ -122,7 +122,7 @@ int VELSocketConnector::Declare(const char* address) {
   }
   VELSignalPipe signal;
   error = VELOpenSignalPipe(&signal);
-  VELApplication* application = VELApplication::MainApplication();
+  VELApplication* application = loop;
   if (error == 0 && application != nullptr &&
       application->AddWatch(descriptor, true, false, [this](int, bool, bool, bool) { OnListenReady(); }) !=
           0) {

@@ -18,7 +18,7 @@
 class VELApplication;
 class VELSockets;
 
-// With a main application at Declare, the connector registers its listening socket and every accepted
+// With a loop given to Declare, the connector registers its listening socket and every accepted
 // connection with the loop and reads them without blocking, so one slow or silent client holds up
 // nothing. A connection carries one block, framed by its four-byte big-endian total length
 // (VELSockets::kMaxBlockBytes at most); the connector closes it as soon as the block is whole, which puts
@@ -60,7 +60,7 @@ class VELSockets;
 // Complete blocks are handed on in the turn they completed in: with a ready callback, it is called once the
 // turn ends, and otherwise GetHandler() becomes readable.
 //
-// Without a main application at Declare, GetHandler() never becomes readable and Accept() accepts and
+// Without a loop, GetHandler() never becomes readable and Accept() accepts and
 // reads one waiting connection synchronously, bounded by the idle timeout.
 class VELSocketConnector {
  public:
@@ -83,8 +83,8 @@ class VELSocketConnector {
   VELSocketConnector& operator=(const VELSocketConnector&) = delete;
 
   // Listens on the address (null: every address) and the port given to the constructor (0: any free
-  // port). 0 on success, otherwise the errno value of the failing call.
-  [[nodiscard]] int Declare(const char* address);
+  // port), served by loop. 0 on success, otherwise the errno value of the failing call.
+  [[nodiscard]] int Declare(const char* address, VELApplication* loop);
   unsigned short GetPort() const { return _port; }
   // Readable while a complete block waits and no ready callback takes it; not the listening socket.
   int GetHandler() const { return _readySignal.read; }
@@ -157,7 +157,7 @@ class VELSocketConnector {
   int _backlog;
   int _listenDescriptor = -1;    // -1 until Declare succeeds
   VELSignalPipe _readySignal;    // readable while _ready holds blocks nobody was called for
-  VELApplication* _application;  // where the watches are; null when none at Declare
+  VELApplication* _application;  // where the watches are; null when none was given
   VELLoopLink _loop;             // whether _application still lives
   bool _acceptPaused;            // listening watch off while _ready is full
   int _resumeTimerId;            // pending retry after the process ran out of descriptors

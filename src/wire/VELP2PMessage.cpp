@@ -1,4 +1,4 @@
-#include "velp2p/VELP2PMessage.h"
+#include "wire/VELP2PMessage.h"
 
 #include "velp2p/VELIBBStreamer.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "velp2p/VELP2PHeader.h"
-#include "velp2p/VELP2PMessage.h"
+#include "wire/VELP2PMessage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Exactly as many bytes as received, so that a read past them shows under the sanitizers.

@@ -1,15 +1,18 @@
-// The endpoint receive path through the seam into a started peer. The first byte chooses the peer's mode
-// (bit 0: collaboration or standard) and the endpoint (bit 1: the TCP one or the multicast one); the rest is
-// the block as a read brought it. The endpoints are socket-free stand-ins registered under the library's
-// class names, and the host name resolves to loopback, so starting the peer touches no network.
+// The endpoint receive path through a node's seam into its started peer. The first byte chooses the peer's
+// mode (bit 0: collaboration or standard) and the endpoint (bit 1: the TCP one or the multicast one); the
+// rest is the block as a read brought it. The endpoints are socket-free stand-ins registered under the
+// library's class names, and the host name resolves to loopback, so starting the peer touches no network.
 #include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
 
+#include <memory>
+
+#include "core/VELP2PNode.h"
 #include "host/VELNetResolve.h"
-#include "support/PeerTestAccess.h"
+#include "velp2p/VELApplication.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELP2PBaseEndPoint.h"
 #include "velp2p/VELP2PPeer.h"
@@ -31,16 +34,18 @@ class SilentEndPoint : public VELP2PBaseEndPoint {
 };
 
 int g_mode = -1;  // the mode the peer was started in, -1 when none
+VELApplication* g_loop = nullptr;
+std::unique_ptr<VELP2PNode> g_node;
 
 VELP2PPeer* StartedPeer(int mode) {
   if (mode != g_mode) {
-    VELP2PPeerTestAccess::Reset();
-    VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-    if (VEL_FAILED(mode == 1 ? peer->InitP2PForRTC() : peer->InitP2P()))
+    g_node = std::make_unique<VELP2PNode>(g_loop);
+    VELP2PPeer& peer = g_node->Peer();
+    if (VEL_FAILED(mode == 1 ? peer.InitP2PForRTC() : peer.InitP2P()))
       std::abort();
     g_mode = mode;
   }
-  return VELP2PPeer::GetLocalPeer();
+  return &g_node->Peer();
 }
 
 }  // namespace
@@ -48,6 +53,7 @@ VELP2PPeer* StartedPeer(int mode) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   unsetenv("VELP2PConfig");
   unsetenv("VELP2PHTTPEndPoint");
+  g_loop = new VELApplication();
   VELSetResolverOverride([](const std::string&, std::vector<VELIPv4>& addresses) {
     addresses.push_back(VELIPv4{127, 0, 0, 1});
     return VEL_S_OK;
@@ -73,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> block(data + 1, data + size);
   (void)endpoint->Receive(block.data(), static_cast<int>(block.size()), nullptr);
   endpoint->Release();
-  if (!VELP2PPeer::IsConnected())
+  if (!peer->Connected())
     g_mode = -1;
   return 0;
 }

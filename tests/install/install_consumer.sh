@@ -39,6 +39,18 @@ standard="$(grep -E '^_Z(Z|T[ISV]|GV)?N?K?(St|S[absiod]|9__gnu_cxx)' <<<"$export
 loaded="$(ldd "$prefix/bin/velp2p" | awk '$1 == "libvelp2p.so.0" { print $3 }')"
 [ "$(readlink -f "$loaded")" = "$(readlink -f "$libdir/libvelp2p.so.0")" ] || fail "bin/velp2p loads '$loaded'"
 
+# The installed headers stand on their own: each names only installed headers, and each compiles alone with
+# nothing but the prefix to look in (velp2p.h as C is the C example's test).
+for header in "$prefix"/include/velp2p/*.h; do
+  name="velp2p/$(basename "$header")"
+  for included in $(sed -n 's/^#include "\(velp2p\/[^"]*\)".*/\1/p' "$header"); do
+    [ -f "$prefix/include/$included" ] || fail "$name includes $included, which is not installed"
+  done
+  # shellcheck disable=SC2086
+  echo "#include \"$name\"" | "$cxx" $flags -std=c++17 -fsyntax-only -x c++ -I"$prefix/include" - ||
+    fail "$name does not compile alone"
+done
+
 expect_output() {
   local out
   out="$("$1")" || fail "$1 failed: $out"

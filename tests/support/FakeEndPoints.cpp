@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/VELP2PPeerReceiver.h"
+#include "core/VELP2PNode.h"
 #include "support/Blocks.h"
 #include "transport/VELP2PEndPointRecord.h"
 #include "transport/VELP2PSending.h"
@@ -32,9 +32,7 @@ VELP2PEndPointInfo UnicastRecord(const char* dotted, int port) {
   return record;
 }
 
-FakeEndPoint::FakeEndPoint(bool unicast) : _unicast(unicast) {
-  SetReceiver(&VELP2PPeerReceiver::Instance());
-}
+FakeEndPoint::FakeEndPoint(bool unicast) : _unicast(unicast) {}
 
 VELResult FakeEndPoint::Initialize(const char* address, int port) {
   std::string given = address ? address : "";
@@ -70,7 +68,7 @@ VELResult FakeEndPoint::SendToPeer(VELUnicodeString& group, const char* serviceN
     return VEL_E_FAIL;
   FakeSent().push_back({false, group.Str(), serviceName ? serviceName : "",
                         std::vector<char>(data, data + (length > 0 ? length : 0)), *endPointInfo,
-                        VELP2PSending::Instance().CurrentLane() == VELTCPSender::Lane::kAutomatic});
+                        _receiver && _receiver->Sending()->CurrentLane() == VELTCPSender::Lane::kAutomatic});
   return VEL_S_OK;
 }
 
@@ -105,7 +103,7 @@ ScopedFakeEndPoints::ScopedFakeEndPoints()
     : _multicast("VELP2PMultiCastEndPoint", []() -> VELBaseUnknown* { return new FakeEndPoint(false); }),
       _unicast("VELP2PTCPEndPoint", []() -> VELBaseUnknown* { return new FakeEndPoint(true); }) {}
 
-VELResult Deliver(const char* group, const char* service, const char* sender,
+VELResult Deliver(VELP2PNode& node, const char* group, const char* service, const char* sender,
                   const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast,
                   const char* source) {
   BlockFields fields;
@@ -123,6 +121,7 @@ VELResult Deliver(const char* group, const char* service, const char* sender,
   if (block.empty())
     return VEL_E_FAIL;
   FakeEndPoint* endpoint = new FakeEndPoint(!multicast);
+  endpoint->SetReceiver(&node.Receiver());
   VELResult result = endpoint->ReceiveBytes(block, -1, source);
   endpoint->Release();
   return result;

@@ -10,6 +10,8 @@
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELP2PBaseEndPoint.h"
 
+class VELP2PNode;
+
 struct SentMessage {
   bool toGroup;  // SendToGroup (multicast) or SendToPeer (unicast)
   std::string group;
@@ -33,7 +35,7 @@ std::vector<SentMessage>& FakeSent();
 std::vector<std::string>& FakeInitialized();
 
 // Unicast: record kind 1 with the dotted address in network order ("" is 127.0.0.1). Multicast: kind 2
-// with the address bytes reversed (defaults 224.0.1.85:2678). Made with the local peer as receiver.
+// with the address bytes reversed (defaults 224.0.1.85:2678).
 class FakeEndPoint : public VELP2PBaseEndPoint {
  public:
   explicit FakeEndPoint(bool unicast);
@@ -80,10 +82,10 @@ class ScopedFakeEndPoints {
 };
 
 // Builds a block from the given sender fields and payload and receives it on a fresh fake endpoint of the
-// matching kind, as a socket would. The sender's unicast record goes into senderAddress/senderPort
+// matching kind, as a socket of node would. The sender's unicast record goes into senderAddress/senderPort
 // (unicast) or otherAddress/otherPort (multicast). The block comes from the dotted address source, of this
 // host or another as the address says; from nowhere known without one. Returns the receive path's result.
-VELResult Deliver(const char* group, const char* service, const char* sender,
+VELResult Deliver(VELP2PNode& node, const char* group, const char* service, const char* sender,
                   const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast,
                   const char* source = nullptr);
 

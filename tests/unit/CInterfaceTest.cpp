@@ -1,12 +1,18 @@
 // The C interface over socket-free endpoints: options refused with their reason, events that outlive the
-// notifications they copy, the bounded queue and its descriptor, ownership of what it gives.
+// notifications they copy, the bounded queue and its descriptor, ownership of what it gives; then nodes of
+// one process talking over the namespace's loopback.
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "capi/VELP2PCNode.h"
+#include "support/NetSandbox.h"
 #include "unit/ServiceTestSupport.h"
 #include "velp2p/VELLastError.h"
 #include "velp2p/velp2p.h"
@@ -18,34 +24,37 @@ namespace {
 class CInterface : public CollaborationTest {
  protected:
   void TearDown() override {
-    velp2p_node_destroy(&_node);
+    _target = nullptr;
+    velp2p_node_destroy(&_c);
     unsetenv("VELP2PLiveness");
     CollaborationTest::TearDown();
   }
   void StartNode(const std::vector<std::pair<const char*, const char*>>& options = {}) {
-    _node = velp2p_node_new();
-    ASSERT_NE(_node, nullptr);
+    _c = velp2p_node_new();
+    ASSERT_NE(_c, nullptr);
     for (const auto& [option, value] : options)
-      ASSERT_EQ(velp2p_node_set(_node, option, value), VELP2P_OK) << option;
-    ASSERT_EQ(velp2p_node_start(_node), VELP2P_OK) << velp2p_strerror(velp2p_last_error());
+      ASSERT_EQ(velp2p_node_set(_c, option, value), VELP2P_OK) << option;
+    ASSERT_EQ(velp2p_node_start(_c), VELP2P_OK) << velp2p_strerror(velp2p_last_error());
+    _target = &Node(_c);
     _birth = FakeSent().at(0).payload;
     Forget();
   }
   // The kinds of the events queued, with their peer, until none is left.
   std::vector<std::string> Drain() {
     std::vector<std::string> kinds;
-    while (velp2p_event_t* event = velp2p_node_recv(_node, 0)) {
+    while (velp2p_event_t* event = velp2p_node_recv(_c, 0)) {
       kinds.push_back(std::string(velp2p_event_kind(event)) + " " + velp2p_event_peer(event));
       velp2p_event_destroy(&event);
     }
     return kinds;
   }
+  static VELP2PNode& Node(velp2p_node_t* node) { return static_cast<VELP2PCNode*>(node)->Node(); }
   bool Readable() {
-    pollfd descriptor = {velp2p_node_fd(_node), POLLIN, 0};
+    pollfd descriptor = {velp2p_node_fd(_c), POLLIN, 0};
     return poll(&descriptor, 1, 0) == 1;
   }
 
-  velp2p_node_t* _node = nullptr;
+  velp2p_node_t* _c = nullptr;
 };
 
 TEST_F(CInterface, MisconfigurationsFailTheStartWithTheirReason) {
@@ -76,6 +85,7 @@ TEST_F(CInterface, MisconfigurationsFailTheStartWithTheirReason) {
       {{{"liveness", "10s"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: liveness \"10s\" is not a number"},
       {{{"config", good.Path()}}, "-1", VELP2P_E_BAD_OPTION, "bad option: liveness \"-1\" is not"},
       {{{"queue", "0"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: queue \"0\" is not"},
+      {{{"announce", "off"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: announce \"off\" is neither"},
       {{{"colour", "blue"}}, nullptr, VELP2P_E_BAD_OPTION, "bad option: no option \"colour\""},
       // Accepted now: blanks around the bars, an unterminated last line.
       {{{"endpoints", " VELP2PMultiCastEndPoint | 224.0.1.85 | 4000 \nVELP2PTCPEndPoint|127.0.0.1|0"}},
@@ -84,7 +94,6 @@ TEST_F(CInterface, MisconfigurationsFailTheStartWithTheirReason) {
        ""},
   };
   for (const Case& c : cases) {
-    VELP2PPeerTestAccess::Reset();
     FakeInitialized().clear();
     if (c.variable)
       setenv("VELP2PLiveness", c.variable, 1);
@@ -101,7 +110,7 @@ TEST_F(CInterface, MisconfigurationsFailTheStartWithTheirReason) {
     EXPECT_EQ(std::string(velp2p_strerror(code)).rfind(c.reason, 0), 0u) << velp2p_strerror(code);
     // Nothing is opened before the options are known to be usable.
     EXPECT_EQ(FakeInitialized().size(), code == VELP2P_OK ? 2u : 0u);
-    EXPECT_EQ(VELP2PPeer::IsConnected(), code == VELP2P_OK ? 1 : 0);
+    EXPECT_EQ(Node(node).Peer().Connected(), code == VELP2P_OK);
     velp2p_node_destroy(&node);
     EXPECT_EQ(node, nullptr);
     unsetenv("VELP2PLiveness");
@@ -110,7 +119,6 @@ TEST_F(CInterface, MisconfigurationsFailTheStartWithTheirReason) {
             (std::vector<std::string>{"multicast 224.0.1.85 4000", "unicast 127.0.0.1 0"}));
 
   // The C++ interface reads the same options from the environment and refuses them alike.
-  VELP2PPeerTestAccess::Reset();
   setenv("VELP2PConfig", "/nonexistent/velp2p.cfg", 1);
   EXPECT_EQ(VELP2PPeer::GetLocalPeer()->InitP2PForRTC(), VEL_E_FAIL);
   EXPECT_EQ(VELP2PGetLastErrorCode(), VELP2P_ERROR_BAD_CONFIGURATION);
@@ -119,7 +127,7 @@ TEST_F(CInterface, MisconfigurationsFailTheStartWithTheirReason) {
 
 TEST_F(CInterface, EventsCopyWhatTheyCarryAndOutliveTheNode) {
   StartNode({{"diagnostics", "events"}});
-  EXPECT_STREQ(velp2p_node_name(_node), "alice");
+  EXPECT_STREQ(velp2p_node_name(_c), "alice");
   EXPECT_EQ(Drain(), (std::vector<std::string>{"group alice", "started alice"}));
   EXPECT_FALSE(Readable());
 
@@ -128,12 +136,12 @@ TEST_F(CInterface, EventsCopyWhatTheyCarryAndOutliveTheNode) {
   ASSERT_EQ(FromPeer("bob", "StatusService", VELP2PWriteStatus('1', 5, "in a meeting")), VEL_S_OK);
   ASSERT_EQ(FromPeer("bob", "VELP2PChatService", VELP2PWriteChat(200, "hdr", "x\0y", 3)), VEL_S_OK);
   EXPECT_TRUE(Readable());
-  EXPECT_EQ(velp2p_node_timeout_ms(_node), 0);
+  EXPECT_EQ(velp2p_node_timeout_ms(_c), 0);
 
   std::vector<velp2p_event_t*> events;
   std::vector<std::string> kinds;
   int diagnostics = 0;
-  while (velp2p_event_t* event = velp2p_node_recv(_node, 0)) {
+  while (velp2p_event_t* event = velp2p_node_recv(_c, 0)) {
     if (std::string(velp2p_event_kind(event)) == "diagnostic") {
       ++diagnostics;
       velp2p_event_destroy(&event);
@@ -148,7 +156,7 @@ TEST_F(CInterface, EventsCopyWhatTheyCarryAndOutliveTheNode) {
   EXPECT_EQ(velp2p_event_status(events[2]), 5);
   EXPECT_STREQ(velp2p_event_text(events[2]), "in a meeting");
 
-  char** peers = velp2p_node_peers(_node);
+  char** peers = velp2p_node_peers(_c);
   ASSERT_NE(peers, nullptr);
   std::vector<std::string> names;
   for (char** name = peers; *name; ++name)
@@ -159,29 +167,30 @@ TEST_F(CInterface, EventsCopyWhatTheyCarryAndOutliveTheNode) {
   EXPECT_EQ(peers, nullptr);
   int32_t status = 0;
   char* text = nullptr;
-  ASSERT_EQ(velp2p_node_peer_status(_node, "bob", &status, &text), VELP2P_OK);
+  ASSERT_EQ(velp2p_node_peer_status(_c, "bob", &status, &text), VELP2P_OK);
   EXPECT_EQ(std::string(text) + " " + std::to_string(status), "in a meeting 5");
   velp2p_str_free(&text);
-  EXPECT_EQ(velp2p_node_peer_status(_node, "carol", &status, nullptr), VELP2P_E_NO_STATUS);
+  EXPECT_EQ(velp2p_node_peer_status(_c, "carol", &status, nullptr), VELP2P_E_NO_STATUS);
 
   // Sends: refused at once with the reason of that call, or queued for the endpoint.
-  EXPECT_EQ(velp2p_node_send(_node, "carol", 1, "h", "x", 1), VELP2P_E_UNKNOWN_PEER);
+  EXPECT_EQ(velp2p_node_send(_c, "carol", 1, "h", "x", 1), VELP2P_E_UNKNOWN_PEER);
   EXPECT_STREQ(velp2p_strerror(VELP2P_E_UNKNOWN_PEER), "unknown peer: carol");
-  EXPECT_EQ(velp2p_node_send(_node, "bob", 256, "h", "x", 1), VELP2P_E_BAD_ARGUMENT);
-  EXPECT_EQ(velp2p_node_send(_node, "bob", 1, "h", "x", 0), VELP2P_E_EMPTY_DATA);
-  EXPECT_EQ(velp2p_node_send(_node, "bob", 7, nullptr, "abc", 3), VELP2P_OK);
+  EXPECT_EQ(velp2p_node_send(_c, "bob", 256, "h", "x", 1), VELP2P_E_BAD_ARGUMENT);
+  EXPECT_EQ(velp2p_node_send(_c, "bob", 1, "h", "x", 0), VELP2P_E_EMPTY_DATA);
+  EXPECT_EQ(velp2p_node_send(_c, "bob", 7, nullptr, "abc", 3), VELP2P_OK);
   EXPECT_EQ(velp2p_last_error(), VELP2P_OK);
   ASSERT_EQ(FakeSent().size(), 1u);
   EXPECT_EQ(FakeSent()[0].payload, VELP2PWriteChat(7, "", "abc", 3));
-  EXPECT_EQ(velp2p_node_set(_node, "login", "late"), VELP2P_E_ALREADY_STARTED);
+  EXPECT_EQ(velp2p_node_set(_c, "login", "late"), VELP2P_E_ALREADY_STARTED);
 
-  // Only one node holds the process's peer.
+  // A second node is a peer of its own.
   velp2p_node_t* second = velp2p_node_new();
-  EXPECT_EQ(velp2p_node_start(second), VELP2P_E_BUSY);
+  EXPECT_EQ(velp2p_node_start(second), VELP2P_OK);
+  EXPECT_NE(&Node(second).Peer(), &Node(_c).Peer());
   velp2p_node_destroy(&second);
+  EXPECT_TRUE(Node(_c).Peer().Connected());
 
-  velp2p_node_destroy(&_node);
-  EXPECT_EQ(VELP2PPeer::IsConnected(), 0);
+  velp2p_node_destroy(&_c);
   // The message received before, with its bytes, still belongs to the caller.
   EXPECT_STREQ(velp2p_event_kind(events[3]), "message");
   EXPECT_STREQ(velp2p_event_peer(events[3]), "bob");
@@ -205,25 +214,102 @@ TEST_F(CInterface, AFullQueueDropsTheOldestAndSaysHowManyAndNothingIsPrinted) {
   HearOwnBirth();
   Connect("bob");
   Drain();
-  const uint64_t before = velp2p_node_dropped(_node);
+  const uint64_t before = velp2p_node_dropped(_c);
   for (char i = 0; i < 7; ++i)
     ASSERT_EQ(FromPeer("bob", "VELP2PChatService", VELP2PWriteChat(1, "", &i, 1)), VEL_S_OK);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_TRUE(Readable());
-  velp2p_event_t* event = velp2p_node_recv(_node, 0);
+  velp2p_event_t* event = velp2p_node_recv(_c, 0);
   EXPECT_STREQ(velp2p_event_kind(event), "dropped");
   EXPECT_EQ(velp2p_event_status(event), 4);
   velp2p_event_destroy(&event);
   // The newest three are kept, in order.
   for (char i = 4; i < 7; ++i) {
-    event = velp2p_node_recv(_node, 0);
+    event = velp2p_node_recv(_c, 0);
     ASSERT_STREQ(velp2p_event_kind(event), "message");
     EXPECT_EQ(*static_cast<const char*>(velp2p_event_data(event, nullptr)), i);
     velp2p_event_destroy(&event);
   }
-  EXPECT_EQ(velp2p_node_recv(_node, 0), nullptr);
-  EXPECT_EQ(velp2p_node_dropped(_node) - before, 4u);
+  EXPECT_EQ(velp2p_node_recv(_c, 0), nullptr);
+  EXPECT_EQ(velp2p_node_dropped(_c) - before, 4u);
   EXPECT_FALSE(Readable());
 }
 
 }  // namespace
+
+namespace {
+
+// A started node of the collaboration mode on the namespace's loopback, its multicast port the test's own.
+velp2p_node_t* Started(const char* login, unsigned short port) {
+  velp2p_node_t* node = velp2p_node_new();
+  const std::string endpoints =
+      "VELP2PMultiCastEndPoint|224.0.1.85|" + std::to_string(port) + "\nVELP2PTCPEndPoint|127.0.0.1|0\n";
+  if (!node || velp2p_node_set(node, "login", login) != VELP2P_OK ||
+      velp2p_node_set(node, "endpoints", endpoints.c_str()) != VELP2P_OK ||
+      velp2p_node_start(node) != VELP2P_OK)
+    velp2p_node_destroy(&node);
+  return node;
+}
+
+// Receives from every node in turn until one of them gives an event that match accepts ("<node> <kind>
+// <peer> <text>", the node counted from 0); false at the deadline.
+bool ReceiveUntil(const std::vector<velp2p_node_t*>& nodes,
+                  const std::function<bool(const std::string&)>& match) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (size_t i = 0; i < nodes.size(); ++i) {
+      velp2p_event_t* event = velp2p_node_recv(nodes[i], 5);
+      if (!event)
+        continue;
+      const std::string line = std::to_string(i) + " " + velp2p_event_kind(event) + " " +
+                               velp2p_event_peer(event) + " " + velp2p_event_text(event);
+      velp2p_event_destroy(&event);
+      if (match(line))
+        return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(CInterfaceNodes, TwoOfOneProcessTalkOnTheMainApplicationOrEachOnItsOwnLoop) {
+  VELP2P_REQUIRE_SANDBOX();
+  for (bool mainApplication : {true, false}) {
+    std::unique_ptr<VELApplication> application(mainApplication ? new VELApplication() : nullptr);
+    const unsigned short port = VELTestPort(mainApplication ? 73 : 74);
+    velp2p_node_t* alice = Started("alice", port);
+    velp2p_node_t* bob = Started("bob", port);
+    ASSERT_TRUE(alice && bob);
+    ASSERT_TRUE(
+        ReceiveUntil({alice, bob}, [](const std::string& line) { return line == "1 born alice_KVZ "; }));
+    ASSERT_EQ(velp2p_node_send(alice, "bob_KVZ", 7, "greeting", "hi bob", 6), VELP2P_OK);
+    ASSERT_TRUE(ReceiveUntil({alice, bob}, [](const std::string& line) {
+      return line == "1 message alice_KVZ ";
+    })) << mainApplication;
+    velp2p_node_destroy(&alice);
+    ASSERT_TRUE(ReceiveUntil({bob}, [](const std::string& line) { return line == "0 left alice_KVZ "; }));
+    velp2p_node_destroy(&bob);
+  }
+}
+
+// Another node of the process holds the name: the newcomer is told, and its closing event says why.
+TEST(CInterfaceNodes, ANodeUnderANameInUseClosesSayingSo) {
+  VELP2P_REQUIRE_SANDBOX();
+  const unsigned short port = VELTestPort(75);
+  velp2p_node_t* first = Started("alice", port);
+  ASSERT_NE(first, nullptr);
+  velp2p_node_t* second = Started("alice", port);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(ReceiveUntil(
+      {first, second}, [](const std::string& line) { return line == "1 closing alice_KVZ name in use"; }));
+  // The first knows the name as its own, once.
+  char** peers = velp2p_node_peers(first);
+  ASSERT_NE(peers, nullptr);
+  for (char** name = peers; *name; ++name)
+    EXPECT_STREQ(*name, "alice_KVZ");
+  EXPECT_TRUE(!peers[0] || !peers[1]);
+  velp2p_strv_free(&peers);
+  velp2p_node_destroy(&second);
+  velp2p_node_destroy(&first);
+}

@@ -87,9 +87,9 @@ TEST_F(Awareness, ANameInUseIsToldToTheNewcomerWhoLeavesOnlyWhenToldPointToPoint
                                      [&reason](VELNotification*) { reason = VELP2PCloseReason(); });
   ASSERT_EQ(FromPeer("bob", "AwarenessService", BobAnnouncement('3'), false, "/Force"), VEL_S_OK);
   ASSERT_EQ(FromSelf("AwarenessService", BobAnnouncement('3'), false, "/P2PRoot"), VEL_S_OK);
-  EXPECT_EQ(VELP2PPeer::IsConnected(), 1);
+  EXPECT_TRUE(_peer->Connected());
   ASSERT_EQ(FromSelf("AwarenessService", BobAnnouncement('3'), false, "/Force"), VEL_S_OK);
-  EXPECT_EQ(VELP2PPeer::IsConnected(), 0);
+  EXPECT_FALSE(_peer->Connected());
   RemoveCallback(closing);
   EXPECT_EQ(reason, "name in use");
   EXPECT_EQ(VELP2PCloseReason(), nullptr);

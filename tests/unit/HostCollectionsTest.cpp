@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "host/VELRawCollint.h"
 #include "velp2p/VELHashDico.h"
 #include "velp2p/VELListPtr.h"
-#include "velp2p/VELRawCollint.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "host/VELSystem.h"
 #include "host/VELSystemOverrides.h"
 #include "support/TempFile.h"
-#include "velp2p/VELSystem.h"
 #include "velp2p/VELUnicodeString.h"
 
 namespace {

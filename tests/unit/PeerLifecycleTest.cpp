@@ -1,5 +1,5 @@
-// Start-up, tear-down, notifications, directories and groups of the local peer, with socket-free endpoints
-// and recording services registered under the library's class names.
+// Start-up, tear-down, notifications, directories and groups of a node's peer, with socket-free endpoints
+// and recording services registered under the library's class names; the default peer's face.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "core/VELP2PConfig.h"
+#include "core/VELP2PNode.h"
+#include "core/VELP2PStatusStore.h"
 #include "host/VELNetResolve.h"
 #include "support/FakeEndPoints.h"
-#include "support/PeerTestAccess.h"
 #include "support/TempFile.h"
+#include "velp2p/VELApplication.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
+#include "velp2p/VELLastError.h"
 #include "velp2p/VELP2PCoreService.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
@@ -43,8 +46,7 @@ class RecordingService : public VELP2PCoreService {
   VELResult Initialize() override {
     if (FailInitialize())
       return VEL_E_FAIL;
-    VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-    AddCallback(this, peer->GetP2PPublisher(), "VELP2PNotif", &RecordingService::Seen, nullptr);
+    AddCallback(this, Publisher(), "VELP2PNotif", &RecordingService::Seen, nullptr);
     return VEL_S_OK;
   }
   const char* GetServiceName() override { return "Recording"; }
@@ -58,7 +60,7 @@ class RecordingService : public VELP2PCoreService {
 class PeerLifecycle : public ::testing::Test {
  protected:
   void SetUp() override {
-    VELP2PPeerTestAccess::Reset();
+    _node = std::make_unique<VELP2PNode>(&_loop);
     Seen().clear();
     FakeInitialized().clear();
     FakeSent().clear();
@@ -67,7 +69,7 @@ class PeerLifecycle : public ::testing::Test {
     UseInterfaces({});
   }
   void TearDown() override {
-    VELP2PPeerTestAccess::Reset();
+    _node.reset();
     VELSetResolverOverride(nullptr);
     VELSetRoutableOverride(nullptr);
     unsetenv("VELP2PConfig");
@@ -87,13 +89,20 @@ class PeerLifecycle : public ::testing::Test {
       return routable[0] != 0 ? VEL_S_OK : VEL_E_FAIL;
     });
   }
+  // The peer of a fresh node.
+  VELP2PPeer* Fresh() {
+    _node = std::make_unique<VELP2PNode>(&_loop);
+    return &_node->Peer();
+  }
   VELP2PPeer* StartCollaboration() {
-    VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+    VELP2PPeer* peer = &_node->Peer();
     EXPECT_EQ(peer->InitP2PForRTC(), VEL_S_OK);
     return peer;
   }
 
   int _lookups = 0;  // host-name resolutions since UseInterfaces
+  VELApplication _loop;
+  std::unique_ptr<VELP2PNode> _node;
   ScopedFakeEndPoints _endpoints;
   ScopedClass _awareness{"VELP2PAwarenessService", &RecordingService<1>::Create};
   ScopedClass _status{"VELP2PStatusService", &RecordingService<2>::Create};
@@ -110,10 +119,10 @@ VELP2PPeerInfo* Record(const char* name, const char* group = "/") {
 
 }  // namespace
 
-TEST_F(PeerLifecycle, OnePeerPerProcessNotStartedUntilAsked) {
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
-  ASSERT_NE(peer, nullptr);
-  EXPECT_EQ(VELP2PPeer::GetLocalPeer(), peer);
+TEST_F(PeerLifecycle, APeerIsNotStartedUntilAskedAndTheRegistryMakesNone) {
+  VELP2PPeer* peer = &_node->Peer();
+  EXPECT_EQ(VELP2PPeer::GetLocalPeer(), VELP2PPeer::GetLocalPeer());
+  EXPECT_NE(VELP2PPeer::GetLocalPeer(), peer);
   EXPECT_EQ(peer->ClosePeer(), VEL_E_FAIL);
   // Records refused before the start-up stay the caller's.
   VELP2PPeerInfo* info = Record("bob");
@@ -145,7 +154,7 @@ TEST_F(PeerLifecycle, EndPointsFollowTheInterfacesOrTheConfiguration) {
       {{{10, 0, 0, 5}, {10, 0, 0, 6}}, routable, path, {"unicast 10.9.9.9 0", "multicast 10.9.9.9 4000"}},
   };
   for (const auto& [interfaces, routableAddress, config, initialized] : cases) {
-    VELP2PPeerTestAccess::Reset();
+    Fresh();
     FakeInitialized().clear();
     UseInterfaces(interfaces, routableAddress);
     if (config)
@@ -154,27 +163,28 @@ TEST_F(PeerLifecycle, EndPointsFollowTheInterfacesOrTheConfiguration) {
     EXPECT_EQ(FakeInitialized(), initialized);
     EXPECT_EQ(_lookups, config ? 0 : 1);
   }
-  EXPECT_EQ(VELP2PPeer::GetLocalPeer()->GetMulticastEndPoints()->Size(), 1);
+  EXPECT_EQ(_node->Peer().GetMulticastEndPoints()->Size(), 1);
 }
 
 TEST_F(PeerLifecycle, StartUpStopsAtTheFirstServiceOrEndPointThatFails) {
   RecordingService<2>::FailInitialize() = true;
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = &_node->Peer();
   EXPECT_EQ(peer->InitP2PForRTC(), VEL_E_FAIL);
-  EXPECT_EQ(VELP2PPeer::IsConnected(), 0);
+  EXPECT_FALSE(peer->Connected());
   EXPECT_TRUE(Seen().empty());
-  ASSERT_NE(VELP2PPeerTestAccess::Services(peer), nullptr);
-  EXPECT_EQ(VELP2PPeerTestAccess::Services(peer)->Size(), 1);  // the awareness service before it stays
-  VELP2PPeerTestAccess::Reset();
+  EXPECT_NE(peer->GetService("Recording"), nullptr);  // the awareness service before it stays
+  EXPECT_EQ(LiveServices(), 1);
+  peer = Fresh();
+  EXPECT_EQ(LiveServices(), 0);
   VELCreateFunction saved = VELUnregisterCreateExtension("VELP2PTCPEndPoint");
-  EXPECT_EQ(VELP2PPeer::GetLocalPeer()->InitP2P(), VEL_E_FAIL);
+  EXPECT_EQ(peer->InitP2P(), VEL_E_FAIL);
   VELRegisterCreateExtension("VELP2PTCPEndPoint", saved);
-  EXPECT_EQ(VELP2PPeer::IsConnected(), 0);
+  EXPECT_FALSE(peer->Connected());
   EXPECT_TRUE(Seen().empty());
 }
 
 TEST_F(PeerLifecycle, RestartAfterDisconnectNeverReachesReleasedServices) {
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = &_node->Peer();
   ASSERT_EQ(peer->InitP2P(), VEL_S_OK);
   const std::string firstName = peer->GetPeerName()->Str();
   ASSERT_EQ(peer->Disconnect(), VEL_S_OK);
@@ -216,7 +226,7 @@ TEST_F(PeerLifecycle, DirectoriesKeepTheFirstRecordAndTrackStatus) {
 }
 
 TEST_F(PeerLifecycle, GroupsRefuseBadNamesAndLearnSubGroupsOnce) {
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = &_node->Peer();
   ASSERT_EQ(peer->InitP2P(), VEL_S_OK);
   VELUnicodeString design("Design"), team("Team1"), empty("");
   EXPECT_EQ(peer->CreateAndOrJoinSubGroup(&design), VEL_S_OK);
@@ -233,7 +243,7 @@ TEST_F(PeerLifecycle, GroupsRefuseBadNamesAndLearnSubGroupsOnce) {
 }
 
 TEST_F(PeerLifecycle, HttpSettingsAreBoundedCopies) {
-  VELP2PPeer* peer = VELP2PPeer::GetLocalPeer();
+  VELP2PPeer* peer = &_node->Peer();
   char a[256], b[256];
   char *pa = a, *pb = b;
   int port = 0;
@@ -252,7 +262,7 @@ TEST_F(PeerLifecycle, ForgedAnnouncementsFillTheDirectoriesAndNoFurther) {
     peer->AddStatusAndDesc(VELUnicodeString("s" + std::to_string(i)), 1, VELUnicodeString());
   }
   EXPECT_EQ(peer->GetConnectedPeersDirectory()->Size(), kVELP2PMaxKnownPeers);
-  EXPECT_EQ(VELP2PPeerTestAccess::StatusStoreSize(peer), kVELP2PMaxKnownPeers);
+  EXPECT_EQ(peer->GetStatusStore()->Size(), kVELP2PMaxKnownPeers);
   // A peer already known is still updated when the directory is full.
   EXPECT_EQ(peer->NewPeerBirth(Record("p0")), VEL_S_OK);
   for (int i = 0; i < kVELP2PMaxSubGroups + 10; ++i) {

@@ -1,5 +1,6 @@
-// A local peer on socket-free endpoints for the service tests, with what it notified and printed, and the
-// payloads other peers send: "alice" in the collaboration mode, "me" in the standard mode.
+// A node on socket-free endpoints and a loop of its own for the service tests, with what its peer notified,
+// and the payloads other peers send: "alice" in the collaboration mode, "alice_ON_pc1#<pid>" in the standard
+// mode.
 #ifndef VELP2P_TESTS_UNIT_SERVICETESTSUPPORT_H
 #define VELP2P_TESTS_UNIT_SERVICETESTSUPPORT_H
 
@@ -11,12 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "core/VELP2PNode.h"
 #include "host/VELNetResolve.h"
 #include "host/VELSystemOverrides.h"
 #include "support/Blocks.h"
 #include "support/FakeEndPoints.h"
-#include "support/PeerTestAccess.h"
 #include "support/TempFile.h"
+#include "velp2p/VELApplication.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PNotifications.h"
 #include "velp2p/VELP2PPeer.h"
@@ -86,7 +88,6 @@ class ServiceTest : public ::testing::Test {
   explicit ServiceTest(VELIPv4 address) : _address(address) {}
 
   void SetUp() override {
-    VELP2PPeerTestAccess::Reset();
     FakeSent().clear();
     unsetenv("VELP2PLogin");
     unsetenv("VELP2PConfig");
@@ -96,12 +97,14 @@ class ServiceTest : public ::testing::Test {
       out.push_back(address);
       return VEL_S_OK;
     });
-    _peer = VELP2PPeer::GetLocalPeer();
+    _node = std::make_unique<VELP2PNode>(&_loop);
+    _target = _node.get();
+    _peer = &_node->Peer();
     _log = std::make_unique<NotificationLog>(_peer);
   }
   void TearDown() override {
     _log.reset();
-    VELP2PPeerTestAccess::Reset();
+    _node.reset();
     VELSetResolverOverride(nullptr);
     VELSystemSetOverrides(nullptr, nullptr);
     FakeSent().clear();
@@ -118,8 +121,18 @@ class ServiceTest : public ::testing::Test {
     _log->Clear();
   }
 
+  // A message to the node under test: a block received by one of its endpoints.
+  VELResult Deliver(const char* group, const char* service, const char* sender,
+                    const std::vector<char>& payload, bool multicast, const VELP2PEndPointInfo& senderUnicast,
+                    const char* source = nullptr) {
+    return ::Deliver(*_target, group, service, sender, payload, multicast, senderUnicast, source);
+  }
+
   VELIPv4 _address;
   ScopedFakeEndPoints _endpoints;
+  VELApplication _loop;
+  std::unique_ptr<VELP2PNode> _node;
+  VELP2PNode* _target = nullptr;  // where Deliver goes: _node unless a test says otherwise
   VELP2PPeer* _peer = nullptr;
   std::unique_ptr<NotificationLog> _log;
   std::unique_ptr<TempFile> _config;  // written by UseConfig
@@ -139,13 +152,13 @@ class CollaborationTest : public ServiceTest {
     Forget();
   }
   // A message from another peer reachable at 127.0.0.2:4000.
-  static VELResult FromPeer(const char* sender, const char* service, const std::vector<char>& payload,
-                            bool multicast = false, const char* group = "/") {
+  VELResult FromPeer(const char* sender, const char* service, const std::vector<char>& payload,
+                     bool multicast = false, const char* group = "/") {
     return Deliver(group, service, sender, payload, multicast, UnicastRecord("127.0.0.2", 4000));
   }
   // A message from the local peer to itself.
-  static VELResult FromSelf(const char* service, const std::vector<char>& payload, bool multicast,
-                            const char* group) {
+  VELResult FromSelf(const char* service, const std::vector<char>& payload, bool multicast,
+                     const char* group) {
     return Deliver(group, service, "alice", payload, multicast, UnicastRecord("127.0.0.1", 0));
   }
   // The local birth heard back by multicast: the local peer enters its own directory.
@@ -167,7 +180,7 @@ class CollaborationTest : public ServiceTest {
   std::vector<char> _birth;  // the local birth announcement as it was multicast
 };
 
-// "me" in the standard mode on 10.0.0.5.
+// The standard mode on 10.0.0.5.
 class StandardModeTest : public ServiceTest {
  protected:
   StandardModeTest() : ServiceTest({10, 0, 0, 5}) {}
@@ -177,9 +190,10 @@ class StandardModeTest : public ServiceTest {
     if (!config.empty())
       UseConfig(config);
     ASSERT_EQ(_peer->InitP2P(), VEL_S_OK);
-    VELP2PPeerTestAccess::SetPeerName(_peer, "me");
     Forget();
   }
+  // The local peer's name.
+  std::string Me() const { return _peer->GetPeerName()->Str(); }
   // The local peer's 23-byte peer message: command, N = 2, its multicast record (224.0.1.85:2678, address
   // bytes reversed), its unicast record (port 0), four trailing zeros.
   static std::string LocalMessageHex(char command) {

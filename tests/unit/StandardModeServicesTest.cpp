@@ -2,10 +2,10 @@
 // results. Groups: which peers answer a publication from the parent group, and which components are
 // ignored; Y enters /P2PRoot/Design and publishes Design under the root; X, in /P2PRoot/Design/Team1,
 // answers Team1 to Y. Peers: the peer message, presence and leave handling, answers, and group changes.
-#include <cstring>
+#include <algorithm>
 
+#include "services/VELP2PPeerService.h"
 #include "unit/ServiceTestSupport.h"
-#include "velp2p/VELP2PPeerService.h"
 
 using namespace svctest;
 
@@ -16,22 +16,25 @@ namespace {
 const VELP2PEndPointInfo kTRecord = UnicastRecord("10.0.0.9", 4000);
 const VELP2PEndPointInfo kTHeader = UnicastRecord("10.0.0.99", 4999);
 
-using Discovery = StandardModeTest;
-
-VELResult FromT(char command, bool multicast, const char* sender = "T", const char* group = "/P2PRoot/B") {
-  return Deliver(group, "DiscoveryService", sender, PeerMessage(command, {kTRecord}), multicast, kTHeader);
-}
+class Discovery : public StandardModeTest {
+ protected:
+  VELResult FromT(char command, bool multicast, const std::string& sender = "T",
+                  const char* group = "/P2PRoot/B") {
+    return Deliver(group, "DiscoveryService", sender.c_str(), PeerMessage(command, {kTRecord}), multicast,
+                   kTHeader);
+  }
+};
 
 TEST_F(Discovery, RequestIsRecordedFromAnyGroupAndAnsweredOnlyWhenMulticastByAnother) {
   Start();
   // Point to point, or from itself: recorded, not answered.
   EXPECT_EQ(FromT('1', false, "U"), VEL_S_OK);
-  EXPECT_EQ(FromT('1', true, "me", "/P2PRoot"), VEL_S_OK);
+  EXPECT_EQ(FromT('1', true, Me(), "/P2PRoot"), VEL_S_OK);
   EXPECT_TRUE(FakeSent().empty());
   _log->Clear();
   // A group below the current one: the group rule would hide it, the discovery service accepts it.
   EXPECT_EQ(FromT('1', true), VEL_S_OK);
-  EXPECT_EQ(Names(_peer->GetCrossGroupPeers()), (std::vector<std::string>{"T", "U", "me"}));
+  EXPECT_EQ(Names(_peer->GetCrossGroupPeers()), (std::vector<std::string>{"T", "U", Me()}));
   EXPECT_EQ(_peer->GetCrossGroupPeers()->Locate("T")->group.Str(), "/P2PRoot/B");
   EXPECT_EQ(_log->Lines(), std::vector<std::string>{"VELP2PCrossGroupPeerCreatNotif T /P2PRoot/B"});
   EXPECT_EQ(_peer->GetSubGroups()->Size(), 0);
@@ -57,11 +60,12 @@ TEST_F(Discovery, RepeatedAnswerIsStoredOnceUntilTheNextSearchForgetsIt) {
 const VELP2PEndPointInfo kY = UnicastRecord("10.0.0.7", 4100);
 const VELP2PEndPointInfo kX = UnicastRecord("10.0.0.8", 4200);
 
-using GroupService = StandardModeTest;
-
-VELResult FromY(const std::string& component) {
-  return Deliver("/P2PRoot", "GroupService", "Y", VELP2PWriteGroupComponent(component), true, kY);
-}
+class GroupService : public StandardModeTest {
+ protected:
+  VELResult FromY(const std::string& component) {
+    return Deliver("/P2PRoot", "GroupService", "Y", VELP2PWriteGroupComponent(component), true, kY);
+  }
+};
 
 // The answer to a publisher it knows is proven between console processes; an unknown one gets none.
 TEST_F(GroupService, WorkedExamplePeerBelowAnswersNoPublisherItDoesNotKnow) {
@@ -78,14 +82,20 @@ TEST_F(GroupService, PeersInThePublishedGroupOrElsewhereHaveNothingToTellAndMalf
   EXPECT_EQ(Deliver("/P2PRoot", "GroupService", "X", VELP2PWriteGroupComponent("Design/Team1"), false, kX),
             VEL_S_OK);
   EXPECT_EQ(_peer->GetSubGroups()->Size(), 0);
+  auto knowY = [this] {
+    ASSERT_EQ(_peer->NewPeerDiscovered(new VELP2PPeerInfo(VELUnicodeString("Y"), 0, VELUnicodeString("/"))),
+              VEL_S_OK);
+    Forget();
+  };
   Join("Design");
-  ASSERT_EQ(_peer->NewPeerDiscovered(new VELP2PPeerInfo(VELUnicodeString("Y"), 0, VELUnicodeString("/"))),
-            VEL_S_OK);
-  _log->Clear();
+  knowY();
   EXPECT_EQ(FromY("Design"), VEL_S_OK);  // the group just entered
   EXPECT_EQ(FromY("Sales"), VEL_S_OK);   // an unrelated branch
   // A group that only continues the published name: /P2PRoot/DesignLab is not below /P2PRoot/Design.
-  VELP2PPeerTestAccess::SetCurrentGroup(_peer, "/P2PRoot/DesignLab/Team1");
+  ASSERT_EQ(_peer->LeaveCurrentGroup(), VEL_S_OK);
+  Join("DesignLab");
+  Join("Team1");
+  knowY();
   EXPECT_EQ(FromY("Design"), VEL_S_OK);
   EXPECT_TRUE(FakeSent().empty());
   EXPECT_TRUE(_log->Lines().empty());
@@ -94,20 +104,13 @@ TEST_F(GroupService, PeersInThePublishedGroupOrElsewhereHaveNothingToTellAndMalf
 
 const VELP2PEndPointInfo kBob = UnicastRecord("10.0.0.9", 4000);
 
-using PeerService = StandardModeTest;
-
-VELP2PPeerService* Service(VELP2PPeer* peer) {
-  VELListPtrVELP2PService* services = VELP2PPeerTestAccess::Services(peer);
-  for (int i = 1; services && i <= services->Size(); ++i) {
-    if (std::strcmp((*services)[i]->GetServiceName(), "PeerService") == 0)
-      return dynamic_cast<VELP2PPeerService*>((*services)[i]);
+class PeerService : public StandardModeTest {
+ protected:
+  VELP2PPeerService* Service() { return dynamic_cast<VELP2PPeerService*>(_peer->GetService("PeerService")); }
+  VELResult FromBob(char command, bool multicast, const std::string& sender = "bob") {
+    return Deliver("/P2PRoot", "PeerService", sender.c_str(), PeerMessage(command, {kBob}), multicast, kBob);
   }
-  return nullptr;
-}
-
-VELResult FromBob(char command, bool multicast, const char* sender = "bob") {
-  return Deliver("/P2PRoot", "PeerService", sender, PeerMessage(command, {kBob}), multicast, kBob);
-}
+};
 
 TEST_F(PeerService, StartUpPublishesTheRootThenAnnouncesTwentyThreeBytes) {
   ASSERT_EQ(_peer->InitP2P(), VEL_S_OK);
@@ -120,11 +123,13 @@ TEST_F(PeerService, StartUpPublishesTheRootThenAnnouncesTwentyThreeBytes) {
 TEST_F(PeerService, PresenceIsStoredButAnsweredOnlyWhenMulticastByAnotherAndLeaveOnlyWhenKnown) {
   Start();
   EXPECT_EQ(FromBob('0', false, "carol"), VEL_S_OK);
-  EXPECT_EQ(FromBob('0', true, "me"), VEL_S_OK);
+  EXPECT_EQ(FromBob('0', true, Me()), VEL_S_OK);
   EXPECT_TRUE(FakeSent().empty());
   _log->Clear();
   EXPECT_EQ(FromBob('0', true), VEL_S_OK);
-  EXPECT_EQ(Names(_peer->GetGroupPeers()), (std::vector<std::string>{"bob", "carol", "me"}));
+  std::vector<std::string> names = {"bob", "carol", Me()};
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(Names(_peer->GetGroupPeers()), names);
   VELP2PPeerInfo* bob = _peer->GetGroupPeers()->Locate("bob");
   EXPECT_EQ(bob->group.Str(), "/P2PRoot");
   ASSERT_EQ(bob->GetEndPointsInfoList()->Size(), 1);
@@ -144,7 +149,7 @@ TEST_F(PeerService, MovingLeavesTheOldGroupFirstAndClosingLeavesTheCurrentOne) {
   VELUnicodeString design("Design");
   ASSERT_EQ(_peer->CreateAndOrJoinSubGroup(&design), VEL_S_OK);
   EXPECT_EQ(_peer->GetGroupPeers()->Size(), 0);
-  EXPECT_EQ(Service(_peer)->GetAnnouncedGroup().Str(), "/P2PRoot/Design");
+  EXPECT_EQ(Service()->GetAnnouncedGroup().Str(), "/P2PRoot/Design");
   ASSERT_EQ(_peer->Disconnect(), VEL_S_OK);
   std::vector<std::string> peerSends;
   for (const std::string& sent : SentLines()) {
@@ -160,7 +165,7 @@ TEST_F(PeerService, FailedLeaveKeepsTheOldGroupAndAnnouncesNothing) {
   // Without a multicast endpoint every send to a group fails.
   Start("VELP2PTCPEndPoint|10.0.0.5|0\n");
   Join("Design");
-  EXPECT_EQ(Service(_peer)->GetAnnouncedGroup().Str(), "/P2PRoot");
+  EXPECT_EQ(Service()->GetAnnouncedGroup().Str(), "/P2PRoot");
 }
 
 }  // namespace

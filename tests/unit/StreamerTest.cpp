@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "velp2p/VELBBMessage.h"
+#include "host/VELBBMessage.h"
 #include "velp2p/VELIBBStreamer.h"
 
 namespace {

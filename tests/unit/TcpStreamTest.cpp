@@ -134,7 +134,7 @@ class TcpStream : public ::testing::Test {
     VELP2P_REQUIRE_SANDBOX();
     _connector.SetTimeouts(60000, 60000);
     _connector.SetStreams(true);
-    ASSERT_EQ(_connector.Declare(nullptr), 0);
+    ASSERT_EQ(_connector.Declare(nullptr, &_application), 0);
     _connector.SetReadyCallback([this] {
       VELBlockBytes block;
       int size = 0;
@@ -469,7 +469,7 @@ TEST_F(StreamSender, AReceiverThatRefusesOrIgnoresTheHelloGetsABlockPerConnectio
   EXPECT_EQ(_sender->Streams(), 0);
 
   VELSocketConnector plain(0, 5, 2);
-  ASSERT_EQ(plain.Declare(nullptr), 0);
+  ASSERT_EQ(plain.Declare(nullptr, &_application), 0);
   std::vector<std::vector<char>> taken;
   plain.SetReadyCallback([&] {
     VELBlockBytes block;

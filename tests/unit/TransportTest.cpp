@@ -1,5 +1,6 @@
-// The endpoints: records, the receive path through the seam into a started peer, the splitting send path,
-// the order in which the peer tries records and endpoints, and the socket endpoints inside the namespace.
+// The endpoints: records, the receive path through a node's seam into its started peer, the splitting send
+// path, the order in which the peer tries records and endpoints, and the socket endpoints inside the
+// namespace.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -12,23 +13,26 @@
 #include <string>
 #include <vector>
 
+#include "core/VELP2PNode.h"
+#include "core/VELP2POptions.h"
 #include "host/VELSystemCalls.h"
+#include "host/VELSystemOverrides.h"
+#include "host/VELTime.h"
 #include "host/VELUDPSocket.h"
 #include "support/Blocks.h"
 #include "support/FakeEndPoints.h"
 #include "support/GoldenVectors.h"
 #include "support/NetSandbox.h"
-#include "support/PeerTestAccess.h"
 #include "transport/VELP2PEndPointRecord.h"
 #include "transport/VELSocketConnector.h"
 #include "velp2p/VELApplication.h"
-#include "velp2p/VELDiagnostics.h"
+#include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PCoreService.h"
-#include "velp2p/VELP2PMessage.h"
 #include "velp2p/VELP2PNotifications.h"
+#include "velp2p/VELP2PPeer.h"
 #include "velp2p/VELP2PPeerInfo.h"
-#include "velp2p/VELTime.h"
 #include "wire/VELByteOrder.h"
+#include "wire/VELP2PMessage.h"
 
 namespace {
 
@@ -67,32 +71,68 @@ class RecordingService : public VELP2PCoreService {
     (void)static_cast<VELP2PMessage*>(message)->GetSendingPeerEPInfo(received.reply, VELP2P_MESSAGE_UNICAST);
     g_received.push_back(received);
     if (g_disconnectOnMessage) {
-      EXPECT_EQ(VELP2PPeer::GetLocalPeer()->Disconnect(), VEL_S_OK);
+      EXPECT_EQ(GetPeer()->Disconnect(), VEL_S_OK);
     }
     return VEL_S_OK;
   }
 };
 
-// A local peer named "local", connected, with the recording service registered and no endpoint.
+// Takes the place of the services the recording one does not.
+class SilentService : public VELP2PCoreService {
+ public:
+  const char* GetServiceName() override { return "Silent"; }
+};
+
+VELBaseUnknown* MakeRecording() {
+  return new (std::nothrow) RecordingService();
+}
+VELBaseUnknown* MakeSilent() {
+  return new (std::nothrow) SilentService();
+}
+
+// A node whose peer, named "local" in the collaboration mode, has the recording service in the place of the
+// status service (and of the group service in the standard mode), and silent ones for the rest.
 class Transport : public ::testing::Test {
  protected:
   void SetUp() override {
-    VELP2PPeerTestAccess::Reset();
     g_received.clear();
     g_disconnectOnMessage = false;
-    _peer = VELP2PPeer::GetLocalPeer();
-    VELP2PPeerTestAccess::SetPeerName(_peer, "local");
-    ASSERT_EQ(_peer->RegisterService("TransportRecordingService"), VEL_S_OK);
-    VELP2PPeerTestAccess::SetConnected(1);
+    VELSystemSetOverrides("local", "pc1");
+    _node = std::make_unique<VELP2PNode>(&_loop);
+    _peer = &_node->Peer();
   }
-  void TearDown() override { VELP2PPeerTestAccess::Reset(); }
+  void TearDown() override {
+    _node.reset();
+    VELSystemSetOverrides(nullptr, nullptr);
+  }
 
-  // An endpoint registered with the peer, in wire mode.
-  FakeEndPoint* Register(bool unicast, const char* address, int port) {
-    auto* endpoint = static_cast<FakeEndPoint*>(VELP2PPeerTestAccess::RegisterEndPoint(
-        _peer, unicast ? "VELP2PTCPEndPoint" : "VELP2PMultiCastEndPoint"));
-    EXPECT_TRUE(endpoint && VEL_SUCCEEDED(endpoint->Initialize(address, port)));
-    endpoint->wire = true;
+  // Starts the peer (again) on the endpoints of a configuration text, which do not announce themselves;
+  // the fake ones send blocks.
+  void Start(const std::string& endpoints, bool collaboration = false) {
+    if (_peer->Connected()) {
+      ASSERT_EQ(_peer->Disconnect(), VEL_S_OK);
+    }
+    VELP2POptions options;
+    options.mode = collaboration ? VELP2POptions::Mode::kCollaboration : VELP2POptions::Mode::kStandard;
+    ASSERT_EQ(options.Set("endpoints", endpoints), VEL_S_OK);
+    ASSERT_EQ(options.Set("announce", "0"), VEL_S_OK);
+    ASSERT_EQ(_peer->Start(options), VEL_S_OK);
+    for (VELListPtrVELP2PEndPoint* list : {_peer->GetMulticastEndPoints(), _peer->GetUnicastEndPoints()}) {
+      for (int i = 1; list && i <= list->Size(); ++i) {
+        if (auto* fake = dynamic_cast<FakeEndPoint*>((*list)[i]))
+          fake->wire = true;
+      }
+    }
+  }
+  // The peer's i-th endpoint of a kind (from 1).
+  FakeEndPoint* Fake(bool unicast, int i) {
+    VELListPtrVELP2PEndPoint* list = unicast ? _peer->GetUnicastEndPoints() : _peer->GetMulticastEndPoints();
+    return list && i <= list->Size() ? dynamic_cast<FakeEndPoint*>((*list)[i]) : nullptr;
+  }
+  // An endpoint of the peer's node that the peer did not register.
+  FakeEndPoint* Unregistered(bool unicast) {
+    auto* endpoint = new FakeEndPoint(unicast);
+    endpoint->SetReceiver(&_node->Receiver());
     return endpoint;
   }
 
@@ -102,9 +142,16 @@ class Transport : public ::testing::Test {
     return endpoint->SendToGroup(group, "StatusService", &copy[0], static_cast<int>(copy.size()));
   }
 
-  ScopedClass _service{"TransportRecordingService",
-                       []() -> VELBaseUnknown* { return new (std::nothrow) RecordingService(); }};
+  ScopedClass _status{"VELP2PStatusService", &MakeRecording};
+  ScopedClass _group{"VELP2PGroupService", &MakeRecording};
+  ScopedClass _awareness{"VELP2PAwarenessService", &MakeSilent};
+  ScopedClass _chat{"VELP2PChatService", &MakeSilent};
+  ScopedClass _session{"VELP2PSessionService", &MakeSilent};
+  ScopedClass _peerService{"VELP2PPeerService", &MakeSilent};
+  ScopedClass _discovery{"VELP2PDiscoveryService", &MakeSilent};
   std::unique_ptr<ScopedFakeEndPoints> _fakes = std::make_unique<ScopedFakeEndPoints>();
+  VELApplication _loop;
+  std::unique_ptr<VELP2PNode> _node;
   VELP2PPeer* _peer = nullptr;
 };
 
@@ -159,8 +206,11 @@ TEST(TransportRecord, LaysOutRecordsAndRefusesWhatIsNotADottedAddressOrAPort) {
   }
 }
 
+constexpr char kOneMulticast[] = "VELP2PMultiCastEndPoint|224.0.1.85|2678\n";
+
 TEST_F(Transport, ReceivesTheGoldenBlockThroughTheSeam) {
-  Held endpoint(new FakeEndPoint(false));
+  Start(kOneMulticast);
+  Held endpoint(Unregistered(false));
   EXPECT_EQ(endpoint->ReceiveBytes(Golden()), VEL_S_OK);
   ASSERT_EQ(g_received.size(), 1u);
   EXPECT_EQ(g_received[0].sender, "alice");
@@ -190,9 +240,8 @@ TEST_F(Transport, ReceivesTheGoldenBlockThroughTheSeam) {
   EXPECT_EQ(g_received.size(), 2u);
 
   // Nothing is handed over while the peer is not started, nor by an endpoint that nobody registered.
-  VELP2PPeerTestAccess::SetConnected(0);
+  ASSERT_EQ(_peer->Disconnect(), VEL_S_OK);
   EXPECT_EQ(endpoint->ReceiveBytes(Golden()), VEL_E_FAIL);
-  VELP2PPeerTestAccess::SetConnected(1);
   endpoint->SetReceiver(nullptr);
   EXPECT_EQ(endpoint->ReceiveBytes(Golden()), VEL_E_FAIL);
   EXPECT_EQ(endpoint->GetDrops().Get(VELP2PDrop::NoReceiver), 1u);
@@ -203,51 +252,49 @@ TEST_F(Transport, ReceivesTheGoldenBlockThroughTheSeam) {
 // endpoints never apply the rule, and standard mode delivers them all.
 TEST_F(Transport, DropsOwnPointToPointEchoInCollaborationModeUnlessForced) {
   const struct {
-    int rtc;
+    bool collaboration;
     bool unicast;
     const char* group;
     bool delivered;
-  } cases[] = {{0, true, "/", true},
-               {1, true, "/", false},
-               {1, true, "/Force/Sub", false},
-               {1, true, "/Force", true},
-               {1, false, "/", true}};
+  } cases[] = {{false, true, "/", true},
+               {true, true, "/", false},
+               {true, true, "/Force/Sub", false},
+               {true, true, "/Force", true},
+               {true, false, "/", true}};
   for (const auto& c : cases) {
-    VELP2PPeerTestAccess::SetRtc(c.rtc);
+    Start(kOneMulticast, c.collaboration);
     g_received.clear();
     BlockFields fields;
-    fields.sender = "local";
+    fields.sender = _peer->GetPeerName()->Str();
     fields.group = c.group;
     fields.mode = c.unicast ? 0 : 1;
-    Held endpoint(new FakeEndPoint(c.unicast));
+    Held endpoint(Unregistered(c.unicast));
     EXPECT_EQ(endpoint->ReceiveBytes(BuildBlock(fields, "echo")), VEL_S_OK);
-    EXPECT_EQ(g_received.size(), c.delivered ? 1u : 0u) << c.rtc << c.unicast << c.group;
+    EXPECT_EQ(g_received.size(), c.delivered ? 1u : 0u) << c.collaboration << c.unicast << c.group;
   }
 }
 
 // The peer's name and its first endpoint of the other kind travel in every block its endpoints build.
 TEST_F(Transport, BuildsBlocksWithThePeerIdentity) {
-  VELP2PPeerTestAccess::SetPeerName(_peer, "alice");
-  FakeEndPoint* multicast = Register(false, "224.0.1.85", 2678);
-  Register(false, "224.0.1.86", 2679);
-  ASSERT_EQ(Send(multicast, "0123456789"), VEL_S_OK);  // no unicast endpoint: zeros
-  EXPECT_EQ(
-      std::vector<char>(multicast->blocks[0].bytes.begin() + 80, multicast->blocks[0].bytes.begin() + 88),
-      (std::vector<char>{0, 0, 0, 0, 0x0A, 0x76, 0, 0}));
-  Register(true, "10.0.0.7", 40000);
-  Register(true, "10.0.0.8", 40001);
+  VELSystemSetOverrides("alice", "pc1");
+  const std::string multicasts =
+      "VELP2PMultiCastEndPoint|224.0.1.85|2678\nVELP2PMultiCastEndPoint|224.0.1.86|2679\n";
+  Start(multicasts, true);
+  ASSERT_EQ(Send(Fake(false, 1), "0123456789"), VEL_S_OK);  // no unicast endpoint: zeros
+  EXPECT_EQ(std::vector<char>(Fake(false, 1)->blocks[0].bytes.begin() + 80,
+                              Fake(false, 1)->blocks[0].bytes.begin() + 88),
+            (std::vector<char>{0, 0, 0, 0, 0x0A, 0x76, 0, 0}));
+  Start(multicasts + "VELP2PTCPEndPoint|10.0.0.7|40000\nVELP2PTCPEndPoint|10.0.0.8|40001\n", true);
   VELUnicodeString group("/");
   char payload[] = "0123456789";
-  ASSERT_EQ(multicast->SendToGroup(group, "StatusService", payload, 10), VEL_S_OK);
-  EXPECT_EQ(multicast->blocks[1].bytes, Golden());
-
-  VELP2PPeerTestAccess::SetPeerName(_peer, std::string(32, 'n').c_str());
-  EXPECT_EQ(multicast->SendToGroup(group, "StatusService", payload, 10), VEL_E_FAIL);
+  ASSERT_EQ(Fake(false, 1)->SendToGroup(group, "StatusService", payload, 10), VEL_S_OK);
+  EXPECT_EQ(Fake(false, 1)->blocks[0].bytes, Golden());
 }
 
 // Where the marks lie in each fragment is the fragmenter's test; here, the modes, the round trip and the
 // group identifier.
 TEST_F(Transport, CutsLongPayloadsIntoGroupsThatReassemble) {
+  Start("VELP2PMultiCastEndPoint|10.0.0.7|4000\nVELP2PTCPEndPoint|10.0.0.7|4000\n");
   const struct {
     int length;
     bool unicast;
@@ -260,7 +307,8 @@ TEST_F(Transport, CutsLongPayloadsIntoGroupsThatReassemble) {
   uint32_t previousId = 0;
   for (const auto& c : cases) {
     g_received.clear();
-    FakeEndPoint* endpoint = Register(c.unicast, "10.0.0.7", 4000);
+    FakeEndPoint* endpoint = Fake(c.unicast, 1);
+    endpoint->blocks.clear();
     endpoint->feedBack = true;
     const std::string payload = PatternPayload(c.length, c.length);
     const uint32_t before = static_cast<uint32_t>(VELTime::Gettime_t());
@@ -271,10 +319,10 @@ TEST_F(Transport, CutsLongPayloadsIntoGroupsThatReassemble) {
       EXPECT_EQ(static_cast<unsigned char>(sent[i].bytes[7]), c.modes[i]) << c.length << " piece " << i;
     ASSERT_EQ(g_received.size(), 1u) << c.length;
     EXPECT_EQ(g_received[0].payload, payload) << c.length;
-    EXPECT_EQ(g_received[0].sender, "local");
+    EXPECT_EQ(g_received[0].sender, _peer->GetPeerName()->Str());
     if (sent.size() == 1)
       continue;
-    // The sending second, moved on when the previous split message of the process took it already.
+    // The sending second, moved on when the node's previous split message took it already.
     const uint32_t grpId = VELP2PLoadU32BE(&sent.front().bytes[80]);
     EXPECT_GE(grpId, before);
     EXPECT_GT(grpId, previousId);
@@ -285,7 +333,8 @@ TEST_F(Transport, CutsLongPayloadsIntoGroupsThatReassemble) {
 // Two groups of one second, interleaved at the receiver: the first loses its middle fragment, which also
 // comes before its first one; only the second completes, and both drops are counted.
 TEST_F(Transport, OutOfOrderOrLostFragmentsDropOnlyTheirGroup) {
-  FakeEndPoint* endpoint = Register(true, "10.0.0.7", 4000);
+  Start("VELP2PTCPEndPoint|10.0.0.7|4000\n");
+  FakeEndPoint* endpoint = Fake(true, 1);
   ASSERT_EQ(Send(endpoint, PatternPayload(1500)), VEL_S_OK);
   ASSERT_EQ(Send(endpoint, PatternPayload(1500, 2)), VEL_S_OK);
   const std::vector<SentBlock> sent = endpoint->blocks;
@@ -310,7 +359,8 @@ TEST_F(Transport, OutOfOrderOrLostFragmentsDropOnlyTheirGroup) {
 
 // The multicast record is skipped; every local endpoint is tried with a record before the next record.
 TEST_F(Transport, TriesEveryLocalEndPointPerUnicastRecordInOrder) {
-  FakeEndPoint* local[2] = {Register(true, "10.0.0.9", 4000), Register(true, "10.0.0.9", 4001)};
+  Start("VELP2PTCPEndPoint|10.0.0.9|4000\nVELP2PTCPEndPoint|10.0.0.9|4001\n");
+  FakeEndPoint* local[2] = {Fake(true, 1), Fake(true, 2)};
   const unsigned char records[] = {
       0x08, 0x02, 0x0A, 0x76, 0x55, 0x01, 0x00, 0xE0,  // multicast 224.0.1.85:2678
       0x08, 0x01, 0x13, 0x88, 0x0A, 0x00, 0x00, 0x01,  // unicast 10.0.0.1:5000
@@ -347,37 +397,31 @@ class TransportSockets : public Transport {
   void SetUp() override {
     VELP2P_REQUIRE_SANDBOX();
     _fakes.reset();
-    _application = std::make_unique<VELApplication>();
     Transport::SetUp();
   }
-  void TearDown() override {
-    // The endpoints end their loop registrations while the application still exists.
-    Transport::TearDown();
-    _application.reset();
-  }
-  VELP2PEndPoint* Open(const char* className, const char* address, int port) {
-    VELP2PEndPoint* endpoint = VELP2PPeerTestAccess::RegisterEndPoint(_peer, className);
-    EXPECT_TRUE(endpoint && VEL_SUCCEEDED(endpoint->Initialize(address, port))) << className;
-    return endpoint;
-  }
   bool WaitForMessages(size_t count) {
-    return _application->RunUntil([count]() { return g_received.size() >= count; }, 30000);
+    return _loop.RunUntil([count]() { return g_received.size() >= count; }, 30000);
+  }
+  VELP2PEndPoint* Endpoint(bool unicast, int i) {
+    VELListPtrVELP2PEndPoint* list = unicast ? _peer->GetUnicastEndPoints() : _peer->GetMulticastEndPoints();
+    return list && i <= list->Size() ? (*list)[i] : nullptr;
   }
 
-  std::unique_ptr<VELApplication> _application;
   VELUnicodeString _group{"/"};
 };
 
 TEST_F(TransportSockets, MulticastRecordDatagramBoundsAndDrops) {
+  const unsigned short port = VELTestPort(62);
+  Start("VELP2PMultiCastEndPoint|224.0.1.85|0\nVELP2PMultiCastEndPoint|224.0.1.85|" + std::to_string(port) +
+        "\n");
   const std::vector<uint8_t> expected = {0x08, 0x02, 0x0A, 0x76, 0x55, 0x01, 0x00, 0xE0};
-  VELP2PEndPoint* byDefault = Open("VELP2PMultiCastEndPoint", "", 0);
+  VELP2PEndPoint* byDefault = Endpoint(false, 1);
   ASSERT_TRUE(byDefault);
   EXPECT_EQ(RecordBytes(*byDefault->GetEndPointInfo()), expected);
   EXPECT_EQ(byDefault->Initialize("224.0.1.86", 3000), VEL_E_FAIL);  // open already: the record stays
   EXPECT_EQ(RecordBytes(*byDefault->GetEndPointInfo()), expected);
 
-  const unsigned short port = VELTestPort(62);
-  VELP2PEndPoint* endpoint = Open("VELP2PMultiCastEndPoint", "224.0.1.85", port);
+  VELP2PEndPoint* endpoint = Endpoint(false, 2);
   ASSERT_TRUE(endpoint);
   // 88 + 1 + 935 = 1024 bytes: the largest block a receiver reads whole.
   std::string fits = PatternPayload(936);
@@ -403,12 +447,13 @@ TEST_F(TransportSockets, MulticastRecordDatagramBoundsAndDrops) {
 
 // The send returns at once; the refusal arrives later, once, as a notification.
 TEST_F(TransportSockets, SendToAClosedPortReturnsAtOnceThenNotifiesOnceAndLeavesNoDescriptor) {
-  VELP2PEndPoint* tcp = Open("VELP2PTCPEndPoint", "127.0.0.1", 0);
+  Start("VELP2PTCPEndPoint|127.0.0.1|0\n");
+  VELP2PEndPoint* tcp = Endpoint(true, 1);
   ASSERT_TRUE(tcp);
   unsigned short port = 0;
   {
     VELSocketConnector closed(0, 5, 2);
-    ASSERT_EQ(closed.Declare(nullptr), 0);
+    ASSERT_EQ(closed.Declare(nullptr, nullptr), 0);
     port = closed.GetPort();
   }
   std::vector<std::string> failures;
@@ -424,8 +469,8 @@ TEST_F(TransportSockets, SendToAClosedPortReturnsAtOnceThenNotifiesOnceAndLeaves
   const uint64_t calls = VELSystemCalls::Count();
   EXPECT_EQ(tcp->SendToPeer(_group, "StatusService", payload, 2, &record, nullptr), VEL_S_OK);
   EXPECT_EQ(VELSystemCalls::Count(), calls);  // only queued: the loop opens the connection
-  ASSERT_TRUE(_application->RunUntil([&failures] { return !failures.empty(); }, 30000));
-  EXPECT_FALSE(_application->RunUntil([&failures] { return failures.size() > 1; }, 100));
+  ASSERT_TRUE(_loop.RunUntil([&failures] { return !failures.empty(); }, 30000));
+  EXPECT_FALSE(_loop.RunUntil([&failures] { return failures.size() > 1; }, 100));
   EXPECT_EQ(failures,
             std::vector<std::string>{"127.0.0.1:" + std::to_string(port) + " StatusService refused"});
   EXPECT_EQ(CountOpenDescriptors(), before);
@@ -435,18 +480,21 @@ TEST_F(TransportSockets, SendToAClosedPortReturnsAtOnceThenNotifiesOnceAndLeaves
 // The handler's tear-down releases the endpoint it is called from while that endpoint is still receiving.
 TEST_F(TransportSockets, AHandlerMayDisconnectThePeerOnEitherTransport) {
   for (bool byTcp : {true, false}) {
-    ASSERT_NO_FATAL_FAILURE(Transport::SetUp());  // a fresh peer each time
-    VELP2PEndPoint* tcp = Open("VELP2PTCPEndPoint", "127.0.0.1", 0);
-    VELP2PEndPoint* multicast = Open("VELP2PMultiCastEndPoint", "224.0.1.85", VELTestPort(63));
+    Start("VELP2PTCPEndPoint|127.0.0.1|0\nVELP2PMultiCastEndPoint|224.0.1.85|" +
+          std::to_string(VELTestPort(63)) + "\n");
+    VELP2PEndPoint* tcp = Endpoint(true, 1);
+    VELP2PEndPoint* multicast = Endpoint(false, 1);
     ASSERT_TRUE(tcp && multicast);
     g_disconnectOnMessage = true;
     char payload[] = "bye";
     ASSERT_EQ(byTcp ? tcp->SendToPeer(_group, "StatusService", payload, 3, tcp->GetEndPointInfo(), nullptr)
                     : multicast->SendToGroup(_group, "StatusService", payload, 3),
               VEL_S_OK);
-    ASSERT_TRUE(_application->RunUntil([] { return !VELP2PPeer::IsConnected(); }, 30000)) << byTcp;
+    ASSERT_TRUE(_loop.RunUntil([this] { return !_peer->Connected(); }, 30000)) << byTcp;
     EXPECT_EQ(g_received.size(), 1u);
     // The turns after it serve nothing of what the tear-down released.
-    EXPECT_FALSE(_application->RunUntil([] { return false; }, 50));
+    EXPECT_FALSE(_loop.RunUntil([] { return false; }, 50));
+    g_received.clear();
+    g_disconnectOnMessage = false;
   }
 }

@@ -189,18 +189,18 @@ TEST(EventLoop, StopFromACallbackOrBeforeRunEndsRun) {
 
 TEST(EventLoop, CommandHandedToTheCleanerOutlivesTheTurn) {
   bool deleted = false;
-  VELCleaner::DeleteOnTransactionEnd(new TrackedCommand(&deleted));
+  VELCleaner::DeleteOnTransactionEnd(nullptr, new TrackedCommand(&deleted));
   EXPECT_TRUE(deleted);  // no application: at once
 
   VELApplication application;
   deleted = false;
-  VELCleaner::DeleteOnTransactionEnd(new TrackedCommand(&deleted));
+  VELCleaner::DeleteOnTransactionEnd(&application, new TrackedCommand(&deleted));
   EXPECT_TRUE(deleted);  // not turning: at once
 
   deleted = false;
   bool aliveAfterHandOver = false;
   application.AddTimer(0, [&] {
-    VELCleaner::DeleteOnTransactionEnd(new TrackedCommand(&deleted));
+    VELCleaner::DeleteOnTransactionEnd(&application, new TrackedCommand(&deleted));
     aliveAfterHandOver = !deleted;
   });
   application.AddTimer(0, [&] { aliveAfterHandOver = aliveAfterHandOver && !deleted; });

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/VELBlockRelease.h"
+#include "host/VELOutgoingConnections.h"
 #include "host/VELSockets.h"
 #include "host/VELSystemCalls.h"
 #include "support/NetSandbox.h"
@@ -26,7 +27,6 @@
 #include "transport/VELTCPSender.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELCommand.h"
-#include "velp2p/VELP2PSending.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ class TcpMessage : public ::testing::Test {
     // Only the test of the timeouts depends on them; the others must not lose a connection to a loop
     // that a loaded machine holds up.
     _connector.SetTimeouts(60000, 60000);
-    ASSERT_EQ(_connector.Declare(nullptr), 0);
+    ASSERT_EQ(_connector.Declare(nullptr, &_application), 0);
     ASSERT_NE(_connector.GetPort(), 0);
   }
 
@@ -144,7 +144,8 @@ TEST_F(TcpMessage, SenderDeliversBlocksUpToTheLargestInOrderEvenOnceReleasedAndR
   VELTCPSender::Limits limits;
   limits.blocksPerDestination = 30;
   auto sender = std::make_unique<VELTCPSender>(&_application, limits);
-  VELP2PSending::Instance().Track(sender.get());
+  VELP2PSending sending;
+  sending.Track(sender.get());
   unsigned short port = _connector.GetPort();
   std::vector<std::vector<char>> sent;
   const uint64_t calls = VELSystemCalls::Count();
@@ -160,11 +161,11 @@ TEST_F(TcpMessage, SenderDeliversBlocksUpToTheLargestInOrderEvenOnceReleasedAndR
             EMSGSIZE);
   EXPECT_EQ(sender->Enqueue(kLoopback, port, MakeBlock(100, 0), nullptr), ENOBUFS);
   EXPECT_EQ(VELSystemCalls::Count(), calls);  // queued or refused, nothing reached the system yet
-  EXPECT_EQ(VELP2PPendingSends(), limits.blocksPerDestination);
-  VELP2PSending::Instance().Release(std::move(sender));
+  EXPECT_EQ(sending.Pending(), limits.blocksPerDestination);
+  sending.Release(std::move(sender));
   ASSERT_TRUE(TurnUntil([&] { return _blocks.size() == sent.size(); }));
   EXPECT_TRUE(_blocks == sent);
-  EXPECT_TRUE(TurnUntil([&] { return VELP2PPendingSends() == 0; }));
+  EXPECT_TRUE(TurnUntil([&] { return sending.Pending() == 0; }));
   EXPECT_EQ(_connector.GetDiscardedCount(), 0);
 }
 
@@ -476,6 +477,31 @@ TEST(BlockMemory, KeptMappingsServeOnlyBlocksTheyHoldAndGoBackOnRelease) {
   VELReleaseKeptBlockBytes();
 }
 
+// Loops may run on threads of their own: a full loop closes one of its own connections, never another's.
+TEST(OutgoingConnections, ALoopMakesRoomAmongItsOwnConnectionsOnly) {
+  VELApplication first(false);
+  VELApplication second(false);
+  std::vector<int> receivers;
+  auto adopt = [&receivers](VELApplication& loop) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    receivers.push_back(pair[1]);
+    ASSERT_EQ(VELOutgoingConnections::Adopt(&loop, pair[0], std::vector<char>{'x'}), 0);
+  };
+  adopt(first);
+  for (int i = 0; i <= VELOutgoingConnections::kMaxConnections; ++i)
+    adopt(second);
+  EXPECT_EQ(VELOutgoingConnections::Count(&first), 1);
+  EXPECT_EQ(VELOutgoingConnections::Count(&second), VELOutgoingConnections::kMaxConnections);
+  char byte;
+  errno = 0;
+  EXPECT_EQ(recv(receivers[0], &byte, 1, 0), -1);  // still open, nothing sent: the loop has not turned
+  EXPECT_EQ(errno, EAGAIN);
+  EXPECT_EQ(recv(receivers[1], &byte, 1, 0), 0);  // the second loop's oldest, closed to make room
+  for (int receiver : receivers)
+    close(receiver);
+}
+
 // The endpoint reads with a first guess of the length, then with the length the block announced.
 TEST(TcpSockets, WithoutAnApplicationSendBlocksAndAcceptHandsOverTheWholeBlockOnce) {
   VELP2P_REQUIRE_SANDBOX();
@@ -484,7 +510,7 @@ TEST(TcpSockets, WithoutAnApplicationSendBlocksAndAcceptHandsOverTheWholeBlockOn
   VELSockets unconnected;
   EXPECT_EQ(unconnected.Send(block.data(), 999), EINVAL);  // disagrees with the prefix
   VELSocketConnector connector(0, 5, 2);
-  ASSERT_EQ(connector.Declare("127.0.0.1"), 0);
+  ASSERT_EQ(connector.Declare("127.0.0.1", nullptr), 0);
   VELSockets* accepted = nullptr;
   EXPECT_EQ(connector.Accept(&accepted), EAGAIN);
   EXPECT_EQ(accepted, nullptr);

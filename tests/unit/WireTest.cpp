@@ -10,10 +10,10 @@
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELIBBStreamer.h"
 #include "velp2p/VELP2PHeader.h"
-#include "velp2p/VELP2PMessage.h"
 #include "wire/VELByteOrder.h"
 #include "wire/VELByteReader.h"
 #include "wire/VELP2PFragmenter.h"
+#include "wire/VELP2PMessage.h"
 #include "wire/VELP2PReassembler.h"
 
 namespace {

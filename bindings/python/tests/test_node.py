@@ -1,11 +1,12 @@
 """velp2p.Node against another Python node in another process, and against the C++ console."""
 
 import os
+import time
 
 import pytest
 
 import velp2p
-from conftest import HERE, Child, Console, expect, hex_of
+from conftest import HERE, WAIT, Child, Console, expect, hex_of
 
 
 def test_two_nodes_in_two_processes_exchange_messages_and_statuses(config, children, python):
@@ -25,6 +26,32 @@ def test_two_nodes_in_two_processes_exchange_messages_and_statuses(config, child
     assert peer.finish() == 0
 
 
+def receive_while(node, others, match):
+    """The first event of node that match accepts, the other nodes of the process running meanwhile (each
+    has a loop of its own, which only runs when asked); fails the test at the deadline."""
+    deadline = time.monotonic() + WAIT
+    while time.monotonic() < deadline:
+        for other in others:
+            other.process()
+        event = node.recv(timeout=0.01)
+        if event is not None and match(event):
+            return event
+    pytest.fail("the event did not come")
+
+
+def test_two_nodes_of_one_process_talk_and_a_third_under_a_taken_name_closes_saying_why(config):
+    with velp2p.Node(login="alice", config=config) as alice, velp2p.Node(login="bob", config=config) as bob:
+        receive_while(bob, [alice], lambda e: e.kind == "born" and e.peer == "alice_KVZ")
+        receive_while(alice, [bob], lambda e: e.kind == "born" and e.peer == "bob_KVZ")
+        alice.send("bob_KVZ", 4, "hi", b"\x00bob")
+        message = receive_while(bob, [alice], lambda e: e.kind == "message")
+        assert (message.peer, message.type, message.header, message.data) == ("alice_KVZ", 4, "hi", b"\x00bob")
+        with velp2p.Node(login="alice", config=config) as again:
+            closing = receive_while(again, [alice, bob], lambda e: e.kind == "closing")
+            assert closing.text == "name in use"
+        assert sorted(bob.peers()) == ["alice_KVZ", "bob_KVZ"]
+
+
 def test_node_and_console_exchange_messages_and_statuses(config, children):
     bob = children(Console, config, "bob")
     with velp2p.Node(login="alice", config=config) as node:
@@ -37,13 +64,13 @@ def test_node_and_console_exchange_messages_and_statuses(config, children):
 
         bob.run('ChangeP2PStatus 2 "in a meeting"')
         bob.run('SendP2PMessage alice_KVZ 5 greeting "hi alice"')
-        _, message = expect(node, lambda e: e.kind == "status" and e.peer == "bob_KVZ" and e.status == 2,
-                            lambda e: e.kind == "message")
+        status, message = expect(node, lambda e: e.kind == "status" and e.peer == "bob_KVZ" and e.status == 2,
+                                 lambda e: e.kind == "message")
+        assert (status.status, status.text) == (2, "in a meeting")
         assert (message.peer, message.type, message.header, message.data) == ("bob_KVZ", 5, "greeting",
                                                                                b"hi alice")
         assert sorted(node.peers()) == ["alice_KVZ", "bob_KVZ"]
-        # Any repeated birth announcement of bob resets its stored status to 0 and keeps the description.
-        assert node.peer_status("bob_KVZ")[1] == "in a meeting"
+        assert node.peer_status("bob_KVZ") == (2, "in a meeting")
         with pytest.raises(velp2p.Error) as failure:
             node.send("carol_KVZ", 1, "", b"x")
         assert failure.value.code == velp2p.E_UNKNOWN_PEER

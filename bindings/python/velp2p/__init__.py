@@ -109,8 +109,9 @@ class Event:
 class Node:
     """One peer. login, mode ("collaboration" or "standard") and config (an endpoint configuration file)
     are options of velp2p_node_set, as are the keyword options: endpoints (the configuration's text),
-    liveness (seconds), diagnostics ("off", "stderr", "stdout", "events"), queue (events), linger (ms).
-    Options left out take the environment's values (VELP2PLogin, VELP2PConfig, VELP2PLiveness)."""
+    liveness (seconds), announce ("0" or "1"), diagnostics ("off", "stderr", "stdout", "events"), queue
+    (events), linger (ms). Options left out take the environment's values (VELP2PLogin, VELP2PConfig,
+    VELP2PLiveness, VELP2PAnnounce)."""
 
     def __init__(self, login=None, mode="collaboration", config=None, **options):
         self._handle = _lib.velp2p_node_new()

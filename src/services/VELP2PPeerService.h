@@ -1,6 +1,6 @@
 // The peer service: tells the peers of the current group how to reach the local peer, and when it leaves.
-#ifndef VELP2P_VELP2PPEERSERVICE_H
-#define VELP2P_VELP2PPEERSERVICE_H
+#ifndef VELP2P_SERVICES_VELP2PPEERSERVICE_H
+#define VELP2P_SERVICES_VELP2PPEERSERVICE_H
 
 #include <memory>
 #include <vector>
@@ -51,7 +51,7 @@ class VELP2PPeerService : public VELP2PCoreService {
   bool SetCommand(char command);
   // The sender of a received peer message as a directory record holding the endpoint records it carries;
   // null when the message is shorter than its 3 fixed bytes or when its records do not fit.
-  static std::unique_ptr<VELP2PPeerInfo> ParseSender(const VELP2PReceivedMessage& received);
+  std::unique_ptr<VELP2PPeerInfo> ParseSender(const VELP2PReceivedMessage& received) const;
 
   VELUnicodeString _announcedGroup;  // the group last announced to; empty until the first announcement
   std::vector<char> _peerMessage;    // the peer message, 8N + 7 bytes; empty until built

@@ -1,8 +1,8 @@
 // The discovery service: finds the peers of every group, for VELP2PPeer::CrossGroupPeerSearch.
-#ifndef VELP2P_VELP2PDISCOVERYSERVICE_H
-#define VELP2P_VELP2PDISCOVERYSERVICE_H
+#ifndef VELP2P_SERVICES_VELP2PDISCOVERYSERVICE_H
+#define VELP2P_SERVICES_VELP2PDISCOVERYSERVICE_H
 
-#include "velp2p/VELP2PPeerService.h"
+#include "services/VELP2PPeerService.h"
 
 // A search multicasts the peer message with command '1' under the searcher's current group. Every peer in
 // the standard mode hears it whatever its own group (this service accepts every group), records the

@@ -1,7 +1,7 @@
 // The awareness service: announces the local peer alive and dead, learns of every other live peer and keeps
 // two processes from using one name.
-#ifndef VELP2P_VELP2PAWARENESSSERVICE_H
-#define VELP2P_VELP2PAWARENESSSERVICE_H
+#ifndef VELP2P_SERVICES_VELP2PAWARENESSSERVICE_H
+#define VELP2P_SERVICES_VELP2PAWARENESSSERVICE_H
 
 #include <chrono>
 #include <memory>

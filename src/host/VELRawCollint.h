@@ -1,6 +1,6 @@
 // An ordered list of integers with 1-based positions.
-#ifndef VELP2P_VELRAWCOLLINT_H
-#define VELP2P_VELRAWCOLLINT_H
+#ifndef VELP2P_HOST_VELRAWCOLLINT_H
+#define VELP2P_HOST_VELRAWCOLLINT_H
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 // The session service: turns each session message received into a session notification naming the other
 // party.
-#ifndef VELP2P_VELP2PSESSIONSERVICE_H
-#define VELP2P_VELP2PSESSIONSERVICE_H
+#ifndef VELP2P_SERVICES_VELP2PSESSIONSERVICE_H
+#define VELP2P_SERVICES_VELP2PSESSIONSERVICE_H
 
 #include "velp2p/VELP2PCoreService.h"
 

@@ -1,7 +1,7 @@
 // The group service: spreads which sub-groups exist by publishing every group the local peer enters to its
 // parent group.
-#ifndef VELP2P_VELP2PGROUPSERVICE_H
-#define VELP2P_VELP2PGROUPSERVICE_H
+#ifndef VELP2P_SERVICES_VELP2PGROUPSERVICE_H
+#define VELP2P_SERVICES_VELP2PGROUPSERVICE_H
 
 #include "velp2p/VELNotification.h"
 #include "velp2p/VELP2PCoreService.h"

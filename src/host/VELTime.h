@@ -1,6 +1,6 @@
 // Wall-clock time as the library needs it.
-#ifndef VELP2P_VELTIME_H
-#define VELP2P_VELTIME_H
+#ifndef VELP2P_HOST_VELTIME_H
+#define VELP2P_HOST_VELTIME_H
 
 #include <ctime>
 

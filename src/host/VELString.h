@@ -1,6 +1,6 @@
 // An 8-bit text: bytes without any encoding attached, used as a dictionary key and for wire names.
-#ifndef VELP2P_VELSTRING_H
-#define VELP2P_VELSTRING_H
+#ifndef VELP2P_HOST_VELSTRING_H
+#define VELP2P_HOST_VELSTRING_H
 
 #include <string>
 #include <utility>

@@ -1,9 +1,9 @@
 // A dictionary from 8-bit VELString keys to untyped pointers, walked in ascending key order.
-#ifndef VELP2P_VELHASHDICOS_H
-#define VELP2P_VELHASHDICOS_H
+#ifndef VELP2P_HOST_VELHASHDICOS_H
+#define VELP2P_HOST_VELHASHDICOS_H
 
+#include "host/VELString.h"
 #include "velp2p/VELSortedDico.h"
-#include "velp2p/VELString.h"
 
 // Keys are ordered by their bytes. See VELSortedDico for the walk with Next and for ownership.
 class VELHashDicoS : public VELSortedDico<VELString> {

@@ -1,6 +1,6 @@
 // The chat service: turns each application message received into a message-received notification.
-#ifndef VELP2P_VELP2PCHATSERVICE_H
-#define VELP2P_VELP2PCHATSERVICE_H
+#ifndef VELP2P_SERVICES_VELP2PCHATSERVICE_H
+#define VELP2P_SERVICES_VELP2PCHATSERVICE_H
 
 #include "velp2p/VELP2PCoreService.h"
 

@@ -1,7 +1,7 @@
 // What the library asks of the operating system: environment, files read line by line, login and host names,
 // and functions to run at process exit.
-#ifndef VELP2P_VELSYSTEM_H
-#define VELP2P_VELSYSTEM_H
+#ifndef VELP2P_HOST_VELSYSTEM_H
+#define VELP2P_HOST_VELSYSTEM_H
 
 #include "velp2p/VELResult.h"
 

@@ -1,6 +1,6 @@
 // The status service: carries each user's status and description between peers.
-#ifndef VELP2P_VELP2PSTATUSSERVICE_H
-#define VELP2P_VELP2PSTATUSSERVICE_H
+#ifndef VELP2P_SERVICES_VELP2PSTATUSSERVICE_H
+#define VELP2P_SERVICES_VELP2PSTATUSSERVICE_H
 
 #include "velp2p/VELP2PCoreService.h"
 #include "velp2p/VELP2PTypes.h"

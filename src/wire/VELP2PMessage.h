@@ -1,8 +1,8 @@
 // A received message as a service sees it: the parsed header behind the VELIP2PMessage interface.
-#ifndef VELP2P_VELP2PMESSAGE_H
-#define VELP2P_VELP2PMESSAGE_H
+#ifndef VELP2P_WIRE_VELP2PMESSAGE_H
+#define VELP2P_WIRE_VELP2PMESSAGE_H
 
-#include "velp2p/VELBBMessage.h"
+#include "host/VELBBMessage.h"
 #include "velp2p/VELIP2PMessage.h"
 #include "velp2p/VELP2PTypes.h"
 

@@ -1,6 +1,6 @@
 // The bus message of the host framework; its one service to the library is handing out message streamers.
-#ifndef VELP2P_VELBBMESSAGE_H
-#define VELP2P_VELBBMESSAGE_H
+#ifndef VELP2P_HOST_VELBBMESSAGE_H
+#define VELP2P_HOST_VELBBMESSAGE_H
 
 #include "velp2p/VELBaseUnknown.h"
 
