@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "velp2p/VELApplication.h"
+
 uint32_t LoopbackHost(int n) {
   return htonl(INADDR_LOOPBACK + static_cast<uint32_t>(n) - 1);
 }
@@ -87,4 +89,19 @@ std::vector<uint32_t> Acknowledgements(const std::vector<char>& bytes) {
     acks.push_back(ntohl(value));
   }
   return acks;
+}
+
+void LoopWriter::Pump(RawClient& client, const std::vector<char>& bytes, size_t upTo,
+                      std::function<void()> then) {
+  _pumps.push_back(std::make_unique<std::function<void()>>());
+  std::function<void()>* pump = _pumps.back().get();
+  auto written = std::make_shared<size_t>(0);
+  *pump = [this, &client, &bytes, upTo, then, pump, written] {
+    *written += client.WriteSome(&bytes[*written], upTo - *written);
+    if (*written < upTo)
+      _loop.AddTimer(1, *pump);
+    else if (then)
+      then();
+  };
+  _loop.AddTimer(0, *pump);
 }

@@ -7,7 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
+
+class VELApplication;
 
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
@@ -38,6 +42,20 @@ class RawClient {
  private:
   int _descriptor;
   std::vector<char> _pending;  // read by SeesClose
+};
+
+// Writes bytes to clients from a loop's timers, as fast as each connection takes them, so that the loop reads
+// them meanwhile. The clients and the bytes must outlive the writing; the writer must outlive the loop's
+// turns.
+class LoopWriter {
+ public:
+  explicit LoopWriter(VELApplication& loop) : _loop(loop) {}
+  // Writes bytes up to upTo to client, then calls then.
+  void Pump(RawClient& client, const std::vector<char>& bytes, size_t upTo, std::function<void()> then = {});
+
+ private:
+  VELApplication& _loop;
+  std::vector<std::unique_ptr<std::function<void()>>> _pumps;
 };
 
 // A TCP socket bound to a loopback port that the system chose, not listening yet.

@@ -175,17 +175,11 @@ class TcpStream : public ::testing::Test {
 
   // Writes block up to upTo from the loop as fast as the connection takes it.
   void Pump(RawClient& client, const std::vector<char>& block, size_t upTo) {
-    auto written = std::make_shared<size_t>(0);
-    auto pump = std::make_shared<std::function<void()>>();
-    *pump = [this, &client, &block, upTo, written, pump] {
-      *written += client.WriteSome(&block[*written], upTo - *written);
-      if (*written < upTo)
-        _application.AddTimer(1, *pump);
-    };
-    _application.AddTimer(0, *pump);
+    _writer.Pump(client, block, upTo);
   }
 
   VELApplication _application;
+  LoopWriter _writer{_application};
   VELSocketConnector _connector{0, 5, 2};
   std::vector<std::vector<char>> _blocks;
 };

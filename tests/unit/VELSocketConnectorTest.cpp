@@ -102,17 +102,7 @@ class TcpMessage : public ::testing::Test {
 
   // Writes block up to upTo from the loop as fast as the connection takes it, then calls then.
   void Pump(RawClient& client, const std::vector<char>& block, size_t upTo, std::function<void()> then = {}) {
-    _pumps.push_back(std::make_unique<std::function<void()>>());
-    std::function<void()>* pump = _pumps.back().get();
-    auto written = std::make_shared<size_t>(0);
-    *pump = [this, &client, &block, upTo, then, pump, written] {
-      *written += client.WriteSome(&block[*written], upTo - *written);
-      if (*written < upTo)
-        _application.AddTimer(1, *pump);
-      else if (then)
-        then();
-    };
-    _application.AddTimer(0, *pump);
+    _writer.Pump(client, block, upTo, std::move(then));
   }
 
   // TurnUntil, noting the most bytes the connector held at any turn.
@@ -132,7 +122,7 @@ class TcpMessage : public ::testing::Test {
   std::vector<int> _sendResults;
   std::function<void()> _drip;
   size_t _dripUpTo = SIZE_MAX;
-  std::vector<std::unique_ptr<std::function<void()>>> _pumps;
+  LoopWriter _writer{_application};
   size_t _mostHeld = 0;
 };
 
