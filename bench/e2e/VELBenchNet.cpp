@@ -22,7 +22,9 @@ bool Run(const std::string& command) {
 
 std::unique_ptr<VELBenchNet> VELBenchNet::Veth() {
   auto net = std::make_unique<VELBenchNet>();
-  const std::string tag = "velbench" + std::to_string(getpid());
+  // Several pairs may live at once: each has names of its own.
+  static int pairs = 0;
+  const std::string tag = "velbench" + std::to_string(getpid()) + "-" + std::to_string(pairs++);
   for (int side = 0; side < 2; ++side) {
     net->_names[side] = tag + (side == 0 ? "r" : "s");
     if (!Run("ip netns add " + net->_names[side]))
