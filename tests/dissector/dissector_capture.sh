@@ -113,8 +113,8 @@ cat "$scratch/fields.txt"
 # values separated by commas. Each kind of block the exchange must have produced is looked for as values of
 # the columns above, in order: "-" takes anything, "a+b" wants both a and b in the column.
 expect_block() {
-  awk -F'|' -v spec="$*" '
-    BEGIN { columns = split(spec, want, " ") }
+  awk -F'|' -v wanted="$*" '
+    BEGIN { columns = split(wanted, want, " ") }
     {
       ok = 1
       for (i = 1; i <= columns && ok; i++) {
