@@ -41,6 +41,25 @@ void VELTCPSender::ConnectLink(Link& link) {
                                [this, id](int, bool r, bool w, bool e) { OnLinkReady(id, r, w, e); }) == 0;
     error = link.watched ? 0 : EBUSY;
   }
+  if (error == 0) {
+    // Where the handshake is over by now (a peer on this host), the stream starts at once, and the blocks of
+    // this turn leave with its end, as a connection of their own would: ahead of what the loop sends by other
+    // ways later, such as a multicast status change that must not overtake an answer.
+    const int written = link.bytes.Write(link.descriptor);
+    if (link.bytes.Started()) {
+      link.open = true;
+      link.writing = written == EAGAIN;
+      link.lastProgress = Clock::now();
+      _application->ModifyWatch(link.descriptor, true, link.writing);
+      ArmLinkTimer(link, _limits.deliveryDeadlineMs);
+      return;
+    }
+    if (written != 0 && written != EAGAIN && written != ENOTCONN) {
+      _application->RemoveWatch(link.descriptor);
+      link.watched = false;
+      error = written;
+    }
+  }
   if (error != 0) {
     VELTCPClose(link.descriptor);
     link.descriptor = -1;

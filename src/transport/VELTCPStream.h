@@ -49,6 +49,8 @@ class VELTCPStream {
   // Blocks written whole and not acknowledged.
   size_t Written() const { return _written; }
   bool Unwritten() const { return _helloLeft > 0 || _written < _blocks.size(); }
+  // Whether any of the hello went out: the connection was established.
+  bool Started() const { return _helloLeft < kVELTCPHelloBytes; }
   // Whether the receiver ever acknowledged anything: it took the hello.
   bool Heard() const { return _acks.Heard(); }
   // Takes the delivered blocks off the front, once the sender has reported them.
