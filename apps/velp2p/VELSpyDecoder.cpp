@@ -63,10 +63,12 @@ std::string Endpoints(const char* records, int bytes, uint16_t count, std::vecto
     const uint8_t kind = at[offsetof(VELP2PEndPointInfo, kind)];
     const uint8_t* address = at + offsetof(VELP2PEndPointInfo, address);
     const std::string port = std::to_string(VELP2PLoadU16BE(at + offsetof(VELP2PEndPointInfo, port)));
-    if (kind == VELP2P_ENDPOINT_UNICAST || kind == VELP2P_ENDPOINT_MULTICAST)
-      endpoints.push_back(kind == VELP2P_ENDPOINT_UNICAST
-                              ? "tcp " + Dotted(address, false) + ":" + port
-                              : "multicast " + Dotted(address, true) + ":" + port);
+    const uint8_t tcp = VELP2P_ENDPOINT_UNICAST | VELP2P_ENDPOINT_STREAMS;
+    if (kind == VELP2P_ENDPOINT_MULTICAST)
+      endpoints.push_back("multicast " + Dotted(address, true) + ":" + port);
+    else if ((kind & ~tcp) == 0 && (kind & VELP2P_ENDPOINT_UNICAST) != 0)
+      endpoints.push_back("tcp " + Dotted(address, false) + ":" + port +
+                          ((kind & VELP2P_ENDPOINT_STREAMS) != 0 ? " streams" : ""));
     else
       endpoints.push_back("kind " + std::to_string(kind));
     left -= at[0];

@@ -42,9 +42,31 @@ std::string VELBenchNewConfig() {
   return path;
 }
 
+std::string VELBenchConfigAt(const std::string& address) {
+  std::string path =
+      "/tmp/velp2p-bench-" + std::to_string(getpid()) + "-" + std::to_string(g_port) + "-" + address + ".cfg";
+  FILE* file = std::fopen(path.c_str(), "w");
+  if (file) {
+    std::fprintf(file, "VELP2PTCPEndPoint|%s|0\nVELP2PMultiCastEndPoint|%s|%d\n", address.c_str(), kGroup,
+                 g_port);
+    std::fclose(file);
+  }
+  return path;
+}
+
 namespace {
 
 using Stamp = VELBenchStamp;
+
+// In a child: moves into the side's namespace, with the configuration of that side, one block per connection
+// when plain. Empty when the namespace cannot be entered.
+std::string EnterSide(const VELBenchPair& pair, int side, bool plain, const std::string& loopbackConfig) {
+  if (plain)
+    setenv("VELP2PPersistent", "0", 1);
+  if (!pair.net)
+    return loopbackConfig;
+  return pair.net->Enter(side) ? VELBenchConfigAt(pair.net->Address(side)) : std::string();
+}
 
 double Median(std::vector<double> values) {
   if (values.empty())
@@ -134,13 +156,16 @@ VELBenchResult BenchDiscovery(int peers, int rounds) {
   return {{"ms", Median(worst)}, {"failed", failed}};
 }
 
-VELBenchResult BenchPointToPoint(int count, int bytes) {
+VELBenchResult BenchPointToPoint(int count, int bytes, const VELBenchPair& pair) {
   std::string config = VELBenchNewConfig();
   const std::string receiver = VELBenchNode::NameOf("r");
   const std::string sender = VELBenchNode::NameOf("s");
   Children children;
   children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
-    VELBenchNode node("r", config);
+    const std::string mine = EnterSide(pair, 0, pair.plainReceiver, config);
+    if (mine.empty())
+      return 1;
+    VELBenchNode node("r", mine);
     if (!node.Start() || !node.WaitFor({sender}, 10000))
       return 1;
     double firstSent = 0, lastReceived = 0, received = 0, reordered = 0, total = 0;
@@ -167,12 +192,15 @@ VELBenchResult BenchPointToPoint(int count, int bytes) {
     control.Report({{"received", received},
                     {"reordered", reordered},
                     {"rate", received * 1e6 / span},
-                    {"mbps", total / span}});
+                    {"mbps", total / span},
+                    {"timewait", VELBenchNet::TimeWaitSockets()}});
     node.Serve(control, 30000);
     return 0;
   }));
-  children.push_back(std::make_unique<VELBenchChild>(
-      [&](VELBenchControl& control) { return VELBenchStampedSender(control, config, count, bytes); }));
+  children.push_back(std::make_unique<VELBenchChild>([&](VELBenchControl& control) {
+    const std::string mine = EnterSide(pair, 1, pair.plainSender, config);
+    return mine.empty() ? 1 : VELBenchStampedSender(control, mine, count, bytes);
+  }));
   VELBenchResult out = VELBenchRunPair(std::move(children[0]), std::move(children[1]));
   unlink(config.c_str());
   return out;
@@ -234,6 +262,7 @@ int VELBenchStampedSender(VELBenchControl& control, const std::string& config, i
       [&] { node.App().RunOnce(1); }, [&] { node.App().ProcessReady(); },
       [] { return std::string(VELP2PGetLastErrorText()); }));
   node.Serve(control, 60000);
+  control.Report({{"sender_timewait", VELBenchNet::TimeWaitSockets()}});
   return 0;
 }
 
@@ -251,6 +280,10 @@ VELBenchResult VELBenchRunPair(std::unique_ptr<VELBenchChild> receiver,
     for (const char* figure : {"sent", "failed", "full", "maxsend_us", "overms", "meansend_us"})
       out[figure] = sending[figure];
     out["lost"] = sending["sent"] - sending["failed"] - receiving["received"];
+    children[1]->Close();
+    VELBenchResult stopping = children[1]->Result(10000);
+    if (stopping.count("sender_timewait"))
+      out["sender_timewait"] = stopping["sender_timewait"];
   }
   StopAll(children);
   return out;

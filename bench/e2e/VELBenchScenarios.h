@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "VELBenchNet.h"
 #include "VELBenchProcess.h"
 
 // What a point-to-point sender puts at the start of every message.
@@ -18,6 +19,15 @@ struct VELBenchStamp {
 
 // A configuration file of its own (a new multicast port) for the next scenario; the caller unlinks it.
 std::string VELBenchNewConfig();
+// Another file with the same multicast port whose TCP endpoint is at address (for a side of a VELBenchNet).
+std::string VELBenchConfigAt(const std::string& address);
+// How the two peers of a point-to-point measurement run: where, and whether one takes a block per
+// connection only (VELP2PPersistent=0).
+struct VELBenchPair {
+  const VELBenchNet* net = nullptr;  // null: both on loopback
+  bool plainSender = false;
+  bool plainReceiver = false;
+};
 // How one send went.
 enum class VELBenchSend { kQueued, kQueueFull, kFailed };
 // Sends count stamped messages of bytes (at least a stamp) with send; when the queue is full, lets the peer
@@ -33,15 +43,18 @@ VELBenchResult VELBenchSendStamped(int count, int bytes,
 // failed, full, maxsend_us, overms and meansend_us, then serves until stopped.
 int VELBenchStampedSender(VELBenchControl& control, const std::string& config, int count, int bytes);
 // Runs a point-to-point pair whose children each report "ready": the receiver's figures (received,
-// reordered, rate, mbps), with the sender's (sent, failed, full, maxsend_us, overms, meansend_us) and the
-// messages lost between them. Empty when one did not come up.
+// reordered, rate, mbps, timewait), with the sender's (sent, failed, full, maxsend_us, overms, meansend_us,
+// and sender_timewait when it reports a second line as it stops) and the messages lost between them. Empty
+// when one did not come up.
 VELBenchResult VELBenchRunPair(std::unique_ptr<VELBenchChild> receiver,
                                std::unique_ptr<VELBenchChild> sender);
 
 // ms: the slowest peer's time from its init call until it has seen every other peer (median of rounds).
 VELBenchResult BenchDiscovery(int peers, int rounds);
-// rate (msgs/s at the receiver), lost, reordered, failed (send calls), maxsend_us, mbps.
-VELBenchResult BenchPointToPoint(int count, int bytes);
+// rate (msgs/s at the receiver), lost, reordered, failed (send calls), maxsend_us, mbps; timewait (TIME_WAIT
+// sockets in the receiver's namespace once it received everything) and sender_timewait (in the sender's, as
+// it stops).
+VELBenchResult BenchPointToPoint(int count, int bytes, const VELBenchPair& pair = VELBenchPair());
 // p50_us, p99_us of round trips, idle and while another peer floods the echoing one.
 VELBenchResult BenchLatency(int rounds, bool loaded);
 // rate (changes/s sent), lost (summed over receivers), perreceiver (changes/s heard).

@@ -20,6 +20,8 @@
 
 #include <unistd.h>
 
+#include <memory>
+
 #include "VELBenchBaselines.h"
 #include "VELBenchFaces.h"
 #include "VELBenchFlood.h"
@@ -87,16 +89,28 @@ int main(int argc, char** argv) {
               std::string(8, '-').c_str(), std::string(26, '-').c_str(), "---");
 
   // Each baseline runs when a figure that is wanted compares with it.
-  VELBenchResult raw100, raw4k, raw1m, multicast, copy;
+  VELBenchResult raw100, raw4k, raw1m, multicast, copy, stream1m, trip;
   if (Wanted("point to point") || Wanted("latency")) {
     raw100 = BaselineConnectionPerMessage(Scaled(30000), 100);
     Row("baseline: TCP conn/msg 100 B", Format("%.0f msgs/s", raw100["rate"]), 0, "plain sockets",
-        Format("%.0f msgs, %.0f failed connects", raw100["received"], raw100["failed"]));
+        Format("%.0f msgs, %.0f failed connects", raw100["received"], raw100["sent_failed"]));
+  }
+  if (Wanted("point to point 100 B")) {
+    VELBenchResult stream100 = BaselinePersistent(Scaled(300000), 100);
+    Row("baseline: TCP persistent 100 B", Format("%.0f msgs/s", stream100["rate"]), 0, "plain sockets",
+        Format("%.0f length-prefixed blocks, one write each, on one connection (no-delay)",
+               stream100["received"]));
+  }
+  if (Wanted("latency")) {
+    trip = BaselineRoundTrip(Scaled(2000));
+    Row("baseline: TCP round trip 100 B", Format("%.0f us", trip["sent_p50_us"]), 0, "plain sockets",
+        Format("p50 of %.0f round trips on one connection (no-delay); p99 %.0f us", trip["sent_rounds"],
+               trip["sent_p99_us"]));
   }
   if (Wanted("point to point 4 KiB")) {
     raw4k = BaselineConnectionPerMessage(Scaled(5000), 4096);
     Row("baseline: TCP conn/msg 4 KiB", Format("%.0f msgs/s", raw4k["rate"]), 0, "plain sockets",
-        Format("%.0f msgs, %.0f failed connects", raw4k["received"], raw4k["failed"]));
+        Format("%.0f msgs, %.0f failed connects", raw4k["received"], raw4k["sent_failed"]));
   }
   if (Wanted("status fan-out")) {
     multicast = BaselineMulticast(Scaled(100000), 100);
@@ -109,7 +123,10 @@ int main(int argc, char** argv) {
     // What the kernel's loopback allows a block per connection, for the ceiling under the memcpy ratio.
     raw1m = BaselineConnectionPerMessage(Scaled(200), 1 << 20);
     Row("baseline: TCP conn/msg 1 MiB", Format("%.0f MB/s", raw1m["rate"] * 1.048576), 0, "plain sockets",
-        Format("%.0f msgs, %.0f failed connects", raw1m["received"], raw1m["failed"]));
+        Format("%.0f msgs, %.0f failed connects", raw1m["received"], raw1m["sent_failed"]));
+    stream1m = BaselinePersistent(Scaled(2000), 1 << 20);
+    Row("baseline: TCP persistent 1 MiB", Format("%.0f MB/s", stream1m["mbps"]), 0, "plain sockets",
+        Format("%.0f length-prefixed blocks, one write each, on one connection", stream1m["received"]));
   }
 
   if (Wanted("discovery")) {
@@ -124,17 +141,45 @@ int main(int argc, char** argv) {
   }
 
   // Both rates move with the machine's load from one second to the next: the figure is the median of three
-  // rounds, each measuring the raw rate and velp2p's back to back. Losses, reorderings and failures are
-  // summed over the rounds, the slowest send is the slowest of all.
-  for (auto [count, bytes, figure] : {std::make_tuple(30000, 100, "point to point 100 B"),
-                                      std::make_tuple(5000, 4096, "point to point 4 KiB")}) {
-    if (!Wanted(figure))
+  // rounds, each measuring the raw rates and velp2p's back to back. Losses, reorderings and failures are
+  // summed over the rounds, the slowest send is the slowest of all. Peers that both take many blocks per
+  // connection are compared with a connection per message and with one connection for all; a pair where one
+  // side takes a block per connection only goes the way every block went before, and is compared with that.
+  std::unique_ptr<VELBenchNet> veth;
+  struct PointToPoint {
+    int count;
+    int rawCount;
+    int bytes;
+    const char* figure;
+    bool veth, plainSender, plainReceiver;
+  };
+  const PointToPoint rows[] = {
+      {300000, 30000, 100, "point to point 100 B", false, false, false},
+      {50000, 5000, 4096, "point to point 4 KiB", false, false, false},
+      {300000, 30000, 100, "point to point 100 B, veth", true, false, false},
+      {30000, 30000, 100, "point to point 100 B, plain receiver", false, false, true},
+      {30000, 30000, 100, "point to point 100 B, plain sender", false, true, false},
+  };
+  for (const PointToPoint& row : rows) {
+    if (!Wanted(row.figure))
       continue;
+    if (row.veth && !veth && !(veth = VELBenchNet::Veth())) {
+      Row(row.figure, "-", 0, "-", "no veth pair between namespaces could be made here (root and ip needed)");
+      continue;
+    }
+    const VELBenchNet loopback;
+    const VELBenchNet& net = row.veth ? *veth : loopback;
+    const bool streams = !row.plainSender && !row.plainReceiver;
     std::vector<std::pair<VELBenchResult, double>> rounds;
     double lost = 0, reordered = 0, failed = 0, full = 0, slowest = 0, overMs = 0;
     for (int round = 0; round < 3; ++round) {
-      double raw = BaselineConnectionPerMessage(Scaled(count), bytes)["rate"];
-      VELBenchResult r = BenchPointToPoint(Scaled(count), bytes);
+      double raw = BaselineConnectionPerMessage(Scaled(row.rawCount), row.bytes, net)["rate"];
+      double persistent = streams ? BaselinePersistent(Scaled(row.count), row.bytes, net)["rate"] : 0;
+      VELBenchPair pair;
+      pair.net = row.veth ? veth.get() : nullptr;
+      pair.plainSender = row.plainSender;
+      pair.plainReceiver = row.plainReceiver;
+      VELBenchResult r = BenchPointToPoint(Scaled(row.count), row.bytes, pair);
       lost += r["lost"];
       reordered += r["reordered"];
       failed += r["failed"];
@@ -142,17 +187,33 @@ int main(int argc, char** argv) {
       slowest = std::max(slowest, r["maxsend_us"]);
       overMs += r["overms"];
       r["raw"] = raw;
+      r["persistent"] = persistent;
       rounds.emplace_back(r, Ratio(r["rate"], raw));
     }
     std::sort(rounds.begin(), rounds.end(), [](const auto& x, const auto& y) { return x.second < y.second; });
     VELBenchResult& median = rounds[1].first;
-    Row(figure, Format("%.0f msgs/s", median["rate"]), rounds[1].second, "TCP conn/msg, same size",
-        Format("median of 3 rounds (ratios %.2f, %.2f, %.2f", rounds[0].second, rounds[1].second,
-               rounds[2].second) +
-            Format("; raw %.0f msgs/s); %.0f msgs: lost %.0f, reordered %.0f", median["raw"],
-                   3.0 * Scaled(count), lost, reordered) +
-            Format(", failed sends %.0f, queue full %.0f times, slowest send %.2f ms (%.0f over 1 ms)",
-                   failed, full, slowest / 1000.0, overMs));
+    std::string notes = Format("median of 3 rounds (ratios %.2f, %.2f, %.2f", rounds[0].second,
+                               rounds[1].second, rounds[2].second) +
+                        Format("; raw %.0f msgs/s)", median["raw"]);
+    if (streams)
+      notes += Format(", %.2f of one connection for all (%.0f msgs/s)",
+                      Ratio(median["rate"], median["persistent"]), median["persistent"]);
+    notes += Format("; %.0f msgs: lost %.0f, reordered %.0f", 3.0 * Scaled(row.count), lost, reordered) +
+             Format(", failed sends %.0f, queue full %.0f times, slowest send %.2f ms (%.0f over 1 ms)",
+                    failed, full, slowest / 1000.0, overMs);
+    Row(row.figure, Format("%.0f msgs/s", median["rate"]), rounds[1].second, "TCP conn/msg, same size",
+        notes);
+  }
+
+  // Sockets in TIME_WAIT on each side after 2,000 messages between peers that take many blocks per
+  // connection, each in a namespace of its own that nothing else used.
+  if (Wanted("TIME_WAIT")) {
+    std::unique_ptr<VELBenchNet> fresh = VELBenchNet::Veth();
+    VELBenchPair pair;
+    pair.net = fresh.get();
+    VELBenchResult r = fresh ? BenchPointToPoint(2000, 100, pair) : VELBenchResult();
+    Row("TIME_WAIT after 2000 messages", Format("%.0f / %.0f", r["timewait"], r["sender_timewait"]), 0, "-",
+        Format("receiving / sending side, over veth; %.0f received, lost %.0f", r["received"], r["lost"]));
   }
 
   // The C interface and the Python package, each round next to the C++ interface measured just before it;
@@ -181,18 +242,30 @@ int main(int argc, char** argv) {
                 median["dropped"], median["full"], median["cpu_rate"]));
   }
 
-  double rawCostUs = raw100["rate"] > 0 ? 1e6 / raw100["rate"] : 0;
+  // The idle round trip moves with the load even more than the rates: three rounds, each measuring the plain
+  // round trip just before velp2p's, and the round of the median ratio.
   for (bool loaded : {false, true}) {
     if (!Wanted("latency"))
       break;
-    VELBenchResult r = BenchLatency(Scaled(loaded ? 500 : 1000), loaded);
+    std::vector<std::pair<VELBenchResult, double>> rounds;
+    for (int round = 0; round < (loaded ? 1 : 3); ++round) {
+      const double plain = round == 0 ? trip["sent_p50_us"] : BaselineRoundTrip(Scaled(2000))["sent_p50_us"];
+      VELBenchResult r = BenchLatency(Scaled(loaded ? 500 : 1000), loaded);
+      r["plain"] = plain;
+      rounds.emplace_back(r, Ratio(r["p50_us"], plain));
+    }
+    std::sort(rounds.begin(), rounds.end(), [](const auto& x, const auto& y) { return x.second < y.second; });
+    VELBenchResult& r = rounds[rounds.size() / 2].first;
     std::string notes =
         Format("round trip of 100 B, %.0f rounds, %.0f unanswered", Scaled(loaded ? 500 : 1000), r["lost"]);
     if (loaded)
       notes += Format("; a third peer sends 100 B to the echo at %.0f msgs/s", r["load_rate"]);
+    else
+      notes += Format("; median of 3 rounds (ratios %.2f, %.2f, %.2f; plain p50 %.0f us)", rounds[0].second,
+                      rounds[1].second, rounds[2].second, r["plain"]);
     Row(loaded ? "latency p50 / p99, loaded" : "latency p50 / p99, idle",
-        Format("%.0f / %.0f us", r["p50_us"], r["p99_us"]), Ratio(r["p50_us"], rawCostUs),
-        "p50 / TCP conn/msg cost", notes);
+        Format("%.0f / %.0f us", r["p50_us"], r["p99_us"]), rounds[rounds.size() / 2].second,
+        "p50 / TCP round trip p50", notes);
   }
 
   if (Wanted("status fan-out")) {
@@ -205,7 +278,7 @@ int main(int argc, char** argv) {
   }
 
   for (auto [count, bytes, figure] :
-       {std::make_tuple(500, 64 << 10, "block 64 KiB"), std::make_tuple(50, 1 << 20, "block 1 MiB")}) {
+       {std::make_tuple(5000, 64 << 10, "block 64 KiB"), std::make_tuple(1000, 1 << 20, "block 1 MiB")}) {
     if (!Wanted(figure))
       continue;
     VELBenchResult r = BenchPointToPoint(Scaled(count), bytes);
@@ -214,7 +287,9 @@ int main(int argc, char** argv) {
                r["reordered"], r["meansend_us"] / 1000.0) +
             Format(", slowest %.2f ms", r["maxsend_us"] / 1000.0) +
             (bytes == 1 << 20
-                 ? Format("; %.2f of the raw 1 MiB rate", Ratio(r["mbps"], raw1m["rate"] * 1.048576))
+                 ? Format("; %.2f of one connection per block, ",
+                          Ratio(r["mbps"], raw1m["rate"] * 1.048576)) +
+                       Format("%.2f of one connection for all", Ratio(r["mbps"], stream1m["mbps"]))
                  : std::string()));
   }
 

@@ -20,15 +20,18 @@ typedef int32_t VELP2PUserStatus;
 // The largest block a multicast datagram carries: receivers read datagrams into buffers of this size.
 #define VELP2P_MULTICAST_MAX_BLOCK 1024
 
-// Kinds of an endpoint record.
+// Kinds of an endpoint record: bits. A record is used for point-to-point sending when UNICAST is set and
+// MULTICAST is not; STREAMS, on a TCP record, says that the endpoint takes many blocks per connection
+// (docs/PROTOCOL.md), and readers that do not know it leave it alone.
 #define VELP2P_ENDPOINT_UNICAST 1
 #define VELP2P_ENDPOINT_MULTICAST 2
+#define VELP2P_ENDPOINT_STREAMS 4
 
 // The 8-byte endpoint record that every endpoint publishes and that peers exchange in payloads.
 #pragma pack(push, 1)
 struct VELP2PEndPointInfo {
   uint8_t length;    // 8, the record's own length
-  uint8_t kind;      // VELP2P_ENDPOINT_UNICAST or VELP2P_ENDPOINT_MULTICAST
+  uint8_t kind;      // VELP2P_ENDPOINT_UNICAST or VELP2P_ENDPOINT_MULTICAST, and other bits
   uint16_t port;     // network byte order
   uint32_t address;  // as the endpoint class lays it out (unicast: network order; multicast: reversed)
 };

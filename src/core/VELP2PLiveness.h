@@ -16,8 +16,8 @@
 
 #include "core/VELP2PConfig.h"
 #include "host/VELDueTimer.h"
-#include "host/VELTCPProbe.h"
 #include "transport/VELP2PReceiver.h"
+#include "transport/VELTCPProbe.h"
 
 class VELApplication;
 class VELP2PNode;

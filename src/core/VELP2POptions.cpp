@@ -30,6 +30,15 @@ VELResult BadLiveness(const std::string& value) {
                  "liveness \"" + value + "\" is not a number of seconds from 0 (off) to 3600");
 }
 
+// A switch from the environment: on unless the variable is the number 0.
+bool SwitchFromEnvironment(const char* variable) {
+  const char* value = VELGetEnv(variable);
+  if (!value)
+    return true;
+  char* end = nullptr;
+  return !(std::strtol(value, &end, 10) == 0 && end != value);
+}
+
 }  // namespace
 
 VELP2POptions VELP2POptions::FromEnvironment(Mode mode) {
@@ -43,10 +52,8 @@ VELP2POptions VELP2POptions::FromEnvironment(Mode mode) {
     options.configPath = path;
   if (const char* liveness = VELGetEnv("VELP2PLiveness"))
     options.liveness = liveness;
-  if (const char* announce = VELGetEnv("VELP2PAnnounce")) {
-    char* end = nullptr;
-    options.announce = !(std::strtol(announce, &end, 10) == 0 && end != announce);
-  }
+  options.announce = SwitchFromEnvironment("VELP2PAnnounce");
+  options.persistent = SwitchFromEnvironment("VELP2PPersistent");
   options.httpEndPoints = VELGetEnv("VELP2PHTTPEndPoint") != nullptr;
   return options;
 }
@@ -77,11 +84,11 @@ VELResult VELP2POptions::Set(const std::string& name, const std::string& value) 
     if (!ParseSeconds(value, seconds))
       return BadLiveness(value);
     liveness = value;
-  } else if (name == "announce") {
+  } else if (name == "announce" || name == "persistent") {
     if (value != "0" && value != "1")
       return VELFail(VELP2P_ERROR_BAD_OPTION,
-                     "announce \"" + value + "\" is neither \"0\" (off) nor \"1\" (on)");
-    announce = value == "1";
+                     name + " \"" + value + "\" is neither \"0\" (off) nor \"1\" (on)");
+    (name == "announce" ? announce : persistent) = value == "1";
   } else {
     return VELFail(VELP2P_ERROR_BAD_OPTION, "no option \"" + name + "\"");
   }

@@ -19,15 +19,16 @@ class VELP2POptions {
   enum class Mode { kCollaboration, kStandard };
 
   // The environment's values: "VELP2PLogin" (read for the collaboration mode only, whose name it is),
-  // "VELP2PConfig", "VELP2PLiveness", "VELP2PAnnounce" (the number 0: off) and "VELP2PHTTPEndPoint". Nothing
-  // is checked until Check().
+  // "VELP2PConfig", "VELP2PLiveness", "VELP2PAnnounce" and "VELP2PPersistent" (each the number 0: off) and
+  // "VELP2PHTTPEndPoint". Nothing is checked until Check().
   static VELP2POptions FromEnvironment(Mode mode);
 
   // Sets one option from text: "login", "mode" ("collaboration" or "standard"), "config" (a file path),
   // "endpoints" (the configuration's text; empty for the default endpoints), "liveness" (seconds, 0 turns
-  // the checks off) or "announce" ("0": the peer does not announce itself again after its birth; "1").
-  // "config" and "endpoints" replace each other. A value that cannot be used is refused with its reason
-  // (BAD_OPTION) and changes nothing.
+  // the checks off), "announce" ("0": the peer does not announce itself again after its birth; "1") or
+  // "persistent" ("0": one connection per block whatever the other side takes; "1"). "config" and
+  // "endpoints" replace each other. A value that cannot be used is refused with its reason (BAD_OPTION) and
+  // changes nothing.
   VELResult Set(const std::string& name, const std::string& value);
   // Checks what Set cannot see coming from the environment; the start-up calls it first.
   VELResult Check() const;
@@ -51,6 +52,7 @@ class VELP2POptions {
   std::string endpoints;       // the configuration's text, used instead of a file when hasEndpoints
   std::string liveness;        // seconds as text; empty for the default
   bool announce = true;        // the peer announces itself again after its birth
+  bool persistent = true;      // many blocks per connection with the peers that take them
   bool httpEndPoints = false;  // the defaults are the HTTP endpoint classes
   // Receives every diagnostic line while the peer runs; empty for the process's default.
   std::function<void(const std::string& text)> diagnostics;

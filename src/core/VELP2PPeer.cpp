@@ -199,6 +199,7 @@ VELResult VELP2PPeer::Initialize(const VELP2POptions& options) {
   } else if (VEL_FAILED(VELP2PBuildPeerName(_peerName, login))) {
     return VEL_E_FAIL;
   }
+  _node->Receiver().SetPersistent(_options->persistent);
   if (VEL_FAILED(InitEndPoints()))
     return VEL_E_FAIL;
   VELResult result = InitServices();

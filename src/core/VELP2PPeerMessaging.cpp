@@ -209,6 +209,13 @@ VELResult VELP2PPeer::ReplyToPeer(VELUnicodeString& group, const char* service, 
   VELP2PPeerInfo* peer = _groupPeers->Locate(sender);
   if (!peer)
     return VELFail(VELP2P_ERROR_UNKNOWN_PEER, sender.Str());
+  // What the peer announced of that endpoint (whether it takes many blocks per connection) goes with it.
+  VELListPtrVELP2PEndPointInfo* records = peer->GetEndPointsInfoList();
+  for (int i = 1; records && i <= records->Size(); ++i) {
+    const VELP2PEndPointInfo* record = (*records)[i];
+    if (record && IsUnicastRecord(record) && record->address == remote.address && record->port == remote.port)
+      remote.kind = record->kind;
+  }
   return SendToPeer(group, service, data, length, &remote, peer);
 }
 

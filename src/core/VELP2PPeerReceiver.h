@@ -29,10 +29,14 @@ class VELP2PPeerReceiver : public VELP2PReceiver {
   uint64_t RoutineCount() const override { return _routine; }
   VELApplication* Loop() const override;
   std::shared_ptr<VELP2PSending> Sending() const override;
+  // As the last start-up's options say ("persistent"); the TCP endpoints ask when they open.
+  bool Persistent() override { return _persistent; }
+  void SetPersistent(bool on) { _persistent = on; }
 
  private:
   VELP2PNode& _node;
   uint64_t _routine = 0;  // messages that were only a known peer's presence
+  bool _persistent = true;
 };
 
 #endif

@@ -13,7 +13,7 @@ namespace {
 
 // A few freed mappings are kept for the next blocks: the pages of a fresh mapping each cost a fault on first
 // touch, which for a stream of large blocks costs more than the copy from the kernel.
-constexpr size_t kKeptBytes = 8 << 20;
+constexpr size_t kKeptBytes = 16 << 20;  // what a sender may have on its way to one destination
 
 struct Mapping {
   char* bytes;

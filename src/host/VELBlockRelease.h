@@ -9,8 +9,8 @@
 // the heap, a freed buffer of a few MiB would stay with the process: the allocator raises its threshold for
 // mapping to the largest mapped buffer freed, takes the next ones from its heap, and keeps what is freed
 // there. After a burst of large blocks tens of MB would then stay resident. Freed mappings are kept for the
-// next blocks up to 8 MiB, since a fresh mapping costs a page fault per page, and unmapped beyond that or
-// by VELReleaseKeptBlockBytes.
+// next blocks up to 16 MiB (what a sender may have on its way to one destination), since a fresh mapping
+// costs a page fault per page, and unmapped beyond that or by VELReleaseKeptBlockBytes.
 class VELBlockRelease {
  public:
   static constexpr size_t kMapFromBytes = 64 << 10;

@@ -39,6 +39,8 @@ class VELP2PReceiver {
   virtual void Delivered() {}
   // The sender fields of a block built in mode 0 (unicast: the other kind is multicast) or 1 (multicast).
   virtual VELResult GetSenderIdentity(int mode, VELP2PSenderIdentity& identity) = 0;
+  // Whether TCP endpoints take, and send, many blocks per connection where the other side does too.
+  virtual bool Persistent() { return true; }
   // How many of the messages received so far brought nothing new (a known peer announcing itself again):
   // an endpoint may take its time over traffic that is only that.
   virtual uint64_t RoutineCount() const { return 0; }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/VELDiagnosticSink.h"
-#include "host/VELTCPSender.h"
+#include "transport/VELTCPSender.h"
 
 // Holds no sender: a live one belongs to its endpoint, a released one to its loop. The loop, this object
 // (shared by the node and its endpoints) and the senders may therefore be destroyed in any order.

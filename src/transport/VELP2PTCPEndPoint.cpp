@@ -8,17 +8,18 @@
 
 #include "host/VELLastError.h"
 #include "host/VELNetResolve.h"
-#include "host/VELSocketConnector.h"
 #include "host/VELSockets.h"
-#include "host/VELTCPSender.h"
 #include "host/VELTraceMacros.h"
 #include "transport/VELP2PEndPointRecord.h"
 #include "transport/VELP2PReceiver.h"
 #include "transport/VELP2PSending.h"
+#include "transport/VELSocketConnector.h"
+#include "transport/VELTCPSender.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELClassRegistry.h"
 #include "velp2p/VELP2PHeader.h"
 #include "wire/VELP2PBlock.h"
+#include "wire/VELP2PBlockLayout.h"
 #include "wire/VELP2PBuiltBlock.h"
 
 VEL_IMPLEMENT_CLASS(VELP2PTCPEndPoint, VELBaseUnknown)
@@ -71,9 +72,14 @@ VELResult VELP2PTCPEndPoint::Initialize(const char* address, int port) {
   if (_port == 0)
     _port = _connector->GetPort();
   // The record is filled even when listening failed, as the port that was asked for.
+  _streams = _receiver->Persistent();
   (void)VELP2PMakeUnicastRecord(address, _port, *_endPointInfo);
+  if (_streams)
+    _endPointInfo->kind |= VELP2P_ENDPOINT_STREAMS;
   if (declared != 0)
     return VEL_E_FAIL;
+  _connector->SetStreams(_streams);
+  _connector->SetReadyCallback([this]() { TakeReady(); });
   VELResult installed = InstallP2PCB(_connector->GetHandler());
   if (VEL_FAILED(installed))
     return installed;
@@ -127,28 +133,37 @@ VELResult VELP2PTCPEndPoint::SendToPeer(VELUnicodeString& group, const char* ser
   if (!endPointInfo)
     return VEL_E_FAIL;
   // The block is built before connecting, so that a message that cannot be built or is too long for any
-  // receiver never opens a connection to the peer.
-  VELP2PHeader header;
-  char* bytes = nullptr;
-  int byteLength = 0;
-  VELResult taken =
-      VELP2PBuiltBlock(BuildBlock(group, serviceName, data, length, 0, header), header, bytes, byteLength);
-  if (VEL_FAILED(taken))
-    return taken;
-  if (byteLength > VELSockets::kMaxBlockBytes)
+  // receiver never opens a connection to the peer. It is built where a large block is kept for the next one
+  // rather than in the heap, whose pages would be given back and faulted in again for every block.
+  VELP2PSenderIdentity identity;
+  if (!_receiver || VEL_FAILED(_receiver->GetSenderIdentity(0, identity)))
     return VEL_E_FAIL;
+  const VELP2PBlockFields fields{serviceName,
+                                 identity.name.c_str(),
+                                 _endPointInfo->address,
+                                 _endPointInfo->port,
+                                 identity.otherAddress,
+                                 identity.otherPort,
+                                 0};
+  const int byteLength = VELP2PBlockSize(group, fields, data, length);
+  if (byteLength < 0 || byteLength > VELSockets::kMaxBlockBytes)
+    return VEL_E_FAIL;
+  VELBlockBytes block = VELNewBlockBytes(static_cast<size_t>(byteLength));
+  if (!block)
+    return VEL_E_FAIL;
+  VELP2PWriteBlock(block.get(), group, fields, data, length);
 
   if (!_sender)
     return VELFail(VELP2P_ERROR_NETWORK, "the endpoint is not open");
-  return Queue(endPointInfo->address, VELP2PRecordPort(*endPointInfo), bytes, byteLength, serviceName,
-               peerInfo);
+  return Queue(endPointInfo->address, VELP2PRecordPort(*endPointInfo), std::move(block), byteLength,
+               serviceName, peerInfo, _streams && (endPointInfo->kind & VELP2P_ENDPOINT_STREAMS) != 0);
 }
 
-VELResult VELP2PTCPEndPoint::Queue(uint32_t address, unsigned short port, const char* bytes, int byteLength,
-                                   const char* serviceName, VELP2PPeerInfo* peerInfo) {
+VELResult VELP2PTCPEndPoint::Queue(uint32_t address, unsigned short port, VELBlockBytes bytes, int byteLength,
+                                   const char* serviceName, VELP2PPeerInfo* peerInfo, bool stream) {
   uintptr_t tag = _nextTag++;
-  int queued = _sender->Enqueue(address, port, std::vector<char>(bytes, bytes + byteLength),
-                                reinterpret_cast<void*>(tag), _sending->CurrentLane());
+  int queued = _sender->Enqueue(address, port, std::move(bytes), static_cast<size_t>(byteLength),
+                                reinterpret_cast<void*>(tag), _sending->CurrentLane(), stream);
   switch (queued) {
     case 0:
       _outgoing[tag] = Outgoing{peerInfo && _receiver ? _receiver->NameOf(peerInfo) : std::string(),
@@ -192,19 +207,24 @@ VELResult VELP2PTCPEndPoint::ReceiveData() {
   return result;
 }
 
+void VELP2PTCPEndPoint::TakeReady() {
+  // A handler may disconnect the peer, which releases this endpoint: it lives until the blocks are taken.
+  AddRef();
+  while (_connector && _connector->GetBlocksReady() > 0)
+    (void)ReceiveOne();
+  Release();
+}
+
 VELResult VELP2PTCPEndPoint::ReceiveOne() {
   if (!_connector)
     return VEL_E_FAIL;
-  VELSockets* accepted = nullptr;
-  if (_connector->Accept(&accepted) != 0 || !accepted)
-    return VEL_E_FAIL;
-  std::unique_ptr<VELSockets> connection(accepted);
   VELP2PBlock block;
-  if (connection->TakeReceivedBlock(&block.bytes, &block.size) != 0)
-    return Dropped(VELP2PDrop::ReadFailed);
+  uint32_t source = 0;
+  if (_connector->TakeBlock(&block.bytes, &block.size, &source) != 0)
+    return VEL_E_FAIL;
   // Where the block came from decides, as for a datagram, whether the loopback records it names are usable.
   VELP2PEndPointInfo from{};
-  from.address = connection->GetSource();
+  from.address = source;
   return ReceiveOwned(std::move(block), from.address != 0 ? &from : nullptr);
 }
 

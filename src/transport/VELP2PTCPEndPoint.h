@@ -1,4 +1,5 @@
-// The endpoint for point-to-point traffic: one TCP connection per message, carrying one wire block.
+// The endpoint for point-to-point traffic: wire blocks over TCP, one per connection, or many on one
+// connection with peers whose record says they take them.
 #ifndef VELP2P_TRANSPORT_VELP2PTCPENDPOINT_H
 #define VELP2P_TRANSPORT_VELP2PTCPENDPOINT_H
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/VELBlockRelease.h"
 #include "velp2p/VELP2PEndPoint.h"
 
 class VELP2PSending;
@@ -59,13 +61,17 @@ class VELP2PTCPEndPoint : public VELP2PEndPoint {
   };
 
   VELResult ReceiveOne();
-  VELResult Queue(uint32_t address, unsigned short port, const char* bytes, int byteLength,
-                  const char* serviceName, VELP2PPeerInfo* peerInfo);
+  // Dispatches every block the connector holds, at the end of the turn in which they completed.
+  void TakeReady();
+  // Queues a built block. stream: the destination takes many per connection.
+  VELResult Queue(uint32_t address, unsigned short port, VELBlockBytes bytes, int byteLength,
+                  const char* serviceName, VELP2PPeerInfo* peerInfo, bool stream);
   void ReportFailures();
 
   std::unique_ptr<VELSocketConnector> _connector;  // the listening side, null until Initialize
   std::shared_ptr<VELP2PSending> _sending;         // the node's, kept while the endpoint lives
   std::unique_ptr<VELTCPSender> _sender;           // null until Initialize
+  bool _streams = false;                           // many blocks per connection, announced in the record
   std::map<uintptr_t, Outgoing> _outgoing;         // by tag, until delivered or failed
   uintptr_t _nextTag = 1;
   std::vector<Failed> _failed;  // reported from a timer of their own, outside the sender's call

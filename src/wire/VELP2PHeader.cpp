@@ -8,19 +8,8 @@
 #include "host/VELTraceMacros.h"
 #include "velp2p/VELP2PTypes.h"
 #include "wire/VELByteOrder.h"
+#include "wire/VELP2PBlockLayout.h"
 #include "wire/VELP2PHeaderFields.h"
-
-namespace {
-
-const int kNameField = 32;
-
-// The length of name when it fits a 32-byte name field with its terminator, else -1.
-int NameFieldLength(const char* name) {
-  size_t length = strnlen(name, kNameField);
-  return length > VELP2P_HEADER_MAX_NAME ? -1 : static_cast<int>(length);
-}
-
-}  // namespace
 
 VELP2PHeader::VELP2PHeader()
     : _fixedPart(nullptr), _rawMessage(nullptr), _bufferLength(0), _payloadLength(0), _payload(nullptr) {
@@ -35,57 +24,24 @@ VELResult VELP2PHeader::Build(const VELUnicodeString& group, const char* service
                               unsigned int senderAddress, unsigned short senderPort,
                               unsigned int otherAddress, unsigned short otherPort, const char* data,
                               int length, int mode) {
-  if (_fixedPart || _buffer || !serviceName || !senderName || !data || length < 0)
+  if (_fixedPart || _buffer)
     return VEL_E_FAIL;
-  uint8_t modeByte;
-  if (mode == 0) {
-    modeByte = VELP2P_MESSAGE_SINGLE | VELP2P_MESSAGE_UNICAST;
-  } else if (mode == 1) {
-    modeByte = VELP2P_MESSAGE_SINGLE | VELP2P_MESSAGE_MULTICAST;
-  } else {
+  const VELP2PBlockFields fields{serviceName,  senderName, senderAddress, senderPort,
+                                 otherAddress, otherPort,  mode};
+  const int totalLength = VELP2PBlockSize(group, fields, data, length);
+  if (totalLength < 0)
     return VEL_E_FAIL;
-  }
-  int serviceLength = NameFieldLength(serviceName);
-  int senderLength = NameFieldLength(senderName);
-  if (serviceLength < 0 || senderLength < 0)
-    return VEL_E_FAIL;
-  int groupLength = group.GetLengthInByte();
-  if (groupLength > 0xFFFF - VELP2P_HEADER_FIXED_SIZE)
-    return VEL_E_FAIL;
-  int headerLength = VELP2P_HEADER_FIXED_SIZE + groupLength;
-  if (length > INT_MAX - headerLength)
-    return VEL_E_FAIL;
-  int totalLength = headerLength + length;
-
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[totalLength]);
   if (!buffer)
     return VEL_E_FAIL;
   char* block = buffer.get();
-  std::memset(block, 0, VELP2P_HEADER_FIXED_SIZE);
-  VELP2PStoreU32BE(block + offsetof(VELP2PHeaderFixedPart, totalLength), static_cast<uint32_t>(totalLength));
-  VELP2PStoreU16BE(block + offsetof(VELP2PHeaderFixedPart, headerLength),
-                   static_cast<uint16_t>(headerLength));
-  block[offsetof(VELP2PHeaderFixedPart, version)] = 1;
-  block[offsetof(VELP2PHeaderFixedPart, mode)] = static_cast<char>(modeByte);
-  VELP2PStoreU16BE(block + offsetof(VELP2PHeaderFixedPart, groupOffset), VELP2P_HEADER_FIXED_SIZE);
-  VELP2PStoreU16BE(block + offsetof(VELP2PHeaderFixedPart, groupLength), static_cast<uint16_t>(groupLength));
-  std::memcpy(block + offsetof(VELP2PHeaderFixedPart, serviceName), serviceName, serviceLength);
-  std::memcpy(block + offsetof(VELP2PHeaderFixedPart, senderName), senderName, senderLength);
-  // Addresses and ports are record bytes: copied as they lie, never converted.
-  std::memcpy(block + offsetof(VELP2PHeaderFixedPart, senderAddress), &senderAddress, 4);
-  std::memcpy(block + offsetof(VELP2PHeaderFixedPart, otherAddress), &otherAddress, 4);
-  std::memcpy(block + offsetof(VELP2PHeaderFixedPart, senderPort), &senderPort, 2);
-  std::memcpy(block + offsetof(VELP2PHeaderFixedPart, otherPort), &otherPort, 2);
-  if (groupLength > 0)
-    std::memcpy(block + VELP2P_HEADER_FIXED_SIZE, group.CastToCharPtr(), groupLength);
-  if (length > 0)
-    std::memcpy(block + headerLength, data, length);
-
+  VELP2PWriteBlock(block, group, fields, data, length);
+  const int headerLength = totalLength - length;
   _buffer = std::move(buffer);
   _fixedPart = reinterpret_cast<VELP2PHeaderFixedPart*>(block);
   _bufferLength = totalLength;
   _messageGroup = group;
-  _sendingPeerName = VELUnicodeString(senderName, senderLength);
+  _sendingPeerName = VELUnicodeString(senderName, static_cast<int>(strnlen(senderName, 32)));
   _payloadLength = length;
   _payload = block + headerLength;
   return VEL_S_OK;

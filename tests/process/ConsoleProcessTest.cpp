@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -57,6 +58,11 @@ std::string Hex(const std::string& bytes) {
   return VELConsoleLine::Hex(bytes.data(), bytes.size());
 }
 
+// The console of each test, counted from 1 in the order they start, that runs with streams off
+// (VELP2PPersistent=0): the suite is run once with none, and once each with the first and the second.
+int g_plainConsole = 0;
+int g_consolesStarted = 0;
+
 // One "velp2p --json". A wait looks at every record not taken by an earlier wait before reading more, so a
 // record printed while the test waited on another console is not lost, and none satisfies two waits.
 class Console {
@@ -78,6 +84,8 @@ class Console {
     std::vector<std::pair<std::string, std::string>> environment = {{"VELP2PTrace", "0"}};
     if (!liveness.empty())
       environment.emplace_back("VELP2PLiveness", liveness);
+    if (++g_consolesStarted == g_plainConsole)
+      environment.emplace_back("VELP2PPersistent", "0");
     if (!announce.empty())
       environment.emplace_back("VELP2PAnnounce", announce);
     return child.Start(VELTestProgramPath("velp2p"), arguments, environment);
@@ -162,6 +170,9 @@ class ConsoleProcess : public ::testing::Test {
  protected:
   void SetUp() override {
     VELP2P_REQUIRE_SANDBOX();
+    const char* plain = std::getenv("VELP2P_TEST_PLAIN_CONSOLE");
+    g_plainConsole = plain ? std::atoi(plain) : 0;
+    g_consolesStarted = 0;
     // A multicast port per test, so that a test does not hear the peers of the previous one.
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     _port = VELTestPort(static_cast<int>(std::hash<std::string>()(test) % 60));
@@ -795,9 +806,20 @@ TEST_F(ConsoleProcess, SpyDecodesABirthAndAStatusChangeAndIsNeverHeard) {
   ASSERT_TRUE(spy.StartRaw({"spy", "--json", "--config", _config->Path(), "--timeout", "600"}));
   ASSERT_TRUE(spy.Await([](const Record& r) { return r.Has("listening"); })) << spy.child.Transcript();
   Join(_b, "bob", {});
-  ASSERT_TRUE(spy.Await([](const Record& r) {
-    return r.Text("serviceName") == "AwarenessService" && r.Text("kind") == "birth" && r.Number("pid") > 0;
-  })) << spy.child.Transcript();
+  Record birth;
+  ASSERT_TRUE(spy.Await(
+      [](const Record& r) {
+        return r.Text("serviceName") == "AwarenessService" && r.Text("kind") == "birth" &&
+               r.Number("pid") > 0;
+      },
+      &birth))
+      << spy.child.Transcript();
+  // Its TCP record says whether it takes streams: it does unless it is the console started with them off.
+  const std::string tcp = "tcp 127.0.0.1:";
+  const Names records = birth.List("endpoints");
+  ASSERT_EQ(records.size(), 2u) << spy.child.Transcript();
+  EXPECT_EQ(records[1].compare(0, tcp.size(), tcp), 0) << records[1];
+  EXPECT_EQ(records[1].find(" streams") != std::string::npos, g_plainConsole != 2) << records[1];
   EXPECT_EQ(_b.Result("/status 3 lunch"), 0);
   ASSERT_TRUE(spy.Await([](const Record& r) {
     return r.Text("kind") == "change" && r.Text("statusName") == "away" && r.Text("description") == "lunch";

@@ -15,7 +15,6 @@
 
 #include "core/VELP2PNode.h"
 #include "core/VELP2POptions.h"
-#include "host/VELSocketConnector.h"
 #include "host/VELSystemCalls.h"
 #include "host/VELSystemOverrides.h"
 #include "host/VELTime.h"
@@ -25,6 +24,7 @@
 #include "support/GoldenVectors.h"
 #include "support/NetSandbox.h"
 #include "transport/VELP2PEndPointRecord.h"
+#include "transport/VELSocketConnector.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELHashDicVELP2PPeerInfo.h"
 #include "velp2p/VELP2PCoreService.h"

@@ -17,13 +17,14 @@
 
 #include "host/VELBlockRelease.h"
 #include "host/VELOutgoingConnections.h"
-#include "host/VELSocketConnector.h"
 #include "host/VELSockets.h"
 #include "host/VELSystemCalls.h"
-#include "host/VELTCPProbe.h"
-#include "host/VELTCPSender.h"
 #include "support/NetSandbox.h"
+#include "support/RawTcp.h"
 #include "transport/VELP2PSending.h"
+#include "transport/VELSocketConnector.h"
+#include "transport/VELTCPProbe.h"
+#include "transport/VELTCPSender.h"
 #include "velp2p/VELApplication.h"
 #include "velp2p/VELCommand.h"
 
@@ -31,73 +32,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
-
-// A block of the given total size: four-byte big-endian length, then a pattern that depends on the seed.
-std::vector<char> MakeBlock(uint32_t size, unsigned char seed) {
-  std::vector<char> block(size);
-  uint32_t prefix = htonl(size);
-  std::memcpy(block.data(), &prefix, 4);
-  for (uint32_t i = 4; i < size; ++i) {
-    block[i] = static_cast<char>(i * 31 + seed);
-  }
-  return block;
-}
-
-// A plain client socket that the test drives byte by byte, from the loopback address given (network order):
-// each address of 127/8 is another host to the listener.
-class RawClient {
- public:
-  explicit RawClient(unsigned short port, uint32_t from = kLoopback)
-      : _descriptor(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = from;
-    EXPECT_EQ(bind(_descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
-    sockaddr_in remote = {};
-    remote.sin_family = AF_INET;
-    remote.sin_addr.s_addr = kLoopback;
-    remote.sin_port = htons(port);
-    EXPECT_EQ(connect(_descriptor, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)), 0);
-  }
-  ~RawClient() { Close(); }
-  bool Write(const void* bytes, size_t length) {
-    return send(_descriptor, bytes, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
-  }
-  // What the kernel takes now, without waiting.
-  size_t WriteSome(const void* bytes, size_t length) {
-    ssize_t count = send(_descriptor, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    return count > 0 ? static_cast<size_t>(count) : 0;
-  }
-  // True once the other side has closed (end of stream or reset).
-  bool SeesClose() {
-    char byte;
-    ssize_t count = recv(_descriptor, &byte, 1, MSG_DONTWAIT);
-    return count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-  }
-  void Close() {
-    if (_descriptor >= 0)
-      close(_descriptor);
-    _descriptor = -1;
-  }
-
- private:
-  int _descriptor;
-};
-
-// A TCP socket bound to a loopback port that the system chose, not listening yet.
-int BoundSocket(unsigned short& port) {
-  int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in local = {};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = kLoopback;
-  socklen_t length = sizeof(local);
-  EXPECT_EQ(bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
-  EXPECT_EQ(getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length), 0);
-  port = ntohs(local.sin_port);
-  return descriptor;
-}
 
 class TcpMessage : public ::testing::Test {
  protected:
@@ -168,17 +102,7 @@ class TcpMessage : public ::testing::Test {
 
   // Writes block up to upTo from the loop as fast as the connection takes it, then calls then.
   void Pump(RawClient& client, const std::vector<char>& block, size_t upTo, std::function<void()> then = {}) {
-    _pumps.push_back(std::make_unique<std::function<void()>>());
-    std::function<void()>* pump = _pumps.back().get();
-    auto written = std::make_shared<size_t>(0);
-    *pump = [this, &client, &block, upTo, then, pump, written] {
-      *written += client.WriteSome(&block[*written], upTo - *written);
-      if (*written < upTo)
-        _application.AddTimer(1, *pump);
-      else if (then)
-        then();
-    };
-    _application.AddTimer(0, *pump);
+    _writer.Pump(client, block, upTo, std::move(then));
   }
 
   // TurnUntil, noting the most bytes the connector held at any turn.
@@ -198,14 +122,9 @@ class TcpMessage : public ::testing::Test {
   std::vector<int> _sendResults;
   std::function<void()> _drip;
   size_t _dripUpTo = SIZE_MAX;
-  std::vector<std::unique_ptr<std::function<void()>>> _pumps;
+  LoopWriter _writer{_application};
   size_t _mostHeld = 0;
 };
-
-// Host addresses of 127/8, in network order.
-uint32_t Host(int n) {
-  return htonl(INADDR_LOOPBACK + static_cast<uint32_t>(n) - 1);
-}
 
 }  // namespace
 
@@ -479,12 +398,12 @@ TEST_F(TcpMessage, BeyondTheHeldBoundConnectionsWaitAndAWholeBlockStillArrives) 
   std::vector<char> large = MakeBlock(VELSockets::kMaxBlockBytes, 20);
   std::vector<std::unique_ptr<RawClient>> stalled;
   for (int host = 2; host <= 4; ++host) {
-    stalled.push_back(std::make_unique<RawClient>(_connector.GetPort(), Host(host)));
+    stalled.push_back(std::make_unique<RawClient>(_connector.GetPort(), LoopbackHost(host)));
     Pump(*stalled.back(), large, 2 << 20);
   }
   // One goes on to the end of what it has, counted at its whole length; that leaves no room for another.
   ASSERT_TRUE(TurnHolding([&] { return _connector.GetConnectionsPaused() == 2; }));
-  RawClient whole(_connector.GetPort(), Host(5));
+  RawClient whole(_connector.GetPort(), LoopbackHost(5));
   Pump(whole, large, large.size());
   ASSERT_TRUE(TurnHolding([&] { return _connector.GetConnectionsPaused() == 3; }));
   EXPECT_TRUE(_blocks.empty());
@@ -507,8 +426,8 @@ TEST_F(TcpMessage, AConnectionWaitingForRoomIsNotIdleButStallingOnceReadAgainDro
   _connector.SetHeldBound(6 << 20);
   _connector.SetTimeouts(300, 10000);
   std::vector<char> large = MakeBlock(VELSockets::kMaxBlockBytes, 21);
-  RawClient earlier(_connector.GetPort(), Host(2));
-  RawClient later(_connector.GetPort(), Host(2));
+  RawClient earlier(_connector.GetPort(), LoopbackHost(2));
+  RawClient later(_connector.GetPort(), LoopbackHost(2));
   size_t trickled = 0;
   Pump(earlier, large, 2 << 20, [&] {
     trickled = 2 << 20;

@@ -1,6 +1,6 @@
 -- Wireshark dissector for velp2p: the multicast datagrams (UDP 2678 and the ports of the "udp_ports"
--- preference) and the one-block TCP connections (recognised by their fixed part, or by the "tcp_ports"
--- preference). Field names follow docs/PROTOCOL.md. Texts are UTF-8, so that a filter such as
+-- preference) and the TCP connections, whether they carry one block or, after a hello, many blocks with
+-- acknowledgements coming back (recognised by their fixed part or hello, or by the "tcp_ports" preference). Field names follow docs/PROTOCOL.md. Texts are UTF-8, so that a filter such as
 -- velp2p.status.description == "café ☕" finds what a peer typed.
 --
 --   tshark -X lua_script:tools/wireshark/velp2p.lua -r capture.pcapng -Y velp2p
@@ -16,7 +16,8 @@ local DEFAULT_UDP_PORT = 2678
 local SINGLE, UNICAST, MULTICAST = 0x02, 0x08, 0x10
 local FIRST, MIDDLE, LAST = 0x20, 0x40, 0x80
 
-local record_kinds = { [1] = "TCP", [2] = "multicast" }
+local HELLO_VERSION = 1
+local record_kinds = { [1] = "TCP", [2] = "multicast", [5] = "TCP, many blocks per connection" }
 local awareness_commands = {
   [0x30] = "birth", [0x31] = "update", [0x32] = "death", [0x33] = "name already used",
 }
@@ -79,6 +80,10 @@ local f = {
   trailer = ProtoField.uint32("velp2p.trailer", "zero, ignored"),
 
   group_component = ProtoField.stringz("velp2p.group.component", "group name component", base.UNICODE),
+
+  hello_version = ProtoField.uint8("velp2p.hello.version", "hello: many blocks follow, version"),
+  ack_count = ProtoField.uint32("velp2p.ack.count", "blocks taken", base.DEC, nil, 0x7FFFFFFF),
+  ack_closing = ProtoField.bool("velp2p.ack.closing", "closing", 32, nil, 0x80000000),
 }
 velp2p.fields = f
 
@@ -326,21 +331,64 @@ function velp2p.dissector(tvb, pinfo, tree)
   return dissect_block(tvb, pinfo, tree)
 end
 
--- One block per TCP connection, its first four bytes giving its length.
+-- Blocks on a TCP connection, each framed by its first four bytes; a length of 0 is the hello, 5 bytes.
 local function block_length(tvb, _, offset)
-  return tvb(offset, 4):uint()
+  local length = tvb(offset, 4):uint()
+  return length == 0 and 5 or length
+end
+
+local function dissect_hello_or_block(tvb, pinfo, tree)
+  if tvb(0, 4):uint() ~= 0 then return dissect_block(tvb, pinfo, tree) end
+  pinfo.cols.protocol = "VELP2P"
+  local root = tree:add(velp2p, tvb(0, 5), "velp2p hello")
+  root:add(f.hello_version, tvb(4, 1))
+  pinfo.cols.info = "hello: many blocks follow"
+  return 5
+end
+
+local function dissect_ack(tvb, pinfo, tree)
+  pinfo.cols.protocol = "VELP2P"
+  local root = tree:add(velp2p, tvb(0, 4), "velp2p acknowledgement")
+  root:add(f.ack_count, tvb(0, 4))
+  root:add(f.ack_closing, tvb(0, 4))
+  pinfo.cols.info = string.format("acknowledgement: %d blocks taken%s", bit.band(tvb(0, 4):uint(), 0x7FFFFFFF),
+    bit.band(tvb(0, 4):uint(), 0x80000000) ~= 0 and ", closing" or "")
+  return 4
+end
+
+-- The side of each TCP connection that opened it with the hello; the other side sends acknowledgements.
+local tcp_stream = Field.new("tcp.stream")
+local openers = {}
+local function side(pinfo)
+  return tostring(pinfo.src) .. ":" .. tostring(pinfo.src_port)
 end
 
 local function dissect_tcp(tvb, pinfo, tree)
-  dissect_tcp_pdus(tvb, tree, 4, block_length, dissect_block)
+  local opener = openers[tostring(tcp_stream().value)]
+  if opener and opener ~= side(pinfo) then
+    dissect_tcp_pdus(tvb, tree, 4, function() return 4 end, dissect_ack)
+  else
+    dissect_tcp_pdus(tvb, tree, 4, block_length, dissect_hello_or_block)
+  end
   return tvb:len()
 end
 
 local velp2p_tcp = Proto("velp2p_tcp", "velp2p over TCP")
 velp2p_tcp.dissector = dissect_tcp
 
+local function hello(tvb)
+  return tvb:len() >= 5 and tvb(0, 4):uint() == 0 and tvb(4, 1):uint() == HELLO_VERSION
+end
+
 local function heuristic(tvb, pinfo, tree)
-  if not velp2p.prefs.heuristic or not plausible(tvb) then return false end
+  if not velp2p.prefs.heuristic then return false end
+  if hello(tvb) then
+    -- The acknowledgements coming back are this connection's too.
+    openers[tostring(tcp_stream().value)] = side(pinfo)
+    pinfo.conversation = velp2p_tcp
+  elseif not plausible(tvb) then
+    return false
+  end
   dissect_tcp(tvb, pinfo, tree)
   return true
 end

@@ -1,7 +1,7 @@
 // Asks whether something listens at a TCP address without blocking the loop: a non-blocking connect,
 // closed as soon as it is answered, with nothing sent.
-#ifndef VELP2P_HOST_VELTCPPROBE_H
-#define VELP2P_HOST_VELTCPPROBE_H
+#ifndef VELP2P_TRANSPORT_VELTCPPROBE_H
+#define VELP2P_TRANSPORT_VELTCPPROBE_H
 
 #include <cstdint>
 #include <functional>

@@ -1,29 +1,18 @@
-#include "host/VELTCPSender.h"
+#include "transport/VELTCPSender.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "host/VELLocalAddress.h"
+#include "host/VELSocketCalls.h"
 #include "host/VELSockets.h"
-#include "host/VELSystemCalls.h"
 #include "velp2p/VELApplication.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Errors that no retry would mend.
-bool IsFinal(int error) {
-  return error == ECONNREFUSED || error == ENETUNREACH || error == EHOSTUNREACH || error == EINVAL ||
-         error == EACCES || error == EPERM || error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
-}
 
 // A block larger than one segment would otherwise have its last, shorter segment held back until the
 // receiver acknowledges the others, which it delays: the sender then retransmits, and the block waits.
@@ -33,16 +22,8 @@ constexpr size_t kOneSegmentBytes = 1024;
 // Blocks up to this size fit the first flight of segments of a new connection (ten of a typical LAN's).
 constexpr size_t kPipelinedBytes = 8 << 10;
 
-int MsUntil(Clock::time_point deadline) {
-  auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return remaining > 0 ? static_cast<int>(remaining) : 0;
-}
-
-struct Block {
-  std::vector<char> bytes;
-  void* tag;
-  VELTCPSender::Lane lane = VELTCPSender::Lane::kApplication;
-};
+// Time without a block on its way after which the memory kept for large blocks goes back.
+constexpr int kQuietMs = 1000;
 
 int LaneIndex(VELTCPSender::Lane lane) {
   return static_cast<int>(lane);
@@ -66,19 +47,15 @@ struct VELTCPSender::Connection {
   Clock::time_point connectDeadline;
 };
 
-struct VELTCPSender::Destination {
-  Key key;
-  uint32_t address;
-  unsigned short port;
-  std::deque<Block> queue;        // not yet given a connection
-  std::deque<uint64_t> inFlight;  // connections, in the order they were opened
-  int blocks[2] = {0, 0};         // queued and in flight, by lane
-  size_t bytes[2] = {0, 0};
-  int window = 1;        // connections it may have in flight
-  bool waiting = false;  // in the waiting list of waitingLane
-  VELTCPSender::Lane waitingLane = VELTCPSender::Lane::kApplication;
-  bool pumping = false;  // in _toPump
-};
+bool VELTCPSender::IsFinal(int error) {
+  return error == ECONNREFUSED || error == ENETUNREACH || error == EHOSTUNREACH || error == EINVAL ||
+         error == EACCES || error == EPERM || error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
+}
+
+int VELTCPSender::MsUntil(Clock::time_point deadline) {
+  auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return remaining > 0 ? static_cast<int>(remaining) : 0;
+}
 
 const char* VELTCPSender::FailureText(Failure reason) {
   switch (reason) {
@@ -107,29 +84,49 @@ VELTCPSender::~VELTCPSender() {
     if (withLoop && connection.watched) {
       _application->RemoveWatch(connection.descriptor);
     }
-    if (connection.descriptor >= 0) {
-      VELSys(close(connection.descriptor));
-    }
+    VELTCPClose(connection.descriptor);
     if (withLoop) {
       _application->CancelTimer(connection.timerId);
     }
   }
+  for (auto& entry : _links) {
+    Link& link = *entry.second;
+    if (withLoop && link.watched) {
+      _application->RemoveWatch(link.descriptor);
+    }
+    VELTCPClose(link.descriptor);
+    if (withLoop) {
+      _application->CancelTimer(link.timerId);
+    }
+  }
   if (withLoop) {
     _application->CancelTimer(_pumpTimer);
+    _application->CancelTimer(_flushTimer);
+    _application->CancelTimer(_quietTimer);
   }
 }
 
 int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std::vector<char>&& block,
-                          void* tag, Lane lane) {
-  if (block.size() < 4) {
+                          void* tag, Lane lane, bool stream) {
+  std::unique_ptr<char[]> bytes(new (std::nothrow) char[block.empty() ? 1 : block.size()]);
+  if (!bytes) {
+    return ENOBUFS;
+  }
+  std::memcpy(bytes.get(), block.data(), block.size());
+  return Enqueue(addressNetworkOrder, port, std::move(bytes), block.size(), tag, lane, stream);
+}
+
+int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, VELBlockBytes bytes, size_t size,
+                          void* tag, Lane lane, bool stream) {
+  if (size < 4 || !bytes) {
     return EINVAL;
   }
-  if (block.size() > static_cast<size_t>(VELSockets::kMaxBlockBytes)) {
+  if (size > static_cast<size_t>(VELSockets::kMaxBlockBytes)) {
     return EMSGSIZE;
   }
   uint32_t prefix;
-  std::memcpy(&prefix, block.data(), sizeof(prefix));
-  if (ntohl(prefix) != block.size()) {
+  std::memcpy(&prefix, bytes.get(), sizeof(prefix));
+  if (ntohl(prefix) != size) {
     return EINVAL;
   }
   if (_loop.Get() == nullptr) {
@@ -145,13 +142,13 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std
   const int queuedBlocks = destination ? destination->blocks[index] : 0;
   const size_t queuedBytes = destination ? destination->bytes[index] : 0;
   LaneState& state = StateOf(lane);
-  const bool full = lane == Lane::kApplication ? state.blocks >= _limits.blocksTotal ||
-                                                     state.bytes + block.size() > _limits.bytesTotal ||
-                                                     queuedBlocks >= _limits.blocksPerDestination ||
-                                                     queuedBytes + block.size() > _limits.bytesPerDestination
-                                               : state.blocks >= _limits.automaticBlocks ||
-                                                     state.bytes + block.size() > _limits.automaticBytes ||
-                                                     queuedBlocks >= _limits.automaticBlocksPerDestination;
+  const bool full = lane == Lane::kApplication
+                        ? state.blocks >= _limits.blocksTotal || state.bytes + size > _limits.bytesTotal ||
+                              queuedBlocks >= _limits.blocksPerDestination ||
+                              queuedBytes + size > _limits.bytesPerDestination
+                        : state.blocks >= _limits.automaticBlocks ||
+                              state.bytes + size > _limits.automaticBytes ||
+                              queuedBlocks >= _limits.automaticBlocksPerDestination;
   if (full) {
     return ENOBUFS;
   }
@@ -161,14 +158,27 @@ int VELTCPSender::Enqueue(uint32_t addressNetworkOrder, unsigned short port, std
     created->address = addressNetworkOrder;
     created->port = port;
     created->window = VELIsLocalIPv4(addressNetworkOrder) ? _limits.window : 1;
+    auto plain = _plainUntil.find(key);
+    if (plain != _plainUntil.end()) {
+      created->plainUntil = plain->second;
+    }
     destination = created.get();
     _destinations[key] = std::move(created);
   }
   ++state.blocks;
-  state.bytes += block.size();
+  state.bytes += size;
   ++destination->blocks[index];
-  destination->bytes[index] += block.size();
-  destination->queue.push_back(Block{std::move(block), tag, lane});
+  destination->bytes[index] += size;
+  Block block{std::move(bytes), size, tag, index, stream};
+  // A stream already there takes the block at once when nothing waits before it.
+  Link* link = LinkOf(*destination);
+  if (link != nullptr && stream && destination->queue.empty() && !destination->waiting &&
+      destination->inFlight.empty() && Clock::now() >= destination->plainUntil) {
+    link->bytes.Push(std::move(block));
+    ScheduleFlush(*link);
+    return 0;
+  }
+  destination->queue.push_back(std::move(block));
   // Connections are opened from the loop, so that a send call makes no system call at all.
   if (!destination->pumping) {
     destination->pumping = true;
@@ -207,36 +217,84 @@ bool VELTCPSender::IsDead(Key key) {
   return false;
 }
 
+void VELTCPSender::MarkDead(Key key) {
+  Remember(_deadUntil, key, Clock::now() + std::chrono::milliseconds(_limits.deadForMs));
+}
+
+void VELTCPSender::MarkPlain(Destination& destination) {
+  destination.plainUntil = Clock::now() + std::chrono::milliseconds(_limits.plainForMs);
+  Remember(_plainUntil, destination.key, destination.plainUntil);
+}
+
+void VELTCPSender::Remember(std::map<Key, Clock::time_point>& until, Key key, Clock::time_point when) {
+  until[key] = when;
+  if (until.size() > 1024) {
+    const Clock::time_point now = Clock::now();
+    for (auto it = until.begin(); it != until.end();) {
+      it = it->second <= now ? until.erase(it) : std::next(it);
+    }
+  }
+}
+
 void VELTCPSender::Pump(Destination& destination) {
-  while (!destination.queue.empty() && !destination.waiting &&
-         static_cast<int>(destination.inFlight.size()) < destination.window) {
-    // The receiver reads the connections of one host in the order it accepts them. The next connection is
-    // therefore opened only once the previous block has gone out whole, and only when that block is small
-    // enough to leave in the first flight of segments; a larger one must be taken before the next starts.
-    if (!destination.inFlight.empty()) {
-      const Connection& previous = *_connections.at(destination.inFlight.back());
-      if (previous.phase != Connection::Phase::kDraining || previous.block.bytes.size() > kPipelinedBytes) {
+  while (!destination.queue.empty() && !destination.waiting) {
+    const Block& front = destination.queue.front();
+    Link* link = LinkOf(destination);
+    if (!front.stream || Clock::now() < destination.plainUntil) {
+      // Blocks on the stream go first, all of them, to keep the order.
+      if ((link != nullptr && !link->bytes.Blocks().empty()) || !PumpConnection(destination)) {
         return;
       }
+      continue;
     }
-    const Lane lane = destination.queue.front().lane;
-    if (StateOf(lane).open >= ConnectionLimit(lane)) {
-      Wait(destination, lane);
-      return;
+    if (!destination.inFlight.empty()) {
+      return;  // the same, the other way round
     }
-    auto created = std::make_unique<Connection>();
-    Connection& connection = *created;
-    connection.id = _nextConnection++;
-    connection.key = destination.key;
-    connection.block = std::move(destination.queue.front());
+    if (link == nullptr) {
+      const Lane lane = LaneOf(front);
+      if (StateOf(lane).open >= ConnectionLimit(lane) && !CloseIdleLink(lane)) {
+        Wait(destination, lane);
+        return;
+      }
+      link = &OpenLink(destination, lane);
+    }
+    link->bytes.Push(std::move(destination.queue.front()));
     destination.queue.pop_front();
-    ++StateOf(lane).open;
-    connection.retryMs = _limits.firstRetryMs;
-    connection.connectDeadline = Clock::now() + std::chrono::milliseconds(_limits.connectDeadlineMs);
-    destination.inFlight.push_back(connection.id);
-    _connections[connection.id] = std::move(created);
-    Connect(connection);
+    ScheduleFlush(*link);
   }
+}
+
+bool VELTCPSender::PumpConnection(Destination& destination) {
+  if (static_cast<int>(destination.inFlight.size()) >= destination.window) {
+    return false;
+  }
+  // The receiver reads the connections of one host in the order it accepts them. The next connection is
+  // therefore opened only once the previous block has gone out whole, and only when that block is small
+  // enough to leave in the first flight of segments; a larger one must be taken before the next starts.
+  if (!destination.inFlight.empty()) {
+    const Connection& previous = *_connections.at(destination.inFlight.back());
+    if (previous.phase != Connection::Phase::kDraining || previous.block.size > kPipelinedBytes) {
+      return false;
+    }
+  }
+  const Lane lane = LaneOf(destination.queue.front());
+  if (StateOf(lane).open >= ConnectionLimit(lane)) {
+    Wait(destination, lane);
+    return false;
+  }
+  auto created = std::make_unique<Connection>();
+  Connection& connection = *created;
+  connection.id = _nextConnection++;
+  connection.key = destination.key;
+  connection.block = std::move(destination.queue.front());
+  destination.queue.pop_front();
+  ++StateOf(lane).open;
+  connection.retryMs = _limits.firstRetryMs;
+  connection.connectDeadline = Clock::now() + std::chrono::milliseconds(_limits.connectDeadlineMs);
+  destination.inFlight.push_back(connection.id);
+  _connections[connection.id] = std::move(created);
+  Connect(connection);
+  return true;
 }
 
 void VELTCPSender::SetTimer(Connection& connection, int delayMs) {
@@ -249,36 +307,21 @@ void VELTCPSender::Connect(Connection& connection) {
   const Destination& destination = *_destinations.at(connection.key);
   connection.phase = Connection::Phase::kConnecting;
   connection.offset = 0;
-  int descriptor = VELSys(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  int error = descriptor < 0 ? errno : 0;
-  if (descriptor >= 0) {
-    if (connection.block.bytes.size() > kOneSegmentBytes) {
-      int on = 1;
-      VELSys(setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)));
-    }
-    sockaddr_in remote;
-    std::memset(&remote, 0, sizeof(remote));
-    remote.sin_family = AF_INET;
-    remote.sin_addr.s_addr = destination.address;
-    remote.sin_port = htons(destination.port);
-    if (VELSys(connect(descriptor, reinterpret_cast<sockaddr*>(&remote), sizeof(remote))) != 0 &&
-        errno != EINPROGRESS) {
-      error = errno;
-    }
-  }
+  int descriptor = -1;
+  int error = VELTCPConnect(destination.address, destination.port, connection.block.size > kOneSegmentBytes,
+                            &descriptor);
   // Where the handshake is over by now (a peer on this host), the block goes at once and the loop is only
   // asked for the receiver's close. An error found here is reported from the loop, like any other.
   bool established = false;
   if (error == 0) {
-    ssize_t sent = VELSys(send(descriptor, connection.block.bytes.data(), connection.block.bytes.size(),
-                               MSG_NOSIGNAL | MSG_DONTWAIT));
+    ssize_t sent = VELTCPSend(descriptor, connection.block.bytes.get(), connection.block.size);
     if (sent > 0) {
       established = true;
       connection.offset = static_cast<size_t>(sent);
-      connection.phase = connection.offset == connection.block.bytes.size() ? Connection::Phase::kDraining
-                                                                            : Connection::Phase::kWriting;
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ENOTCONN) {
-      error = errno;
+      connection.phase = connection.offset == connection.block.size ? Connection::Phase::kDraining
+                                                                    : Connection::Phase::kWriting;
+    } else if (sent < 0 && sent != -EAGAIN && sent != -ENOTCONN) {
+      error = static_cast<int>(-sent);
     }
   }
   // Receivers close in the order the blocks were sent: a block that is out whole behind others is only
@@ -290,9 +333,7 @@ void VELTCPSender::Connect(Connection& connection) {
     error = EBUSY;
   }
   if (error != 0) {
-    if (descriptor >= 0) {
-      VELSys(close(descriptor));
-    }
+    VELTCPClose(descriptor);
     connection.descriptor = -1;
     // Reported from the loop, so that Enqueue never calls back and failures never recurse.
     connection.phase = Connection::Phase::kConnecting;
@@ -329,12 +370,7 @@ void VELTCPSender::OnTimer(uint64_t id) {
     return;
   }
   if (Clock::now() >= connection.connectDeadline) {
-    _deadUntil[connection.key] = Clock::now() + std::chrono::milliseconds(_limits.deadForMs);
-    if (_deadUntil.size() > 1024) {
-      for (auto it = _deadUntil.begin(); it != _deadUntil.end();) {
-        it = it->second <= Clock::now() ? _deadUntil.erase(it) : std::next(it);
-      }
-    }
+    MarkDead(connection.key);
     Finish(connection, false, Failure::kTimedOut, true);
     return;
   }
@@ -351,11 +387,7 @@ void VELTCPSender::OnReady(uint64_t id, bool readable, bool writable, bool error
   }
   Connection& connection = *found->second;
   if (connection.phase == Connection::Phase::kConnecting) {
-    int pending = 0;
-    socklen_t length = sizeof(pending);
-    if (VELSys(getsockopt(connection.descriptor, SOL_SOCKET, SO_ERROR, &pending, &length)) != 0) {
-      pending = errno;
-    }
+    int pending = VELTCPConnectResult(connection.descriptor);
     if (pending == ECONNREFUSED) {
       Finish(connection, false, Failure::kRefused, false);
       return;
@@ -379,15 +411,12 @@ void VELTCPSender::OnReady(uint64_t id, bool readable, bool writable, bool error
 }
 
 void VELTCPSender::Write(Connection& connection) {
-  const std::vector<char>& bytes = connection.block.bytes;
-  while (connection.offset < bytes.size()) {
-    ssize_t sent = VELSys(send(connection.descriptor, bytes.data() + connection.offset,
-                               bytes.size() - connection.offset, MSG_NOSIGNAL | MSG_DONTWAIT));
+  const Block& block = connection.block;
+  while (connection.offset < block.size) {
+    ssize_t sent = VELTCPSend(connection.descriptor, block.bytes.get() + connection.offset,
+                              block.size - connection.offset);
     if (sent < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (sent == -EAGAIN) {
         _application->ModifyWatch(connection.descriptor, false, true);
         return;
       }
@@ -408,37 +437,38 @@ void VELTCPSender::Write(Connection& connection) {
 void VELTCPSender::Drain(Connection& connection) {
   char scratch[256];
   for (;;) {
-    ssize_t received = VELSys(recv(connection.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT));
+    ssize_t received = VELTCPReceive(connection.descriptor, scratch, sizeof(scratch));
     if (received > 0) {
       continue;  // the receiver sends nothing; ignore it rather than reset it
     }
     if (received == 0) {
       Finish(connection, true, Failure::kReset, false);
-    } else if (errno == EINTR) {
-      continue;
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    } else if (received != -EAGAIN) {
       Finish(connection, false, Failure::kReset, false);
     }
     return;
   }
 }
 
+void VELTCPSender::Account(Destination& destination, const Block& block, std::vector<void*>& tags) {
+  tags.push_back(block.tag);
+  LaneState& state = StateOf(LaneOf(block));
+  --state.blocks;
+  state.bytes -= block.size;
+  --destination.blocks[block.lane];
+  destination.bytes[block.lane] -= block.size;
+}
+
 void VELTCPSender::Finish(Connection& connection, bool delivered, Failure reason, bool wholeQueue) {
   Destination& destination = *_destinations.at(connection.key);
-  std::vector<void*> finished;
-  auto account = [&](const Block& block) {
-    finished.push_back(block.tag);
-    LaneState& state = StateOf(block.lane);
-    --state.blocks;
-    state.bytes -= block.bytes.size();
-    --destination.blocks[LaneIndex(block.lane)];
-    destination.bytes[LaneIndex(block.lane)] -= block.bytes.size();
-  };
-  account(connection.block);
-  --StateOf(connection.block.lane).open;
+  Outcomes outcomes;
+  outcomes.reason = reason;
+  std::vector<void*>& tags = delivered ? outcomes.delivered : outcomes.failed;
+  Account(destination, connection.block, tags);
+  --StateOf(LaneOf(connection.block)).open;
   if (wholeQueue) {
     for (const Block& block : destination.queue) {
-      account(block);
+      Account(destination, block, tags);
     }
     destination.queue.clear();
   }
@@ -449,32 +479,54 @@ void VELTCPSender::Finish(Connection& connection, bool delivered, Failure reason
   _connections.erase(id);
   uint32_t address = destination.address;
   unsigned short port = destination.port;
-  if (destination.queue.empty() && destination.inFlight.empty()) {
-    if (destination.waiting) {
-      std::deque<Key>& waiting = StateOf(destination.waitingLane).waiting;
-      waiting.erase(std::find(waiting.begin(), waiting.end(), destination.key));
-    }
-    Key key = destination.key;
-    _destinations.erase(key);
-  } else if (!destination.waiting && !destination.queue.empty() &&
-             !StateOf(destination.queue.front().lane).waiting.empty()) {
-    // Others wait for a connection of that lane: this destination queues behind them.
-    Wait(destination, destination.queue.front().lane);
-  } else if (!destination.waiting) {
-    Pump(destination);
-  }
-  Serve();
-  for (void* tag : finished) {
-    if (delivered && _onDelivered) {
-      _onDelivered(tag);
-    } else if (!delivered && _onFailure) {
-      _onFailure(address, port, reason, tag);
-    }
-  }
+  Settled(destination.key, outcomes);
   if (!_collecting) {
     _collecting = true;
     Collect(address, port);
     _collecting = false;
+  }
+}
+
+void VELTCPSender::Settled(Key key, Outcomes& outcomes) {
+  auto found = _destinations.find(key);
+  if (found != _destinations.end()) {
+    Destination& destination = *found->second;
+    if (destination.queue.empty() && destination.inFlight.empty() && destination.link == 0) {
+      if (destination.waiting) {
+        std::deque<Key>& waiting = StateOf(destination.waitingLane).waiting;
+        waiting.erase(std::find(waiting.begin(), waiting.end(), key));
+      }
+      _destinations.erase(found);
+    } else if (!destination.waiting && !destination.queue.empty() &&
+               !StateOf(LaneOf(destination.queue.front())).waiting.empty()) {
+      // Others wait for a connection of that lane: this destination queues behind them.
+      Wait(destination, LaneOf(destination.queue.front()));
+    } else if (!destination.waiting) {
+      Pump(destination);
+    }
+  }
+  Serve();
+  // Large blocks are built in memory kept for the next ones; once nothing is on its way for a while, it goes
+  // back to the system.
+  if (Pending() == 0 && _quietTimer == 0) {
+    _quietTimer = _application->AddTimer(kQuietMs, [this]() {
+      _quietTimer = 0;
+      if (Pending() == 0) {
+        VELReleaseKeptBlockBytes();
+      }
+    });
+  }
+  uint32_t address = static_cast<uint32_t>(key >> 16);
+  unsigned short port = static_cast<unsigned short>(key & 0xFFFF);
+  for (void* tag : outcomes.delivered) {
+    if (_onDelivered) {
+      _onDelivered(tag);
+    }
+  }
+  for (void* tag : outcomes.failed) {
+    if (_onFailure) {
+      _onFailure(address, port, outcomes.reason, tag);
+    }
   }
 }
 
@@ -492,10 +544,8 @@ void VELTCPSender::Close(Connection& connection) {
     _application->RemoveWatch(connection.descriptor);
     connection.watched = false;
   }
-  if (connection.descriptor >= 0) {
-    VELSys(close(connection.descriptor));
-    connection.descriptor = -1;
-  }
+  VELTCPClose(connection.descriptor);
+  connection.descriptor = -1;
 }
 
 void VELTCPSender::Collect(uint32_t address, unsigned short port) {
@@ -513,11 +563,11 @@ void VELTCPSender::Collect(uint32_t address, unsigned short port) {
     char scratch[256];
     ssize_t received;
     do {
-      received = VELSys(recv(oldest.descriptor, scratch, sizeof(scratch), MSG_DONTWAIT));
-    } while (received > 0 || (received < 0 && errno == EINTR));
+      received = VELTCPReceive(oldest.descriptor, scratch, sizeof(scratch));
+    } while (received > 0);
     if (received == 0) {
       Finish(oldest, true, Failure::kReset, false);
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    } else if (received != -EAGAIN) {
       Finish(oldest, false, Failure::kReset, false);
     } else if (!Watch(oldest)) {
       Finish(oldest, false, Failure::kReset, false);
