@@ -588,7 +588,8 @@ void VELTCPSender::Wait(Destination& destination, Lane lane) {
 void VELTCPSender::Serve() {
   for (Lane lane : {Lane::kApplication, Lane::kAutomatic}) {
     LaneState& state = StateOf(lane);
-    while (state.open < ConnectionLimit(lane) && !state.waiting.empty()) {
+    // A stream that went idle since the waiter queued gives up its room now, not when its idle time ends.
+    while (!state.waiting.empty() && (state.open < ConnectionLimit(lane) || CloseIdleLink(lane))) {
       Key next = state.waiting.front();
       state.waiting.pop_front();
       auto waiting = _destinations.find(next);

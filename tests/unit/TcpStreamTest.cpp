@@ -375,6 +375,27 @@ TEST_F(StreamSender, OneConnectionCarriesEveryBlockInOrderAndClosesWhenIdle) {
   EXPECT_TRUE(_failed.empty());
 }
 
+// With the lane's room taken by a stream, another destination waits only until that stream's blocks are
+// acknowledged: the idle stream then makes room at once, long before its idle time ends.
+TEST_F(StreamSender, ADestinationWaitingForRoomGetsItOnceAStreamGoesIdle) {
+  VELTCPSender::Limits limits;
+  limits.connections = 1;
+  limits.streamIdleMs = 120000;
+  Start(limits);
+  const std::vector<char> first = MakeBlock(100, 1), second = MakeBlock(100, 2);
+  ASSERT_EQ(_sender->Enqueue(LoopbackHost(2), _connector.GetPort(), std::vector<char>(first),
+                             reinterpret_cast<void*>(intptr_t{1}), VELTCPSender::Lane::kApplication, true),
+            0);
+  ASSERT_EQ(_sender->Enqueue(LoopbackHost(3), _connector.GetPort(), std::vector<char>(second),
+                             reinterpret_cast<void*>(intptr_t{2}), VELTCPSender::Lane::kApplication, true),
+            0);
+  ASSERT_TRUE(TurnUntil([&] { return _delivered.size() == 2; }));
+  EXPECT_EQ(_delivered, (std::vector<intptr_t>{1, 2}));
+  EXPECT_EQ(_blocks, (std::vector<std::vector<char>>{first, second}));
+  EXPECT_EQ(_sender->Streams(), 1);
+  EXPECT_TRUE(_failed.empty());
+}
+
 // A receiver that breaks the connection fails exactly what it did not acknowledge; one that closes with its
 // closing count gets the rest again, in order, on a new connection, and nothing fails.
 TEST_F(StreamSender, UnacknowledgedBlocksFailOnABrokenStreamAndReturnedOnesGoAgain) {
